@@ -1,0 +1,26 @@
+# ecg_add_tests(<library> [QT_GUI|QT_WIDGETS] [LIBS ...])
+# Every tests/*_test.cpp beside a library becomes one GoogleTest executable,
+# linked to that library only (plus LIBS). QT_GUI/QT_WIDGETS give it a main()
+# that creates the matching Qt application object on the offscreen platform.
+function(ecg_add_tests library)
+  cmake_parse_arguments(ARG "QT_GUI;QT_WIDGETS" "" "LIBS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
+  file(GLOB test_helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp)
+  foreach(source ${test_sources})
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source} ${test_helpers})
+    target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+    target_link_libraries(${name} PRIVATE ${library} ${ARG_LIBS} ecg_warnings GTest::gtest GTest::gmock)
+    if(ARG_QT_WIDGETS)
+      target_link_libraries(${name} PRIVATE ecg_test_main_widgets)
+    elseif(ARG_QT_GUI)
+      target_link_libraries(${name} PRIVATE ecg_test_main_gui)
+    else()
+      target_link_libraries(${name} PRIVATE GTest::gtest_main)
+    endif()
+    gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 120
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ECG_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 300)
+  endforeach()
+endfunction()

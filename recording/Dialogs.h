@@ -1,0 +1,46 @@
+#pragma once
+// Everything that asks the user something or tells the user something goes
+// through this interface: message boxes, the yes/no confirmation, the file
+// dialogs and the print dialog. The window passes its Qt implementation in;
+// tests pass a scripted one. Writers and loaders never open a dialog
+// themselves (a modal dialog re-enters the event loop, so where it happens
+// must be visible at the call site).
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ChartCanvas.h"
+
+struct FileDialogOptions {
+  std::string filter;       // "ECG Data Files|*.dat" style: description|pattern pairs
+  std::string defaultExt;   // without the dot, may be empty
+  bool overwritePrompt = false;
+  bool fileMustExist = false;
+  bool pathMustExist = false;
+};
+
+// One printed document, as the print dialog hands it out once confirmed.
+class PrintJob {
+ public:
+  virtual ~PrintJob() = default;
+  virtual void SetLandscape() = 0;
+  virtual void BeginDoc() = 0;
+  virtual int PageWidth() const = 0;   // device pixels, valid after BeginDoc
+  virtual int PageHeight() const = 0;
+  virtual ChartCanvas& Page() = 0;     // valid between BeginDoc and EndDoc
+  virtual void EndDoc() = 0;           // sends the page to the printer
+};
+
+class TDialogs {
+ public:
+  virtual ~TDialogs() = default;
+  // Modal message box with one OK button.
+  virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
+  // Modal Yes/No question; true for Yes.
+  virtual bool Confirm(const std::string& text, const std::string& caption) = 0;
+  // File dialogs: the chosen path, or nothing when cancelled.
+  virtual std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) = 0;
+  virtual std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) = 0;
+  // Print dialog: a job to print on, or null when cancelled.
+  virtual std::unique_ptr<PrintJob> ExecutePrintDialog() = 0;
+};

@@ -1,0 +1,10 @@
+#include "VirtualPortDirectory.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+std::string VirtualPortDirectory() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && *runtime) return std::string(runtime) + "/virtual-serial";
+  return "/tmp/virtual-serial-" + std::to_string(getuid());
+}
