@@ -1,0 +1,229 @@
+// Reception from the received chunk to the chart: a module stream cut into
+// chunks, fed through the window's seven framers into the frame handlers,
+// the store and the real chart image. Figures in samples per second.
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ChartFrame.h"
+#include "ChartLayout.h"
+#include "FrameHandlers.h"
+#include "FrameKinds.h"
+#include "ImageCanvas.h"
+#include "ModuleFrames.h"
+#include "SetupCommand.h"
+#include "SyntheticEcg.h"
+#include "TComDataPacket.h"
+
+namespace {
+
+constexpr int kSamplesPerStream = 3000;  // ten seconds at 300 per second
+constexpr int kInfoFramesEvery = 300;    // status, chest status, pulse, resp once a second
+
+// A view that keeps what the window would show and counts the calls.
+class CountingView : public TAcquisitionView {
+ public:
+  CountingView(SampleStore& store, bool twelveChannels, const std::array<bool, kChannelBoxCount>& selection)
+      : store_(store), twelveChannels_(twelveChannels), selection_(selection) {}
+  bool TwelveChannelMode() const override { return twelveChannels_; }
+  std::array<bool, kChannelBoxCount> ChannelSelection() const override { return selection_; }
+  void SetStatusPanel(int index, std::string_view text) override {
+    if (index >= 0 && index < static_cast<int>(panels.size())) panels[static_cast<std::size_t>(index)].assign(text);
+    ++calls;
+  }
+  void SetText(ViewText, std::string_view text) override {
+    lastText.assign(text);
+    ++calls;
+  }
+  void ShowIdentBox() override { ++calls; }
+  // The benchmark never lets a recording reach the limit; should it happen,
+  // recording simply starts over.
+  void StopRecording() override {
+    ++stops;
+    store_.BeginRecording();
+  }
+  void ReportError(const std::string&) override { ++errors; }
+
+  std::array<std::string, 7> panels;
+  std::string lastText;
+  long calls = 0;
+  long stops = 0;
+  long errors = 0;
+
+ private:
+  SampleStore& store_;
+  bool twelveChannels_;
+  std::array<bool, kChannelBoxCount> selection_;
+};
+
+ModuleConfig StreamConfig(bool twelveChannels) {
+  ModuleConfig config;
+  config.transmission = 3;
+  if (twelveChannels) {
+    config.channelMask = kTwelveChannelMask;
+    config.chestMask = kTwelveChannelChestMask;
+  } else {
+    config.channelMask = 0xFF;
+    config.chestMask = kEightChannelChestMask;
+  }
+  return config;
+}
+
+// Ten seconds of what the module sends at 300 samples per second.
+std::string ModuleStream(const ModuleConfig& config) {
+  SyntheticEcg ecg;
+  std::string stream;
+  std::uint8_t sequence = 0;
+  const auto next = [&sequence] {
+    sequence = static_cast<std::uint8_t>((sequence + 1) % kSequenceModulus);
+    return sequence;
+  };
+  for (int i = 0; i < kSamplesPerStream; ++i) {
+    const SampleBytes sample = SyntheticEcg::ToBytes(ecg.At(i / 300.0), config.amplification);
+    stream += EncodeSample(config, next(), sample);
+    if (i % kInfoFramesEvery == kInfoFramesEvery - 1) {
+      stream += EncodeStatusFrame(next(), kAllLimbElectrodes, config.SettingsByte(), mmNormal);
+      stream += EncodeChestStatusFrame(next(), kAllChestElectrodes);
+      stream += EncodePulseFrame(next(), 72);
+      stream += EncodeRespirationFrame(next(), 15);
+    }
+  }
+  return stream;
+}
+
+// The window's reception: seven framers in binding order, configured as at
+// start-up and after the set-up OK, each handing its packets to a handler.
+struct Reception {
+  explicit Reception(bool twelveChannels)
+      : selection{true, true, true, true, true, true, true, true},
+        view(store, twelveChannels, selection),
+        canvas(Layout().ChartWidth, Layout().ChartHeight),
+        handlers(store, layout, canvas, view) {
+    layout = Layout();
+    PrepareChart(layout, canvas);
+    const auto frame = [](TComDataPacket& framer, std::uint8_t start, int size) {
+      framer.SetIncludeStrings(true);
+      framer.SetSize(size);
+      framer.SetStartString(std::string(1, static_cast<char>(start)));
+    };
+    frame(center, kChestFrameStart, kChestFrameSizeAtStart);
+    frame(pulse, kPulseFrameStart, kPulseFrameSize);
+    frame(resp, kRespFrameStart, kRespFrameSize);
+    frame(status, kStatusFrameStart, kStatusFrameSize);
+    frame(ident, kIdentFrameStart, 0);
+    ident.SetStopString(std::string(1, static_cast<char>(kIdentFrameStop)));
+    frame(centerStatus, kChestStatusFrameStart, kChestStatusFrameSize);
+    frame(sample, kSampleFrameStart, kSampleFrameSizeAtStart);
+    center.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveCenter(p); };
+    pulse.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceivePulse(p); };
+    resp.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveResp(p); };
+    status.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveStatus(p); };
+    ident.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveIdent(p); };
+    centerStatus.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveCenterStatus(p); };
+    sample.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.Receive(p); };
+
+    // Set-up OK, then Read.
+    if (twelveChannels) {
+      sample.SetSize(kSampleFrameSize12);
+      center.SetSize(kChestFrameSize12);
+      LayoutBands12C(layout);
+      DrawBasic12C(layout, canvas);
+    } else {
+      sample.SetSize(SampleFrameSize8(SelectedChannelCount(selection)));
+      LayoutBands(layout, selection);
+      DrawBasic(layout, canvas);
+    }
+    store.Settings().state = AcquisitionState::Receiving;
+  }
+
+  static const ChartLayout& Layout() {
+    static const ChartLayout wide = [] {
+      ChartLayout l;
+      SelectScreenLayout(l, 1280);
+      return l;
+    }();
+    return wide;
+  }
+
+  void Deliver(std::string_view chunk) {
+    for (TComDataPacket* framer : {&center, &pulse, &resp, &status, &ident, &centerStatus, &sample}) {
+      framer->AddChunk(chunk);
+    }
+  }
+
+  SampleStore store;
+  ChartLayout layout;
+  std::array<bool, kChannelBoxCount> selection;
+  CountingView view;
+  ImageCanvas canvas;
+  TFrameHandlers handlers;
+  TComDataPacket center, pulse, resp, status, ident, centerStatus, sample;
+};
+
+void BM_Receive(benchmark::State& state) {
+  const std::size_t chunkSize = static_cast<std::size_t>(state.range(0));
+  const bool twelveChannels = state.range(1) == 12;
+  const std::string stream = ModuleStream(StreamConfig(twelveChannels));
+  auto reception = std::make_unique<Reception>(twelveChannels);
+  long samples = 0;
+  for (auto _ : state) {
+    if (reception->store.Count() + kSamplesPerStream >= SampleStore::kRunLimit) reception->store.BeginRecording();
+    const int before = reception->store.Count();
+    for (std::size_t at = 0; at < stream.size(); at += chunkSize) {
+      reception->Deliver(std::string_view(stream).substr(at, chunkSize));
+    }
+    samples += reception->store.Count() - before;
+  }
+  if (reception->view.errors != 0) state.SkipWithError("a handler reported an error");
+  state.SetItemsProcessed(samples);
+  state.counters["samples/s"] = benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate);
+  state.counters["stored/sent"] =
+      static_cast<double>(samples) / static_cast<double>(state.iterations() * kSamplesPerStream);
+}
+BENCHMARK(BM_Receive)
+    ->ArgNames({"chunk", "channels"})
+    ->ArgsProduct({{1, 16, 64, 4096}, {12, 8}})
+    ->Unit(benchmark::kMillisecond);
+
+// The handlers alone, without framing: one eight-channel sample frame.
+void BM_ReceiveSampleFrame8(benchmark::State& state) {
+  auto reception = std::make_unique<Reception>(false);
+  const std::string frame("\xF8\x01\x10\x20\x30\x40\x50\x60\x70\x80", 10);
+  for (auto _ : state) {
+    if (reception->store.Count() >= SampleStore::kRunLimit - 1) reception->store.BeginRecording();
+    reception->handlers.Receive(frame);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReceiveSampleFrame8);
+
+// One twelve-channel sample: the sample frame and its chest frame.
+void BM_ReceiveSamplePair12(benchmark::State& state) {
+  auto reception = std::make_unique<Reception>(true);
+  const std::string sample("\xF8\x01\x10\x20\x30\x40\x50\x60\x70", 9);
+  const std::string chest("\xFE\x01\x11\x22\x33\x44\x55", 7);
+  for (auto _ : state) {
+    if (reception->store.Count() >= SampleStore::kRunLimit - 1) reception->store.BeginRecording();
+    reception->handlers.Receive(sample);
+    reception->handlers.ReceiveCenter(chest);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ReceiveSamplePair12);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QGuiApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// A frame-handler rig: the store, a Wide chart on a real ImageCanvas and a
+// view that records what the handlers show, as the window would.
+#include <array>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ChartFrame.h"
+#include "ChartLayout.h"
+#include "FrameHandlers.h"
+#include "ImageCanvas.h"
+#include "SampleStore.h"
+
+namespace module_test {
+
+class RecordingView : public TAcquisitionView {
+ public:
+  explicit RecordingView(SampleStore& store) : store_(store) {}
+
+  bool TwelveChannelMode() const override { return twelveChannels; }
+  std::array<bool, kChannelBoxCount> ChannelSelection() const override { return selection; }
+  void SetStatusPanel(int index, std::string_view text) override {
+    panels[index] = std::string(text);
+    ++panelWrites;
+  }
+  void SetText(ViewText which, std::string_view text) override { texts[which] = std::string(text); }
+  void ShowIdentBox() override { ++identBoxShown; }
+  // Like the window's stop branch: Idle first, then the offer to save.
+  void StopRecording() override {
+    ++stopCalls;
+    if (stopSetsIdle) store_.Settings().state = AcquisitionState::Idle;
+    if (onStop) onStop();
+  }
+  void ReportError(const std::string& text) override {
+    errors.push_back(text);
+    if (reportThrows) throw std::runtime_error("message box failed");
+  }
+
+  bool twelveChannels = false;
+  std::array<bool, kChannelBoxCount> selection{true, true, true, false, false, false, false, false};
+  bool stopSetsIdle = true;
+  bool reportThrows = false;
+  std::function<void()> onStop;  // the offer to save
+
+  std::map<int, std::string> panels;
+  int panelWrites = 0;
+  std::map<ViewText, std::string> texts;
+  int identBoxShown = 0;
+  int stopCalls = 0;
+  std::vector<std::string> errors;
+
+ private:
+  SampleStore& store_;
+};
+
+inline constexpr double kFixedClock = 0.5;  // noon
+
+struct HandlerRig {
+  HandlerRig();
+
+  // Set-up OK for eight or twelve channels (band layout and frame), as the window does it.
+  void SetUp8(const std::array<bool, kChannelBoxCount>& selection);
+  void SetUp12();
+  // Read: count 0, Receiving, a fresh frame.
+  void StartRecording();
+
+  SampleStore store;
+  ChartLayout layout;
+  ImageCanvas canvas;
+  RecordingView view;
+  TFrameHandlers handlers;
+};
+
+// Builds a byte string from byte values (packets hold any byte, 0x00 too).
+std::string Bytes(std::initializer_list<int> values);
+
+}  // namespace module_test
