@@ -1,0 +1,131 @@
+// Cost of the chart's drawing on the real chart image: plotting one record
+// (what every received sample costs) and redrawing an empty frame (once per
+// sweep).
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+
+#include "ChartFrame.h"
+#include "ChartLayout.h"
+#include "ImageCanvas.h"
+#include "SampleStore.h"
+#include "TracePlot.h"
+
+namespace {
+
+constexpr int kRecords = 4096;
+
+ChartLayout Layout(int screenWidth, bool twelve) {
+  ChartLayout layout;
+  SelectScreenLayout(layout, screenWidth);
+  if (twelve)
+    LayoutBands12C(layout);
+  else
+    LayoutBands(layout, {true, true, true, true, true, true, true, true});
+  return layout;
+}
+
+// A store of records with lively values, so segments have real lengths.
+void FillStore(SampleStore& store) {
+  for (int n = 1; n <= kRecords; ++n) {
+    SampleRecord& record = store.At(store.Append());
+    record.time = n / 86400.0;
+    for (std::size_t c = 0; c < 8; ++c) record.channels[c] = static_cast<std::uint8_t>((n * 7 + c * 31) % 248);
+    for (std::size_t c = 0; c < 5; ++c) record.chest[c] = static_cast<std::uint8_t>((n * 13 + c * 17) % 248);
+  }
+}
+
+const TimeFormatter kFormat = LocaleTimeFormatter();
+
+// One twelve-channel record, time labels included; the frame redraw at each
+// wrap is left out of the figure.
+void BM_ShowGraph12C(benchmark::State& state) {
+  ChartLayout layout = Layout(static_cast<int>(state.range(0)), true);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  DrawBasic12C(layout, canvas);
+  SampleStore store;
+  FillStore(store);
+  int n = 2;
+  for (auto _ : state) {
+    if (layout.CursorX > layout.LeftColumnRight) {
+      state.PauseTiming();
+      DrawBasic12C(layout, canvas);
+      state.ResumeTiming();
+    }
+    store.SetCount(n);
+    ShowGraph12C(layout, canvas, store, kFormat);
+    n = n == kRecords ? 2 : n + 1;
+  }
+  benchmark::DoNotOptimize(canvas.Image().constBits());
+}
+BENCHMARK(BM_ShowGraph12C)->Arg(1920)->Arg(1100)->Arg(800);
+
+void BM_ShowGraph(benchmark::State& state) {
+  ChartLayout layout = Layout(static_cast<int>(state.range(0)), false);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  DrawBasic(layout, canvas);
+  SampleStore store;
+  FillStore(store);
+  int n = 2;
+  for (auto _ : state) {
+    if (layout.CursorX > layout.RightEdge) {
+      state.PauseTiming();
+      DrawBasic(layout, canvas);
+      state.ResumeTiming();
+    }
+    store.SetCount(n);
+    ShowGraph(layout, canvas, store, kFormat);
+    ++layout.CursorX;
+    n = n == kRecords ? 2 : n + 1;
+  }
+}
+BENCHMARK(BM_ShowGraph)->Arg(1920);
+
+void BM_DrawBasic(benchmark::State& state) {
+  ChartLayout layout = Layout(static_cast<int>(state.range(0)), false);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  for (auto _ : state) DrawBasic(layout, canvas);
+}
+BENCHMARK(BM_DrawBasic)->Arg(1920)->Arg(1100)->Arg(800);
+
+void BM_DrawBasic12C(benchmark::State& state) {
+  ChartLayout layout = Layout(static_cast<int>(state.range(0)), true);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  for (auto _ : state) DrawBasic12C(layout, canvas);
+}
+BENCHMARK(BM_DrawBasic12C)->Arg(1920);
+
+// The parts: one time label, one trace segment.
+void BM_TimeLabel(benchmark::State& state) {
+  ImageCanvas canvas(1260, 920);
+  canvas.SetFontSize(9);
+  for (auto _ : state) canvas.PutText(125, 900, "12:34:56");
+}
+BENCHMARK(BM_TimeLabel);
+
+void BM_Segment(benchmark::State& state) {
+  ImageCanvas canvas(1260, 920);
+  int y = 0;
+  for (auto _ : state) {
+    canvas.Polyline({{500, 100 + y}, {501, 140 - y}});
+    y = (y + 1) % 40;
+  }
+}
+BENCHMARK(BM_Segment);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QGuiApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,76 @@
+#include "TracePlot.h"
+
+#include <cmath>
+
+namespace {
+
+void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, const SampleRecord& record,
+                  const TimeFormatter& formatTime) {
+  const int interval = (layout.RightEdge - layout.Margin) / 10;
+  if (interval <= 0) return;  // no screen layout chosen yet: nowhere to label
+  if ((layout.CursorX - layout.Margin) % interval != 0) return;
+  const std::string text = formatTime ? formatTime(record.time) : LongTimeText(record.time);
+  canvas.SetFontColor(clBlack);
+  canvas.SetFontSize(layout.TimeFontSize);
+  canvas.PutText(layout.CursorX - layout.TimeLabelShift, layout.ChartHeight - 20, text);
+}
+
+}  // namespace
+
+int MapSampleToY(int sample, const BandEntry& band, int bandTopPad) {
+  const double span = band.Height - bandTopPad;
+  return band.Bottom - static_cast<int>(std::lround(sample / 247.0 * span));
+}
+
+std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel) {
+  switch (channel) {
+    case ccI: return record.channels[chI];
+    case ccII: return record.channels[chII];
+    case ccIII: return record.channels[chIII];
+    case ccAVR: return record.channels[chAVR];
+    case ccAVL: return record.channels[chAVL];
+    case ccAVF: return record.channels[chAVF];
+    case ccC1: return record.channels[chC1];
+    case ccC2: return record.chest[0];
+    case ccC3: return record.chest[1];
+    case ccC4: return record.chest[2];
+    case ccC5: return record.chest[3];
+    case ccC6: return record.chest[4];
+    case ccResp: return record.channels[chResp];
+  }
+  return 0;
+}
+
+void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime) {
+  const SampleRecord& record = store.Newest();
+  const bool joinPrevious = store.Count() > 1;
+  canvas.SetPenStyle(psSolid);
+  for (ChartChannel channel : kEightChannelOrder) {
+    const BandEntry& band = layout.BandTable[channel];
+    if (band.Height <= 0) continue;  // not shown: its last y waits for the next set-up that shows it
+    canvas.SetPenColor(ChannelColor(channel));
+    const int y = MapSampleToY(ChannelSample(record, channel), band, layout.BandTopPad);
+    if (joinPrevious) canvas.Polyline({{layout.PrevX, layout.LastY[channel]}, {layout.CursorX, y}});
+    layout.LastY[channel] = y;
+  }
+  PutTimeLabel(layout, canvas, record, formatTime);
+  layout.PrevX = layout.CursorX;
+}
+
+void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime) {
+  const SampleRecord& record = store.Newest();
+  const bool joinPrevious = store.Count() > 1;
+  canvas.SetPenStyle(psSolid);
+  auto plot = [&](ChartChannel channel, int xOffset) {
+    canvas.SetPenColor(ChannelColor(channel));
+    const int y = MapSampleToY(ChannelSample(record, channel), layout.BandTable[channel], layout.BandTopPad);
+    if (joinPrevious)
+      canvas.Polyline({{layout.PrevX + xOffset, layout.LastY[channel]}, {layout.CursorX + xOffset, y}});
+    layout.LastY[channel] = y;
+  };
+  for (ChartChannel channel : kLimbLeads) plot(channel, 0);
+  for (ChartChannel channel : kChestLeads) plot(channel, layout.ColumnSplit);
+  PutTimeLabel(layout, canvas, record, formatTime);
+  layout.PrevX = layout.CursorX;
+  layout.CursorX += 1;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Incremental plotting of the newest sample record: one segment per shown
+// channel from its previous point, and a time label every tenth of the sweep.
+#include <cstdint>
+
+#include "ChartCanvas.h"
+#include "ChartLayout.h"
+#include "LocaleFormat.h"
+#include "SampleStore.h"
+
+// y of sample byte `sample` in `band`: 0 on the base line, 247 at the top of
+// the signal span; nothing is clipped.
+int MapSampleToY(int sample, const BandEntry& band, int bandTopPad);
+// The byte of `channel` in a record.
+std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel);
+
+// Eight-channel mode. Leaves CursorX alone: the caller advances it.
+void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
+// Twelve-channel mode. Advances CursorX by one itself.
+void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
