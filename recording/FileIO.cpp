@@ -1,0 +1,211 @@
+#include "FileIO.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+
+std::string SystemText(int error) { return std::strerror(error); }
+
+std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+
+[[noreturn]] void Throw(const std::string& what, const std::string& name, int error) {
+  throw ERecordingFile(what + " " + Quoted(name) + ": " + SystemText(error));
+}
+
+int CloseRetaining(int fd) {
+  // close() must not be retried on EINTR on Linux: the descriptor is gone.
+  return ::close(fd) == 0 ? 0 : errno;
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace
+
+// --- TOutputFile -------------------------------------------------------------
+
+TOutputFile::TOutputFile(int fd, std::string shownName) : fd_(fd), shownName_(std::move(shownName)) {
+  buffer_.reserve(kBufferSize);
+}
+
+TOutputFile::TOutputFile(TOutputFile&& other) noexcept
+    : fd_(other.fd_), shownName_(std::move(other.shownName_)), buffer_(std::move(other.buffer_)) {
+  other.fd_ = -1;
+}
+
+TOutputFile::~TOutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+TOutputFile TOutputFile::CreateNew(const std::string& path, const std::string& shownName) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) Throw("Cannot create file", shownName, errno);
+  return TOutputFile(fd, shownName);
+}
+
+TOutputFile TOutputFile::OpenExisting(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) Throw("Cannot open file", path, errno);
+  return TOutputFile(fd, path);
+}
+
+void TOutputFile::Fail(const char* what, int error) const { Throw(what, shownName_, error); }
+
+void TOutputFile::Write(std::span<const std::byte> bytes) {
+  if (fd_ < 0) Fail("Cannot write file", EBADF);
+  while (!bytes.empty()) {
+    const std::size_t room = kBufferSize - buffer_.size();
+    const std::size_t take = std::min(room, bytes.size());
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
+    bytes = bytes.subspan(take);
+    if (buffer_.size() == kBufferSize) Flush();
+  }
+}
+
+void TOutputFile::Flush() {
+  const std::byte* data = buffer_.data();
+  std::size_t left = buffer_.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd_, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      Fail("Error writing file", errno);
+    }
+    if (written == 0) Fail("Error writing file", ENOSPC);
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  buffer_.clear();
+}
+
+void TOutputFile::Commit() {
+  if (fd_ < 0) Fail("Cannot write file", EBADF);
+  Flush();
+  while (::fsync(fd_) != 0) {
+    // Devices and some special files cannot be synced; their data is written.
+    if (errno == EINVAL || errno == EROFS) break;
+    if (errno != EINTR) Fail("Error writing file", errno);
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (const int error = CloseRetaining(fd); error != 0 && error != EINTR) Fail("Error closing file", error);
+}
+
+// --- TInputFile --------------------------------------------------------------
+
+TInputFile::TInputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)), buffer_(kBufferSize) {}
+
+TInputFile::TInputFile(TInputFile&& other) noexcept
+    : fd_(other.fd_),
+      path_(std::move(other.path_)),
+      buffer_(std::move(other.buffer_)),
+      begin_(other.begin_),
+      end_(other.end_),
+      atEnd_(other.atEnd_) {
+  other.fd_ = -1;
+}
+
+TInputFile::~TInputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+TInputFile TInputFile::Open(const std::string& path) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) Throw("Cannot open file", path, errno);
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    Throw("Cannot open file", path, EISDIR);
+  }
+  return TInputFile(fd, path);
+}
+
+std::size_t TInputFile::Read(std::span<std::byte> into) {
+  std::size_t delivered = 0;
+  while (delivered < into.size()) {
+    if (begin_ == end_) {
+      if (atEnd_) break;
+      const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        Throw("Error reading file", path_, errno);
+      }
+      begin_ = 0;
+      end_ = static_cast<std::size_t>(got);
+      if (got == 0) {
+        atEnd_ = true;
+        break;
+      }
+    }
+    const std::size_t take = std::min(end_ - begin_, into.size() - delivered);
+    std::memcpy(into.data() + delivered, buffer_.data() + begin_, take);
+    begin_ += take;
+    delivered += take;
+  }
+  return delivered;
+}
+
+// --- names -------------------------------------------------------------------
+
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0) return true;
+  // Anything but "no such entry" (a folder we may not search, say) counts as
+  // taken: the save must not go ahead on a name it cannot check.
+  return errno != ENOENT && errno != ENOTDIR;
+}
+
+std::string TemporaryNameBeside(const std::string& path, std::string_view tag) {
+  static std::atomic<unsigned> counter{0};
+  static const unsigned salt = std::random_device{}();
+  const std::string folder = FolderOf(path);
+  const auto slash = path.find_last_of('/');
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  char suffix[64];
+  std::snprintf(suffix, sizeof suffix, ".%.*s-%ld-%x-%u.part", static_cast<int>(tag.size()), tag.data(),
+                static_cast<long>(::getpid()), salt, counter.fetch_add(1));
+  return (folder == "/" ? std::string("/") : folder + "/") + "." + base + suffix;
+}
+
+void RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  const int error = errno;
+  if (error != EINVAL && error != ENOSYS) Throw("Cannot create file", to, error);
+  // File systems without RENAME_NOREPLACE: a hard link refuses an existing
+  // name just the same.
+  if (::link(from.c_str(), to.c_str()) != 0) Throw("Cannot create file", to, errno);
+  ::unlink(from.c_str());
+}
+
+void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+void SyncFolderOf(const std::string& path) noexcept {
+  const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}

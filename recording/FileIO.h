@@ -1,0 +1,89 @@
+#pragma once
+// Buffered file access for the recording files, over POSIX descriptors so
+// that every failure (disk full, file size limit, access denied) surfaces as
+// ERecordingFile with the system's text, and nothing is silently dropped in a
+// library buffer. Main thread only; no object is shared between threads.
+#include <cstddef>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+#include <string>
+#include <vector>
+
+// Any failure to open, read, write, sync, close or rename a recording file.
+// what() is the text shown to the user.
+class ERecordingFile : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A file being written. Bytes collect in a buffer and go to the descriptor in
+// large writes; Commit() writes the rest, syncs the data to the disk and
+// closes, and only then is the content known to be complete. A file dropped
+// without Commit() is closed and left as it is (the caller removes it).
+class TOutputFile {
+ public:
+  // Creates `path`, failing if it exists. `shownName` names the file in
+  // error texts (the caller's final name when `path` is a temporary).
+  static TOutputFile CreateNew(const std::string& path, const std::string& shownName);
+  // Opens an existing file or device for writing, truncating it.
+  static TOutputFile OpenExisting(const std::string& path);
+
+  TOutputFile(TOutputFile&& other) noexcept;
+  TOutputFile& operator=(TOutputFile&&) = delete;
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
+  ~TOutputFile();
+
+  void Write(std::span<const std::byte> bytes);
+  void Write(std::string_view text) { Write(std::as_bytes(std::span(text.data(), text.size()))); }
+  void Commit();
+
+ private:
+  TOutputFile(int fd, std::string shownName);
+  void Flush();
+  [[noreturn]] void Fail(const char* what, int error) const;
+
+  int fd_ = -1;
+  std::string shownName_;
+  std::vector<std::byte> buffer_;
+};
+
+// A file being read front to back through a buffer.
+class TInputFile {
+ public:
+  static TInputFile Open(const std::string& path);
+
+  TInputFile(TInputFile&& other) noexcept;
+  TInputFile& operator=(TInputFile&&) = delete;
+  TInputFile(const TInputFile&) = delete;
+  TInputFile& operator=(const TInputFile&) = delete;
+  ~TInputFile();
+
+  // Reads up to `into.size()` bytes; fewer only at the end of the file.
+  // Throws ERecordingFile when the system reports a read error.
+  std::size_t Read(std::span<std::byte> into);
+
+ private:
+  TInputFile(int fd, std::string path);
+
+  int fd_ = -1;
+  std::string path_;
+  std::vector<std::byte> buffer_;
+  std::size_t begin_ = 0, end_ = 0;
+  bool atEnd_ = false;
+};
+
+// Whether anything of that name exists (a file, a folder, a dangling link).
+bool PathExists(const std::string& path);
+// A fresh, unused name in the folder of `path`, hidden and without the
+// recording's extensions, so a half-written file is never offered as a
+// recording.
+std::string TemporaryNameBeside(const std::string& path, std::string_view tag);
+// Renames `from` to `to`; fails rather than replace an existing `to`.
+void RenameNoReplace(const std::string& from, const std::string& to);
+// Removes a file, ignoring any failure (clean-up after another error).
+void RemoveQuietly(const std::string& path) noexcept;
+// Makes the renames in the folder of `path` durable; failures are ignored,
+// the files themselves are already synced.
+void SyncFolderOf(const std::string& path) noexcept;

@@ -1,0 +1,113 @@
+#include "RecordingFiles.h"
+
+#include <charconv>
+#include <span>
+
+#include "Utf8Text.h"
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+void AppendByte(std::string& out, std::uint8_t value) {
+  char digits[4];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+  out.push_back('\t');
+}
+
+std::span<const std::byte> BytesOf(const SampleRecord& record) {
+  return std::as_bytes(std::span(&record, 1));
+}
+
+// A temporary file beside its final name. Removed again unless Keep() was
+// called after a successful rename.
+class TTemporary {
+ public:
+  TTemporary(const std::string& finalName, std::string_view tag)
+      : path_(TemporaryNameBeside(finalName, tag)), file_(TOutputFile::CreateNew(path_, finalName)) {}
+  TTemporary(const TTemporary&) = delete;
+  TTemporary& operator=(const TTemporary&) = delete;
+  ~TTemporary() {
+    if (!kept_) RemoveQuietly(path_);
+  }
+
+  TOutputFile& File() { return file_; }
+  const std::string& Path() const { return path_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  TOutputFile file_;
+  bool kept_ = false;
+};
+
+}  // namespace
+
+std::string DataNameForLogName(const std::string& logName) {
+  return std::string(Utf8DropLastChars(logName, 4)) + ".dat";
+}
+
+std::string LogHeaderText(std::string_view logPath, std::string_view createdText) {
+  std::string text;
+  text.append("VARNOK ECG Data : ").append(logPath).append(kLineEnd);
+  text.append("File created: ").append(createdText).append(kLineEnd);
+  text.append(kLineEnd);
+  text.append("TIME    \tI\tII\tIII\tVR\tVL\tVF\tC1\tC2\tC3\tC4\tC5\tC6\tRESP").append(kLineEnd);
+  text.append(kLineEnd);
+  return text;
+}
+
+void AppendLogRecordLine(std::string& out, const SampleRecord& record, const TimeFormatter& formatTime) {
+  out.append(formatTime(record.time));
+  out.push_back('\t');
+  for (int channel = chI; channel <= chC1; ++channel) AppendByte(out, record.channels[static_cast<std::size_t>(channel)]);
+  for (std::uint8_t value : record.chest) AppendByte(out, value);
+  // Resp sits before the chest leads in the record but is the last column.
+  AppendByte(out, record.channels[chResp]);
+  out.append(kLineEnd);
+}
+
+SampleRecord DataHeaderRecord(const SampleRecord& headerSlot) {
+  SampleRecord header = headerSlot;
+  header.channels[0] = kDataFileMarker;
+  return header;
+}
+
+void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, const std::string& dataPath,
+                         std::string_view createdText, const TimeFormatter& formatTime) {
+  // A log and a data file of the same name would overwrite each other.
+  if (logPath == dataPath) throw ERecordingFile("Cannot create file \"" + logPath + "\": the log and the data file would be the same file");
+
+  TTemporary log(logPath, "log");
+  TTemporary data(dataPath, "dat");
+
+  log.File().Write(LogHeaderText(logPath, createdText));
+  data.File().Write(BytesOf(DataHeaderRecord(store.At(0))));
+
+  std::string line;
+  const int count = store.Count();
+  for (int slot = 1; slot <= count; ++slot) {
+    const SampleRecord& record = store.At(slot);
+    data.File().Write(BytesOf(record));
+    line.clear();
+    AppendLogRecordLine(line, record, formatTime);
+    log.File().Write(line);
+  }
+  log.File().Commit();
+  data.File().Commit();
+
+  // Both are complete on the disk; now give them their names. Should the
+  // second rename fail, the first is taken back so no half pair remains.
+  RenameNoReplace(log.Path(), logPath);
+  try {
+    RenameNoReplace(data.Path(), dataPath);
+  } catch (...) {
+    RemoveQuietly(logPath);
+    throw;
+  }
+  log.Keep();
+  data.Keep();
+  SyncFolderOf(logPath);
+  SyncFolderOf(dataPath);
+}

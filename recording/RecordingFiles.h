@@ -1,0 +1,44 @@
+#pragma once
+// The two files of a saved recording, written side by side from one name:
+//  - the log (".log"): tab-separated text for reading and spreadsheets,
+//    CR LF line ends, five header lines, then one line per record;
+//  - the data file (".dat"): the store's slots as they lie in memory, 24
+//    bytes each, slot 0 first as the header carrying the file-type marker.
+// The text builders are pure; WriteRecordingFiles does the file work.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "FileIO.h"
+#include "LocaleFormat.h"
+#include "SampleStore.h"
+
+inline constexpr std::size_t kDataRecordSize = sizeof(SampleRecord);
+// Byte offset and value of the file-type marker in the header record.
+inline constexpr std::size_t kDataMarkerOffset = 8;
+inline constexpr std::uint8_t kDataFileMarker = 5;
+static_assert(offsetof(SampleRecord, channels) == kDataMarkerOffset, "the marker is the header slot's first channel byte");
+
+// The data file's name for a log name: the last four characters dropped
+// (whatever they are) and ".dat" put in their place.
+std::string DataNameForLogName(const std::string& logName);
+
+// Lines 1 to 5 of the log: title with the log's path, creation time, empty
+// line, column names, empty line.
+std::string LogHeaderText(std::string_view logPath, std::string_view createdText);
+// One record line: time, I II III aVR aVL aVF C1, C2..C6, Resp, each field
+// followed by a TAB, then CR LF.
+void AppendLogRecordLine(std::string& out, const SampleRecord& record, const TimeFormatter& formatTime);
+// The header slot as the data file carries it: the marker at offset 8, the
+// other bytes as the slot holds them.
+SampleRecord DataHeaderRecord(const SampleRecord& headerSlot);
+
+// Writes the log and the data file of the store's slots 0..Count(). Both are
+// written under temporary names in the target folder, synced, and renamed
+// only once both are complete, so a failure leaves neither final file behind
+// (and no temporary). Throws ERecordingFile with the system's text; a final
+// name that exists by the time of the rename is refused, not replaced.
+// The store is only read.
+void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, const std::string& dataPath,
+                         std::string_view createdText, const TimeFormatter& formatTime);

@@ -1,0 +1,89 @@
+#include "RecordingLoader.h"
+
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "ChartFrame.h"
+#include "ChartLayout.h"
+#include "FileIO.h"
+#include "RecordingFiles.h"
+#include "SampleStore.h"
+#include "TracePlot.h"
+
+namespace {
+
+std::size_t ReadRecord(TInputFile& file, SampleRecord& record) {
+  return file.Read(std::as_writable_bytes(std::span(&record, 1)));
+}
+
+std::uint8_t MarkerOf(const SampleRecord& record) { return record.channels[0]; }
+
+}  // namespace
+
+std::string LoadingStatusText(int count) { return "Status: Loading... " + std::to_string(count) + " packets"; }
+
+void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
+  TInputFile file = TInputFile::Open(path);
+
+  SampleStore& store = context.store;
+  ChartLayout& layout = context.layout;
+  context.currentDataFile = path;
+  store.BeginRecording();
+  DrawBasic(layout, context.chart);
+
+  bool headerValid = false;
+  {
+    SampleRecord header{};
+    std::size_t got = 0;
+    try {
+      got = ReadRecord(file, header);
+    } catch (const ERecordingFile&) {
+      got = 0;  // an unreadable header is reported as a wrong file type
+    }
+    // The header slot holds whatever was read, even a piece.
+    std::memcpy(&store.At(0), &header, got);
+    headerValid = got == kDataRecordSize && MarkerOf(header) == kDataFileMarker;
+  }
+
+  bool moreThanStoreHolds = false;
+  std::optional<std::string> readError;
+  if (!headerValid) {
+    context.dialogs.ShowMessage("Invalid File Type", " Error reading File");
+  } else {
+    try {
+      SampleRecord record{};
+      while (true) {
+        // Read into a spare record first: a piece at the end of the file is
+        // not a record and must not touch the slot above the recording.
+        if (ReadRecord(file, record) < kDataRecordSize) break;
+        if (store.Count() == SampleStore::kLastSlot) {
+          moreThanStoreHolds = true;
+          break;
+        }
+        store.At(store.Append()) = record;
+        context.view.SetStatusPanel(kAcquisitionStatusPanel, LoadingStatusText(store.Count()));
+        if (layout.CursorX > layout.RightEdge) DrawBasic(layout, context.chart);
+        ShowGraph(layout, context.chart, store, context.formatTime);
+        ++layout.CursorX;
+      }
+    } catch (const ERecordingFile& error) {
+      readError = error.what();
+    }
+  }
+
+  context.view.SetStatusPanel(kAcquisitionStatusPanel, kIdleStatusText);
+  if (store.Count() > 0) context.view.SetPrintButtonVisible(true);
+
+  if (moreThanStoreHolds) {
+    context.dialogs.ShowMessage("The file holds more than " + std::to_string(SampleStore::kLastSlot) +
+                                    " records. Only the first " + std::to_string(SampleStore::kLastSlot) +
+                                    " records were loaded.",
+                                kRecordingMessageCaption);
+  }
+  if (readError) {
+    context.dialogs.ShowMessage(*readError + ". Only the first " + std::to_string(store.Count()) +
+                                    " records were loaded.",
+                                kRecordingMessageCaption);
+  }
+}

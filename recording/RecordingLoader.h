@@ -1,0 +1,18 @@
+#pragma once
+// Reads a data file back into the store and draws it record by record with
+// the eight-channel chart, as it would have been drawn while recording.
+#include <string>
+
+#include "RecordingActions.h"
+
+// The status texts of panel 5 while loading and afterwards.
+std::string LoadingStatusText(int count);
+inline constexpr const char* kIdleStatusText = "Status: Idle";
+inline constexpr int kAcquisitionStatusPanel = 5;
+
+// Loads `path` (what LoadButtonClick does once the open dialog has named a
+// file). Throws ERecordingFile when the file cannot be opened; nothing has
+// changed then. From the open on the previous recording is replaced; a bad
+// header, a file with more records than the store holds and a read error
+// are reported in message boxes here.
+void LoadRecordingFile(TRecordingContext& context, const std::string& path);

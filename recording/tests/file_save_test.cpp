@@ -1,0 +1,229 @@
+// The offer to save: the question, the save dialog, the existence check, the
+// visibility of Save, and saves that fail without losing the recording.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "RecordingFiles.h"
+#include "recording_support.h"
+
+namespace {
+
+constexpr const char* kQuestion = "Do you want to save te actual Data?";
+const ShownMessage kExistingFile{"Invalid Filename or File already existing", " Error creating File"};
+
+class FileSaveTest : public RecordingFixture {
+ protected:
+  FileSaveTest() { FillStore(store, 3); }
+
+  std::string StoreBytes() const {
+    std::string bytes;
+    for (int slot = 0; slot <= store.Count() + 1; ++slot) bytes += RecordBytes(store.At(slot));
+    return bytes + std::to_string(store.Count());
+  }
+};
+
+TEST_F(FileSaveTest, AskedFirstWithTheQuestionAsItStands) {
+  dialogs.confirmAnswers = {false};
+  FileSave(context());
+  ASSERT_EQ(dialogs.questions.size(), 1u);
+  EXPECT_EQ(dialogs.questions[0].text, kQuestion);
+}
+
+TEST_F(FileSaveTest, ANoWritesNothingAndLeavesSaveShown) {
+  const std::string before = StoreBytes();
+  dialogs.confirmAnswers = {false};
+  FileSave(context());
+  EXPECT_EQ(view.saveVisible, true);
+  EXPECT_TRUE(dialogs.saveDialogs.empty());
+  EXPECT_TRUE(folder.Names().empty());
+  EXPECT_EQ(StoreBytes(), before);
+}
+
+TEST_F(FileSaveTest, TheSaveButtonAsksAgain) {
+  dialogs.confirmAnswers = {false, false};
+  FileSave(context());
+  SaveButtonClick(context());
+  EXPECT_EQ(dialogs.questions.size(), 2u);
+}
+
+TEST_F(FileSaveTest, TheSaveDialogOffersLogFiles) {
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {std::nullopt};
+  FileSave(context());
+  ASSERT_EQ(dialogs.saveDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.saveDialogs[0].filter, "ECG Log File|*.log");
+  EXPECT_EQ(dialogs.saveDialogs[0].defaultExt, "log");
+}
+
+TEST_F(FileSaveTest, CancellingTheDialogHidesSaveWithoutWriting) {
+  const std::string before = StoreBytes();
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {std::nullopt};
+  FileSave(context());
+  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_TRUE(folder.Names().empty());
+  EXPECT_EQ(StoreBytes(), before);  // the marker too
+  EXPECT_TRUE(currentDataFile.empty());
+}
+
+TEST_F(FileSaveTest, AnEmptyNameReopensTheDialog) {
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {std::string(), std::string(), std::nullopt};
+  FileSave(context());
+  EXPECT_EQ(dialogs.saveDialogs.size(), 3u);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(FileSaveTest, ACompletedSaveWritesBothFilesAndHidesSave) {
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "run1.log"};
+  FileSave(context());
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
+  EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 96u);
+  EXPECT_EQ(currentDataFile, folder / "run1.dat");
+  EXPECT_EQ(store.At(0).channels[0], 5) << "the header slot keeps the marker";
+  // Line 1 names the log, line 2 the moment of the save.
+  const std::string log = ReadWholeFile(folder / "run1.log");
+  EXPECT_EQ(log.substr(0, log.find("\r\n\r\n")),
+            "VARNOK ECG Data : " + folder / "run1.log" + "\r\nFile created: " + kTestNow);
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+}
+
+enum class Taken { Log, Data, Both };
+
+class ExistingName : public FileSaveTest, public ::testing::WithParamInterface<Taken> {};
+
+TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
+  if (GetParam() != Taken::Data) WriteWholeFile(folder / "run1.log", "old log");
+  if (GetParam() != Taken::Log) WriteWholeFile(folder / "run1.dat", "old data");
+  const auto before = folder.Names();
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "run1.log", std::nullopt};
+  FileSave(context());
+  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kExistingFile});
+  EXPECT_EQ(dialogs.saveDialogs.size(), 2u);
+  EXPECT_EQ(folder.Names(), before);
+  if (GetParam() != Taken::Data) {
+    EXPECT_EQ(ReadWholeFile(folder / "run1.log"), "old log");
+  }
+  if (GetParam() != Taken::Log) {
+    EXPECT_EQ(ReadWholeFile(folder / "run1.dat"), "old data");
+  }
+  // The rejected name was already taken as the current data file.
+  EXPECT_EQ(currentDataFile, folder / "run1.dat");
+  EXPECT_EQ(view.saveVisible, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExistingName, ::testing::Values(Taken::Log, Taken::Data, Taken::Both));
+
+TEST_F(FileSaveTest, AfterARefusedNameAnotherNameIsSaved) {
+  WriteWholeFile(folder / "run1.dat", "old data");
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "run1.log", folder / "run2.log"};
+  FileSave(context());
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run2.dat", "run2.log"}));
+  EXPECT_EQ(currentDataFile, folder / "run2.dat");
+}
+
+TEST_F(FileSaveTest, ANameWhoseDataNameIsItselfIsRefused) {
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "run1.dat", std::nullopt};
+  FileSave(context());
+  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kExistingFile});
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+// --- failures part-way --------------------------------------------------------------
+
+class FailedSave : public FileSaveTest {
+ protected:
+  FailedSave() {
+    FillStore(store, 5000, 7);
+    store.At(0).channels[0] = 99;  // a header slot that does not yet carry the marker
+    before = StoreBytes();
+  }
+
+  // The one message the failure showed, with the application title.
+  std::string FailureText() const {
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    if (dialogs.messages.empty()) return {};
+    EXPECT_EQ(dialogs.messages[0].caption, "12-Kanal Test-Software");
+    return dialogs.messages[0].text;
+  }
+
+  void ExpectRecordingKeptAndSaveOffered() {
+    EXPECT_EQ(StoreBytes(), before);
+    EXPECT_EQ(view.saveVisible, true);
+  }
+
+  std::string before;
+};
+
+TEST_F(FailedSave, AFullDiskIsReportedAndLeavesNoFile) {
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "run1.log"};
+  {
+    ScopedFileSizeLimit limit(32 * 1024);
+    EXPECT_NO_THROW(FileSave(context()));
+  }
+  EXPECT_NE(FailureText().find("File too large"), std::string::npos) << FailureText();
+  EXPECT_TRUE(folder.Names().empty()) << "no partial file, no temporary";
+  ExpectRecordingKeptAndSaveOffered();
+}
+
+TEST_F(FailedSave, TheUserCanRetryOnceThereIsRoom) {
+  dialogs.confirmAnswers = {true, true};
+  dialogs.saveAnswers = {folder / "run1.log", folder / "run1.log"};
+  {
+    ScopedFileSizeLimit limit(32 * 1024);
+    FileSave(context());
+  }
+  SaveButtonClick(context());
+  EXPECT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 24u * 5001);
+}
+
+TEST_F(FailedSave, AFolderThatDoesNotExistIsReported) {
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "gone/run1.log"};
+  FileSave(context());
+  EXPECT_NE(FailureText().find("No such file or directory"), std::string::npos) << FailureText();
+  EXPECT_NE(FailureText().find(folder / "gone/run1.log"), std::string::npos) << FailureText();
+  EXPECT_TRUE(folder.Names().empty());
+  ExpectRecordingKeptAndSaveOffered();
+}
+
+TEST_F(FailedSave, AFolderWithoutWriteAccessIsReported) {
+  if (::geteuid() == 0) GTEST_SKIP() << "access rights do not bind root";
+  const std::string locked = folder / "locked";
+  ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {locked + "/run1.log"};
+  FileSave(context());
+  EXPECT_NE(FailureText().find("Permission denied"), std::string::npos) << FailureText();
+  ::chmod(locked.c_str(), 0755);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"locked"});
+  EXPECT_TRUE(std::filesystem::is_empty(locked));
+  ExpectRecordingKeptAndSaveOffered();
+}
+
+TEST_F(FailedSave, ADialogThatFailsIsReportedRatherThanThrown) {
+  // FileSave also runs inside reception, where nothing may escape it.
+  class ThrowingDialogs : public ScriptedDialogs {
+   public:
+    std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override {
+      throw std::runtime_error("dialog broke");
+    }
+  } throwing;
+  throwing.confirmAnswers = {true};
+  TRecordingContext broken{store, layout, chart(), throwing, view, currentDataFile};
+  EXPECT_NO_THROW(FileSave(broken));
+  EXPECT_EQ(throwing.messages, (std::vector<ShownMessage>{{"dialog broke", "12-Kanal Test-Software"}}));
+  ExpectRecordingKeptAndSaveOffered();
+}
+
+}  // namespace

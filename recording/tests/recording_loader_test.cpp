@@ -1,0 +1,268 @@
+// Loading a data file back into the store and onto the chart.
+#include <gtest/gtest.h>
+
+#include "ChartFrame.h"
+#include "FileIO.h"
+#include "RecordingFiles.h"
+#include "RecordingLoader.h"
+#include "TracePlot.h"
+#include "recording_support.h"
+
+namespace {
+
+const ShownMessage kInvalidFile{"Invalid File Type", " Error reading File"};
+
+class LoaderTest : public RecordingFixture {
+ protected:
+  // A data file as a save writes it, of `count` records from `source`.
+  std::string SavedFile(const std::string& name, int count, unsigned seed = 3) {
+    auto source = std::make_unique<SampleStore>();
+    FillStore(*source, count, seed);
+    saved.clear();
+    for (int slot = 0; slot <= count; ++slot) saved.push_back(slot == 0 ? DataHeaderRecord(source->At(0)) : source->At(slot));
+    const std::string log = folder / (name + ".log");
+    WriteRecordingFiles(*source, log, DataNameForLogName(log), kTestNow, LocaleTimeFormatter());
+    return DataNameForLogName(log);
+  }
+
+  void Load(const std::string& path) {
+    dialogs.openAnswers = {path};
+    LoadButtonClick(context());
+  }
+
+  // The chart as the eight-channel frame leaves it, nothing plotted.
+  QImage EmptyFrame() {
+    ChartLayout copy = layout;
+    ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+    PrepareChart(copy, canvas);
+    DrawBasic(copy, canvas);
+    return canvas.Image();
+  }
+
+  // A recording already on the chart and in the store, as after a stop.
+  void PreviousRecording() {
+    FillStore(store, 50, 11);
+    DrawBasic(layout, chart());
+    for (int n = 1; n <= 50; ++n) {
+      store.SetCount(n);
+      ShowGraph(layout, chart(), store, LocaleTimeFormatter());
+      ++layout.CursorX;
+    }
+    currentDataFile = "/earlier/run.dat";
+  }
+
+  bool TraceColourInColumn(int x, TColor colour, int top, int bottom) {
+    for (int y = top; y <= bottom; ++y)
+      if (chart().PixelAt(x, y) == colour) return true;
+    return false;
+  }
+
+  std::vector<SampleRecord> saved;
+};
+
+TEST_F(LoaderTest, TheOpenDialogOffersDataFilesThatMustExist) {
+  dialogs.openAnswers = {std::nullopt};
+  LoadButtonClick(context());
+  ASSERT_EQ(dialogs.openDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.openDialogs[0].filter, "ECG Data Files|*.dat");
+  EXPECT_TRUE(dialogs.openDialogs[0].fileMustExist);
+  EXPECT_TRUE(dialogs.openDialogs[0].pathMustExist);
+}
+
+TEST_F(LoaderTest, ThreeRecordsCountUpInTheStatusBarAndShowPrint) {
+  const std::string path = SavedFile("run1", 3);
+  Load(path);
+  EXPECT_EQ(store.Count(), 3);
+  EXPECT_EQ(view.panel5, (std::vector<std::string>{"Status: Loading... 1 packets", "Status: Loading... 2 packets",
+                                                   "Status: Loading... 3 packets", "Status: Idle"}));
+  EXPECT_EQ(view.printVisible, true);
+  EXPECT_EQ(currentDataFile, path);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(LoaderTest, TheStoreHoldsTheFileByteForByte) {
+  Load(SavedFile("run1", 3));
+  for (int slot = 0; slot <= 3; ++slot) EXPECT_EQ(RecordBytes(store.At(slot)), RecordBytes(saved[static_cast<std::size_t>(slot)])) << "slot " << slot;
+}
+
+TEST_F(LoaderTest, RecordsAreDrawnAsDuringEightChannelAcquisition) {
+  Load(SavedFile("run1", 40));
+  // The same records plotted one by one after a fresh frame.
+  ChartLayout expectedLayout = layout;
+  ImageCanvas expected(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(expectedLayout, expected);
+  DrawBasic(expectedLayout, expected);
+  auto replay = std::make_unique<SampleStore>();
+  replay->BeginRecording();
+  for (int slot = 1; slot <= 40; ++slot) {
+    replay->At(replay->Append()) = saved[static_cast<std::size_t>(slot)];
+    ShowGraph(expectedLayout, expected, *replay, LocaleTimeFormatter());
+    ++expectedLayout.CursorX;
+  }
+  EXPECT_TRUE(chart().Image() == expected.Image());
+  EXPECT_EQ(layout.CursorX, layout.Margin + 1 + 40);
+  EXPECT_NE(chart().Image(), EmptyFrame());
+}
+
+TEST_F(LoaderTest, AFileWithItsHeaderAloneLoadsNothingQuietly) {
+  WriteWholeFile(folder / "empty.dat", std::string(8, '\0') + '\x05' + std::string(15, '\0'));
+  Load(folder / "empty.dat");
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(view.printVisible, std::nullopt);
+  EXPECT_EQ(view.panel5, std::vector<std::string>{"Status: Idle"});
+  EXPECT_TRUE(chart().Image() == EmptyFrame());
+}
+
+TEST_F(LoaderTest, AWrongMarkerIsAnInvalidFileType) {
+  PreviousRecording();
+  std::string bytes = ReadWholeFile(SavedFile("run1", 3));
+  bytes[8] = 4;
+  WriteWholeFile(folder / "wrong.dat", bytes);
+  Load(folder / "wrong.dat");
+  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kInvalidFile});
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_TRUE(chart().Image() == EmptyFrame());
+  EXPECT_EQ(currentDataFile, folder / "wrong.dat");
+  EXPECT_EQ(view.panel5, std::vector<std::string>{"Status: Idle"});
+  EXPECT_EQ(view.printVisible, std::nullopt);
+  EXPECT_EQ(RecordBytes(store.At(0)), bytes.substr(0, 24)) << "the header slot holds what was read";
+}
+
+TEST_F(LoaderTest, AFileShorterThanAHeaderIsAnInvalidFileType) {
+  PreviousRecording();
+  const std::string before = RecordBytes(store.At(0));
+  WriteWholeFile(folder / "short.dat", "0123456789");
+  Load(folder / "short.dat");
+  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kInvalidFile});
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_EQ(RecordBytes(store.At(0)), "0123456789" + before.substr(10));
+}
+
+TEST_F(LoaderTest, ATrailingPieceIsIgnored) {
+  std::string bytes = ReadWholeFile(SavedFile("run1", 3));
+  bytes += std::string(10, '\x7F');
+  WriteWholeFile(folder / "tail.dat", bytes);
+  store.At(4).channels[0] = 201;  // the slot above the recording keeps what it held
+  const std::string slot4 = RecordBytes(store.At(4));
+  Load(folder / "tail.dat");
+  EXPECT_EQ(store.Count(), 3);
+  EXPECT_EQ(RecordBytes(store.At(4)), slot4);
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(view.panel5.back(), "Status: Idle");
+}
+
+class CancelledLoad : public LoaderTest, public ::testing::WithParamInterface<std::optional<std::string>> {};
+
+TEST_P(CancelledLoad, ChangesNothing) {
+  PreviousRecording();
+  const QImage chartBefore = chart().Image().copy();
+  const std::string slotBytes = RecordBytes(store.At(0)) + RecordBytes(store.At(50));
+  const int cursor = layout.CursorX;
+  dialogs.openAnswers = {GetParam()};
+  LoadButtonClick(context());
+  EXPECT_EQ(store.Count(), 50);
+  EXPECT_EQ(RecordBytes(store.At(0)) + RecordBytes(store.At(50)), slotBytes);
+  EXPECT_TRUE(chart().Image() == chartBefore);
+  EXPECT_EQ(layout.CursorX, cursor);
+  EXPECT_EQ(currentDataFile, "/earlier/run.dat");
+  EXPECT_TRUE(view.panel5.empty());
+  EXPECT_EQ(view.printVisible, std::nullopt);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, CancelledLoad, ::testing::Values(std::nullopt, std::string()));
+
+TEST_F(LoaderTest, AFileThatCannotBeOpenedThrowsAndChangesNothing) {
+  PreviousRecording();
+  const QImage chartBefore = chart().Image().copy();
+  dialogs.openAnswers = {folder / "missing.dat"};
+  try {
+    LoadButtonClick(context());
+    FAIL() << "no error";
+  } catch (const ERecordingFile& error) {
+    EXPECT_NE(std::string(error.what()).find("missing.dat"), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos) << error.what();
+  }
+  EXPECT_EQ(store.Count(), 50);
+  EXPECT_TRUE(chart().Image() == chartBefore);
+  EXPECT_EQ(currentDataFile, "/earlier/run.dat");
+  EXPECT_TRUE(view.panel5.empty());
+}
+
+TEST_F(LoaderTest, ARecordingLongerThanTheChartWraps) {
+  // Wide: records at x 31..1230, 1200 per sweep.
+  Load(SavedFile("long", 1500));
+  EXPECT_EQ(store.Count(), 1500);
+  EXPECT_EQ(layout.CursorX, layout.Margin + 1 + 300);
+  const BandEntry& bandI = layout.BandTable[ccI];
+  const int top = bandI.Bottom - bandI.Height + layout.BandTopPad - 30, bottom = bandI.Bottom;
+  // The second sweep's trace reaches x 330; right of it the frame is empty again.
+  EXPECT_TRUE(TraceColourInColumn(200, clBlue, top, bottom));
+  EXPECT_FALSE(TraceColourInColumn(400, clBlue, top, bottom));
+  EXPECT_FALSE(TraceColourInColumn(1100, clBlue, top, bottom));
+}
+
+TEST_F(LoaderTest, SaveLoadSaveGivesTheSameDataFile) {
+  FillStore(store, 1000, 5);
+  dialogs.confirmAnswers = {true, true};
+  dialogs.saveAnswers = {folder / "first.log", folder / "second.log"};
+  FileSave(context());
+  store.BeginRecording();
+  FillStore(store, 20, 6);  // something else in between
+  Load(folder / "first.dat");
+  ASSERT_EQ(store.Count(), 1000);
+  FileSave(context());
+  EXPECT_EQ(ReadWholeFile(folder / "first.dat"), ReadWholeFile(folder / "second.dat"));
+  // The logs differ only in the name on their first line.
+  const std::string first = ReadWholeFile(folder / "first.log"), second = ReadWholeFile(folder / "second.log");
+  EXPECT_EQ(first.substr(first.find("\r\n")), second.substr(second.find("\r\n")));
+}
+
+// --- more records than the store holds -------------------------------------------------
+
+class LargeFile : public LoaderTest {
+ protected:
+  // A data file of `count` records after its header, record n carrying n.
+  std::string FileOf(int count) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(count + 1) * 24);
+    SampleRecord header{};
+    header.channels[0] = 5;
+    bytes += RecordBytes(header);
+    for (int n = 1; n <= count; ++n) {
+      SampleRecord record{};
+      record.time = n / 86400.0;
+      std::memcpy(record.chest.data(), &n, 4);
+      bytes += RecordBytes(record);
+    }
+    const std::string path = folder / ("big" + std::to_string(count) + ".dat");
+    WriteWholeFile(path, bytes);
+    return path;
+  }
+
+  int NumberIn(int slot) {
+    int n;
+    std::memcpy(&n, store.At(slot).chest.data(), 4);
+    return n;
+  }
+};
+
+TEST_F(LargeFile, TheFirst100000RecordsLoadAndTheRestIsReported) {
+  Load(FileOf(SampleStore::kLastSlot + 2));
+  EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
+  EXPECT_EQ(NumberIn(SampleStore::kLastSlot), SampleStore::kLastSlot);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].caption, "12-Kanal Test-Software");
+  EXPECT_NE(dialogs.messages[0].text.find("100000"), std::string::npos) << dialogs.messages[0].text;
+  EXPECT_EQ(view.panel5.back(), "Status: Idle");
+  EXPECT_EQ(view.printVisible, true);
+}
+
+TEST_F(LargeFile, ExactlyAFullStoreLoadsWithoutAMessage) {
+  Load(FileOf(SampleStore::kLastSlot));
+  EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+}  // namespace

@@ -1,0 +1,201 @@
+#pragma once
+// Shared pieces of the recording tests: dialogs answered from a script, a
+// window stand-in that remembers what it was told, a scratch folder, print
+// jobs (one recording the page's drawing calls, one writing a PDF), and a
+// fixture holding a Wide eight-channel chart.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "ChartLayout.h"
+#include "Dialogs.h"
+#include "ImageCanvas.h"
+#include "RecordingActions.h"
+#include "SampleStore.h"
+
+// The date and time the tests' clock shows.
+inline constexpr const char* kTestNow = "2024-03-05 14:05:33";
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  friend bool operator==(const ShownMessage&, const ShownMessage&) = default;
+};
+void PrintTo(const ShownMessage& message, std::ostream* os);
+
+// Answers each dialog from its queue, in order; a dialog without a queued
+// answer fails the test and is answered "cancel".
+class ScriptedDialogs : public TDialogs {
+ public:
+  std::deque<bool> confirmAnswers;
+  std::deque<std::optional<std::string>> saveAnswers;
+  std::deque<std::optional<std::string>> openAnswers;
+  std::deque<std::function<std::unique_ptr<PrintJob>()>> printAnswers;
+
+  std::vector<ShownMessage> messages;
+  std::vector<ShownMessage> questions;
+  std::vector<FileDialogOptions> saveDialogs;
+  std::vector<FileDialogOptions> openDialogs;
+  int printDialogs = 0;
+  // Runs when a message box is shown (to look at the state at that moment).
+  std::function<void()> onMessage;
+
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  bool Confirm(const std::string& text, const std::string& caption) override;
+  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
+  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
+  std::unique_ptr<PrintJob> ExecutePrintDialog() override;
+};
+
+class RecordedView : public TRecordingView {
+ public:
+  std::optional<bool> saveVisible;
+  std::optional<bool> printVisible;
+  std::vector<std::string> panel5;  // every text panel 5 was given, in turn
+
+  void SetSaveButtonVisible(bool visible) override { saveVisible = visible; }
+  void SetPrintButtonVisible(bool visible) override { printVisible = visible; }
+  void SetStatusPanel(int index, const std::string& text) override;
+};
+
+// A fresh folder, removed with everything in it at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // Names of everything in the folder, hidden files included, sorted.
+  std::vector<std::string> Names() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+// The bytes of records as the data file holds them.
+std::string RecordBytes(const SampleRecord& record);
+
+// Lowers this process's file size limit (RLIMIT_FSIZE) for its lifetime and
+// ignores SIGXFSZ, so a write past the limit fails like one on a full disk
+// (EFBIG) instead of ending the process. Needs no privileges.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(std::uint64_t bytes);
+  ~ScopedFileSizeLimit();
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  std::uint64_t previousSoft_;
+  void (*previousHandler_)(int);
+};
+
+// Fills slots 1..count with varied, recognisable records (the reserved bytes
+// too, as a loaded file may carry them) and slot 0 with other bytes.
+void FillStore(SampleStore& store, int count, unsigned seed = 1);
+
+// A ChartCanvas that only remembers the calls made on it.
+struct CanvasCall {
+  std::string op;  // "CopyRectStretched", "SetFontColor", "SetFontSize", "PutText", ...
+  TRect rect{};
+  TRect sourceRect{};
+  const ChartCanvas* source = nullptr;
+  int x = 0, y = 0, value = 0;
+  TColor color{};
+  std::string text;
+};
+
+class RecordingCanvas : public ChartCanvas {
+ public:
+  RecordingCanvas(int width, int height) : width_(width), height_(height) {}
+  std::vector<CanvasCall> calls;
+
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
+  void SetPenColor(TColor color) override { Add("SetPenColor").color = color; }
+  void SetPenStyle(TPenStyle style) override { Add("SetPenStyle").value = style; }
+  void SetBrushColor(TColor color) override { Add("SetBrushColor").color = color; }
+  void FillRect(const TRect& rect) override { Add("FillRect").rect = rect; }
+  void Polyline(std::span<const TPoint>) override { Add("Polyline"); }
+  using ChartCanvas::Polyline;
+  void SetFontSize(int points) override { Add("SetFontSize").value = points; }
+  void SetFontColor(TColor color) override { Add("SetFontColor").color = color; }
+  void PutText(int x, int y, std::string_view text) override {
+    CanvasCall& call = Add("PutText");
+    call.x = x;
+    call.y = y;
+    call.text = text;
+  }
+  void CopyRectStretched(const TRect& dest, const ChartCanvas& source, const TRect& sourceRect) override {
+    CanvasCall& call = Add("CopyRectStretched");
+    call.rect = dest;
+    call.source = &source;
+    call.sourceRect = sourceRect;
+  }
+
+ private:
+  CanvasCall& Add(const char* op) {
+    calls.emplace_back();
+    calls.back().op = op;
+    return calls.back();
+  }
+  int width_, height_;
+};
+
+// A print job on a RecordingCanvas page that the test owns (it outlives the
+// job); `log` receives the job's own steps ("SetLandscape", "BeginDoc",
+// "EndDoc") in order.
+class RecordingPrintJob : public PrintJob {
+ public:
+  RecordingPrintJob(RecordingCanvas& page, std::vector<std::string>& log) : log_(log), page_(page) {}
+  void SetLandscape() override { log_.push_back("SetLandscape"); }
+  void BeginDoc() override { log_.push_back("BeginDoc"); }
+  int PageWidth() const override { return page_.Width(); }
+  int PageHeight() const override { return page_.Height(); }
+  ChartCanvas& Page() override { return page_; }
+  void EndDoc() override { log_.push_back("EndDoc"); }
+
+ private:
+  std::vector<std::string>& log_;
+  RecordingCanvas& page_;
+};
+
+// A print job writing a PDF file, the page drawn through the chart's
+// PainterCanvas.
+std::unique_ptr<PrintJob> MakePdfPrintJob(const std::string& pdfPath);
+
+// Output of a command line (stdout), or nothing when it could not run or
+// failed.
+std::optional<std::string> CommandOutput(const std::string& commandLine);
+
+// A store, a Wide eight-channel chart, scripted dialogs and the window
+// stand-in, bound together in a context as the window binds them. The tests'
+// clock shows kTestNow.
+class RecordingFixture : public ::testing::Test {
+ protected:
+  RecordingFixture();
+
+  std::unique_ptr<SampleStore> storePtr = std::make_unique<SampleStore>();
+  SampleStore& store = *storePtr;
+  ChartLayout layout;
+  std::unique_ptr<ImageCanvas> chartPtr;
+  ScriptedDialogs dialogs;
+  RecordedView view;
+  std::string currentDataFile;
+  std::unique_ptr<TRecordingContext> contextPtr;
+  TRecordingContext& context() { return *contextPtr; }
+  ImageCanvas& chart() { return *chartPtr; }
+  ScratchFolder folder;
+};
