@@ -1,0 +1,484 @@
+#include "PosixSerialDevice.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "Termios2.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
+constexpr std::size_t kReadChunk = 4096;
+
+// A pseudo-terminal (and any tty without modem control) answers the modem
+// ioctls so.
+bool NoSuchFeature(int error) { return error == ENOTTY || error == EINVAL; }
+
+int MakeEventFd() {
+  int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  return fd;
+}
+
+void Signal(int fd) {
+  const std::uint64_t one = 1;
+  // Can only fail when the counter would overflow, which cannot matter.
+  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+  std::uint64_t value;
+  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+int PollMilliseconds(Clock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+}  // namespace
+
+std::shared_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, int& systemCode) {
+  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    systemCode = errno;
+    return nullptr;
+  }
+  auto fail = [&](int error) {
+    ::close(fd);
+    systemCode = error;
+    return nullptr;
+  };
+  if (!isatty(fd)) return fail(ENOTTY);
+  // TIOCEXCL keeps other openers out, but not root; the lock does.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EBUSY : errno);
+  if (ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+  try {
+    return std::make_shared<PosixSerialDevice>(fd);
+  } catch (const std::system_error& e) {
+    return fail(e.code().value());
+  }
+}
+
+PosixSerialDevice::PosixSerialDevice(int fd) : fd_(fd) {
+  eventFd_ = MakeEventFd();
+  try {
+    wakeFd_ = MakeEventFd();
+  } catch (...) {
+    ::close(eventFd_);
+    throw;
+  }
+  hasModemLines_ = ioctl(fd_, TIOCMGET, &modemBits_) == 0;
+  hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters_) == 0;
+  reader_ = std::thread([this] { ReaderLoop(); });
+}
+
+PosixSerialDevice::~PosixSerialDevice() {
+  Close();
+  ::close(eventFd_);
+  ::close(wakeFd_);
+}
+
+void PosixSerialDevice::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+    dataArrived_.notify_all();
+  }
+  stopping_ = true;
+  WakeReader();
+  if (reader_.joinable()) reader_.join();
+  std::lock_guard lock(mutex_);
+  // The exclusive mode outlives the descriptor on a pseudo-terminal: lift it
+  // so that the port can be opened again.
+  ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void PosixSerialDevice::WakeReader() { Signal(wakeFd_); }
+
+// ---- settings ----
+
+int PosixSerialDevice::SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return EBADF;
+  // The output queue is the kernel's; its size cannot be chosen and is only
+  // checked for sense. The input queue is ours.
+  constexpr std::int32_t kLargest = 64 * 1024 * 1024;
+  if (inputSize < 1 || inputSize > kLargest || outputSize < 0) return EINVAL;
+  if (queue_.Resize(static_cast<std::size_t>(inputSize)) > 0) {
+    errors_.Include(erRxOverflow);
+    Raise(EV_ERR);
+  }
+  return 0;
+}
+
+int PosixSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return EBADF;
+  }
+  TTermiosSettings termios;
+  if (!TermiosFromDeviceControlBlock(dcb, termios)) return EINVAL;
+  if (int error = ApplyTermios2(fd_, termios)) return error;
+  {
+    std::lock_guard lock(mutex_);
+    filter_.Configure({dcb.fErrorChar, dcb.fNull, dcb.ErrorChar});
+    eventChar_ = dcb.EvtChar;
+    rtsToggle_ = dcb.fRtsControl == RTS_CONTROL_TOGGLE;
+  }
+  // The control modes decide the lines at once, as the driver does when it
+  // takes a new control block: "disable" lowers a line, "enable" raises it.
+  // In the handshake modes the kernel (CRTSCTS) or nobody drives the line;
+  // it is raised so that the far end may send.
+  const bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
+  const bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  if (int error = ModemLine(TIOCM_DTR, dtr)) return error;
+  return ModemLine(TIOCM_RTS, rts);
+}
+
+int PosixSerialDevice::SetTimeouts(const TComTimeouts& timeouts) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return EBADF;
+  timeouts_ = timeouts;
+  return 0;
+}
+
+// ---- data ----
+
+int PosixSerialDevice::Write(const char* data, int count, int& written) {
+  written = 0;
+  bool toggle;
+  TComTimeouts timeouts;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return EBADF;
+    toggle = rtsToggle_;
+    timeouts = timeouts_;
+  }
+  if (count <= 0) return 0;
+  const std::uint64_t multiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier());
+  const std::uint64_t constant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant());
+  const bool limited = multiplier != 0 || constant != 0;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(multiplier * static_cast<std::uint64_t>(count) + constant);
+  if (toggle) ModemLine(TIOCM_RTS, true);
+
+  int result = 0;
+  std::size_t done = 0;
+  const auto total = static_cast<std::size_t>(count);
+  while (done < total) {
+    ssize_t n = ::write(fd_, data + done, total - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      if (limited && Clock::now() >= deadline) break;  // time-out: not an error
+      pollfd p{fd_, POLLOUT, 0};
+      int r = poll(&p, 1, limited ? PollMilliseconds(deadline) : -1);
+      if (r < 0 && errno != EINTR) {
+        result = errno;
+        break;
+      }
+      if (r > 0 && !(p.revents & POLLOUT) && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        result = EIO;
+        break;
+      }
+      continue;
+    }
+    result = n < 0 ? errno : EIO;
+    break;
+  }
+  written = static_cast<int>(done);
+  if (done > 0) {
+    std::lock_guard lock(mutex_);
+    txPending_ = true;
+  }
+  WakeReader();
+  return result;
+}
+
+int PosixSerialDevice::Read(char* buffer, int count, int& read) {
+  read = 0;
+  std::unique_lock lock(mutex_);
+  if (closed_) return EBADF;
+  if (count <= 0) return 0;
+  const std::uint32_t interval = static_cast<std::uint32_t>(timeouts_.ReadInterval());
+  const std::uint32_t multiplier = static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier());
+  const std::uint32_t constant = static_cast<std::uint32_t>(timeouts_.ReadTotalConstant());
+  const auto want = static_cast<std::size_t>(count);
+  std::size_t got = queue_.Pop(buffer, want);
+
+  // Largest interval and no totals: return at once with what is there.
+  if (interval == kMaxDword && multiplier == 0 && constant == 0) {
+    read = static_cast<int>(got);
+    return 0;
+  }
+  // Largest interval and multiplier with a constant: wait for the first byte
+  // at most that long, then return with what is there.
+  const bool anyByte = interval == kMaxDword && multiplier == kMaxDword && constant != 0 && constant != kMaxDword;
+  const auto start = Clock::now();
+  std::optional<Clock::time_point> totalDeadline;
+  if (anyByte)
+    totalDeadline = start + std::chrono::milliseconds(constant);
+  else if (multiplier != 0 || constant != 0)
+    totalDeadline = start + std::chrono::milliseconds(std::uint64_t{multiplier} * want + constant);
+  const bool useInterval = !anyByte && interval != 0 && interval != kMaxDword;
+  auto lastByte = start;
+  const unsigned generation = abortGeneration_;
+
+  while (got < want && !(anyByte && got > 0)) {
+    if (closed_ || lost_ || abortGeneration_ != generation) break;
+    std::optional<Clock::time_point> deadline = totalDeadline;
+    if (useInterval && got > 0) {
+      auto next = lastByte + std::chrono::milliseconds(interval);
+      deadline = deadline ? std::min(*deadline, next) : next;
+    }
+    bool timedOut = false;
+    if (deadline)
+      timedOut = dataArrived_.wait_until(lock, *deadline) == std::cv_status::timeout;
+    else
+      dataArrived_.wait(lock);
+    const std::size_t before = got;
+    got += queue_.Pop(buffer + got, want - got);
+    if (got > before) lastByte = Clock::now();
+    if (timedOut) break;
+  }
+  read = static_cast<int>(got);
+  return 0;
+}
+
+int PosixSerialDevice::QueueStatus(int& inputCount, TComErrors& errors) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return EBADF;
+  inputCount = static_cast<int>(queue_.Size());
+  errors = errors_;
+  errors_ = TComErrors();
+  return 0;
+}
+
+int PosixSerialDevice::Purge(std::uint32_t flags) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return EBADF;
+  // Nothing is ever pending asynchronously here; aborting only releases a
+  // read that waits for bytes.
+  if (flags & (PURGE_RXABORT | PURGE_TXABORT)) {
+    ++abortGeneration_;
+    dataArrived_.notify_all();
+  }
+  if (flags & PURGE_RXCLEAR) {
+    queue_.Clear();
+    if (tcflush(fd_, TCIFLUSH) != 0 && !lost_) return errno;
+  }
+  if (flags & PURGE_TXCLEAR) {
+    if (tcflush(fd_, TCOFLUSH) != 0 && !lost_) return errno;
+  }
+  return 0;
+}
+
+// ---- modem lines ----
+
+int PosixSerialDevice::ModemLine(int bits, bool on) {
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+  return NoSuchFeature(errno) ? 0 : errno;
+}
+
+int PosixSerialDevice::Escape(TEscapeFunction function) {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return EBADF;
+  }
+  switch (function) {
+    case TEscapeFunction::SetDTR: return ModemLine(TIOCM_DTR, true);
+    case TEscapeFunction::ClearDTR: return ModemLine(TIOCM_DTR, false);
+    case TEscapeFunction::SetRTS: return ModemLine(TIOCM_RTS, true);
+    case TEscapeFunction::ClearRTS: return ModemLine(TIOCM_RTS, false);
+  }
+  return EINVAL;
+}
+
+int PosixSerialDevice::ModemStatus(std::uint32_t& status) {
+  status = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return EBADF;
+  }
+  int bits = 0;
+  if (ioctl(fd_, TIOCMGET, &bits) != 0) return NoSuchFeature(errno) ? 0 : errno;
+  if (bits & TIOCM_CTS) status |= MS_CTS_ON;
+  if (bits & TIOCM_DSR) status |= MS_DSR_ON;
+  if (bits & TIOCM_RI) status |= MS_RING_ON;
+  if (bits & TIOCM_CD) status |= MS_RLSD_ON;
+  return 0;
+}
+
+// ---- events ----
+
+void PosixSerialDevice::SetEventMask(std::uint32_t mask) {
+  std::lock_guard lock(mutex_);
+  mask_ = mask;
+  pending_ &= mask;
+}
+
+std::uint32_t PosixSerialDevice::TakeEvents(bool& lineLost) {
+  std::lock_guard lock(mutex_);
+  Drain(eventFd_);
+  std::uint32_t events = pending_;
+  pending_ = 0;
+  lineLost = lost_;
+  return events;
+}
+
+void PosixSerialDevice::Raise(std::uint32_t events) {
+  const std::uint32_t wanted = events & mask_;
+  if (wanted == 0) return;
+  pending_ |= wanted;
+  Signal(eventFd_);
+}
+
+void PosixSerialDevice::MarkLost() {
+  std::lock_guard lock(mutex_);
+  lost_ = true;
+  dataArrived_.notify_all();
+  Signal(eventFd_);
+}
+
+// ---- the reader ----
+
+int PosixSerialDevice::PollTimeout() {
+  std::lock_guard lock(mutex_);
+  if (txPending_) return 2;  // watch the output queue drain
+  if (hasCounters_ || hasModemLines_) return 50;  // modem lines and line errors are polled
+  return -1;
+}
+
+void PosixSerialDevice::ReaderLoop() {
+  std::vector<char> scratch(kReadChunk);
+  while (!stopping_) {
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    int r = poll(fds, 2, PollTimeout());
+    if (stopping_) return;
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      MarkLost();
+      return;
+    }
+    if (fds[1].revents & POLLIN) Drain(wakeFd_);
+    const short revents = fds[0].revents;
+    if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+      ssize_t n;
+      do {
+        n = ::read(fd_, scratch.data(), scratch.size());
+        if (n > 0) Queue(scratch.data(), static_cast<std::size_t>(n));
+      } while (n == static_cast<ssize_t>(scratch.size()) && !stopping_);
+      const bool nothingNow = n < 0 && (errno == EAGAIN || errno == EINTR);
+      // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
+      // nothing to read (waiting again would only spin).
+      if (n == 0 || (n < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+        MarkLost();
+        return;
+      }
+    }
+    Housekeeping();
+  }
+}
+
+void PosixSerialDevice::Queue(const char* data, std::size_t count) {
+  std::lock_guard lock(mutex_);
+  filtered_.clear();
+  filter_.Process(data, count, filtered_);
+  std::uint32_t events = 0;
+  if (filter_.TakeErrorBytes() > 0) {
+    errors_.Include(erParity);
+    events |= EV_ERR;
+  }
+  if (filter_.TakeBreaks() > 0) {
+    errors_.Include(erBreak);
+    events |= EV_BREAK;
+  }
+  const std::size_t before = queue_.Size();
+  const std::size_t accepted = queue_.Push(filtered_.data(), filtered_.size());
+  if (accepted < filtered_.size()) {
+    // The newest bytes stay out: what is queued remains an unbroken stretch.
+    errors_.Include(erRxOverflow);
+    events |= EV_ERR;
+  }
+  if (accepted > 0) {
+    events |= EV_RXCHAR;
+    if (std::memchr(filtered_.data(), eventChar_, accepted)) events |= EV_RXFLAG;
+    const std::size_t capacity = queue_.Capacity();
+    const std::size_t after = queue_.Size();
+    if (before * 5 < capacity * 4 && after * 5 >= capacity * 4) events |= EV_RX80FULL;
+    dataArrived_.notify_all();
+  }
+  Raise(events);
+}
+
+void PosixSerialDevice::Housekeeping() {
+  std::uint32_t events = 0;
+  TComErrors errors;
+  if (hasCounters_) {
+    serial_icounter_struct now{};
+    if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
+      const serial_icounter_struct& was = counters_;
+      if (now.frame != was.frame) errors.Include(erFraming);
+      if (now.parity != was.parity) errors.Include(erParity);
+      if (now.overrun != was.overrun) errors.Include(erOverrun);
+      if (now.buf_overrun != was.buf_overrun) errors.Include(erRxOverflow);
+      if (now.brk != was.brk) {
+        errors.Include(erBreak);
+        events |= EV_BREAK;
+      }
+      if (now.cts != was.cts) events |= EV_CTS;
+      if (now.dsr != was.dsr) events |= EV_DSR;
+      if (now.dcd != was.dcd) events |= EV_RLSD;
+      if (now.rng != was.rng) events |= EV_RING;
+      counters_ = now;
+    }
+  } else if (hasModemLines_) {
+    int bits = 0;
+    if (ioctl(fd_, TIOCMGET, &bits) == 0) {
+      const int changed = bits ^ modemBits_;
+      if (changed & TIOCM_CTS) events |= EV_CTS;
+      if (changed & TIOCM_DSR) events |= EV_DSR;
+      if (changed & TIOCM_CD) events |= EV_RLSD;
+      if ((changed & TIOCM_RI) && (bits & TIOCM_RI)) events |= EV_RING;
+      modemBits_ = bits;
+    }
+  }
+  if (errors.Contains(erFraming) || errors.Contains(erParity) || errors.Contains(erOverrun) ||
+      errors.Contains(erRxOverflow))
+    events |= EV_ERR;
+
+  bool lowerRts = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (txPending_) {
+      int queued = 0;
+      if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+        txPending_ = false;
+        events |= EV_TXEMPTY;
+        lowerRts = rtsToggle_;
+      }
+    }
+    errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
+    Raise(events);
+  }
+  if (lowerRts) ModemLine(TIOCM_RTS, false);
+}

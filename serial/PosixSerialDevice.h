@@ -1,0 +1,90 @@
+#pragma once
+// The Linux serial device behind SerialDevice (termios, ioctl, poll).
+//
+// Linux keeps no user-visible input queue of a chosen size: when nobody
+// reads, the line discipline's few kilobytes fill, the kernel throttles and
+// a USB adapter's own small FIFO overflows within a second at 115200 baud.
+// So a reader thread drains the descriptor all the time into a ByteRing of
+// Buffer.InputSize bytes and notes, as the driver would:
+//   EV_RXCHAR    bytes were queued          EV_RXFLAG  the event character came
+//   EV_RX80FULL  the queue passed 80 %      EV_ERR     a line error or a queue
+//                                                      overflow (erRxOverflow)
+//   EV_BREAK, EV_CTS, EV_DSR, EV_RLSD, EV_RING  from the TIOCGICOUNT counters
+//                (or TIOCMGET changes) where the device has modem lines
+//   EV_TXEMPTY   the kernel's output queue (TIOCOUTQ) drained after a write
+// and announces the events of the mask through an eventfd. A hang-up
+// (POLLHUP/POLLERR, read() giving 0 or EIO) ends the reader without
+// spinning and is announced through the same descriptor.
+//
+// A pseudo-terminal has no modem lines: TIOCM* ioctls answer ENOTTY/EINVAL,
+// which makes DTR/RTS do nothing and the modem status read all off.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <linux/serial.h>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "ByteRing.h"
+#include "ReceiveFilter.h"
+#include "SerialDevice.h"
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  // Takes over an open, locked descriptor and starts the reader.
+  explicit PosixSerialDevice(int fd);
+  ~PosixSerialDevice() override;
+
+  int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override;
+  int SetLineSettings(const TDeviceControlBlock& dcb) override;
+  int SetTimeouts(const TComTimeouts& timeouts) override;
+  int Write(const char* data, int count, int& written) override;
+  int Read(char* buffer, int count, int& read) override;
+  int QueueStatus(int& inputCount, TComErrors& errors) override;
+  int ModemStatus(std::uint32_t& status) override;
+  int Escape(TEscapeFunction function) override;
+  int Purge(std::uint32_t flags) override;
+  void SetEventMask(std::uint32_t mask) override;
+  int EventDescriptor() const override { return eventFd_; }
+  std::uint32_t TakeEvents(bool& lineLost) override;
+  void Close() override;
+
+ private:
+  void ReaderLoop();
+  int PollTimeout();
+  bool ReadAvailable(char* scratch, std::size_t size);  // false: line lost
+  void Queue(const char* data, std::size_t count);
+  void Housekeeping();
+  void Raise(std::uint32_t events);  // lock held
+  void MarkLost();
+  void WakeReader();
+  int ModemLine(int bits, bool on);
+
+  int fd_;
+  int eventFd_ = -1;  // line events for the event thread
+  int wakeFd_ = -1;   // wakes the reader (stop, write started)
+  bool hasModemLines_ = false;
+  bool hasCounters_ = false;
+
+  std::mutex mutex_;
+  std::condition_variable dataArrived_;
+  bool closed_ = false;
+  bool lost_ = false;
+  std::uint32_t mask_ = 0;
+  std::uint32_t pending_ = 0;
+  TComErrors errors_;
+  ByteRing queue_{1024};
+  ReceiveFilter filter_;
+  std::string filtered_;
+  std::uint8_t eventChar_ = 0;
+  bool rtsToggle_ = false;
+  bool txPending_ = false;
+  unsigned abortGeneration_ = 0;
+  TComTimeouts timeouts_;
+  serial_icounter_struct counters_{};
+  int modemBits_ = 0;
+
+  std::atomic<bool> stopping_{false};
+  std::thread reader_;
+};

@@ -1,0 +1,71 @@
+#pragma once
+// The device layer below TComPort: one open serial device and the driver's
+// part of the work that Linux leaves to user space, i.e. an input queue that
+// keeps filling whatever the main thread does, line-error flags and line
+// events that a poll()-able descriptor announces.
+//
+// Every operation returns 0 or an errno value; the port turns a failure into
+// its numbered EComPort (RaiseOnFailure). All operations may be called from
+// any thread: the device layer is the one place in serial/ that locks.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ComSettings.h"
+#include "DeviceControlBlock.h"
+
+// Modem status bits (LineSignals).
+inline constexpr std::uint32_t MS_CTS_ON = 0x10;
+inline constexpr std::uint32_t MS_DSR_ON = 0x20;
+inline constexpr std::uint32_t MS_RING_ON = 0x40;
+inline constexpr std::uint32_t MS_RLSD_ON = 0x80;
+
+// Purge flags.
+inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+
+enum class TEscapeFunction { SetDTR, ClearDTR, SetRTS, ClearRTS };
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  virtual int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) = 0;
+  virtual int SetLineSettings(const TDeviceControlBlock& dcb) = 0;
+  virtual int SetTimeouts(const TComTimeouts& timeouts) = 0;
+
+  // Writes all `count` bytes unless the write time-out runs out first;
+  // `written` tells how many went out (a time-out is no failure).
+  virtual int Write(const char* data, int count, int& written) = 0;
+  // Takes up to `count` bytes from the input queue, waiting as the read
+  // time-outs say (with the defaults: not at all).
+  virtual int Read(char* buffer, int count, int& read) = 0;
+  // Input-queue count and the line-error flags (TComErrors bits, erParity
+  // whether or not parity is checked); the flags are cleared.
+  virtual int QueueStatus(int& inputCount, TComErrors& errors) = 0;
+  virtual int ModemStatus(std::uint32_t& status) = 0;  // MS_* bits
+  virtual int Escape(TEscapeFunction function) = 0;
+  virtual int Purge(std::uint32_t flags) = 0;
+
+  // Line events (EV_* flags) to report from now on; 0 stops and forgets
+  // reporting.
+  virtual void SetEventMask(std::uint32_t mask) = 0;
+  // Readable while events are pending or the line is lost; stays valid for
+  // the life of the object, also after Close.
+  virtual int EventDescriptor() const = 0;
+  // Takes the pending events (resetting the descriptor). `lineLost` tells
+  // that the device hung up (adapter pulled out, far end closed): no further
+  // bytes or events will come.
+  virtual std::uint32_t TakeEvents(bool& lineLost) = 0;
+
+  // Releases the device; later calls fail with EBADF. Idempotent.
+  virtual void Close() = 0;
+};
+
+// Opens `path` read-write, non-blocking, without becoming its controlling
+// terminal and exclusively (TIOCEXCL and a non-blocking exclusive flock, so
+// that root is kept out as well). On failure returns nullptr and sets
+// `systemCode` (EBUSY when another opener holds the device).
+std::shared_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, int& systemCode);

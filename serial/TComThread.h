@@ -1,0 +1,55 @@
+#pragma once
+// The event thread of an open port. It waits (poll) on the device layer's
+// event descriptor and on its own stop descriptor (StopSignal) and hands
+// each set of line events over as the port's SyncMethod says:
+//  - smThreadSync: the port's DeliverEvents runs on the main thread (queued
+//    through TMainThreadDispatcher) while this thread blocks; an exception
+//    from it comes back here and ends the thread: nothing more is received
+//    until the port is closed and opened again.
+//  - smWindowSync: the thread blocks only until the main thread has taken
+//    the set; the actions then run, one event at a time, as queued calls
+//    that skip themselves once the port was closed. Their exceptions go to
+//    the dispatcher's error reporting and the thread goes on.
+//  - smNone: DeliverEvents runs on this thread itself.
+// A hang-up of the device (or a failed wait) ends the thread after the
+// events still pending were handed over; the port then raises OnLineLost on
+// the main thread.
+//
+// Created by TCustomComPort::Open and destroyed by Close, on the main thread.
+// Nothing here is called by the application directly.
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+#include "ComTypes.h"
+#include "MainThreadDispatcher.h"
+
+class SerialDevice;
+
+class TComThread {
+ public:
+  // Sets the device's event mask from `events` and starts the thread.
+  // `dispatcher` may be null only with smNone.
+  TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events,
+             TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher);
+  // Stops the thread and waits for it to end. While waiting, the calling
+  // (main) thread runs the hand-over the event thread may be blocked in, so
+  // that the thread can see StopSignal and end. Called from inside that very
+  // hand-over (a handler closing its port), the thread is told to stop and
+  // left to end on its own once the hand-over returns.
+  ~TComThread();
+  TComThread(const TComThread&) = delete;
+  TComThread& operator=(const TComThread&) = delete;
+
+  // True once the thread has ended (stopped, hung up, or ended by an
+  // exception from a delivery).
+  bool Finished() const;
+  // The stop descriptor (an eventfd) standing for the stop event.
+  int StopSignal() const;
+
+  struct Shared;  // state the thread may outlive its owner with
+
+ private:
+  std::shared_ptr<Shared> shared_;
+  std::thread thread_;
+};

@@ -1,0 +1,200 @@
+// Received bytes on their way from a real pseudo-terminal through the device
+// layer's queue and the event thread to the links on the main thread: long
+// streams, a stalled main thread, overflow, hang-up, and the main window's
+// seven framers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "PtyPair.h"
+#include "TComDataPacket.h"
+#include "TComPort.h"
+#include "main_loop_support.h"
+
+namespace {
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+class Stream : public testing::Test {
+ protected:
+  Stream() : port(&loop) {
+    port.SetPort(pty.SlavePath());
+    port.SetBaudRate(br115200);
+    port.Parity().SetBits(prEven);
+    port.Buffer().SetInputSize(120000);
+  }
+  ~Stream() override {
+    port.Close();
+    if (feeder.joinable()) feeder.join();
+  }
+
+  // A link appending every chunk it gets to `into` (main thread only).
+  TComLink& Collector(std::vector<std::string>& into) {
+    TComLink& link = links.emplace_back();
+    link.OnRxBuf = [this, &into](TCustomComPort&, const char* b, int n) {
+      if (std::this_thread::get_id() != mainThread) offMainThread = true;
+      into.emplace_back(b, static_cast<std::size_t>(n));
+    };
+    return link;
+  }
+  static std::size_t Total(const std::vector<std::string>& chunks) {
+    std::size_t n = 0;
+    for (const auto& c : chunks) n += c.size();
+    return n;
+  }
+  static std::string Joined(const std::vector<std::string>& chunks) {
+    std::string all;
+    for (const auto& c : chunks) all += c;
+    return all;
+  }
+
+  const std::thread::id mainThread = std::this_thread::get_id();
+  bool offMainThread = false;
+  std::deque<TComLink> links;
+  std::thread feeder;
+  PtyPair pty;
+  TestMainLoop loop;
+  TComPort port;
+};
+}  // namespace
+
+TEST_F(Stream, MegabyteInRandomPiecesReachesEveryLinkIdenticalAndInOrder) {
+  const std::string source = RandomBytes(1 << 20, 7);
+  std::vector<std::string> first, second, third;
+  port.RegisterLink(Collector(first));
+  port.RegisterLink(Collector(second));
+  port.RegisterLink(Collector(third));
+  port.Open();
+
+  std::atomic<std::size_t> delivered{0};
+  links.front().OnRxBuf = [&, inner = links.front().OnRxBuf](TCustomComPort& p, const char* b, int n) {
+    inner(p, b, n);
+    delivered += static_cast<std::size_t>(n);
+  };
+  feeder = std::thread([&] {
+    std::mt19937 random(11);
+    std::size_t sent = 0;
+    while (sent < source.size()) {
+      // Stay well within the input queue whatever the main thread's pace.
+      while (sent - delivered > 64 * 1024) std::this_thread::yield();
+      const std::size_t piece = std::min<std::size_t>(1 + random() % 4096, source.size() - sent);
+      pty.Write(source.substr(sent, piece));
+      sent += piece;
+    }
+  });
+  ASSERT_TRUE(loop.RunUntil([&] { return Total(third) >= source.size(); }, std::chrono::minutes(3)));
+  EXPECT_EQ(Joined(first), source);
+  EXPECT_EQ(first, second);  // the very same chunks, one by one
+  EXPECT_EQ(first, third);
+  EXPECT_FALSE(offMainThread);
+  EXPECT_TRUE(port.TakeLineErrors().Empty());
+}
+
+TEST_F(Stream, MainThreadStalledForThreeSecondsLosesNothing) {
+  const std::string source = RandomBytes(30000, 3);
+  std::vector<std::string> chunks;
+  port.RegisterLink(Collector(chunks));
+  port.Open();
+  // 30 KB at the line's pace of about 10 KB/s, while the main thread serves
+  // nothing at all.
+  feeder = std::thread([&] {
+    for (std::size_t sent = 0; sent < source.size(); sent += 300) {
+      pty.Write(source.substr(sent, 300));
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+  });
+  feeder.join();
+  ASSERT_TRUE(WaitUntil([&] { return port.BytesWaiting() == static_cast<int>(source.size()); }));
+  ASSERT_TRUE(loop.RunUntil([&] { return Total(chunks) >= source.size(); }));
+  EXPECT_EQ(Joined(chunks), source);
+  EXPECT_TRUE(port.TakeLineErrors().Empty());
+}
+
+TEST_F(Stream, QueueHoldsTenSecondsOfTheFullLineRate) {
+  // 115200 baud with parity: 10473 bytes a second, 104730 in ten seconds.
+  const std::string source = RandomBytes(104730, 5);
+  std::vector<std::string> chunks;
+  port.RegisterLink(Collector(chunks));
+  port.Open();
+  pty.Write(source);
+  ASSERT_TRUE(WaitUntil([&] { return port.BytesWaiting() == static_cast<int>(source.size()); }));
+  ASSERT_TRUE(loop.RunUntil([&] { return Total(chunks) >= source.size(); }));
+  EXPECT_EQ(Joined(chunks), source);
+}
+
+TEST_F(Stream, OverflowRaisesRxOverflowAndKeepsTheNewestBytesOut) {
+  port.Buffer().SetInputSize(1024);
+  port.SetEvents({evError});  // nobody takes the bytes
+  TComErrors reported;
+  port.OnError = [&](TCustomComPort&, TComErrors errors) { reported = errors; };
+  port.Open();
+  const std::string source = RandomBytes(3000, 9);
+  pty.Write(source);
+  ASSERT_TRUE(loop.RunUntil([&] { return reported.Contains(erRxOverflow); }));
+  EXPECT_EQ(port.BytesWaiting(), 1024);
+  std::string queued(1024, '\0');
+  EXPECT_EQ(port.ReadBytes(queued.data(), 1024), 1024);
+  EXPECT_EQ(queued, source.substr(0, 1024));
+}
+
+TEST_F(Stream, WriteStringIsFollowedByTxEmpty) {
+  bool empty = false;
+  port.OnTxEmpty = [&](TCustomComPort&) { empty = true; };
+  port.Open();
+  port.WriteString("q0");
+  ASSERT_TRUE(loop.RunUntil([&] { return empty; }));
+}
+
+TEST_F(Stream, HangUpEndsReceptionAndIsReportedOnTheMainThread) {
+  std::vector<std::string> chunks;
+  port.RegisterLink(Collector(chunks));
+  int lost = 0;
+  port.OnLineLost = [&](TCustomComPort&) {
+    if (std::this_thread::get_id() != mainThread) offMainThread = true;
+    ++lost;
+  };
+  port.Open();
+  pty.Write("before");
+  ASSERT_TRUE(loop.RunUntil([&] { return Total(chunks) == 6; }));
+  pty.HangUp();
+  ASSERT_TRUE(loop.RunUntil([&] { return lost == 1; }));
+  EXPECT_FALSE(port.EventThreadRunning());
+  EXPECT_TRUE(port.Connected());
+  EXPECT_FALSE(offMainThread);
+  EXPECT_THROW(port.WriteString("K"), EComPort);
+  port.Close();
+  EXPECT_EQ(lost, 1);
+}
+
+TEST_F(Stream, SevenWindowFramersHandleThePulseFrameBeforeTheSampleFrame) {
+  std::vector<std::pair<int, std::string>> delivered;
+  std::deque<TComDataPacket> framers;
+  const int starts[] = {0xFE, 0xF9, 0xFA, 0xFC, 0xFD, 0xFF, 0xF8};
+  const int sizes[] = {9, 3, 3, 6, 0, 9, 5};
+  for (int i = 0; i < 7; ++i) {
+    TComDataPacket& framer = framers.emplace_back();
+    framer.SetStartString(std::string(1, static_cast<char>(starts[i])));
+    framer.SetSize(sizes[i]);
+    if (starts[i] == 0xFD) framer.SetStopString(std::string(1, '\0'));
+    framer.SetIncludeStrings(true);
+    framer.OnPacket = [&, start = starts[i]](TComDataPacket&, const std::string& p) {
+      delivered.emplace_back(start, p);
+    };
+    framer.SetComPort(&port);
+  }
+  port.Open();
+  const std::string chunk("\xF8\x00\x10\x20\x30\xF9\x48\x00", 8);
+  pty.Write(chunk);
+  // All eight bytes wait before the first delivery, so they come as one chunk.
+  ASSERT_TRUE(WaitUntil([&] { return port.BytesWaiting() == 8; }));
+  ASSERT_TRUE(loop.RunUntil([&] { return delivered.size() == 2; }));
+  EXPECT_EQ(delivered, (std::vector<std::pair<int, std::string>>{{0xF9, chunk.substr(5)}, {0xF8, chunk.substr(0, 5)}}));
+  port.Close();
+  for (TComDataPacket& framer : framers) framer.SetComPort(nullptr);
+}
