@@ -13,12 +13,11 @@
 #include "ChartFrame.h"
 #include "ChartLayout.h"
 #include "FrameHandlers.h"
-#include "FrameKinds.h"
 #include "ImageCanvas.h"
 #include "ModuleFrames.h"
+#include "ModuleFramers.h"
 #include "SetupCommand.h"
 #include "SyntheticEcg.h"
-#include "TComDataPacket.h"
 
 namespace {
 
@@ -96,45 +95,25 @@ std::string ModuleStream(const ModuleConfig& config) {
   return stream;
 }
 
-// The window's reception: seven framers in binding order, configured as at
-// start-up and after the set-up OK, each handing its packets to a handler.
+// The window's reception: its seven framers, configured as at start-up and
+// after the set-up OK, each handing its packets to a handler.
 struct Reception {
   explicit Reception(bool twelveChannels)
       : selection{true, true, true, true, true, true, true, true},
         view(store, twelveChannels, selection),
         canvas(Layout().ChartWidth, Layout().ChartHeight),
-        handlers(store, layout, canvas, view) {
+        handlers(store, layout, canvas, view),
+        framers(handlers) {
     layout = Layout();
     PrepareChart(layout, canvas);
-    const auto frame = [](TComDataPacket& framer, std::uint8_t start, int size) {
-      framer.SetIncludeStrings(true);
-      framer.SetSize(size);
-      framer.SetStartString(std::string(1, static_cast<char>(start)));
-    };
-    frame(center, kChestFrameStart, kChestFrameSizeAtStart);
-    frame(pulse, kPulseFrameStart, kPulseFrameSize);
-    frame(resp, kRespFrameStart, kRespFrameSize);
-    frame(status, kStatusFrameStart, kStatusFrameSize);
-    frame(ident, kIdentFrameStart, 0);
-    ident.SetStopString(std::string(1, static_cast<char>(kIdentFrameStop)));
-    frame(centerStatus, kChestStatusFrameStart, kChestStatusFrameSize);
-    frame(sample, kSampleFrameStart, kSampleFrameSizeAtStart);
-    center.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveCenter(p); };
-    pulse.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceivePulse(p); };
-    resp.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveResp(p); };
-    status.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveStatus(p); };
-    ident.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveIdent(p); };
-    centerStatus.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.ReceiveCenterStatus(p); };
-    sample.OnPacket = [this](TComDataPacket&, const std::string& p) { handlers.Receive(p); };
 
     // Set-up OK, then Read.
     if (twelveChannels) {
-      sample.SetSize(kSampleFrameSize12);
-      center.SetSize(kChestFrameSize12);
+      framers.SetTwelveChannelSizes();
       LayoutBands12C(layout);
       DrawBasic12C(layout, canvas);
     } else {
-      sample.SetSize(SampleFrameSize8(SelectedChannelCount(selection)));
+      framers.SetEightChannelSizes(SelectedChannelCount(selection));
       LayoutBands(layout, selection);
       DrawBasic(layout, canvas);
     }
@@ -150,11 +129,7 @@ struct Reception {
     return wide;
   }
 
-  void Deliver(std::string_view chunk) {
-    for (TComDataPacket* framer : {&center, &pulse, &resp, &status, &ident, &centerStatus, &sample}) {
-      framer->AddChunk(chunk);
-    }
-  }
+  void Deliver(std::string_view chunk) { framers.Feed(chunk); }
 
   SampleStore store;
   ChartLayout layout;
@@ -162,7 +137,7 @@ struct Reception {
   CountingView view;
   ImageCanvas canvas;
   TFrameHandlers handlers;
-  TComDataPacket center, pulse, resp, status, ident, centerStatus, sample;
+  TModuleFramers framers;
 };
 
 void BM_Receive(benchmark::State& state) {

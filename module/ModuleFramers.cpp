@@ -1,0 +1,81 @@
+#include "ModuleFramers.h"
+
+#include <stdexcept>
+#include <string>
+
+#include "FrameKinds.h"
+#include "SetupChoices.h"
+#include "SetupCommand.h"
+
+namespace {
+
+std::string OneByte(std::uint8_t byte) { return std::string(1, static_cast<char>(byte)); }
+
+}  // namespace
+
+TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
+  struct Described {
+    TComDataPacket& framer;
+    int size;
+    void (TFrameHandlers::*handler)(const std::string&);
+  };
+  // As the window description creates them; the identification framer has no
+  // size, its stop byte ends the packet.
+  const Described described[] = {
+      {CenterPacket, kChestFrameSizeAtStart, &TFrameHandlers::ReceiveCenter},
+      {PulsePacket, kPulseFrameSize, &TFrameHandlers::ReceivePulse},
+      {RespPacket, kRespFrameSize, &TFrameHandlers::ReceiveResp},
+      {StatusPacket, kStatusFrameSize, &TFrameHandlers::ReceiveStatus},
+      {IdentPacket, 0, &TFrameHandlers::ReceiveIdent},
+      {CenterStatusPacket, kChestStatusFrameSize, &TFrameHandlers::ReceiveCenterStatus},
+      {ComDataPacket1, kSampleFrameSizeAtStart, &TFrameHandlers::Receive},
+  };
+  for (const Described& d : described) {
+    d.framer.SetIncludeStrings(true);
+    d.framer.SetSize(d.size);
+    d.framer.OnPacket = [&handlers, handler = d.handler](TComDataPacket&, const std::string& packet) {
+      (handlers.*handler)(packet);
+    };
+  }
+
+  // Start-up: every start marker is exactly one byte.
+  ComDataPacket1.SetStartString(OneByte(kSampleFrameStart));
+  PulsePacket.SetStartString(OneByte(kPulseFrameStart));
+  RespPacket.SetStartString(OneByte(kRespFrameStart));
+  StatusPacket.SetStartString(OneByte(kStatusFrameStart));
+  IdentPacket.SetStartString(OneByte(kIdentFrameStart));
+  CenterPacket.SetStartString(OneByte(kChestFrameStart));
+  CenterStatusPacket.SetStartString(OneByte(kChestStatusFrameStart));
+  IdentPacket.SetStopString(OneByte(kIdentFrameStop));
+}
+
+void TModuleFramers::Bind(TCustomComPort& port) {
+  for (TComDataPacket* framer : InBindingOrder()) framer->SetComPort(&port);
+}
+
+void TModuleFramers::Feed(std::string_view chunk) {
+  for (TComDataPacket* framer : InBindingOrder()) framer->AddChunk(chunk);
+}
+
+void TModuleFramers::SetEightChannelSizes(int selectedCount) {
+  // Outside 0..8 the sample framer would get no length at all and hand every
+  // chunk whole to the sample handler.
+  if (selectedCount < 0 || selectedCount > static_cast<int>(kChannelBoxCount)) {
+    throw std::out_of_range("channel count " + std::to_string(selectedCount) + " outside 0.." +
+                            std::to_string(kChannelBoxCount));
+  }
+  ComDataPacket1.SetSize(SampleFrameSize8(selectedCount));
+}
+
+void TModuleFramers::SetTwelveChannelSizes() {
+  ComDataPacket1.SetSize(kSampleFrameSize12);
+  CenterPacket.SetSize(kChestFrameSize12);
+}
+
+std::array<TComDataPacket*, TModuleFramers::kFramerCount> TModuleFramers::InBindingOrder() {
+  return {&CenterPacket, &PulsePacket, &RespPacket, &StatusPacket, &IdentPacket, &CenterStatusPacket, &ComDataPacket1};
+}
+
+std::array<const TComDataPacket*, TModuleFramers::kFramerCount> TModuleFramers::InBindingOrder() const {
+  return {&CenterPacket, &PulsePacket, &RespPacket, &StatusPacket, &IdentPacket, &CenterStatusPacket, &ComDataPacket1};
+}

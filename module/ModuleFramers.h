@@ -1,0 +1,62 @@
+#pragma once
+// The main window's seven packet framers, one per frame kind the module
+// sends, configured as the window is built and started and each handing its
+// packets to the matching TFrameHandlers method.
+//
+// Every framer sees every received byte: a chunk goes to all seven, one after
+// the other, in binding order (CenterPacket, PulsePacket, RespPacket,
+// StatusPacket, IdentPacket, CenterStatusPacket, ComDataPacket1). So within
+// one chunk all chest frames are handled before any sample frame, whatever
+// their order on the line; TFrameHandlers relies on exactly that pairing.
+//
+// Threads: main thread only, like the framers and the port's deliveries.
+// Exceptions: the handlers report their own errors and return normally; an
+// exception that still left one (the view's own failure) leaves Feed, and the
+// framers after it in binding order do not see that chunk, as with the port.
+#include <array>
+#include <string_view>
+
+#include "FrameHandlers.h"
+#include "TComDataPacket.h"
+
+class TModuleFramers {
+ public:
+  static constexpr int kFramerCount = 7;
+
+  // Sizes as created (9, 3, 3, 6, 0, 9, 6), IncludeStrings on, OnPacket
+  // pointed at `handlers`, then the start bytes in the start-up order and the
+  // identification framer's stop byte 0x00. `handlers` must outlive every
+  // chunk fed or received.
+  explicit TModuleFramers(TFrameHandlers& handlers);
+  TModuleFramers(const TModuleFramers&) = delete;
+  TModuleFramers& operator=(const TModuleFramers&) = delete;
+
+  // Binds all seven to `port` in binding order; the port then hands every
+  // chunk it reads to them in that order. A framer already bound elsewhere
+  // moves to `port`. The port may die first: it unbinds its framers itself.
+  void Bind(TCustomComPort& port);
+
+  // Hands one chunk to all seven in binding order, as a port's delivery does
+  // (benchmarks, fuzzing, tools without a port).
+  void Feed(std::string_view chunk);
+
+  // The set-up's packet lengths. Eight channels: the sample frame carries the
+  // selected channels (0..8) after its two leading bytes. Twelve channels:
+  // 9-byte sample frames and 7-byte chest frames. A framer whose length
+  // changes drops whatever it held.
+  void SetEightChannelSizes(int selectedCount);
+  void SetTwelveChannelSizes();
+
+  // The seven in binding order (for checks over all of them).
+  std::array<TComDataPacket*, kFramerCount> InBindingOrder();
+  std::array<const TComDataPacket*, kFramerCount> InBindingOrder() const;
+
+  // Declared in binding order.
+  TComDataPacket CenterPacket;        // 0xFE chest frame      -> ReceiveCenter
+  TComDataPacket PulsePacket;         // 0xF9 pulse frame      -> ReceivePulse
+  TComDataPacket RespPacket;          // 0xFA respiration      -> ReceiveResp
+  TComDataPacket StatusPacket;        // 0xFC status frame     -> ReceiveStatus
+  TComDataPacket IdentPacket;         // 0xFD .. 0x00 ident    -> ReceiveIdent
+  TComDataPacket CenterStatusPacket;  // 0xFF chest status     -> ReceiveCenterStatus
+  TComDataPacket ComDataPacket1;      // 0xF8 sample frame     -> Receive
+};
