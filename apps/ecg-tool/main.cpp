@@ -1,0 +1,17 @@
+// The test and monitoring station: one window, no command line.
+#include <QApplication>
+
+#include "MainWindow.h"
+#include "QtDialogs.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+  QtDialogs dialogs;
+  TForm1 form(dialogs);
+  dialogs.SetParent(&form);
+  form.move(form.x(), 0);  // designed to sit at the top edge of the screen
+  form.show();
+  return QApplication::exec();
+}
