@@ -7,7 +7,8 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
-  QApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+  // Only the name: a display name would be appended to the window caption by
+  // the X11 platform plugin. Message boxes take the title as their caption.
   QtDialogs dialogs;
   TForm1 form(dialogs);
   dialogs.SetParent(&form);
