@@ -1,11 +1,16 @@
 // Cost of the chart's drawing on the real chart image: plotting one record
 // (what every received sample costs) and redrawing an empty frame (once per
-// sweep).
+// sweep). The targets are the chart's share of the receive path's budget:
+// 100,000 samples a second leave 10 us per sample for everything, so one
+// record's plot must take well under that, and a frame redraw (once per
+// sweep of 1200 or 580 records) under the sweep's share.
 #include <benchmark/benchmark.h>
 
 #include <QGuiApplication>
 #include <cstdlib>
 
+#include "BenchFigures.h"
+#include "BenchReporter.h"
 #include "ChartFrame.h"
 #include "ChartLayout.h"
 #include "ImageCanvas.h"
@@ -125,7 +130,27 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
+  FigureReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  return 0;
+
+  struct Budget {
+    const char* run;
+    const char* figure;
+    double targetNs;
+  };
+  constexpr double kPerSample = 10000;  // ns: 100,000 samples a second
+  const Budget budgets[] = {
+      {"BM_ShowGraph12C/1920", "plot one twelve-channel record (Wide)", kPerSample / 4},
+      {"BM_ShowGraph12C/800", "plot one twelve-channel record (Narrow)", kPerSample / 4},
+      {"BM_ShowGraph/1920", "plot one eight-channel record (Wide)", kPerSample / 4},
+      {"BM_DrawBasic12C/1920", "empty twelve-channel frame (Wide), once per 580 records", 580 * kPerSample / 4},
+      {"BM_DrawBasic/1920", "empty eight-channel frame (Wide), once per 1200 records", 1200 * kPerSample / 4},
+  };
+  FigureBook& book = FigureBook::Instance();
+  for (const Budget& budget : budgets) {
+    const double ns = reporter.CpuNanoseconds(budget.run);
+    if (ns > 0) book.Record(budget.figure, ns, "ns", FigureTarget::AtMost(budget.targetNs), "a quarter of its budget");
+  }
+  return book.PrintSummary("chart") > 0 ? 1 : 0;
 }

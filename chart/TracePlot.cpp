@@ -58,8 +58,13 @@ void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& stor
 }
 
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime) {
-  const SampleRecord& record = store.Newest();
-  const bool joinPrevious = store.Count() > 1;
+  ShowGraph12C(layout, canvas, store, store.Count(), formatTime);
+}
+
+void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
+                  const TimeFormatter& formatTime) {
+  const SampleRecord& record = store.At(index);
+  const bool joinPrevious = index > 1;
   canvas.SetPenStyle(psSolid);
   auto plot = [&](ChartChannel channel, int xOffset) {
     canvas.SetPenColor(ChannelColor(channel));

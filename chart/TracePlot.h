@@ -18,3 +18,8 @@ std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel);
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
 // Twelve-channel mode. Advances CursorX by one itself.
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
+// Twelve-channel mode, for the record at `index` (1..Count()): a record is
+// plotted once its chest leads are known, which need not be the newest
+// record. The first record of a recording (index 1) draws no segment.
+void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
+                  const TimeFormatter& formatTime);

@@ -88,19 +88,19 @@ void TFrameHandlers::ShowReceivingStatus() {
 
 void TFrameHandlers::Receive(const std::string& packet) {
   Guarded([&] {
+    if (view_.TwelveChannelMode()) {
+      ReceiveSample12(packet);
+      return;
+    }
+    ForgetPairing();  // eight-channel samples have no chest frame
     if (!Storing()) return;
     if (store_.Count() >= kRunLimit) {
-      // The recording is full; in twelve-channel mode the last record's chest
-      // frame may never come (a chunk's sample frames are handled after its
-      // chest frames), so the sample frame ends the recording itself.
+      // A set-up during a twelve-channel recording can leave it full for the
+      // eight-channel path: the sample frame ends the recording itself.
       StopAtRunLimit();
       return;
     }
-    if (view_.TwelveChannelMode()) {
-      StoreSample12(packet);
-    } else {
-      StoreSample8(packet);
-    }
+    StoreSample8(packet);
   });
 }
 
@@ -122,31 +122,127 @@ void TFrameHandlers::StoreSample8(std::string_view packet) {
   if (store_.Count() >= kRunLimit) StopAtRunLimit();
 }
 
-void TFrameHandlers::StoreSample12(std::string_view packet) {
-  store_.Append();
+void TFrameHandlers::ReceiveSample12(std::string_view packet) {
+  const bool recording = Storing() && !limitStopDone_;
+  FollowRecording(recording);
+  sampleSinceChest_ = true;
+  if (!recording) {
+    AwaitChest(kNotStored);
+    return;
+  }
+  if (store_.Count() >= kRunLimit) {
+    // The recording is full. In a clean stream its last record was completed
+    // by a chest frame of this read already; one whose chest frame was lost
+    // is plotted without chest leads so the chart shows every record.
+    while (!awaitingChest_.Empty()) GiveUpOldestAwaiting();
+    AwaitChest(kNotStored);
+    newestStoredSlot_ = 0;
+    StopAtRunLimit();
+    return;
+  }
+
+  const int slot = store_.Append();
+  newestStoredSlot_ = slot;
   ShowReceivingStatus();
   if (layout_.CursorX > layout_.LeftColumnRight) DrawBasic12C(layout_, canvas_);
-  SampleRecord& record = store_.Newest();
+  SampleRecord& record = store_.At(slot);
   record.time = clock_();
   record.channels.fill(0);
   record.chest.fill(0);
   for (std::size_t channel = chI; channel <= chC1; ++channel) record.channels[channel] = ByteOrZero(packet, 3 + channel);
-  // Plotting and the run limit wait for the chest frame that completes the record.
+
+  if (!waitingChests_.Empty()) {
+    // Its chest frame came in the same read and was handled first.
+    CompleteRecord(slot, waitingChests_.PopFront());
+  } else {
+    AwaitChest(slot);
+  }
 }
 
 void TFrameHandlers::ReceiveCenter(const std::string& packet) {
   Guarded([&] {
-    if (!Storing()) return;
     // Chest frames belong to twelve-channel records; in eight-channel mode
     // they would write into a record of the other layout and plot columns
     // the chart does not have.
-    if (!view_.TwelveChannelMode()) return;
-    if (limitStopDone_) return;  // the recording is over; keep its last record as it was
-    SampleRecord& record = store_.Newest();
-    for (std::size_t lead = 0; lead < record.chest.size(); ++lead) record.chest[lead] = ByteOrZero(packet, 3 + lead);
-    ShowGraph12C(layout_, canvas_, store_, formatTime_);
-    if (store_.Count() >= kRunLimit) StopAtRunLimit();
+    if (!view_.TwelveChannelMode()) {
+      ForgetPairing();
+      return;
+    }
+    ReceiveChest12(packet);
   });
+}
+
+void TFrameHandlers::ReceiveChest12(std::string_view packet) {
+  FollowRecording(Storing() && !limitStopDone_);
+
+  // Resynchronisation after lost frames, from what a clean stream allows.
+  // The chest frames of a read are handled before its sample frames, and a
+  // chest frame ends after its own sample frame on the line; so when a read
+  // has been handled completely, no chest frame is left waiting, and at most
+  // one sample frame (the newest, its chest frame not yet whole) awaits its
+  // chest frame. A chest frame after a sample frame starts a new read:
+  //  - chest frames still waiting then lost their sample frames: dropped;
+  //  - more than one sample frame awaiting a chest frame (possible only
+  //    before the first chest frame of a read) means the older ones lost
+  //    their chest frames: those records keep chest leads 0 and are plotted
+  //    as they are, so the chart shows every record once and in order.
+  // Until then a lost frame shifts the pairing by one: records get the chest
+  // leads of the sample after (lost chest frame) or before (lost sample
+  // frame) their own. The surplus shows, and is put right, with the first
+  // later read that ends between a sample frame and its chest frame (lost
+  // chest frame) or anywhere else (lost sample frame). Byte 2 is not used:
+  // what the module puts there is not known to match between the two frames
+  // of a sample.
+  if (sampleSinceChest_) waitingChests_.Clear();
+  sampleSinceChest_ = false;
+  while (awaitingChest_.Size() > 1) GiveUpOldestAwaiting();
+
+  ChestLeads chest{};
+  for (std::size_t lead = 0; lead < chest.size(); ++lead) chest[lead] = ByteOrZero(packet, 3 + lead);
+  if (awaitingChest_.Empty()) {
+    if (waitingChests_.Full()) waitingChests_.PopFront();
+    waitingChests_.PushBack(chest);
+    return;
+  }
+  const int slot = awaitingChest_.PopFront();
+  if (slot != kNotStored) CompleteRecord(slot, chest);
+}
+
+void TFrameHandlers::FollowRecording(bool recording) {
+  // Records awaiting their chest frame belong to the recording that stored
+  // them. Once it has ended, or the store has been reset under it (Read
+  // starts at count 0, a load sets its own count), their chest frames must
+  // not write into whatever those slots hold now; they still pair, though,
+  // as frames not stored.
+  if (newestStoredSlot_ == kNotStored) return;
+  if (recording && store_.Count() == newestStoredSlot_) return;
+  for (std::size_t i = 0; i < awaitingChest_.Size(); ++i) awaitingChest_.At(i) = kNotStored;
+  newestStoredSlot_ = kNotStored;
+}
+
+void TFrameHandlers::ForgetPairing() {
+  awaitingChest_.Clear();
+  waitingChests_.Clear();
+  sampleSinceChest_ = false;
+  newestStoredSlot_ = kNotStored;
+}
+
+void TFrameHandlers::AwaitChest(int slot) {
+  if (awaitingChest_.Full()) GiveUpOldestAwaiting();
+  awaitingChest_.PushBack(slot);
+}
+
+void TFrameHandlers::GiveUpOldestAwaiting() {
+  const int slot = awaitingChest_.PopFront();
+  if (slot == kNotStored) return;
+  ShowGraph12C(layout_, canvas_, store_, slot, formatTime_);  // chest leads stay 0
+}
+
+void TFrameHandlers::CompleteRecord(int slot, const ChestLeads& chest) {
+  store_.At(slot).chest = chest;
+  ShowGraph12C(layout_, canvas_, store_, slot, formatTime_);
+  // Records complete in stream order: the run limit's record is the last.
+  if (slot >= kRunLimit) StopAtRunLimit();
 }
 
 void TFrameHandlers::ReceiveStatus(const std::string& packet) {

@@ -13,9 +13,12 @@
 // (its offer to save writes files); whatever it or any other step throws is
 // handed to TAcquisitionView::ReportError and the handler returns normally.
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ChartCanvas.h"
 #include "ChartLayout.h"
@@ -73,6 +76,11 @@ using DayClock = std::function<double()>;
 class TFrameHandlers {
  public:
   static constexpr int kRunLimit = SampleStore::kRunLimit;  // records per recording
+  // Twelve-channel frames waiting for their partner, per kind. One read can
+  // hand over up to the port's 120000-byte input queue, 7500 sample and chest
+  // frame pairs; a kind that still fills up has lost its partner frames, and
+  // its oldest is given up (a record then keeps chest leads 0 and is plotted).
+  static constexpr std::size_t kPairingCapacity = 8192;
 
   // All references must outlive the handlers. `formatTime` writes the chart's
   // time labels, `clock` stamps each record.
@@ -81,14 +89,26 @@ class TFrameHandlers {
 
   // Sample frame (0xF8, ComDataPacket1). While Receiving: stores a record,
   // shows "Status: Receiving... <count> packets", and in eight-channel mode
-  // plots it and stops the recording at the run limit. Twelve-channel records
-  // are plotted when their chest frame arrives. A sample frame that finds the
+  // plots it and stops the recording at the run limit. A twelve-channel
+  // record is plotted once its own chest frame has completed it (at once when
+  // that frame was handled first, see below). A sample frame that finds the
   // recording full (count at the run limit) is not stored and stops the
   // recording if that has not happened yet.
   void Receive(const std::string& packet);
   // Chest frame (0xFE, CenterPacket), twelve-channel mode only: completes the
-  // newest record with C2..C6, plots it and stops the recording at the run
-  // limit. Ignored in eight-channel mode.
+  // oldest record still waiting for its chest leads with C2..C6, plots it and
+  // stops the recording when that record is the run limit's. With no record
+  // waiting, its bytes wait for the next sample frame. Ignored in
+  // eight-channel mode.
+  //
+  // Pairing: a port hands each read to the chest framer before the sample
+  // framer, so the chest frames of one read are handled before its sample
+  // frames, whatever their order on the line. The module sends each sample's
+  // sample frame, then its chest frame, so the two kinds are paired first in,
+  // first out. Both handlers follow that pairing also while no recording runs
+  // (storing nothing), so a recording started between a sample frame and its
+  // chest frame does not give its first record the chest leads of a sample it
+  // never stored.
   void ReceiveCenter(const std::string& packet);
   // Status frame (0xFC): the six connection labels and status panels 1 to 4.
   void ReceiveStatus(const std::string& packet);
@@ -101,9 +121,48 @@ class TFrameHandlers {
   void ReceiveResp(const std::string& packet);
 
  private:
+  // A small first-in, first-out queue of fixed capacity, allocated once.
+  template <typename T>
+  class TFixedQueue {
+   public:
+    explicit TFixedQueue(std::size_t capacity) : items_(capacity) {}
+    bool Empty() const { return size_ == 0; }
+    bool Full() const { return size_ == items_.size(); }
+    std::size_t Size() const { return size_; }
+    const T& Front() const { return items_[head_]; }
+    T& At(std::size_t i) { return items_[(head_ + i) % items_.size()]; }
+    void PushBack(const T& item) {
+      items_[(head_ + size_) % items_.size()] = item;
+      ++size_;
+    }
+    T PopFront() {
+      T item = items_[head_];
+      head_ = (head_ + 1) % items_.size();
+      --size_;
+      return item;
+    }
+    void Clear() { head_ = size_ = 0; }
+
+   private:
+    std::vector<T> items_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
+  };
+
+  using ChestLeads = std::array<std::uint8_t, 5>;
+  // A sample frame awaiting its chest frame that was not stored (no recording
+  // ran, or it had ended): its chest frame is paired and then dropped.
+  static constexpr int kNotStored = 0;
+
   bool Storing();
   void StoreSample8(std::string_view packet);
-  void StoreSample12(std::string_view packet);
+  void ReceiveSample12(std::string_view packet);
+  void ReceiveChest12(std::string_view packet);
+  void FollowRecording(bool recording);
+  void ForgetPairing();
+  void AwaitChest(int slot);
+  void GiveUpOldestAwaiting();
+  void CompleteRecord(int slot, const ChestLeads& chest);
   void ShowReceivingStatus();
   void StopAtRunLimit();
   void Report(const char* what) noexcept;
@@ -118,4 +177,12 @@ class TFrameHandlers {
   DayClock clock_;
   std::string statusText_;  // reused for every sample: no allocation per frame
   bool limitStopDone_ = false;  // the run-limit stop of the current recording has run
+
+  // Twelve-channel pairing, in stream order: the slots of sample frames whose
+  // chest frame has not been handled yet (kNotStored for frames not stored),
+  // and the chest leads of chest frames handled before their sample frame.
+  TFixedQueue<int> awaitingChest_{kPairingCapacity};
+  TFixedQueue<ChestLeads> waitingChests_{kPairingCapacity};
+  bool sampleSinceChest_ = false;  // a sample frame was handled after the last chest frame
+  int newestStoredSlot_ = 0;       // slot of the last record stored while pairing; 0: none
 };

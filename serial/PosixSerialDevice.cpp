@@ -15,6 +15,7 @@
 #include <cstring>
 #include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Termios2.h"
@@ -100,9 +101,29 @@ void PosixSerialDevice::Close() {
     dataArrived_.notify_all();
   }
   stopping_ = true;
+  {
+    std::lock_guard park(parkMutex_);
+  }
+  parkChanged_.notify_all();
   WakeReader();
   if (reader_.joinable()) reader_.join();
+  // A watcher still attached (an event thread left to end on its own after
+  // its port was closed from inside a delivery) may be in a wait on the
+  // descriptor: it is closed when the watcher lets go, so that its number
+  // cannot be reused under the watcher meanwhile.
+  {
+    std::lock_guard park(parkMutex_);
+    if (watched_) {
+      closeDeferred_ = true;
+      return;
+    }
+  }
+  CloseDescriptor();
+}
+
+void PosixSerialDevice::CloseDescriptor() {
   std::lock_guard lock(mutex_);
+  if (fd_ < 0) return;
   // The exclusive mode outlives the descriptor on a pseudo-terminal: lift it
   // so that the port can be opened again.
   ioctl(fd_, TIOCNXCL);
@@ -115,16 +136,20 @@ void PosixSerialDevice::WakeReader() { Signal(wakeFd_); }
 // ---- settings ----
 
 int PosixSerialDevice::SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) {
-  std::lock_guard lock(mutex_);
-  if (closed_) return EBADF;
-  // The output queue is the kernel's; its size cannot be chosen and is only
-  // checked for sense. The input queue is ours.
-  constexpr std::int32_t kLargest = 64 * 1024 * 1024;
-  if (inputSize < 1 || inputSize > kLargest || outputSize < 0) return EINVAL;
-  if (queue_.Resize(static_cast<std::size_t>(inputSize)) > 0) {
-    errors_.Include(erRxOverflow);
-    Raise(EV_ERR);
+  bool announce = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return EBADF;
+    // The output queue is the kernel's; its size cannot be chosen and is only
+    // checked for sense. The input queue is ours.
+    constexpr std::int32_t kLargest = 64 * 1024 * 1024;
+    if (inputSize < 1 || inputSize > kLargest || outputSize < 0) return EINVAL;
+    if (queue_.Resize(static_cast<std::size_t>(inputSize)) > 0) {
+      errors_.Include(erRxOverflow);
+      announce = Raise(EV_ERR);
+    }
   }
+  if (announce) Signal(eventFd_);
   return 0;
 }
 
@@ -338,24 +363,32 @@ void PosixSerialDevice::SetEventMask(std::uint32_t mask) {
 
 std::uint32_t PosixSerialDevice::TakeEvents(bool& lineLost) {
   std::lock_guard lock(mutex_);
-  Drain(eventFd_);
+  if (eventSignalled_) {
+    Drain(eventFd_);
+    eventSignalled_ = false;
+  }
   std::uint32_t events = pending_;
   pending_ = 0;
   lineLost = lost_;
   return events;
 }
 
-void PosixSerialDevice::Raise(std::uint32_t events) {
+bool PosixSerialDevice::Raise(std::uint32_t events) {
   const std::uint32_t wanted = events & mask_;
-  if (wanted == 0) return;
+  if (wanted == 0) return false;
   pending_ |= wanted;
-  Signal(eventFd_);
+  // A signal not yet taken still stands for these too; and a watcher takes
+  // the events after each of its waits without being told.
+  if (eventSignalled_ || watched_) return false;
+  eventSignalled_ = true;
+  return true;
 }
 
 void PosixSerialDevice::MarkLost() {
   std::lock_guard lock(mutex_);
   lost_ = true;
   dataArrived_.notify_all();
+  eventSignalled_ = true;
   Signal(eventFd_);
 }
 
@@ -371,35 +404,113 @@ int PosixSerialDevice::PollTimeout() {
 void PosixSerialDevice::ReaderLoop() {
   std::vector<char> scratch(kReadChunk);
   while (!stopping_) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    int r = poll(fds, 2, PollTimeout());
-    if (stopping_) return;
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      MarkLost();
-      return;
-    }
-    if (fds[1].revents & POLLIN) Drain(wakeFd_);
-    const short revents = fds[0].revents;
-    if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-      ssize_t n;
-      do {
-        n = ::read(fd_, scratch.data(), scratch.size());
-        if (n > 0) Queue(scratch.data(), static_cast<std::size_t>(n));
-      } while (n == static_cast<ssize_t>(scratch.size()) && !stopping_);
-      const bool nothingNow = n < 0 && (errno == EAGAIN || errno == EINTR);
-      // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
-      // nothing to read (waiting again would only spin).
-      if (n == 0 || (n < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
-        MarkLost();
-        return;
+    {
+      std::unique_lock park(parkMutex_);
+      if (watched_ && !stopping_) {
+        readerParked_ = true;
+        parkChanged_.notify_all();
+        parkChanged_.wait(park, [&] { return !watched_ || stopping_.load(); });
+        readerParked_ = false;
+        continue;
       }
     }
-    Housekeeping();
+    int pollError = 0;
+    if (!Pump(nullptr, 0, scratch.data(), pollError)) break;
   }
+  std::lock_guard park(parkMutex_);
+  readerEnded_ = true;
+  parkChanged_.notify_all();
+}
+
+bool PosixSerialDevice::Pump(pollfd* extra, int count, char* scratch, int& pollError) {
+  int fd;
+  bool lost;
+  {
+    std::lock_guard lock(mutex_);
+    fd = closed_ ? -1 : fd_;
+    lost = lost_;
+  }
+  // After a hang-up (or once closed) the line is not looked at again: a
+  // hung-up descriptor would only report the hang-up over and over.
+  const bool line = fd >= 0 && !lost;
+  pollfd fds[2 + kMaxExtra];
+  int n = 0;
+  fds[n++] = {wakeFd_, POLLIN, 0};
+  if (line) fds[n++] = {fd, POLLIN, 0};
+  const int first = n;
+  count = std::clamp(count, 0, kMaxExtra);
+  for (int i = 0; i < count; ++i) fds[n++] = {extra[i].fd, extra[i].events, 0};
+  const int r = poll(fds, static_cast<nfds_t>(n), line ? PollTimeout() : -1);
+  if (stopping_ && count == 0) return true;  // the reader: Close is waiting for it
+  if (r < 0) {
+    if (errno == EINTR) return true;
+    pollError = errno;
+    MarkLost();
+    return false;
+  }
+  for (int i = 0; i < count; ++i) extra[i].revents = fds[first + i].revents;
+  if (fds[0].revents & POLLIN) Drain(wakeFd_);
+  if (!line) return !lost;
+  const short revents = fds[1].revents;
+  if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+    ssize_t got;
+    do {
+      got = ::read(fd, scratch, kReadChunk);
+      if (got > 0) Queue(scratch, static_cast<std::size_t>(got));
+    } while (got == static_cast<ssize_t>(kReadChunk) && !stopping_);
+    const bool nothingNow = got < 0 && (errno == EAGAIN || errno == EINTR);
+    // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
+    // nothing to read (waiting again would only spin).
+    if (got == 0 || (got < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+      MarkLost();
+      return false;
+    }
+  }
+  Housekeeping();
+  return true;
+}
+
+// ---- the watcher ----
+
+bool PosixSerialDevice::AttachWatcher() {
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+  }
+  std::unique_lock park(parkMutex_);
+  if (watched_) return false;  // one watcher at a time
+  watched_ = true;
+  if (watchScratch_.empty()) watchScratch_.resize(kReadChunk);
+  park.unlock();
+  WakeReader();  // out of its wait, to rest
+  park.lock();
+  parkChanged_.wait(park, [&] { return readerParked_ || readerEnded_; });
+  return true;
+}
+
+void PosixSerialDevice::DetachWatcher() {
+  bool closeNow;
+  {
+    std::lock_guard park(parkMutex_);
+    if (!watched_) return;
+    watched_ = false;
+    closeNow = std::exchange(closeDeferred_, false);
+  }
+  parkChanged_.notify_all();
+  if (closeNow) CloseDescriptor();
+}
+
+int PosixSerialDevice::Watch(pollfd* extra, int count) {
+  int pollError = 0;
+  Pump(extra, count, watchScratch_.data(), pollError);
+  return pollError;
 }
 
 void PosixSerialDevice::Queue(const char* data, std::size_t count) {
+  if (QueueLocked(data, count)) Signal(eventFd_);
+}
+
+bool PosixSerialDevice::QueueLocked(const char* data, std::size_t count) {
   std::lock_guard lock(mutex_);
   filtered_.clear();
   filter_.Process(data, count, filtered_);
@@ -427,7 +538,7 @@ void PosixSerialDevice::Queue(const char* data, std::size_t count) {
     if (before * 5 < capacity * 4 && after * 5 >= capacity * 4) events |= EV_RX80FULL;
     dataArrived_.notify_all();
   }
-  Raise(events);
+  return Raise(events);
 }
 
 void PosixSerialDevice::Housekeeping() {
@@ -467,6 +578,7 @@ void PosixSerialDevice::Housekeeping() {
     events |= EV_ERR;
 
   bool lowerRts = false;
+  bool announce = false;
   {
     std::lock_guard lock(mutex_);
     if (txPending_) {
@@ -478,7 +590,8 @@ void PosixSerialDevice::Housekeeping() {
       }
     }
     errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
-    Raise(events);
+    announce = Raise(events);
   }
+  if (announce) Signal(eventFd_);
   if (lowerRts) ModemLine(TIOCM_RTS, false);
 }

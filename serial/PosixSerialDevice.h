@@ -16,6 +16,11 @@
 // (POLLHUP/POLLERR, read() giving 0 or EIO) ends the reader without
 // spinning and is announced through the same descriptor.
 //
+// While the port's event thread is attached as the watcher, that thread does
+// the reader's work in its own waits (Watch) and the reader rests: bytes then
+// wake one thread, not two. The reader takes over again when the watcher
+// detaches (the event thread ends).
+//
 // A pseudo-terminal has no modem lines: TIOCM* ioctls answer ENOTTY/EINVAL,
 // which makes DTR/RTS do nothing and the modem status read all off.
 #include <atomic>
@@ -25,6 +30,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ByteRing.h"
 #include "ReceiveFilter.h"
@@ -48,15 +54,29 @@ class PosixSerialDevice final : public SerialDevice {
   void SetEventMask(std::uint32_t mask) override;
   int EventDescriptor() const override { return eventFd_; }
   std::uint32_t TakeEvents(bool& lineLost) override;
+  bool AttachWatcher() override;
+  void DetachWatcher() override;
+  int Watch(pollfd* extra, int count) override;
   void Close() override;
 
  private:
+  static constexpr int kMaxExtra = 4;  // extra descriptors a watcher may pass
+
   void ReaderLoop();
+  // One wait on the line (and `extra`), then reading and housekeeping.
+  // False once the line is lost: it is not read again. `pollError` is set
+  // when the wait itself failed.
+  bool Pump(pollfd* extra, int count, char* scratch, int& pollError);
+  void CloseDescriptor();
   int PollTimeout();
-  bool ReadAvailable(char* scratch, std::size_t size);  // false: line lost
   void Queue(const char* data, std::size_t count);
+  bool QueueLocked(const char* data, std::size_t count);  // true: signal the events
   void Housekeeping();
-  void Raise(std::uint32_t events);  // lock held
+  // Lock held. Notes `events` as pending; true when the event descriptor
+  // must be signalled, which the caller does once it has let go of the lock
+  // (signalled under the lock, the event thread would wake only to block on
+  // it again).
+  bool Raise(std::uint32_t events);
   void MarkLost();
   void WakeReader();
   int ModemLine(int bits, bool on);
@@ -84,6 +104,17 @@ class PosixSerialDevice final : public SerialDevice {
   TComTimeouts timeouts_;
   serial_icounter_struct counters_{};
   int modemBits_ = 0;
+
+  bool eventSignalled_ = false;  // eventFd_ holds a signal not yet drained
+
+  // The reader and the watcher (parkMutex_ guards these).
+  std::mutex parkMutex_;
+  std::condition_variable parkChanged_;
+  std::atomic<bool> watched_{false};  // a watcher is attached (changed under parkMutex_)
+  bool readerParked_ = false;   // the reader rests while watched_
+  bool readerEnded_ = false;
+  bool closeDeferred_ = false;  // Close came while a watcher was attached
+  std::vector<char> watchScratch_;
 
   std::atomic<bool> stopping_{false};
   std::thread reader_;

@@ -7,6 +7,9 @@
 // Every operation returns 0 or an errno value; the port turns a failure into
 // its numbered EComPort (RaiseOnFailure). All operations may be called from
 // any thread: the device layer is the one place in serial/ that locks.
+#include <poll.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +62,25 @@ class SerialDevice {
   // that the device hung up (adapter pulled out, far end closed): no further
   // bytes or events will come.
   virtual std::uint32_t TakeEvents(bool& lineLost) = 0;
+
+  // The event thread may take over the device's own waiting and reading, so
+  // that one thread instead of two is woken for every arrival of bytes.
+  // AttachWatcher returns false when the device does not offer that; the
+  // event thread then waits on EventDescriptor(). Once attached, the
+  // watcher waits only through Watch() and calls DetachWatcher() before it
+  // ends; meanwhile the device's own reader rests.
+  virtual bool AttachWatcher() { return false; }
+  virtual void DetachWatcher() {}
+  // One wait of the watcher: until bytes or line events arrive, one of the
+  // `count` descriptors of `extra` becomes readable (their revents are set)
+  // or the device's own polling interval passes. Bytes that came are queued
+  // and line events noted for TakeEvents. Returns 0, or an errno value when
+  // the wait itself failed.
+  virtual int Watch(pollfd* extra, int count) {
+    (void)extra;
+    (void)count;
+    return ENOTSUP;
+  }
 
   // Releases the device; later calls fail with EBADF. Idempotent.
   virtual void Close() = 0;

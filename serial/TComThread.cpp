@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "SerialDevice.h"
 #include "TComPort.h"
@@ -28,24 +29,50 @@ struct TComThread::Shared {
   TMainThreadDispatcher* dispatcher = nullptr;
   std::weak_ptr<int> session;  // expires when the port closes
   int stopSignal = -1;
+  int handOverFailed = -1;  // eventfd: the last hand-over raised, the thread must end
+  int handOverDone = -1;    // eventfd: a hand-over the watching thread waits for has run
+  // The thread does the device's waiting and reading itself (see
+  // SerialDevice::AttachWatcher): it then waits through the device, also
+  // while it waits for a hand-over, so that the line is read all the time.
+  bool watching = false;
 
   // The blocking hand-over: one call at a time travels to the main thread.
+  // The event thread does not sit waiting for each call to come back: it
+  // waits for that only before it hands over the next set of events (or
+  // before it ends), which is when it matters. Most calls have long
+  // finished by then, so the main thread need not wake the thread for each
+  // one; it wakes it only when the thread is actually waiting, or when the
+  // call raised (which ends the thread at once).
   enum class HandOver { Idle, Pending, Running, Done };
   std::mutex mutex;
   std::condition_variable changed;
   HandOver state = HandOver::Idle;
   std::function<void()> call;
   std::exception_ptr error;
+  bool threadWaiting = false;  // the event thread waits for Done (on `changed` or handOverDone)
   bool stopRequested = false;
   bool finished = false;
 
   ~Shared() {
     if (stopSignal >= 0) ::close(stopSignal);
+    if (handOverFailed >= 0) ::close(handOverFailed);
+    if (handOverDone >= 0) ::close(handOverDone);
   }
 };
 
 namespace {
 using Shared = TComThread::Shared;
+
+void Signal(int fd) {
+  const std::uint64_t one = 1;
+  // Fails only when the counter would overflow, which cannot matter.
+  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void Drain(int fd) {
+  std::uint64_t value;
+  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
+}
 
 // Main thread: runs the pending hand-over, if there is one.
 void Serve(Shared& s) {
@@ -65,13 +92,56 @@ void Serve(Shared& s) {
   std::lock_guard lock(s.mutex);
   s.state = Shared::HandOver::Done;
   s.error = error;
-  s.changed.notify_all();
+  if (s.threadWaiting) {
+    s.changed.notify_all();
+    if (s.watching) Signal(s.handOverDone);
+  }
+  if (error) Signal(s.handOverFailed);
 }
 
-// Event thread: runs `call` on the main thread and waits until it has run
-// there; its exception is raised again here.
-void RunOnMainThread(const std::shared_ptr<Shared>& shared, std::function<void()> call) {
+bool HandOverFinished(const Shared& s) {
+  return s.state == Shared::HandOver::Idle || s.state == Shared::HandOver::Done;
+}
+
+// Event thread: waits until the hand-over in flight, if any, has run on the
+// main thread; its exception is raised again here. True when it had to wait.
+bool AwaitHandOver(Shared& s) {
+  std::exception_ptr error;
+  bool waited = false;
+  {
+    std::unique_lock lock(s.mutex);
+    waited = !HandOverFinished(s);
+    if (s.watching) {
+      // Reading the line meanwhile, as the device's own reader would.
+      while (!HandOverFinished(s)) {
+        s.threadWaiting = true;
+        lock.unlock();
+        pollfd done{s.handOverDone, POLLIN, 0};
+        const int failed = s.device->Watch(&done, 1);
+        if (done.revents != 0) Drain(s.handOverDone);
+        lock.lock();
+        // A wait that cannot be made at all: wait without reading instead
+        // of spinning.
+        if (failed != 0) s.changed.wait(lock, [&] { return HandOverFinished(s); });
+      }
+    } else {
+      s.threadWaiting = true;
+      s.changed.wait(lock, [&] { return HandOverFinished(s); });
+    }
+    s.threadWaiting = false;
+    s.state = Shared::HandOver::Idle;
+    error = std::exchange(s.error, nullptr);
+  }
+  if (error) std::rethrow_exception(error);
+  return waited;
+}
+
+// Event thread: runs `call` on the main thread, one call at a time: the
+// previous one has finished before this one is queued. True when it had to
+// wait for the previous one.
+bool RunOnMainThread(const std::shared_ptr<Shared>& shared, std::function<void()> call) {
   Shared& s = *shared;
+  const bool waited = AwaitHandOver(s);
   {
     std::lock_guard lock(s.mutex);
     s.call = std::move(call);
@@ -81,27 +151,21 @@ void RunOnMainThread(const std::shared_ptr<Shared>& shared, std::function<void()
   s.dispatcher->Post([weak = std::weak_ptr<Shared>(shared)] {
     if (auto alive = weak.lock()) Serve(*alive);
   });
-  std::exception_ptr error;
-  {
-    std::unique_lock lock(s.mutex);
-    s.changed.wait(lock, [&] { return s.state == Shared::HandOver::Done; });
-    error = s.error;
-    s.error = nullptr;
-    s.state = Shared::HandOver::Idle;
-  }
-  if (error) std::rethrow_exception(error);
+  return waited;
 }
 
-void HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
+// Hands the set over as SyncMethod says. True when it had to wait for the
+// previous hand-over (a watching thread has read the line meanwhile, and
+// what that brought is still to be taken).
+bool HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
   Shared& s = *shared;
   switch (s.syncMethod) {
     case smThreadSync:
-      RunOnMainThread(shared, [port = s.port, events] { ComThreadAccess::DeliverEvents(*port, events); });
-      break;
+      return RunOnMainThread(shared, [port = s.port, events] { ComThreadAccess::DeliverEvents(*port, events); });
     case smWindowSync:
       // The main thread takes the set and releases this thread at once; the
       // actions follow as queued calls, each skipped once the port closed.
-      RunOnMainThread(shared, [port = s.port, dispatcher = s.dispatcher, session = s.session, events] {
+      return RunOnMainThread(shared, [port = s.port, dispatcher = s.dispatcher, session = s.session, events] {
         for (TComEvent event : kDeliveryOrder) {
           if (!events.Contains(event)) continue;
           dispatcher->Post([port, session, event] {
@@ -109,39 +173,101 @@ void HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
           });
         }
       });
-      break;
     case smNone:
       ComThreadAccess::DeliverEvents(*s.port, events);
       break;
   }
+  return false;
+}
+
+// One wait of the event thread: on the stop signal, the line's events and
+// the failure of a hand-over. fds[1] reports line events (with a watching
+// thread: always, for TakeEvents to tell). `atOnce`: only look, do not wait.
+int Wait(Shared& s, pollfd (&fds)[3], bool atOnce) {
+  fds[0] = {s.stopSignal, POLLIN, 0};
+  fds[2] = {s.handOverFailed, POLLIN, 0};
+  if (!s.watching) {
+    fds[1] = {s.device->EventDescriptor(), POLLIN, 0};
+    return poll(fds, 3, atOnce ? 0 : -1);
+  }
+  if (atOnce) {
+    pollfd own[2] = {fds[0], fds[2]};
+    const int r = poll(own, 2, 0);
+    fds[0].revents = own[0].revents;
+    fds[2].revents = own[1].revents;
+    fds[1].revents = POLLIN;
+    return r < 0 ? r : 1;
+  }
+  pollfd extra[2] = {fds[0], fds[2]};
+  const int failed = s.device->Watch(extra, 2);
+  fds[0].revents = extra[0].revents;
+  fds[2].revents = extra[1].revents;
+  fds[1].revents = POLLIN;
+  if (failed == 0) return 1;
+  errno = failed;
+  return -1;
 }
 
 void Run(std::shared_ptr<Shared> shared) {
   Shared& s = *shared;
   bool lost = false;
+  // With the thread-sync methods the deliveries run on the main thread and
+  // this thread only waits, so it can watch the line itself. (With smNone
+  // the deliveries run here, and the line must be read meanwhile.)
+  if (s.syncMethod != smNone) {
+    const bool watching = s.device->AttachWatcher();
+    std::lock_guard lock(s.mutex);
+    s.watching = watching;
+  }
+  struct Detach {
+    Shared& s;
+    ~Detach() {
+      if (s.watching) s.device->DetachWatcher();
+    }
+  } detach{s};
   try {
+    // A watching thread takes the events without waiting first: at the start
+    // (the device's reader may have noted some while it was handing over the
+    // line), and after it read the line while waiting to hand over.
+    bool takeAgain = s.watching;
     for (;;) {
-      pollfd fds[2] = {{s.stopSignal, POLLIN, 0}, {s.device->EventDescriptor(), POLLIN, 0}};
-      const int r = poll(fds, 2, -1);
+      pollfd fds[3];
+      const int r = Wait(s, fds, takeAgain);
+      takeAgain = false;
+      if (r < 0 && errno == EINTR) continue;
+      // The line is gone (or the wait failed, which ends the thread the
+      // same way) once the last delivery has run; if that raised, the
+      // thread ends for that reason instead.
+      auto endLost = [&] {
+        AwaitHandOver(s);
+        lost = true;
+      };
       if (r < 0) {
-        if (errno == EINTR) continue;
-        lost = true;  // the wait failed: end as the line were gone
+        endLost();
         break;
       }
       if (fds[0].revents != 0) break;  // the stop wins over events
+      if (fds[2].revents != 0) {
+        Drain(s.handOverFailed);
+        AwaitHandOver(s);  // raises what the last delivery raised
+      }
       if (fds[1].revents & (POLLERR | POLLNVAL)) {
-        lost = true;
+        endLost();
         break;
       }
+      if (fds[1].revents == 0) continue;
       bool lineLost = false;
       const TComEvents events = EventsOfMask(s.device->TakeEvents(lineLost));
       // Whatever came before a hang-up is still handed over.
-      if (!events.Empty()) HandOver(shared, events);
+      if (!events.Empty()) takeAgain = HandOver(shared, events) && s.watching;
       if (lineLost) {
-        lost = true;
+        endLost();
         break;
       }
     }
+    // The last hand-over has run before the thread ends (a Close serves it
+    // itself).
+    AwaitHandOver(s);
     s.device->SetEventMask(0);
     // The input queue is discarded on a stop; after a hang-up the last bytes
     // stay readable for a delivery already queued. The output queue is left
@@ -184,6 +310,10 @@ TComThread::TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> devic
   shared_->session = ComThreadAccess::Session(port);
   shared_->stopSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (shared_->stopSignal < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  shared_->handOverFailed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (shared_->handOverFailed < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  shared_->handOverDone = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (shared_->handOverDone < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
   shared_->device->SetEventMask(EventMaskOf(events));
   thread_ = std::thread(Run, shared_);
 }

@@ -3,13 +3,17 @@
 // event descriptor and on its own stop descriptor (StopSignal) and hands
 // each set of line events over as the port's SyncMethod says:
 //  - smThreadSync: the port's DeliverEvents runs on the main thread (queued
-//    through TMainThreadDispatcher) while this thread blocks; an exception
-//    from it comes back here and ends the thread: nothing more is received
-//    until the port is closed and opened again.
-//  - smWindowSync: the thread blocks only until the main thread has taken
-//    the set; the actions then run, one event at a time, as queued calls
-//    that skip themselves once the port was closed. Their exceptions go to
-//    the dispatcher's error reporting and the thread goes on.
+//    through TMainThreadDispatcher). The thread hands over the next set only
+//    once that call has run, so at most one delivery is ever in progress;
+//    it does not sit waiting for every call to come back, though (that
+//    would cost a wake-up of this thread per delivery): it waits when it
+//    has the next set, or when it ends. An exception from the call comes
+//    back here at once and ends the thread: nothing more is received until
+//    the port is closed and opened again.
+//  - smWindowSync: as smThreadSync, but the call only takes the set; the
+//    actions then run, one event at a time, as queued calls that skip
+//    themselves once the port was closed. Their exceptions go to the
+//    dispatcher's error reporting and the thread goes on.
 //  - smNone: DeliverEvents runs on this thread itself.
 // A hang-up of the device (or a failed wait) ends the thread after the
 // events still pending were handed over; the port then raises OnLineLost on
@@ -33,8 +37,8 @@ class TComThread {
   TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events,
              TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher);
   // Stops the thread and waits for it to end. While waiting, the calling
-  // (main) thread runs the hand-over the event thread may be blocked in, so
-  // that the thread can see StopSignal and end. Called from inside that very
+  // (main) thread runs the hand-over still queued, if any, which the thread
+  // waits for before it ends. Called from inside that very
   // hand-over (a handler closing its port), the thread is told to stop and
   // left to end on its own once the hand-over returns.
   ~TComThread();

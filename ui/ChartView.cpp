@@ -7,15 +7,17 @@
 
 TChartView::TChartView(const QImage& image, QWidget* parent) : QWidget(parent), image_(image) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // the image covers every pixel
-  throttle_.setSingleShot(true);
-  connect(&throttle_, &QTimer::timeout, this, &TChartView::Flush);
+  lastChanges_.setSingleShot(true);
+  lastChanges_.setTimerType(Qt::PreciseTimer);  // a coarse one may fire late by 5 %
+  connect(&lastChanges_, &QTimer::timeout, this, &TChartView::Flush);
 }
 
 void TChartView::Invalidate(const QRect& rect) {
   if (rect.isEmpty()) return;
   bool merged = false;
   for (QRect& area : pending_) {
-    if (rect.left() <= area.right() + kMergeGap && rect.right() >= area.left() - kMergeGap) {
+    if (rect.left() <= area.right() + kMergeGap && rect.right() >= area.left() - kMergeGap &&
+        rect.top() <= area.bottom() + kMergeGap && rect.bottom() >= area.top() - kMergeGap) {
       area = area.united(rect);
       merged = true;
       break;
@@ -29,27 +31,41 @@ void TChartView::Invalidate(const QRect& rect) {
       pending_.assign(1, all);
     }
   }
-  if (throttle_.isActive()) return;
-  const auto interval = kMinFrameInterval.count();
-  const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : interval;
-  if (since >= interval) {
-    Flush();
-  } else {
-    throttle_.start(static_cast<int>(interval - since));
+  ScheduleFlush();
+}
+
+void TChartView::ScheduleFlush() {
+  if (flushQueued_) return;
+  const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kMinFrameInterval.count();
+  if (since >= kMinFrameInterval.count()) {
+    // Right after the handler that is drawing now, so that the repaint
+    // shows all it drew (every lead of the record), in the same pass of the
+    // event loop.
+    flushQueued_ = true;
+    QMetaObject::invokeMethod(this, &TChartView::Flush, Qt::QueuedConnection);
+  } else if (!lastChanges_.isActive()) {
+    lastChanges_.start(static_cast<int>(kMaxFrameDelay.count() - since));
   }
 }
 
 void TChartView::InvalidateAll() { Invalidate(QRect(QPoint(0, 0), image_.size())); }
 
-// Qt merges every update() of one event-loop pass into a single paint event;
-// the throttle above keeps those passes at least kMinFrameInterval apart.
+// Painted at once rather than through update(), which would wait for the
+// toolkit's own update timer and wake the program once more for it.
+// ScheduleFlush keeps these repaints at least kMinFrameInterval apart.
 void TChartView::Flush() {
+  flushQueued_ = false;
+  lastChanges_.stop();
   if (pending_.empty()) return;
   QRegion region;
   for (const QRect& area : pending_) region += area;
   pending_.clear();
-  update(region);
   sinceFlush_.start();
+  if (isVisible()) {
+    repaint(region);
+  } else {
+    update(region);  // shown later: painted when it is exposed
+  }
 }
 
 void TChartView::paintEvent(QPaintEvent* event) {

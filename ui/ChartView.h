@@ -2,7 +2,7 @@
 // Shows the chart image on the window. Drawing goes straight into the image
 // (chart/); this widget only repaints the parts that changed, and never more
 // often than kMinFrameInterval allows, so a stream of 300 samples a second
-// costs a few repaints, not one per sample.
+// costs a few repaints a second, not one per sample.
 #include <QElapsedTimer>
 #include <QRect>
 #include <QRegion>
@@ -18,16 +18,26 @@ class TChartView : public QWidget {
   Q_OBJECT
 
  public:
-  // At most 60 repaints a second.
-  static constexpr std::chrono::milliseconds kMinFrameInterval{17};
+  // About 25 repaints a second while data flows: the sweep moves 300 pixels
+  // a second at the fastest rate, so each repaint shows twelve new columns,
+  // which still looks smooth, and every repaint costs a copy of strips of the
+  // image into the window and a new status text (see TStatusBar); twice the
+  // rate would double that for nothing the eye can follow.
+  static constexpr std::chrono::milliseconds kMinFrameInterval{38};
+  // A change waits at most this long after the last repaint. While samples
+  // arrive, the first change after kMinFrameInterval repaints at once (no
+  // timer wakes the program for it); the timer only catches the last
+  // changes of a burst.
+  static constexpr std::chrono::milliseconds kMaxFrameDelay{46};
 
   // `image` must outlive the view and keep its address and size.
   explicit TChartView(const QImage& image, QWidget* parent = nullptr);
 
   // Marks a rectangle of the image (image coordinates) as changed. Cheap: it
   // only widens the pending area and schedules one repaint. Changes close to
-  // each other across x are merged; distant ones (the two columns of the
-  // twelve-channel chart) stay apart so the repaint covers only what changed.
+  // each other are merged; distant ones (the bands of one sweep position, the
+  // two columns of the twelve-channel chart) stay apart, so the repaint
+  // copies only what changed rather than tall strips of the image.
   void Invalidate(const QRect& rect);
   // Repaints everything (after a new frame was drawn, or on demand).
   void InvalidateAll();
@@ -43,17 +53,19 @@ class TChartView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void ScheduleFlush();
   void Flush();
 
-  // Horizontal gap up to which two changed areas are repainted as one.
+  // Gap (either way) up to which two changed areas are repainted as one.
   static constexpr int kMergeGap = 16;
   // More separate areas than this are repainted as their union.
-  static constexpr std::size_t kMaxAreas = 8;
+  static constexpr std::size_t kMaxAreas = 32;
 
   const QImage& image_;
   std::vector<QRect> pending_;
-  QTimer throttle_;
+  QTimer lastChanges_;
   QElapsedTimer sinceFlush_;
+  bool flushQueued_ = false;
   long long paintCount_ = 0;
   bool recordPainted_ = false;
   QRegion painted_;

@@ -438,7 +438,11 @@ void TForm1::ConnectHandlers() {
   }
   connect(Address, &TClickEdit::Click, this, [this] { Guarded([this] { AddressChange(); }); });
   connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
-  ComPort1.OnLineLost = [this](TCustomComPort&) { QTimer::singleShot(0, this, [this] { Guarded([this] { OnPortLost(); }); }); };
+  // Handled after the delivery that reported it, with the opening it
+  // belongs to.
+  ComPort1.OnLineLost = [this](TCustomComPort&) {
+    QTimer::singleShot(0, this, [this, lostOpen = openNumber_] { Guarded([this, lostOpen] { OnPortLost(lostOpen); }); });
+  };
 }
 
 // ---------------------------------------------------------------------------
@@ -498,10 +502,15 @@ void TForm1::SetupOKButtonClick() {
   } else {
     const std::string name = typed.toLocal8Bit().toStdString();
     ComPort1.Close();
+    ++openNumber_;
+    // After the Close: the deliveries it served may have ended the recording.
+    const bool recording = store_.Settings().state == AcquisitionState::Receiving;
     ComPort1.SetPort(name);
     SetPanel(spPort, "Port: " + name);
     ReadButton->show();
-    LoadButton->show();
+    // A load during a recording would put a file's records where the
+    // recording's are still arriving.
+    if (!recording) LoadButton->show();
     bool opened = false;
     try {
       ComPort1.Open();
@@ -511,13 +520,11 @@ void TForm1::SetupOKButtonClick() {
     } catch (const EComPort&) {
       dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
       SetPanel(spPort, "Port:");
-      ReadButton->hide();
       LoadButton->hide();
       RegisterButton->hide();
-      // An OK pressed during a recording: with Stop and Setup hidden the
-      // window would be left with no way on. The recording ends as at any
-      // stop (offered for saving) and Setup is offered for another try.
-      if (store_.Settings().state == AcquisitionState::Receiving) StopRecording();
+      // An OK pressed during a recording keeps the recording and its records:
+      // Stop stays to end and save it, Setup to try the port again.
+      if (!recording) ReadButton->hide();
       SetupButton->show();
     }
     if (opened) {
@@ -528,6 +535,8 @@ void TForm1::SetupOKButtonClick() {
       settings.mode = static_cast<std::uint8_t>(ModeBox->ItemIndex());
       settings.pacer = static_cast<std::uint8_t>(PacerBox->ItemIndex());
       settings.simulation = static_cast<std::uint8_t>(SimulationBox->ItemIndex());
+      // Back to the recording's own controls if a lost port brought Setup back.
+      if (recording) SetupButton->hide();
       if (CheckBox12C->isChecked()) {
         SetSwitches12C();
       } else {
@@ -561,12 +570,14 @@ void TForm1::SetSwitches12C() {
 // Streaming control and service commands.
 
 void TForm1::ReadButtonClick() {
-  if (!ComPort1.Connected()) {
-    dialogs_.ShowMessage(kDefineComPortFirst, kApplicationTitle);
-    return;
-  }
+  // Stop needs no port: a recording whose port was lost or failed to open
+  // again must still end and be offered for saving.
   if (store_.Settings().state != AcquisitionState::Idle) {
     StopRecording();
+    return;
+  }
+  if (!ComPort1.Connected()) {
+    dialogs_.ShowMessage(kDefineComPortFirst, kApplicationTitle);
     return;
   }
   ReadButton->setText(QStringLiteral("Stop"));
@@ -593,8 +604,13 @@ void TForm1::StopRecording() {
       w->hide();
     }
   };
-  if (store_.Count() > 0) {
+  const bool stored = store_.Count() > 0;
+  if (stored) {
     for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, LoadButton, SetupButton}) w->show();
+  }
+  // Stopped after the port was lost or failed to open.
+  if (!ComPort1.Connected()) OfferSetupWithoutPort();
+  if (stored) {
     try {
       TRecordingContext context = RecordingContext();
       ::FileSave(context);
@@ -658,15 +674,32 @@ void TForm1::PrintButtonClick() {
 
 // The port's line went away (adapter pulled, cable end closed): reception has
 // ended, so the user is told instead of watching a chart that no longer moves.
-void TForm1::OnPortLost() {
-  if (!ComPort1.Connected()) return;  // closed meanwhile by a set-up
-  dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
-  // What was recorded so far is offered for saving, as at any stop.
-  if (store_.Settings().state == AcquisitionState::Receiving) StopRecording();
-  ComPort1.Close();
+// A recording is not ended by it: its records stay, Stop still ends and saves
+// it, and a set-up with the port back lets it go on.
+void TForm1::OnPortLost(unsigned openNumber) {
+  // Closed meanwhile, or already reopened by a later set-up.
+  if (openNumber != openNumber_ || !ComPort1.Connected()) return;
+  try {
+    ComPort1.Close();
+  } catch (const EComPort&) {
+    // The device is gone; what Close could not release goes with the next
+    // set-up's Close or the window.
+  }
+  // A frame cut off by the loss can never be completed; kept, it would take
+  // the first bytes from the port's next opening as its own.
+  for (TComDataPacket* framer : framers_->InBindingOrder()) framer->ClearBuffer();
   SetPanel(spPort, "Port:");
+  if (store_.Settings().state == AcquisitionState::Idle) {
+    OfferSetupWithoutPort();
+  } else {
+    SetupButton->show();
+  }
+  dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
+}
+
+// No port while idle: Read would only ask for one, so the set-up is the way on.
+void TForm1::OfferSetupWithoutPort() {
   ReadButton->hide();
-  // The way back is a new set-up, whatever the stop left shown.
   SetupButton->show();
 }
 

@@ -12,6 +12,10 @@
 // An exception escaping a handler is shown in a message box (caption: the
 // application title) and the program goes on; no exception leaves a delivery
 // of received bytes, so reception never ends silently.
+//
+// A port that goes away (adapter pulled out) is closed and reported. A
+// recording that runs then is not ended by it: Stop ends and saves it without
+// a port, and a set-up with the port back lets it go on.
 #include <QWidget>
 #include <array>
 #include <exception>
@@ -115,7 +119,8 @@ class TForm1 : public QWidget {
   std::array<bool, 8> ChannelSelection() const;
   std::array<bool, 8> RegisterBits() const;
   TRecordingContext RecordingContext();
-  void OnPortLost();
+  void OnPortLost(unsigned openNumber);
+  void OfferSetupWithoutPort();
 
   TDialogs& dialogs_;
   int screenWidth_;
@@ -131,6 +136,9 @@ class TForm1 : public QWidget {
   std::unique_ptr<RecordingView> recordingView_;
   std::unique_ptr<TFrameHandlers> handlers_;
   std::string currentDataFile_;
+  // Counts the set-ups that (re)opened the port: a loss reported for an
+  // earlier opening must not close the port a later set-up opened.
+  unsigned openNumber_ = 0;
   TimeFormatter formatTime_ = LocaleTimeFormatter();
 
   // Non-visual objects. The seven framers (CenterPacket ... ComDataPacket1)

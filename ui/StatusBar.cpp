@@ -1,5 +1,6 @@
 #include "StatusBar.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <stdexcept>
 
@@ -40,20 +41,41 @@ void TStatusBar::SetPanelTextSoon(int index, std::string_view text) {
   PanelAt(index);
   pendingTexts_[static_cast<std::size_t>(index)].assign(text);
   pending_ |= 1u << index;
+  WatchWindow();
   if (throttle_.isActive()) return;
   const auto interval = kMinShowInterval.count();
   const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : interval;
   if (since >= interval) {
     ShowPending();
   } else {
+    // Only for when nothing repaints meanwhile: the window's next repaint
+    // shows the text and stops the timer.
     throttle_.start(static_cast<int>(interval - since));
   }
 }
 
+// The window is about to repaint what changed: the texts go with it, so the
+// panel is laid out and repainted once per window repaint, never per text.
+bool TStatusBar::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::UpdateRequest && pending_ != 0 && watched == watchedWindow_) ShowPending();
+  return QFrame::eventFilter(watched, event);
+}
+
+void TStatusBar::WatchWindow() {
+  QWidget* const top = window();
+  if (top == watchedWindow_) return;
+  if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+  watchedWindow_ = top;
+  top->installEventFilter(this);
+}
+
 void TStatusBar::ShowPending() {
+  throttle_.stop();
   for (int i = 0; i < kPanelCount; ++i) {
     if (pending_ & (1u << i)) {
-      panels_[static_cast<std::size_t>(i)]->setText(QString::fromStdString(pendingTexts_[static_cast<std::size_t>(i)]));
+      QLabel* panel = panels_[static_cast<std::size_t>(i)];
+      const QString text = QString::fromStdString(pendingTexts_[static_cast<std::size_t>(i)]);
+      if (panel->text() != text) panel->setText(text);
     }
   }
   pending_ = 0;
@@ -97,7 +119,10 @@ void TStatusBar::PlacePanels() {
   const int h = std::max(0, height() - 2 * border_);
   for (int i = 0; i < kPanelCount; ++i) {
     const int w = widths_[static_cast<std::size_t>(i)];
-    panels_[static_cast<std::size_t>(i)]->setGeometry(x, border_, w, h);
+    // A fixed size: a new text then asks no one to lay the bar out again.
+    QLabel* panel = panels_[static_cast<std::size_t>(i)];
+    panel->move(x, border_);
+    panel->setFixedSize(w, h);
     x += w;
   }
 }

@@ -4,6 +4,7 @@
 // status, 6 clock).
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <chrono>
@@ -17,16 +18,18 @@ class TStatusBar : public QFrame {
 
  public:
   static constexpr int kPanelCount = 7;
-  // Ten updates a second: a count running at 300 a second cannot be read
-  // faster, and each update repaints the panel.
+  // A text set "soon" is shown with the window's next repaint (the chart's,
+  // while samples arrive), so whatever the window shows agrees with it; when
+  // nothing else repaints, it is shown within this time.
   static constexpr std::chrono::milliseconds kMinShowInterval{100};
 
   explicit TStatusBar(QWidget* parent = nullptr);
 
   void SetPanelText(int index, const std::string& text);
-  // The same for texts that change with every sample: the panel shows the
-  // latest text within kMinShowInterval instead of repainting per sample.
-  // PanelText reads the latest text at once. A later SetPanelText wins.
+  // The same for texts that change with every sample: the panel takes the
+  // latest text when the window next repaints (or within kMinShowInterval)
+  // instead of being laid out and repainted per sample. PanelText reads the
+  // latest text at once. A later SetPanelText wins.
   void SetPanelTextSoon(int index, std::string_view text);
   std::string PanelText(int index) const;
   void SetPanelWidth(int index, int width);
@@ -39,12 +42,14 @@ class TStatusBar : public QFrame {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QLabel* PanelAt(int index) const;  // throws std::out_of_range
   int PanelIndex(int index) const;   // `index`, checked as above
   void PlacePanels();
   void ShowPending();
+  void WatchWindow();
 
   std::array<QLabel*, kPanelCount> panels_{};
   std::array<int, kPanelCount> widths_{};
@@ -53,4 +58,5 @@ class TStatusBar : public QFrame {
   unsigned pending_ = 0;  // bit i: pendingTexts_[i] waits to be shown
   QTimer throttle_;
   QElapsedTimer sinceShown_;
+  QPointer<QWidget> watchedWindow_;  // whose repaints show the pending texts
 };

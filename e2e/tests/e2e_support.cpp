@@ -153,23 +153,6 @@ std::vector<long long> FrameTap::StoredFrames(int count) const {
   return frames;
 }
 
-std::vector<long long> FrameTap::CompletingChestFrames(int count) const {
-  std::vector<long long> frames(static_cast<std::size_t>(count) + 1, -1);
-  // Only chest frames after the latest recording's start count: a slot of an
-  // earlier recording with the same number is another record.
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < chests_.size(); ++i) {
-    const bool starts = chests_[i].receiving &&
-                        (i == 0 || !chests_[i - 1].receiving || chests_[i].countBefore < chests_[i - 1].countAfter);
-    if (starts) from = i;
-  }
-  for (std::size_t i = from; i < chests_.size(); ++i) {
-    const Delivery& d = chests_[i];
-    if (d.receiving && d.countAfter <= count) frames[static_cast<std::size_t>(d.countAfter)] = static_cast<long long>(i);
-  }
-  return frames;
-}
-
 // ---- The simulator's stream -------------------------------------------------
 
 std::vector<SampleBytes> SentSamples(const ModuleConfig& config, std::size_t count, int heartRate,
@@ -269,7 +252,6 @@ StreamMatch MatchStoreWithStream(const SampleStore& store, const FrameTap& tap, 
   const int count = store.Count();
   if (count == 0) return match;
   const std::vector<long long> frames = tap.StoredFrames(count);
-  const std::vector<long long> chests = tap.CompletingChestFrames(count);
   match.firstFrame = frames[1];
   match.lastFrame = frames[static_cast<std::size_t>(count)];
   const long long newestFrame =
@@ -290,19 +272,26 @@ StreamMatch MatchStoreWithStream(const SampleStore& store, const FrameTap& tap, 
     std::array<std::uint8_t, 5> chest{};
     if (config.TwelveChannel()) {
       std::copy_n(own.channels.begin(), 7, channels.begin());
-      const long long chestFrame = chests[s];
-      if (chestFrame >= 0) chest = sent[static_cast<std::size_t>(chestFrame)].chest;
-      if (chestFrame == frame) {
+      // Which sample's chest frame completed the record: its own, the next,
+      // one further on, or none (chest leads still 0).
+      chest = record.chest;
+      if (record.chest == own.chest) {
         ++match.chestOwnSample;
-      } else if (chestFrame == frame + 1) {
-        ++match.chestNextSample;
-      } else if (chestFrame > frame + 1) {
-        ++match.chestLaterSample;
-      } else if (chestFrame < 0) {
+      } else if (record.chest == std::array<std::uint8_t, 5>{}) {
         ++match.chestMissing;
+      } else if (static_cast<std::size_t>(frame) + 1 < sent.size() &&
+                 record.chest == sent[static_cast<std::size_t>(frame) + 1].chest) {
+        ++match.chestNextSample;
       } else {
-        ADD_FAILURE() << "slot " << slot << " (sample " << frame << ") holds the chest leads of the earlier sample "
-                      << chestFrame;
+        bool later = false;
+        for (std::size_t k = static_cast<std::size_t>(frame) + 2; k < sent.size() && k <= static_cast<std::size_t>(frame) + 64; ++k) {
+          if (record.chest == sent[k].chest) later = true;
+        }
+        if (later) {
+          ++match.chestLaterSample;
+        } else {
+          ADD_FAILURE() << "slot " << slot << " (sample " << frame << ") holds chest leads no later sample carried";
+        }
       }
     } else {
       channels = SelectedChannels(own, config.channelMask);

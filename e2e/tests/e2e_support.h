@@ -112,9 +112,6 @@ class FrameTap {
   // simulator's sample number) of the sample frame stored there, -1 for
   // none (slot 0 always).
   std::vector<long long> StoredFrames(int count) const;
-  // For slots 0..count of the latest recording: the index of the last chest
-  // frame handled while that slot was the newest record, -1 for none.
-  std::vector<long long> CompletingChestFrames(int count) const;
 
  private:
   std::vector<Delivery> samples_;

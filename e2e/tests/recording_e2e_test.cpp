@@ -143,8 +143,8 @@ TEST_F(EndToEndRecording, TwelveChannelRecordingFillsLimbAndChestLeads) {
   EXPECT_EQ(form->ChestFramer().Size(), 7);
   ASSERT_EQ(sim->Configuration()->NominalRate(), 300);
   const Run run = RecordAndSave(750, "twelve");
-  // Limb leads exactly as sent; chest leads exactly those of the chest frame
-  // that completed each record.
+  // Limb leads exactly as sent; chest leads those of a chest frame the
+  // simulator sent.
   const StreamMatch match = ExpectRecordingMatchesStream(run);
   std::printf("[ twelve-channel ] chest leads of the record's own sample: %d, of the next: %d, of a later one: %d, "
               "none: %d\n",
@@ -158,23 +158,16 @@ TEST_F(EndToEndRecording, TwelveChannelRecordingFillsLimbAndChestLeads) {
     EXPECT_EQ(record.channels[chResp], 0) << "no respiration in twelve-channel mode, record " << slot;
     filled += record.chest != std::array<std::uint8_t, 5>{};
   }
-  // A chest frame completes the record that is newest when it is handled,
-  // and the chest frames of one read are handled before its sample frames:
-  // how many records get chest leads depends on how the samples arrive (see
-  // the test below), but the chest path carries values.
   EXPECT_GT(filled, 0) << "no record has chest leads";
 }
 
 // What a user of the tool needs: C2..C6 of a record measured with its limb
 // leads, none left out.
 TEST_F(EndToEndRecording, ChestLeadsAreStoredWithTheirOwnSample) {
-  GTEST_SKIP() << "known fault, reported: the chest frames of one read are handled before its sample frames, so "
-                  "a record receives the chest leads of the sample after it, and of a read that brings n samples "
-                  "n - 1 records keep no chest leads at all (most records on a busy machine)";
   SetUpModule({.twelveChannels = true, .items = {{"TransBox", "300 / sec"}}});
   const Run run = RecordAndSave(750, "twelve");
   const StreamMatch match = ExpectRecordingMatchesStream(run);
-  EXPECT_EQ(match.chestOwnSample, Count() - 1);
+  EXPECT_GE(match.chestOwnSample, Count() - 1);
   EXPECT_LE(match.chestMissing, 1) << "only the newest record may miss its chest frame at the Stop";
   for (int slot = 1; slot < Count(); ++slot) {
     ASSERT_NE(form->Store().At(slot).chest, (std::array<std::uint8_t, 5>{})) << "record " << slot;

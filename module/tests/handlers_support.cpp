@@ -18,7 +18,7 @@ HandlerRig::HandlerRig()
     : layout(WideLayout()),
       canvas(layout.ChartWidth, layout.ChartHeight),
       view(store),
-      handlers(store, layout, canvas, view, [](double) { return std::string("12:00:00"); },
+      handlers(store, layout, trace, view, [](double) { return std::string("12:00:00"); },
                [] { return kFixedClock; }) {
   PrepareChart(layout, canvas);
   SetUp8(view.selection);

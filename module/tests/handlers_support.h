@@ -4,6 +4,8 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <ostream>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -57,6 +59,44 @@ class RecordingView : public TAcquisitionView {
   SampleStore& store_;
 };
 
+// Draws on `inner` and writes down every line drawn, in order.
+class TracingCanvas : public ChartCanvas {
+ public:
+  struct Line {
+    TPoint from;
+    TPoint to;
+    friend bool operator==(const Line&, const Line&) = default;
+    friend void PrintTo(const Line& line, std::ostream* os) {
+      *os << "(" << line.from.X << "," << line.from.Y << ")-(" << line.to.X << "," << line.to.Y << ")";
+    }
+  };
+
+  explicit TracingCanvas(ChartCanvas& inner) : inner_(inner) {}
+
+  int Width() const override { return inner_.Width(); }
+  int Height() const override { return inner_.Height(); }
+  void SetPenColor(TColor color) override { inner_.SetPenColor(color); }
+  void SetPenStyle(TPenStyle style) override { inner_.SetPenStyle(style); }
+  void SetBrushColor(TColor color) override { inner_.SetBrushColor(color); }
+  void FillRect(const TRect& rect) override { inner_.FillRect(rect); }
+  void Polyline(std::span<const TPoint> points) override {
+    if (points.size() == 2) lines.push_back({points[0], points[1]});
+    inner_.Polyline(points);
+  }
+  using ChartCanvas::Polyline;
+  void SetFontSize(int points) override { inner_.SetFontSize(points); }
+  void SetFontColor(TColor color) override { inner_.SetFontColor(color); }
+  void PutText(int x, int y, std::string_view text) override { inner_.PutText(x, y, text); }
+  void CopyRectStretched(const TRect& dest, const ChartCanvas& source, const TRect& sourceRect) override {
+    inner_.CopyRectStretched(dest, source, sourceRect);
+  }
+
+  std::vector<Line> lines;
+
+ private:
+  ChartCanvas& inner_;
+};
+
 inline constexpr double kFixedClock = 0.5;  // noon
 
 struct HandlerRig {
@@ -71,6 +111,7 @@ struct HandlerRig {
   SampleStore store;
   ChartLayout layout;
   ImageCanvas canvas;
+  TracingCanvas trace{canvas};  // what the handlers draw on
   RecordingView view;
   TFrameHandlers handlers;
 };

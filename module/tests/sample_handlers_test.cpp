@@ -2,8 +2,13 @@
 // recording ends at the run limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ostream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "ModuleFramers.h"
 #include "TracePlot.h"
 #include "handlers_support.h"
 
@@ -163,12 +168,17 @@ TEST_F(SampleFrames, NewSampleFrameClearsStaleChestBytes) {
   EXPECT_EQ(rig.store.At(1).chest, Chest{});
 }
 
-TEST_F(SampleFrames, ChestFrameBeforeTheFirstSampleFillsTheHeaderSlot) {
+TEST_F(SampleFrames, ChestFrameBeforeTheFirstSampleWaitsForItAndLeavesTheHeaderSlotAlone) {
   Recording12();
   const int start = rig.layout.CursorX;
   rig.handlers.ReceiveCenter(ChestFrame(0x21));
   EXPECT_EQ(rig.store.Count(), 0);
-  EXPECT_EQ(rig.store.At(0).chest, (Chest{0x21, 0x22, 0x23, 0x24, 0x25}));
+  EXPECT_EQ(rig.store.At(0).chest, Chest{}) << "slot 0 is the data file's header";
+  EXPECT_EQ(rig.layout.CursorX, start) << "nothing to plot yet";
+
+  rig.handlers.Receive(SampleFrame12(1));
+  ASSERT_EQ(rig.store.Count(), 1);
+  EXPECT_EQ(rig.store.At(1).chest, (Chest{0x21, 0x22, 0x23, 0x24, 0x25}));
   EXPECT_EQ(rig.layout.CursorX, start + 1);
 }
 
@@ -189,6 +199,278 @@ TEST_F(SampleFrames, ChestFramesInEightChannelModeAreIgnored) {
   EXPECT_EQ(rig.store.At(1).chest, Chest{});
   EXPECT_EQ(rig.layout.CursorX, cursor);
 }
+
+// ---- Pairing of sample and chest frames -------------------------------------------
+
+// Sample n of a test stream (n <= 14, so that no byte is a start byte): limb
+// leads 16n .. 16n+6, chest leads 16n+8 .. 16n+12. Byte 2 is 0 throughout:
+// the pairing must not rely on it.
+std::string SampleOf(int n) { return SampleFrame12(16 * n); }
+std::string ChestOf(int n) { return ChestFrame(16 * n + 8); }
+std::string PairOf(int n) { return SampleOf(n) + ChestOf(n); }
+Chest ChestLeadsOf(int n) {
+  const auto first = static_cast<std::uint8_t>(16 * n + 8);
+  return Chest{first, static_cast<std::uint8_t>(first + 1), static_cast<std::uint8_t>(first + 2),
+               static_cast<std::uint8_t>(first + 3), static_cast<std::uint8_t>(first + 4)};
+}
+Channels LimbLeadsOf(int n) {
+  Channels channels{};
+  for (int c = 0; c < 7; ++c) channels[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(16 * n + c);
+  return channels;
+}
+
+// What a record should hold: the limb leads of sample `sample` and the chest
+// leads of sample `chest` (0: none).
+struct Holds {
+  int sample;
+  int chest;
+};
+
+// Twelve channels, recording, and the window's seven framers in front of the
+// handlers: each Read is one chunk read from the port.
+class ChestPairing : public SampleFrames {
+ protected:
+  ChestPairing() : framers(rig.handlers) {}
+  void SetUp() override {
+    rig.SetUp12();
+    framers.SetTwelveChannelSizes();
+    StartRecording();
+  }
+  void StartRecording() {
+    rig.StartRecording();
+    start = rig.layout.CursorX;
+    rig.trace.lines.clear();
+  }
+  void Read(const std::string& chunk) { framers.Feed(chunk); }
+
+  void ExpectRecords(const std::vector<Holds>& expected) {
+    ASSERT_EQ(rig.store.Count(), static_cast<int>(expected.size()));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const SampleRecord& record = rig.store.At(static_cast<int>(i) + 1);
+      EXPECT_EQ(record.channels, LimbLeadsOf(expected[i].sample)) << "record " << i + 1;
+      EXPECT_EQ(record.chest, expected[i].chest ? ChestLeadsOf(expected[i].chest) : Chest{}) << "record " << i + 1;
+    }
+  }
+
+  int Y(int slot, ChartChannel channel) {
+    return MapSampleToY(ChannelSample(rig.store.At(slot), channel), rig.layout.BandTable[channel],
+                        rig.layout.BandTopPad);
+  }
+
+  // Every record was plotted exactly once, in order, one column apart, with
+  // the bytes it holds now (so after its chest leads were known).
+  void ExpectEachRecordPlottedOnceInOrder() {
+    const int count = rig.store.Count();
+    EXPECT_EQ(rig.layout.CursorX, start + count);
+    const auto& lines = rig.trace.lines;
+    // The first record of a recording draws no segment.
+    ASSERT_EQ(lines.size(), 12u * static_cast<std::size_t>(std::max(count - 1, 0)));
+    for (int slot = 2; slot <= count; ++slot) {
+      for (std::size_t c = 0; c < 12; ++c) {
+        const ChartChannel channel = c < 6 ? kLimbLeads[c] : kChestLeads[c - 6];
+        const int offset = c < 6 ? 0 : rig.layout.ColumnSplit;
+        const module_test::TracingCanvas::Line expected{{start + slot - 2 + offset, Y(slot - 1, channel)},
+                                                        {start + slot - 1 + offset, Y(slot, channel)}};
+        EXPECT_EQ(lines[12 * static_cast<std::size_t>(slot - 2) + c], expected)
+            << "record " << slot << ", channel " << channel;
+      }
+    }
+    if (count > 0) {
+      EXPECT_EQ(rig.layout.LastY[ccC6], Y(count, ccC6));
+    }
+  }
+
+  TModuleFramers framers;
+  int start = 0;
+};
+
+TEST_F(ChestPairing, OneReadOfThreeSamplesGivesEachRecordItsOwnChestLeads) {
+  Read(PairOf(1) + PairOf(2) + PairOf(3));
+  ExpectRecords({{1, 1}, {2, 2}, {3, 3}});
+  ExpectEachRecordPlottedOnceInOrder();
+}
+
+TEST_F(ChestPairing, SampleFrameWaitsForTheChestFrameOfALaterRead) {
+  Read(PairOf(1) + SampleOf(2));
+  ExpectRecords({{1, 1}, {2, 0}});
+  EXPECT_EQ(rig.layout.CursorX, start + 1) << "record 2 waits for its chest leads";
+  Read(ChestOf(2) + PairOf(3));
+  ExpectRecords({{1, 1}, {2, 2}, {3, 3}});
+  ExpectEachRecordPlottedOnceInOrder();
+}
+
+TEST_F(ChestPairing, InfoFramesBetweenTheSamplesChangeNothing) {
+  const std::string pulse = Bytes({0xF9, 0x00, 72});
+  const std::string status = Bytes({0xFC, 0x00, 0x5F, 0x00, 0x25, 0x01});
+  Read(PairOf(1) + pulse + SampleOf(2) + status + ChestOf(2) + PairOf(3) + pulse);
+  ExpectRecords({{1, 1}, {2, 2}, {3, 3}});
+  ExpectEachRecordPlottedOnceInOrder();
+  EXPECT_EQ(rig.view.texts[ViewText::PulsePanel], "Pulse: 72");
+}
+
+// However the port cuts the stream into reads, the records are the same.
+class ChestPairingSplit : public ChestPairing, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ChestPairingSplit, GivesTheSameRecordsAtEverySecondCut) {
+  const std::string stream = PairOf(1) + PairOf(2) + PairOf(3);
+  const std::size_t first = GetParam();
+  // The second cut anywhere after the first, or none (stream.size()).
+  for (std::size_t second = first + 1; second <= stream.size(); ++second) {
+    SCOPED_TRACE("reads cut at " + std::to_string(first) + " and " + std::to_string(second));
+    StartRecording();
+    Read(stream.substr(0, first));
+    Read(stream.substr(first, second - first));
+    if (second < stream.size()) Read(stream.substr(second));
+    ExpectRecords({{1, 1}, {2, 2}, {3, 3}});
+    ExpectEachRecordPlottedOnceInOrder();
+    if (HasFailure()) return;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstCut, ChestPairingSplit, testing::Range<std::size_t>(1, 48));
+
+TEST_F(ChestPairing, RecordingStartedBetweenASampleFrameAndItsChestFrameBeginsWithTheNextSample) {
+  rig.store.Settings().state = AcquisitionState::Idle;
+  Read(PairOf(1) + SampleOf(2));  // before Read: not stored
+  StartRecording();
+  Read(ChestOf(2) + PairOf(3) + PairOf(4));
+  ExpectRecords({{3, 3}, {4, 4}});
+  ExpectEachRecordPlottedOnceInOrder();
+}
+
+TEST_F(ChestPairing, StopBetweenASampleFrameAndItsChestFrameLeavesTheStoppedRecordingAsItWas) {
+  Read(PairOf(1) + SampleOf(2));
+  rig.store.Settings().state = AcquisitionState::Idle;  // Stop
+  Read(ChestOf(2) + PairOf(3) + SampleOf(4));
+  ExpectRecords({{1, 1}, {2, 0}});
+  EXPECT_EQ(rig.layout.CursorX, start + 1);
+
+  StartRecording();
+  Read(ChestOf(4) + PairOf(5) + PairOf(6));
+  ExpectRecords({{5, 5}, {6, 6}});
+  ExpectEachRecordPlottedOnceInOrder();
+}
+
+TEST_F(ChestPairing, ChestFramesOfTheStoppedRecordingNeverReachTheNextOne) {
+  // The count is reset under records still waiting (a Read right after a
+  // Stop, with no frame in between).
+  Read(PairOf(1) + SampleOf(2));
+  StartRecording();
+  Read(ChestOf(2) + PairOf(3));
+  ExpectRecords({{3, 3}});
+  EXPECT_EQ(rig.store.At(2).chest, Chest{});
+}
+
+// Lost frames, on a line where bytes go missing: the pairing is right again
+// from the first read that shows the loss (see TFrameHandlers::ReceiveCenter).
+struct LossCase {
+  const char* name;
+  std::vector<std::string> reads;
+  std::vector<Holds> records;
+};
+
+void PrintTo(const LossCase& lossCase, std::ostream* os) { *os << lossCase.name; }
+
+class ChestPairingLoss : public ChestPairing, public testing::WithParamInterface<LossCase> {};
+
+TEST_P(ChestPairingLoss, RightAgainFromTheReadThatShowsTheLoss) {
+  for (const std::string& read : GetParam().reads) Read(read);
+  ExpectRecords(GetParam().records);
+  ExpectEachRecordPlottedOnceInOrder();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ChestPairingLoss,
+    testing::Values(
+        // The read after the loss begins with two records waiting: the older
+        // one lost its chest frame.
+        LossCase{"ChestFrameLostInALongRead",
+                 {PairOf(1) + PairOf(2) + SampleOf(3) + PairOf(4) + PairOf(5) + PairOf(6) + SampleOf(7),
+                  ChestOf(7) + PairOf(8)},
+                 {{1, 1}, {2, 2}, {3, 4}, {4, 5}, {5, 6}, {6, 0}, {7, 7}, {8, 8}}},
+        // Reads of whole samples hide the loss until one ends inside a sample.
+        LossCase{"ChestFrameLostBetweenReadsOfWholeSamples",
+                 {PairOf(1), SampleOf(2), PairOf(3), PairOf(4), SampleOf(5), ChestOf(5) + PairOf(6)},
+                 {{1, 1}, {2, 3}, {3, 4}, {4, 0}, {5, 5}, {6, 6}}},
+        // A chest frame left over when its read is done lost its sample frame.
+        LossCase{"SampleFrameLost",
+                 {PairOf(1) + PairOf(2) + ChestOf(3) + PairOf(4) + PairOf(5), PairOf(6) + PairOf(7)},
+                 {{1, 1}, {2, 2}, {4, 3}, {5, 4}, {6, 6}, {7, 7}}},
+        LossCase{"SampleFrameLostAtTheEndOfARead",
+                 {PairOf(1) + PairOf(2) + ChestOf(3), PairOf(4)},
+                 {{1, 1}, {2, 2}, {4, 4}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ChestPairing, RecordsWhoseChestFramesNeverComeArePlottedOnceTheWaitIsFull) {
+  constexpr int kExtra = 10;
+  const int frames = static_cast<int>(TFrameHandlers::kPairingCapacity) + kExtra;
+  for (int i = 0; i < frames; ++i) rig.handlers.Receive(SampleOf(1));
+  EXPECT_EQ(rig.store.Count(), frames);
+  EXPECT_EQ(rig.layout.CursorX, start + kExtra) << "the oldest records are plotted without chest leads";
+  EXPECT_EQ(rig.store.At(1).chest, Chest{});
+  // A chest frame then finds many records waiting: all but the newest lost
+  // theirs and are plotted without, the newest is completed.
+  rig.handlers.ReceiveCenter(ChestOf(2));
+  EXPECT_EQ(rig.store.At(frames).chest, ChestLeadsOf(2));
+  EXPECT_EQ(rig.store.At(frames - 1).chest, Chest{});
+  EXPECT_EQ(rig.layout.CursorX, start + frames);
+}
+
+TEST_F(ChestPairing, ChestFramesWhoseSampleFramesNeverComeAreBounded) {
+  constexpr int kExtra = 10;
+  const int frames = static_cast<int>(TFrameHandlers::kPairingCapacity) + kExtra;
+  for (int i = 0; i < frames; ++i) rig.handlers.ReceiveCenter(ChestFrame(i % 240));
+  rig.handlers.Receive(SampleOf(1));
+  EXPECT_EQ(rig.store.At(1).chest, (Chest{kExtra, kExtra + 1, kExtra + 2, kExtra + 3, kExtra + 4}))
+      << "the oldest chest frames were given up";
+}
+
+// The run limit with the framers' order: the limit record's chest frame may
+// come in the same read (handled before it) or in the next one.
+class ChestPairingAtTheLimit : public ChestPairing, public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    ChestPairing::SetUp();
+    rig.view.stopSetsIdle = GetParam();
+    rig.store.SetCount(kLimit - 2);
+    cursor = rig.layout.CursorX;
+  }
+  int cursor = 0;
+};
+
+TEST_P(ChestPairingAtTheLimit, LimitRecordIsCompletedFromTheSameRead) {
+  int countAtStop = -1;
+  Chest chestAtStop{};
+  rig.view.onStop = [&] {
+    countAtStop = rig.store.Count();
+    chestAtStop = rig.store.At(kLimit).chest;
+  };
+  Read(PairOf(1) + PairOf(2) + PairOf(3) + PairOf(4));
+  EXPECT_EQ(rig.view.stopCalls, 1);
+  EXPECT_EQ(countAtStop, kLimit);
+  EXPECT_EQ(chestAtStop, ChestLeadsOf(2)) << "completed before the stop";
+  EXPECT_EQ(rig.store.Count(), kLimit);
+  EXPECT_EQ(rig.store.At(kLimit - 1).chest, ChestLeadsOf(1));
+  EXPECT_EQ(rig.store.At(kLimit + 1).time, 0.0);
+  EXPECT_EQ(rig.layout.CursorX, cursor + 2);
+}
+
+TEST_P(ChestPairingAtTheLimit, LimitRecordWaitsForItsChestFrameInTheNextRead) {
+  Read(PairOf(1) + SampleOf(2));
+  EXPECT_EQ(rig.view.stopCalls, 0);
+  EXPECT_EQ(rig.store.Count(), kLimit);
+  Read(ChestOf(2) + PairOf(3));
+  EXPECT_EQ(rig.view.stopCalls, 1);
+  EXPECT_EQ(rig.store.At(kLimit).chest, ChestLeadsOf(2));
+  EXPECT_EQ(rig.store.Count(), kLimit);
+  EXPECT_EQ(rig.layout.CursorX, cursor + 2);
+  Read(PairOf(4) + PairOf(5));
+  EXPECT_EQ(rig.view.stopCalls, 1);
+  EXPECT_EQ(rig.store.At(kLimit).chest, ChestLeadsOf(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(, ChestPairingAtTheLimit, testing::Bool(),
+                         [](const auto& info) { return info.param ? "StopSetsIdle" : "StateLeftReceiving"; });
 
 // ---- Idle ---------------------------------------------------------------------
 
@@ -341,8 +623,9 @@ TEST_F(SampleFrames, FailedSaveAtTheLimitIsReportedAndReceptionGoesOn) {
 
 TEST_F(SampleFrames, FailedSaveInTwelveChannelModeIsReportedToo) {
   Recording12();
-  rig.store.SetCount(kLimit);
+  rig.store.SetCount(kLimit - 1);
   rig.view.onStop = [] { throw std::runtime_error("disk full"); };
+  rig.handlers.Receive(SampleFrame12(1));
   EXPECT_NO_THROW(rig.handlers.ReceiveCenter(ChestFrame(1)));
   EXPECT_EQ(rig.view.errors, std::vector<std::string>{"disk full"});
 }

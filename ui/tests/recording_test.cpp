@@ -270,23 +270,6 @@ TEST_F(Recording, ChartRepaintsAreCoalescedWhileSamplesStream) {
 }
 
 
-TEST_F(Recording, LostLineIsReportedTheRecordingOfferedAndThePortClosed) {
-  SetUpPortIn(false);
-  Click("ReadButton");
-  ModuleSends(Repeat(Bytes({0xF8, 0x00, 0x10, 0x20, 0x30}), 2));
-  ASSERT_TRUE(WaitUntil([&] { return Count() == 2; }));
-  dialogs.confirmAnswers = {false};
-  pty->HangUp();  // the adapter is pulled out
-  ASSERT_TRUE(WaitUntil([&] { return !form->Port().Connected(); }));
-  EXPECT_EQ(dialogs.Messages(), std::vector<std::string>{"Com-Port not available !!!"});
-  EXPECT_EQ(dialogs.ConfirmCount(), 1);
-  EXPECT_EQ(Count(), 2);
-  EXPECT_EQ(Panel(0), "Port:");
-  EXPECT_EQ(form->Store().Settings().state, AcquisitionState::Idle);
-  EXPECT_TRUE(Shown("SetupButton"));
-  EXPECT_FALSE(Shown("ReadButton"));
-}
-
 TEST_F(Recording, LostLineWithoutARecordingLeavesSetupAsTheWayBack) {
   SetUpPortIn(false);
   Click("ReadButton");
@@ -300,23 +283,6 @@ TEST_F(Recording, LostLineWithoutARecordingLeavesSetupAsTheWayBack) {
   EXPECT_TRUE(Shown("SetupBox"));
 }
 
-
-TEST_F(Recording, FailedOpenDuringARecordingEndsItAndOffersSetupAgain) {
-  SetUpPortIn(false);
-  Click("SetupButton");  // the panel stays open while recording
-  Click("ReadButton");
-  ModuleSends(Bytes({0xF8, 0x00, 0x10, 0x20, 0x30}));
-  ASSERT_TRUE(WaitUntil([&] { return Count() == 1; }));
-  ASSERT_FALSE(Shown("SetupButton"));
-  dialogs.confirmAnswers = {false};
-  port.reset();  // the port is gone before the next OK
-  Click("SetupOKButton");
-  EXPECT_EQ(dialogs.Messages(), (std::vector<std::string>{"Com-Port not available !!!", "Com-Port not defined !!!"}));
-  EXPECT_EQ(dialogs.ConfirmCount(), 1);
-  EXPECT_EQ(form->Store().Settings().state, AcquisitionState::Idle);
-  EXPECT_TRUE(Shown("SetupButton"));
-  EXPECT_FALSE(Shown("ReadButton"));
-}
 
 TEST_F(Recording, ClosingTheWindowWhileSamplesPourInReturns) {
   SetUpPortIn(true);

@@ -1,0 +1,704 @@
+// The real window under a live stream, and its files.
+//
+// Live: the window TForm1, shown (offscreen, or on an X server), is set up
+// through its own handlers (Setup, the port typed into the port box, the
+// twelve-channel box, 300 / sec, OK, Read) on a pseudo-terminal registered as
+// a virtual port in a private XDG_RUNTIME_DIR. A thread of this program plays
+// the module on the terminal's other end: one sample every 1/300 s (sample
+// and chest frame in one write, as the module simulator writes them) and the
+// status, chest status, pulse and respiration frames once a second, each
+// write stamped with the steady clock once the kernel has the bytes.
+// Measured over the run (after a warm-up):
+//  - the CPU share of the tool: the process's CPU time (all threads: the main
+//    thread, the port's event thread, the device reader) minus the CPU time
+//    of the thread playing the module; and the tool's thread wake-ups per
+//    sample, which is what that share mostly pays for;
+//  - repaints of the chart widget per second (an event filter counting its
+//    paint events), and the 99th percentile of the gap between two repaints
+//    while data flows;
+//  - latency: from the write of a frame's last byte to the end of the packet
+//    handler that plotted it (a hook around the framer's OnPacket); also, for
+//    information, to the first repaint of the chart after that.
+// Files: the window's Save of a full run (80000 records, confirmed, both
+// files written) and its Load of the data file (status text and plotting per
+// record), each timed, and the process's peak resident memory afterwards.
+// Port: for comparison, the same stream into the port alone (device layer,
+// event thread, hand-over to the Qt main thread, one counting link).
+//
+//   window_bench [--phase all|files|live|port] [--seconds 30] [--warmup 2]
+//                [--rate 300] [--channels 12|8] [--screen-width 1280]
+//                [--server-pid PID]
+//
+// Offscreen unless QT_QPA_PLATFORM says otherwise. Under Xvfb:
+//   Xvfb :57 -screen 0 1920x1080x24 & XVFB=$!
+//   DISPLAY=:57 QT_QPA_PLATFORM=xcb window_bench --phase live --server-pid $XVFB
+// (--server-pid adds the X server's CPU share over the same time, for
+// information; scripts/run-benchmarks --xvfb does all of this).
+// Exit status: 0 when every figure met its target, 1 otherwise, 2 when the
+// run could not be made.
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QPaintEvent>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchFigures.h"
+#include "ChartView.h"
+#include "CommandParser.h"
+#include "Dialogs.h"
+#include "MainWindow.h"
+#include "ModuleFrames.h"
+#include "PtyPair.h"
+#include "QtMainThreadDispatcher.h"
+#include "TComPort.h"
+#include "RadioGroup.h"
+#include "SampleStore.h"
+#include "SyntheticEcg.h"
+#include "VirtualPortDirectory.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Options {
+  std::string phase = "all";
+  double seconds = 30;
+  double warmup = 2;
+  double rate = 300;
+  int channels = 12;
+  int screenWidth = 1280;
+  int serverPid = 0;
+};
+
+[[noreturn]] void Usage(const char* why) {
+  std::fprintf(stderr,
+               "window_bench: %s\nusage: window_bench [--phase all|files|live|port] [--seconds S] [--warmup S] [--rate R]\n"
+               "                    [--channels 12|8] [--screen-width W] [--server-pid PID]\n",
+               why);
+  std::exit(2);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage(("missing value after " + arg).c_str());
+      return argv[++i];
+    };
+    try {
+      if (arg == "--phase") o.phase = value();
+      else if (arg == "--seconds") o.seconds = std::stod(value());
+      else if (arg == "--warmup") o.warmup = std::stod(value());
+      else if (arg == "--rate") o.rate = std::stod(value());
+      else if (arg == "--channels") o.channels = std::stoi(value());
+      else if (arg == "--screen-width") o.screenWidth = std::stoi(value());
+      else if (arg == "--server-pid") o.serverPid = std::stoi(value());
+      else Usage(("unknown argument " + arg).c_str());
+    } catch (const std::logic_error&) {
+      Usage(("bad value for " + arg).c_str());
+    }
+  }
+  if (o.phase != "all" && o.phase != "live" && o.phase != "files" && o.phase != "port")
+    Usage("phase must be all, live, files or port");
+  if (o.channels != 12 && o.channels != 8) Usage("channels must be 12 or 8");
+  if (o.seconds <= 0 || o.rate <= 0 || o.warmup < 0) Usage("seconds and rate must be positive");
+  return o;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return std::nan("");
+  std::sort(values.begin(), values.end());
+  const auto at = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size()))) ;
+  return values[std::min(values.size() - 1, at == 0 ? 0 : at - 1)];
+}
+
+// Spins the event loop until `condition` holds or `timeout` passed.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
+  const auto deadline = Clock::now() + timeout;
+  while (!condition()) {
+    if (Clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+  }
+  return true;
+}
+
+// CPU seconds (user + system) of another process, from /proc/<pid>/stat.
+std::optional<double> OtherProcessCpuSeconds(int pid) {
+  if (pid <= 0) return std::nullopt;
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::vector<std::string> fields;
+  std::size_t at = close + 2;
+  while (at < text.size()) {
+    const std::size_t space = text.find(' ', at);
+    fields.push_back(text.substr(at, space - at));
+    if (space == std::string::npos) break;
+    at = space + 1;
+  }
+  // After the command: state is field 3, utime 14 and stime 15 (1-based).
+  if (fields.size() < 13) return std::nullopt;
+  const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+  return (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
+}
+
+// Voluntary context switches (the thread went to sleep and was woken) of a
+// thread of this process, or of the whole process for tid 0.
+long long VoluntarySwitches(long tid) {
+  if (tid == 0) {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw;
+  }
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/status");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stoll(line.substr(24));
+  }
+  return 0;
+}
+
+// Dialogs answered by the program: the save is confirmed only when asked to
+// be, the file dialogs name the files given, messages are kept and shown.
+class BenchDialogs : public TDialogs {
+ public:
+  bool confirm = false;
+  std::deque<std::string> saveAnswers;
+  std::deque<std::string> openAnswers;
+  std::vector<std::string> messages;
+
+  void ShowMessage(const std::string& text, const std::string& caption) override {
+    messages.push_back(caption + ": " + text);
+    std::fprintf(stderr, "window_bench: the window said \"%s\" (%s)\n", text.c_str(), caption.c_str());
+  }
+  bool Confirm(const std::string&, const std::string&) override { return confirm; }
+  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override { return Next(saveAnswers); }
+  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions&) override { return Next(openAnswers); }
+  std::unique_ptr<PrintJob> ExecutePrintDialog() override { return nullptr; }
+
+ private:
+  static std::optional<std::string> Next(std::deque<std::string>& queue) {
+    if (queue.empty()) return std::nullopt;
+    std::string answer = queue.front();
+    queue.pop_front();
+    return answer;
+  }
+};
+
+// XDG_RUNTIME_DIR pointed at a fresh folder, so the benchmark's virtual port
+// meets no other; removed again at the end.
+class PrivateRuntimeDir {
+ public:
+  PrivateRuntimeDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ecg-window-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+    setenv("XDG_RUNTIME_DIR", path_.c_str(), 1);
+  }
+  ~PrivateRuntimeDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Notes the time of every paint event of the chart widget.
+class PaintProbe : public QObject {
+ public:
+  explicit PaintProbe(QWidget& chart) { chart.installEventFilter(this); }
+  std::vector<Clock::time_point> paints;
+  std::vector<long long> pixels;  // area each repaint covered
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      paints.push_back(Clock::now());
+      long long area = 0;
+      for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) area += static_cast<long long>(r.width()) * r.height();
+      pixels.push_back(area);
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+QAbstractButton* Button(QWidget& form, const char* name) {
+  auto* button = form.findChild<QAbstractButton*>(QString::fromLatin1(name));
+  if (!button) throw std::runtime_error(std::string("no control named ") + name);
+  return button;
+}
+
+void Click(QWidget& form, const char* name) {
+  QAbstractButton* button = Button(form, name);
+  if (!button->isVisible() || !button->isEnabled()) throw std::runtime_error(std::string(name) + " cannot be clicked");
+  button->click();
+}
+
+void SetChecked(QWidget& form, const char* name, bool checked) {
+  QAbstractButton* box = Button(form, name);
+  if (box->isChecked() != checked) box->click();
+}
+
+// Setup, the port typed into the port box, the choices, OK: what a user does.
+// Returns the set-up command the module received.
+ModuleConfig SetUpThroughHandlers(TForm1& form, PtyPair& pty, const std::string& portPath, int channels) {
+  Click(form, "SetupButton");
+  auto* combo = form.findChild<QComboBox*>(QStringLiteral("ComSetupBox"));
+  if (!combo) throw std::runtime_error("no port box");
+  combo->setEditText(QString::fromStdString(portPath));
+  auto* trans = form.findChild<TRadioGroup*>(QStringLiteral("TransBox"));
+  if (!trans || !trans->Button(3)) throw std::runtime_error("no transmission choice");
+  trans->Button(3)->click();  // 300 / sec
+  SetChecked(form, "CheckBox12C", channels == 12);
+  if (channels == 8) {
+    for (const char* name : {"CH_I", "CH_II", "CH_III", "CH_VR", "CH_VL", "CH_VF", "CH_C1", "CH_RE"})
+      SetChecked(form, name, true);
+  }
+  Click(form, "SetupOKButton");
+  const std::vector<unsigned char> bytes = pty.Read(18, 10s);
+  CommandParser parser;
+  for (const ModuleCommand& command : parser.Feed(std::string(bytes.begin(), bytes.end()))) {
+    if (command.kind == CommandKind::Setup) return command.setup;
+  }
+  throw std::runtime_error("the module received no set-up command");
+}
+
+// The module's end of the line: samples at the set pace, the status frames
+// once a second, every write stamped when the kernel has its bytes.
+class ModuleLine {
+ public:
+  ModuleLine(PtyPair& pty, const ModuleConfig& config, double rate, std::size_t samples)
+      : pty_(pty), config_(config), rate_(rate), samples_(samples) {
+    sentAt_.resize(samples);
+  }
+  ~ModuleLine() { Join(); }
+
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
+  }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Abort() { abort_ = true; }
+  // CPU time of the thread so far (callable from any thread while it runs).
+  double CpuSeconds() const {
+    clockid_t clock;
+    if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0) return finalCpu_;
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0) return finalCpu_;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+  double FinalCpuSeconds() const { return finalCpu_; }
+  std::size_t Written() const { return written_.load(); }
+  long ThreadId() const { return tid_.load(); }
+  // Time the k-th sample's frames (0-based) were all written.
+  Clock::time_point SentAt(std::size_t k) const { return sentAt_[k]; }
+  bool Failed() const { return failed_.load(); }
+
+ private:
+  void Run() {
+    tid_ = static_cast<long>(gettid());
+    SyntheticEcg ecg;
+    std::uint8_t statusSequence = 0;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate_));
+    const Clock::time_point start = Clock::now();
+    Clock::time_point nextStatus = start;
+    try {
+      for (std::size_t k = 0; k < samples_ && !abort_; ++k) {
+        const Clock::time_point due = start + period * static_cast<long long>(k);
+        std::this_thread::sleep_until(due);
+        if (Clock::now() >= nextStatus) {
+          std::string status = EncodeStatusFrame(statusSequence, kAllLimbElectrodes, config_.SettingsByte(), mmNormal);
+          if (config_.TwelveChannel()) status += EncodeChestStatusFrame(statusSequence, kAllChestElectrodes);
+          status += EncodePulseFrame(statusSequence, 72);
+          status += EncodeRespirationFrame(statusSequence, 15);
+          statusSequence = static_cast<std::uint8_t>((statusSequence + 1) % kSequenceModulus);
+          pty_.Write(status);
+          nextStatus += 1s;
+        }
+        const SampleBytes sample =
+            SyntheticEcg::ToBytes(ecg.At(static_cast<double>(k) / rate_), config_.amplification);
+        pty_.Write(EncodeSample(config_, static_cast<std::uint8_t>(k % kSequenceModulus), sample));
+        sentAt_[k] = Clock::now();
+        written_.store(k + 1);
+      }
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "window_bench: the module's line failed: %s\n", error.what());
+      failed_ = true;
+    }
+    finalCpu_ = ThreadCpuSeconds();
+  }
+
+  PtyPair& pty_;
+  ModuleConfig config_;
+  double rate_;
+  std::size_t samples_;
+  std::vector<Clock::time_point> sentAt_;
+  std::atomic<std::size_t> written_{0};
+  std::atomic<bool> abort_{false};
+  std::atomic<bool> failed_{false};
+  std::atomic<long> tid_{0};
+  double finalCpu_ = 0;
+  std::thread thread_;
+};
+
+// What the window did with each frame that plots: the frame's sequence byte,
+// the store's count after the handler, and when the handler returned.
+struct Plotted {
+  std::uint8_t sequence;
+  int count;
+  Clock::time_point at;
+};
+
+// Puts a stamp behind the handler of the framer whose packets plot: the chest
+// framer in twelve-channel mode, the sample framer in eight-channel mode.
+void HookPlotting(TForm1& form, int channels, std::vector<Plotted>& log) {
+  TComDataPacket& framer = channels == 12 ? form.ChestFramer() : form.SampleFramer();
+  framer.OnPacket = [&form, &log, inner = std::move(framer.OnPacket)](TComDataPacket& sender, const std::string& packet) {
+    if (inner) inner(sender, packet);
+    if (form.Store().Settings().state != AcquisitionState::Receiving) return;
+    log.push_back(Plotted{packet.size() > 1 ? static_cast<std::uint8_t>(packet[1]) : std::uint8_t{0},
+                          form.Store().Count(), Clock::now()});
+  };
+}
+
+struct Snapshot {
+  Clock::time_point wall;
+  double processCpu = 0;
+  double mainCpu = 0;
+  double moduleCpu = 0;
+  std::optional<double> serverCpu;
+  std::size_t paints = 0;
+  std::size_t plotted = 0;
+  long long switches = 0;        // the process's voluntary context switches
+  long long moduleSwitches = 0;  // those of the thread playing the module
+};
+
+int RunLive(const Options& o) {
+  PtyPair pty;
+  ScopedVirtualPort port(VirtualPortDirectory(), "ECG-BENCH", pty.SlavePath());
+  BenchDialogs dialogs;
+  TForm1 form(dialogs, o.screenWidth);
+  form.show();
+  if (!WaitUntil([&] { return form.windowHandle() && form.windowHandle()->isExposed(); })) {
+    std::fprintf(stderr, "window_bench: the window was never shown\n");
+    return 2;
+  }
+  PaintProbe paints(form.ChartView());
+  std::vector<Plotted> plotted;
+  const auto total = static_cast<std::size_t>(std::llround((o.warmup + o.seconds) * o.rate));
+  plotted.reserve(total + 64);
+  paints.paints.reserve(static_cast<std::size_t>((o.warmup + o.seconds + 5) * 100));
+  paints.pixels.reserve(paints.paints.capacity());
+  HookPlotting(form, o.channels, plotted);
+  ModuleConfig config;
+  try {
+    config = SetUpThroughHandlers(form, pty, port.Path(), o.channels);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "window_bench: set-up failed: %s\n", error.what());
+    return 2;
+  }
+  if (config.TwelveChannel() != (o.channels == 12) || config.NominalRate() != 300) {
+    std::fprintf(stderr, "window_bench: the window asked for %d samples/s, %s\n", config.NominalRate(),
+                 config.TwelveChannel() ? "twelve channels" : "eight channels");
+    return 2;
+  }
+  Click(form, "ReadButton");
+  if (std::getenv("XX_NO_PAINT")) form.ChartView().setUpdatesEnabled(false);
+  WaitUntil([] { return false; }, 300ms);  // let the fresh frame be shown before the stream starts
+
+  ModuleLine line(pty, config, o.rate, total);
+  Snapshot begin, end;
+  auto take = [&](Snapshot& s) {
+    s.wall = Clock::now();
+    s.processCpu = ProcessCpuSeconds();
+    s.mainCpu = ThreadCpuSeconds();
+    s.moduleCpu = line.CpuSeconds();
+    s.serverCpu = OtherProcessCpuSeconds(o.serverPid);
+    s.paints = paints.paints.size();
+    s.plotted = plotted.size();
+    s.switches = VoluntarySwitches(0);
+    s.moduleSwitches = line.ThreadId() != 0 ? VoluntarySwitches(line.ThreadId()) : 0;
+  };
+
+  QEventLoop loop;
+  bool measuring = false;
+  bool ended = false;
+  QTimer::singleShot(static_cast<int>(o.warmup * 1000), &form, [&] {
+    take(begin);
+    measuring = true;
+  });
+  QTimer::singleShot(static_cast<int>((o.warmup + o.seconds) * 1000), &form, [&] {
+    take(end);
+    ended = true;
+    loop.quit();
+  });
+  line.Start();
+  loop.exec();
+  // The last frames still on their way, then Stop (the offer to save is declined).
+  WaitUntil([&] { return line.Written() == total && plotted.size() >= total; }, 10s);
+  line.Abort();
+  line.Join();
+  WaitUntil([] { return false; }, 100ms);
+  if (form.Store().Settings().state == AcquisitionState::Receiving) Click(form, "ReadButton");
+  if (!measuring || !ended || line.Failed()) {
+    std::fprintf(stderr, "window_bench: the run was cut short\n");
+    return 2;
+  }
+
+  // ---- figures ----
+  const double wall = Seconds(end.wall - begin.wall);
+  const double moduleCpu = end.moduleCpu - begin.moduleCpu;
+  const double toolCpu = (end.processCpu - begin.processCpu) - moduleCpu;
+  const double mainCpu = end.mainCpu - begin.mainCpu;
+  const std::string mode = std::to_string(o.channels) + "-channel";
+  const std::string platform = QGuiApplication::platformName().toStdString();
+  const std::string where = mode + ", " + FigureBook::Number(o.rate) + "/s, " + platform;
+
+  FigureBook& book = FigureBook::Instance();
+  book.Record("window " + where + ": CPU share of the tool", 100.0 * toolCpu / wall, "% of a core",
+              FigureTarget::AtMost(2.0), "over " + FigureBook::Number(wall) + " s");
+  book.Record("window " + where + ": of which main thread", 100.0 * mainCpu / wall, "% of a core",
+              FigureTarget::Informational());
+  book.Record("window " + where + ": of which other threads (port, toolkit)", 100.0 * (toolCpu - mainCpu) / wall,
+              "% of a core", FigureTarget::Informational());
+  book.Record("window " + where + ": module's line (subtracted)", 100.0 * moduleCpu / wall, "% of a core",
+              FigureTarget::Informational());
+  const double samplesMeasured = static_cast<double>(end.plotted - begin.plotted);
+  book.Record("window " + where + ": thread wake-ups of the tool per sample",
+              static_cast<double>((end.switches - begin.switches) - (end.moduleSwitches - begin.moduleSwitches)) /
+                  std::max(1.0, samplesMeasured),
+              "", FigureTarget::Informational());
+  if (begin.serverCpu && end.serverCpu) {
+    book.Record("window " + where + ": X server", 100.0 * (*end.serverCpu - *begin.serverCpu) / wall, "% of a core",
+                FigureTarget::Informational());
+  }
+
+  // Repaints while data flowed.
+  std::vector<Clock::time_point> during;
+  double paintedPixels = 0;
+  for (std::size_t i = 0; i < paints.paints.size(); ++i) {
+    if (paints.paints[i] < begin.wall || paints.paints[i] > end.wall) continue;
+    during.push_back(paints.paints[i]);
+    paintedPixels += static_cast<double>(paints.pixels[i]);
+  }
+  std::vector<double> gaps;
+  for (std::size_t i = 1; i < during.size(); ++i) gaps.push_back(Milliseconds(during[i] - during[i - 1]));
+  book.Record("window " + where + ": chart repaints", static_cast<double>(during.size()) / wall, "per s",
+              FigureTarget::Between(20, 60));
+  book.Record("window " + where + ": pixels per repaint", paintedPixels / std::max<double>(1, static_cast<double>(during.size())), "px",
+              FigureTarget::Informational());
+  book.Record("window " + where + ": gap between repaints, p99", Percentile(gaps, 99), "ms",
+              FigureTarget::AtMost(50));
+  book.Record("window " + where + ": gap between repaints, longest",
+              gaps.empty() ? std::nan("") : *std::max_element(gaps.begin(), gaps.end()), "ms",
+              FigureTarget::Informational());
+
+  // Latency of every plotting frame in the measured span. The n-th plotting
+  // frame the window handled is the n-th sample written (none is lost on a
+  // pseudo-terminal); its sequence byte says so.
+  std::vector<double> toPlot, toScreen, recordToPlot;
+  std::size_t mismatched = 0;
+  for (std::size_t n = 0; n < plotted.size() && n < total; ++n) {
+    const Plotted& p = plotted[n];
+    const Clock::time_point sent = line.SentAt(n);
+    if (p.sequence != n % kSequenceModulus) ++mismatched;
+    if (p.at < begin.wall || p.at > end.wall) continue;
+    toPlot.push_back(Milliseconds(p.at - sent));
+    const auto painted = std::lower_bound(paints.paints.begin(), paints.paints.end(), p.at);
+    if (painted != paints.paints.end()) toScreen.push_back(Milliseconds(*painted - sent));
+    // The record this frame completed: its own frames were the sample with
+    // the record's number (1-based), written as sample count - 1.
+    if (p.count >= 1 && static_cast<std::size_t>(p.count) <= total)
+      recordToPlot.push_back(Milliseconds(p.at - line.SentAt(static_cast<std::size_t>(p.count - 1))));
+  }
+  const char* frameName = o.channels == 12 ? "chest frame" : "sample frame";
+  book.Record("window " + where + ": latency " + frameName + " -> plotted, median", Percentile(toPlot, 50), "ms",
+              FigureTarget::AtMost(2));
+  book.Record("window " + where + ": latency " + frameName + " -> plotted, p99", Percentile(toPlot, 99), "ms",
+              FigureTarget::AtMost(20));
+  book.Record("window " + where + ": latency " + frameName + " -> plotted, max",
+              toPlot.empty() ? std::nan("") : *std::max_element(toPlot.begin(), toPlot.end()), "ms",
+              FigureTarget::Informational());
+  book.Record("window " + where + ": latency " + frameName + " -> repainted, median", Percentile(toScreen, 50), "ms",
+              FigureTarget::Informational());
+  if (o.channels == 12) {
+    book.Record("window " + where + ": latency sample -> its record plotted, median", Percentile(recordToPlot, 50),
+                "ms", FigureTarget::Informational(), "a chest frame completes the newest record when handled");
+  }
+  book.Record("window " + where + ": samples stored / written",
+              static_cast<double>(form.Store().Count()) / static_cast<double>(std::max<std::size_t>(1, line.Written())),
+              "", FigureTarget::AtLeast(1.0));
+  if (mismatched > 0) {
+    book.Record("window " + where + ": plotted frames out of step", static_cast<double>(mismatched), "",
+                FigureTarget::AtMost(0));
+  }
+  for (const std::string& message : dialogs.messages)
+    std::fprintf(stderr, "window_bench: message during the run: %s\n", message.c_str());
+  return 0;
+}
+
+// The port alone, for comparison: the same stream through the device layer,
+// the event thread and the hand-over to the Qt main thread, into one link
+// that only counts. What the window adds lies on top of this.
+int RunPort(const Options& o) {
+  PtyPair pty;
+  QWidget stage;  // a shown window, as the tool has one
+  stage.resize(800, 600);
+  stage.show();
+  QtMainThreadDispatcher dispatcher;
+  TComPort port(&dispatcher);
+  port.SetPort(pty.SlavePath());
+  port.Buffer().SetInputSize(120000);
+  TComLink counter;
+  long long chunks = 0;
+  counter.OnRxBuf = [&chunks](TCustomComPort&, const char*, int) { ++chunks; };
+  port.RegisterLink(counter);
+  port.Open();
+  ModuleConfig config;
+  config.transmission = 3;
+  config.channelMask = 0x7F;
+  config.chestMask = 0x1F;
+  const double seconds = std::min(o.seconds, 10.0);
+  const auto total = static_cast<std::size_t>(std::llround(seconds * o.rate));
+  ModuleLine line(pty, config, o.rate, total);
+  const double cpu0 = ProcessCpuSeconds();
+  const double main0 = ThreadCpuSeconds();
+  const auto wall0 = Clock::now();
+  line.Start();
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000) + 50, &loop, &QEventLoop::quit);
+  loop.exec();
+  line.Join();
+  const double wall = Seconds(Clock::now() - wall0);
+  const double cpu = ProcessCpuSeconds() - cpu0 - line.FinalCpuSeconds();
+  const double mainCpu = ThreadCpuSeconds() - main0;
+  port.Close();
+  port.UnregisterLink(counter);
+  FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: CPU share", 100.0 * cpu / wall,
+                                "% of a core", FigureTarget::Informational(),
+                                std::to_string(chunks) + " deliveries");
+  FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: of which main thread",
+                                100.0 * mainCpu / wall, "% of a core", FigureTarget::Informational());
+  return 0;
+}
+
+void FillRun(SampleStore& store) {
+  store.BeginRecording();
+  for (int i = 0; i < SampleStore::kRunLimit; ++i) {
+    SampleRecord& record = store.At(store.Append());
+    record.time = 0.5 + i / 300.0 / 86400.0;
+    for (std::size_t c = 0; c < record.channels.size(); ++c)
+      record.channels[c] = static_cast<std::uint8_t>((i + 31 * c) % 248);
+    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((i * 3 + c) % 248);
+  }
+}
+
+int RunFiles(const Options& o, const std::filesystem::path& scratch) {
+  PtyPair pty;
+  ScopedVirtualPort port(VirtualPortDirectory(), "ECG-BENCH", pty.SlavePath());
+  BenchDialogs dialogs;
+  TForm1 form(dialogs, o.screenWidth);
+  form.show();
+  if (!WaitUntil([&] { return form.windowHandle() && form.windowHandle()->isExposed(); })) return 2;
+  // Eight channels, all shown: the loader draws with the eight-channel chart
+  // in the band layout of the last set-up.
+  try {
+    SetUpThroughHandlers(form, pty, port.Path(), 8);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "window_bench: set-up failed: %s\n", error.what());
+    return 2;
+  }
+  FillRun(form.Store());
+
+  const std::filesystem::path folder = scratch / "records";
+  std::filesystem::create_directories(folder);
+  const std::string log = (folder / "run.log").string();
+  const std::string data = (folder / "run.dat").string();
+  FigureBook& book = FigureBook::Instance();
+
+  // Save: the offer confirmed, the log's name given; both files written.
+  dialogs.confirm = true;
+  dialogs.saveAnswers.push_back(log);
+  auto started = Clock::now();
+  form.Guarded([&] { form.SaveButtonClick(); });
+  const double saveSeconds = Seconds(Clock::now() - started);
+  if (!std::filesystem::exists(data) ||
+      std::filesystem::file_size(data) != sizeof(SampleRecord) * (SampleStore::kRunLimit + 1)) {
+    std::fprintf(stderr, "window_bench: the save wrote no complete data file\n");
+    return 2;
+  }
+  book.Record("window files: Save of 80000 records (both files)", saveSeconds, "s", FigureTarget::AtMost(0.3));
+
+  // Load: the store emptied first, so that the figure is the loader's alone.
+  form.Store().BeginRecording();
+  dialogs.openAnswers.push_back(data);
+  started = Clock::now();
+  form.Guarded([&] { form.LoadButtonClick(); });
+  const double loadSeconds = Seconds(Clock::now() - started);
+  WaitUntil([] { return false; }, 200ms);  // the status bar and the chart catch up
+  if (form.Store().Count() != SampleStore::kRunLimit || form.StatusPanelText(5) != "Status: Idle") {
+    std::fprintf(stderr, "window_bench: the load ended with %d records and \"%s\"\n", form.Store().Count(),
+                 form.StatusPanelText(5).c_str());
+    return 2;
+  }
+  book.Record("window files: Load of 80000 records (status, plotting)", loadSeconds, "s", FigureTarget::AtMost(0.3));
+  book.Record("window files: peak resident memory after the load", PeakResidentMegabytes(), "MB",
+              FigureTarget::AtMost(100));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int status = 0;
+  try {
+    // Before the application object, which looks at XDG_RUNTIME_DIR too.
+    PrivateRuntimeDir runtime;
+    QApplication app(argc, argv);
+    const bool all = options.phase == "all";
+    if (all || options.phase == "files") status = std::max(status, RunFiles(options, runtime.Path()));
+    if (status < 2 && (all || options.phase == "live")) status = std::max(status, RunLive(options));
+    if (status < 2 && (all || options.phase == "port")) status = std::max(status, RunPort(options));
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "window_bench: %s\n", error.what());
+    status = 2;
+  }
+  const int missed = FigureBook::Instance().PrintSummary("window");
+  if (status == 2) return 2;
+  return missed > 0 ? 1 : 0;
+}
