@@ -111,7 +111,9 @@ TEST_F(PortLoss, SetupWithThePortBackGoesOnWithTheSameRecording) {
   EXPECT_FALSE(Shown("LoadButton")) << "a load would overwrite the running recording";
 
   ModuleSends(Bytes({0xF8, 0x03, 0x41, 0x42, 0x43, 0xF8, 0x04, 0x51, 0x52, 0x53}));
-  ASSERT_TRUE(WaitUntil([&] { return Count() == 4; })) << "DEBUG count " << Count() << " thread " << form->Port().EventThreadRunning() << " pending " << form->SampleFramer().PendingBytes().size() << " msgs " << dialogs.Messages().size();
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 4; }))
+      << Count() << " records; reception running: " << form->Port().EventThreadRunning()
+      << ", sample framer holds " << form->SampleFramer().PendingBytes().size() << " bytes";
   // The cut-off frame took nothing from the new line.
   EXPECT_EQ(form->Store().At(2).channels, (std::array<std::uint8_t, 8>{0x11, 0x21, 0x31, 0, 0, 0, 0, 0}));
   EXPECT_EQ(form->Store().At(3).channels, (std::array<std::uint8_t, 8>{0x41, 0x42, 0x43, 0, 0, 0, 0, 0}));
