@@ -16,9 +16,10 @@
 //  - repaints of the chart widget per second (an event filter counting its
 //    paint events), and the 99th percentile of the gap between two repaints
 //    while data flows;
-//  - latency: from the write of a frame's last byte to the end of the packet
-//    handler that plotted it (a hook around the framer's OnPacket); also, for
-//    information, to the first repaint of the chart after that.
+//  - latency: from the write of a sample's last byte to the end of the packet
+//    handler that plotted its record (a hook around the sample and chest
+//    framers' OnPacket); also, for information, to the first repaint of the
+//    chart after that.
 // Files: the window's Save of a full run (80000 records, confirmed, both
 // files written) and its Load of the data file (status text and plotting per
 // record), each timed, and the process's peak resident memory afterwards.
@@ -37,17 +38,14 @@
 // Exit status: 0 when every figure met its target, 1 otherwise, 2 when the
 // run could not be made.
 #include <pthread.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QRadioButton>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QPaintEvent>
+#include <QRadioButton>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -55,11 +53,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -173,12 +171,14 @@ std::optional<double> OtherProcessCpuSeconds(int pid) {
 }
 
 // Voluntary context switches (the thread went to sleep and was woken) of a
-// thread of this process, or of the whole process for tid 0.
+// thread of this process, or of all its threads for tid 0.
 long long VoluntarySwitches(long tid) {
   if (tid == 0) {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_nvcsw;
+    long long sum = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error))
+      sum += VoluntarySwitches(std::stol(task.path().filename().string()));
+    return sum;
   }
   std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/status");
   std::string line;
@@ -374,24 +374,28 @@ class ModuleLine {
   std::thread thread_;
 };
 
-// What the window did with each frame that plots: the frame's sequence byte,
-// the store's count after the handler, and when the handler returned.
+// A record the window plotted: the sequence byte of the frame whose handler
+// plotted it (sample and chest frame of one sample carry the same), and when
+// that handler returned.
 struct Plotted {
   std::uint8_t sequence;
-  int count;
   Clock::time_point at;
 };
 
-// Puts a stamp behind the handler of the framer whose packets plot: the chest
-// framer in twelve-channel mode, the sample framer in eight-channel mode.
-void HookPlotting(TForm1& form, int channels, std::vector<Plotted>& log) {
-  TComDataPacket& framer = channels == 12 ? form.ChestFramer() : form.SampleFramer();
-  framer.OnPacket = [&form, &log, inner = std::move(framer.OnPacket)](TComDataPacket& sender, const std::string& packet) {
-    if (inner) inner(sender, packet);
-    if (form.Store().Settings().state != AcquisitionState::Receiving) return;
-    log.push_back(Plotted{packet.size() > 1 ? static_cast<std::uint8_t>(packet[1]) : std::uint8_t{0},
-                          form.Store().Count(), Clock::now()});
-  };
+// Puts a stamp behind the handlers of the frames that can complete a record:
+// the sample frame, and in twelve-channel mode the chest frame (whichever of
+// the two is handled last completes the record and plots it). A handler
+// plotted when the sweep cursor moved (or wrapped).
+void HookPlotting(TForm1& form, std::vector<Plotted>& log) {
+  for (TComDataPacket* framer : {&form.SampleFramer(), &form.ChestFramer()}) {
+    framer->OnPacket = [&form, &log, inner = std::move(framer->OnPacket)](TComDataPacket& sender,
+                                                                          const std::string& packet) {
+      const int cursor = form.Layout().CursorX;
+      if (inner) inner(sender, packet);
+      if (form.Store().Settings().state != AcquisitionState::Receiving || form.Layout().CursorX == cursor) return;
+      log.push_back(Plotted{packet.size() > 1 ? static_cast<std::uint8_t>(packet[1]) : std::uint8_t{0}, Clock::now()});
+    };
+  }
 }
 
 struct Snapshot {
@@ -402,7 +406,8 @@ struct Snapshot {
   std::optional<double> serverCpu;
   std::size_t paints = 0;
   std::size_t plotted = 0;
-  long long switches = 0;        // the process's voluntary context switches
+  std::size_t panelPaints = 0;
+  long long switches = 0;        // voluntary context switches of the threads alive
   long long moduleSwitches = 0;  // those of the thread playing the module
 };
 
@@ -417,12 +422,23 @@ int RunLive(const Options& o) {
     return 2;
   }
   PaintProbe paints(form.ChartView());
+  // The status bar's panels: each repaint lays out and draws its text.
+  std::vector<std::unique_ptr<PaintProbe>> panelPaints;
+  for (int i = 0; i < 7; ++i) {
+    if (auto* panel = form.findChild<QWidget*>(QStringLiteral("StatusPanel%1").arg(i)))
+      panelPaints.push_back(std::make_unique<PaintProbe>(*panel));
+  }
+  auto panelPaintCount = [&panelPaints] {
+    std::size_t n = 0;
+    for (const auto& probe : panelPaints) n += probe->paints.size();
+    return n;
+  };
   std::vector<Plotted> plotted;
   const auto total = static_cast<std::size_t>(std::llround((o.warmup + o.seconds) * o.rate));
   plotted.reserve(total + 64);
   paints.paints.reserve(static_cast<std::size_t>((o.warmup + o.seconds + 5) * 100));
   paints.pixels.reserve(paints.paints.capacity());
-  HookPlotting(form, o.channels, plotted);
+  HookPlotting(form, plotted);
   ModuleConfig config;
   try {
     config = SetUpThroughHandlers(form, pty, port.Path(), o.channels);
@@ -436,7 +452,6 @@ int RunLive(const Options& o) {
     return 2;
   }
   Click(form, "ReadButton");
-  if (std::getenv("XX_NO_PAINT")) form.ChartView().setUpdatesEnabled(false);
   WaitUntil([] { return false; }, 300ms);  // let the fresh frame be shown before the stream starts
 
   ModuleLine line(pty, config, o.rate, total);
@@ -448,6 +463,7 @@ int RunLive(const Options& o) {
     s.moduleCpu = line.CpuSeconds();
     s.serverCpu = OtherProcessCpuSeconds(o.serverPid);
     s.paints = paints.paints.size();
+    s.panelPaints = panelPaintCount();
     s.plotted = plotted.size();
     s.switches = VoluntarySwitches(0);
     s.moduleSwitches = line.ThreadId() != 0 ? VoluntarySwitches(line.ThreadId()) : 0;
@@ -518,6 +534,8 @@ int RunLive(const Options& o) {
   for (std::size_t i = 1; i < during.size(); ++i) gaps.push_back(Milliseconds(during[i] - during[i - 1]));
   book.Record("window " + where + ": chart repaints", static_cast<double>(during.size()) / wall, "per s",
               FigureTarget::Between(20, 60));
+  book.Record("window " + where + ": status bar panel repaints",
+              static_cast<double>(end.panelPaints - begin.panelPaints) / wall, "per s", FigureTarget::Informational());
   book.Record("window " + where + ": pixels per repaint", paintedPixels / std::max<double>(1, static_cast<double>(during.size())), "px",
               FigureTarget::Informational());
   book.Record("window " + where + ": gap between repaints, p99", Percentile(gaps, 99), "ms",
@@ -526,10 +544,10 @@ int RunLive(const Options& o) {
               gaps.empty() ? std::nan("") : *std::max_element(gaps.begin(), gaps.end()), "ms",
               FigureTarget::Informational());
 
-  // Latency of every plotting frame in the measured span. The n-th plotting
-  // frame the window handled is the n-th sample written (none is lost on a
-  // pseudo-terminal); its sequence byte says so.
-  std::vector<double> toPlot, toScreen, recordToPlot;
+  // Latency of every record plotted in the measured span, from the write
+  // of its sample's last byte. The n-th record plotted is the n-th sample
+  // written (none is lost on a pseudo-terminal); its sequence byte says so.
+  std::vector<double> toPlot, toScreen;
   std::size_t mismatched = 0;
   for (std::size_t n = 0; n < plotted.size() && n < total; ++n) {
     const Plotted& p = plotted[n];
@@ -539,25 +557,16 @@ int RunLive(const Options& o) {
     toPlot.push_back(Milliseconds(p.at - sent));
     const auto painted = std::lower_bound(paints.paints.begin(), paints.paints.end(), p.at);
     if (painted != paints.paints.end()) toScreen.push_back(Milliseconds(*painted - sent));
-    // The record this frame completed: its own frames were the sample with
-    // the record's number (1-based), written as sample count - 1.
-    if (p.count >= 1 && static_cast<std::size_t>(p.count) <= total)
-      recordToPlot.push_back(Milliseconds(p.at - line.SentAt(static_cast<std::size_t>(p.count - 1))));
   }
-  const char* frameName = o.channels == 12 ? "chest frame" : "sample frame";
-  book.Record("window " + where + ": latency " + frameName + " -> plotted, median", Percentile(toPlot, 50), "ms",
+  book.Record("window " + where + ": latency sample written -> plotted, median", Percentile(toPlot, 50), "ms",
               FigureTarget::AtMost(2));
-  book.Record("window " + where + ": latency " + frameName + " -> plotted, p99", Percentile(toPlot, 99), "ms",
+  book.Record("window " + where + ": latency sample written -> plotted, p99", Percentile(toPlot, 99), "ms",
               FigureTarget::AtMost(20));
-  book.Record("window " + where + ": latency " + frameName + " -> plotted, max",
+  book.Record("window " + where + ": latency sample written -> plotted, max",
               toPlot.empty() ? std::nan("") : *std::max_element(toPlot.begin(), toPlot.end()), "ms",
               FigureTarget::Informational());
-  book.Record("window " + where + ": latency " + frameName + " -> repainted, median", Percentile(toScreen, 50), "ms",
-              FigureTarget::Informational());
-  if (o.channels == 12) {
-    book.Record("window " + where + ": latency sample -> its record plotted, median", Percentile(recordToPlot, 50),
-                "ms", FigureTarget::Informational(), "a chest frame completes the newest record when handled");
-  }
+  book.Record("window " + where + ": latency sample written -> on screen, median", Percentile(toScreen, 50), "ms",
+              FigureTarget::Informational(), "the next repaint");
   book.Record("window " + where + ": samples stored / written",
               static_cast<double>(form.Store().Count()) / static_cast<double>(std::max<std::size_t>(1, line.Written())),
               "", FigureTarget::AtLeast(1.0));

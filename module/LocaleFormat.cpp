@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QTime>
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -52,8 +53,23 @@ std::string NowDateTimeText() {
   return ShortDateText(now.date()) + " " + LongTimeText(now.time());
 }
 
+// Called for every sample: asking for the local time each time would have
+// the C library look at the time-zone file each time. The offset from UTC is
+// looked up once per second instead, so a change of zone or of summer time
+// shows within a second.
 double NowAsDayFraction() {
-  return static_cast<double>(QTime::currentTime().msecsSinceStartOfDay()) / static_cast<double>(kMsPerDay);
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  thread_local time_t offsetSecond = -1;
+  thread_local qint64 offsetMs = 0;
+  if (now.tv_sec != offsetSecond) {
+    offsetSecond = now.tv_sec;
+    offsetMs = 1000LL * QDateTime::fromSecsSinceEpoch(now.tv_sec).offsetFromUtc();
+  }
+  const qint64 ms = static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + offsetMs;
+  qint64 ofDay = ms % kMsPerDay;
+  if (ofDay < 0) ofDay += kMsPerDay;
+  return static_cast<double>(ofDay) / static_cast<double>(kMsPerDay);
 }
 
 TimeFormatter LocaleTimeFormatter() {

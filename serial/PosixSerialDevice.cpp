@@ -15,7 +15,6 @@
 #include <cstring>
 #include <optional>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include "Termios2.h"
@@ -105,25 +104,14 @@ void PosixSerialDevice::Close() {
     std::lock_guard park(parkMutex_);
   }
   parkChanged_.notify_all();
-  WakeReader();
+  WakeReader();  // and a watcher: both wait on the wake descriptor too
   if (reader_.joinable()) reader_.join();
-  // A watcher still attached (an event thread left to end on its own after
-  // its port was closed from inside a delivery) may be in a wait on the
-  // descriptor: it is closed when the watcher lets go, so that its number
-  // cannot be reused under the watcher meanwhile.
-  {
-    std::lock_guard park(parkMutex_);
-    if (watched_) {
-      closeDeferred_ = true;
-      return;
-    }
-  }
-  CloseDescriptor();
-}
-
-void PosixSerialDevice::CloseDescriptor() {
-  std::lock_guard lock(mutex_);
-  if (fd_ < 0) return;
+  std::unique_lock lock(mutex_);
+  // A watcher (an event thread left to end on its own after its port was
+  // closed from inside a delivery) may be in a wait on the descriptor: it
+  // leaves it at the wake-up above and does not look at the line again.
+  // Closing under it could hand its number to another file meanwhile.
+  lineIdle_.wait(lock, [&] { return !lineBusy_; });
   // The exclusive mode outlives the descriptor on a pseudo-terminal: lift it
   // so that the port can be opened again.
   ioctl(fd_, TIOCNXCL);
@@ -363,10 +351,11 @@ void PosixSerialDevice::SetEventMask(std::uint32_t mask) {
 
 std::uint32_t PosixSerialDevice::TakeEvents(bool& lineLost) {
   std::lock_guard lock(mutex_);
-  if (eventSignalled_) {
-    Drain(eventFd_);
-    eventSignalled_ = false;
-  }
+  // A signal may be on its way from a Raise whose caller has not written it
+  // yet; drained here or not, the events it stands for are taken now. While
+  // watched nothing but a hang-up signals, so the read is saved then.
+  if (eventSignalled_ || !watched_) Drain(eventFd_);
+  eventSignalled_ = false;
   std::uint32_t events = pending_;
   pending_ = 0;
   lineLost = lost_;
@@ -429,10 +418,24 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, char* scratch, int& pollE
     std::lock_guard lock(mutex_);
     fd = closed_ ? -1 : fd_;
     lost = lost_;
+    // After a hang-up (or once closed) the line is not looked at again: a
+    // hung-up descriptor would only report the hang-up over and over.
+    if (fd >= 0 && !lost) lineBusy_ = true;
   }
-  // After a hang-up (or once closed) the line is not looked at again: a
-  // hung-up descriptor would only report the hang-up over and over.
   const bool line = fd >= 0 && !lost;
+  struct LineDone {
+    PosixSerialDevice& device;
+    bool busy;
+    ~LineDone() {
+      if (!busy) return;
+      {
+        std::lock_guard lock(device.mutex_);
+        device.lineBusy_ = false;
+      }
+      device.lineIdle_.notify_all();
+    }
+  } done{*this, line};
+
   pollfd fds[2 + kMaxExtra];
   int n = 0;
   fds[n++] = {wakeFd_, POLLIN, 0};
@@ -451,6 +454,7 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, char* scratch, int& pollE
   for (int i = 0; i < count; ++i) extra[i].revents = fds[first + i].revents;
   if (fds[0].revents & POLLIN) Drain(wakeFd_);
   if (!line) return !lost;
+  if (stopping_) return true;  // closing: the line is not read any more
   const short revents = fds[1].revents;
   if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
     ssize_t got;
@@ -489,15 +493,12 @@ bool PosixSerialDevice::AttachWatcher() {
 }
 
 void PosixSerialDevice::DetachWatcher() {
-  bool closeNow;
   {
     std::lock_guard park(parkMutex_);
     if (!watched_) return;
     watched_ = false;
-    closeNow = std::exchange(closeDeferred_, false);
   }
   parkChanged_.notify_all();
-  if (closeNow) CloseDescriptor();
 }
 
 int PosixSerialDevice::Watch(pollfd* extra, int count) {

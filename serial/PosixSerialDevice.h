@@ -67,7 +67,6 @@ class PosixSerialDevice final : public SerialDevice {
   // False once the line is lost: it is not read again. `pollError` is set
   // when the wait itself failed.
   bool Pump(pollfd* extra, int count, char* scratch, int& pollError);
-  void CloseDescriptor();
   int PollTimeout();
   void Queue(const char* data, std::size_t count);
   bool QueueLocked(const char* data, std::size_t count);  // true: signal the events
@@ -113,8 +112,11 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<bool> watched_{false};  // a watcher is attached (changed under parkMutex_)
   bool readerParked_ = false;   // the reader rests while watched_
   bool readerEnded_ = false;
-  bool closeDeferred_ = false;  // Close came while a watcher was attached
   std::vector<char> watchScratch_;
+  // A wait or a read on the descriptor is under way (mutex_ guards it):
+  // Close waits for it to end before it closes the descriptor.
+  bool lineBusy_ = false;
+  std::condition_variable lineIdle_;
 
   std::atomic<bool> stopping_{false};
   std::thread reader_;

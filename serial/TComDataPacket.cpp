@@ -47,12 +47,14 @@ void TComDataPacket::RxBuf(const char* buffer, int count) {
 void TComDataPacket::SetCaseInsensitive(bool value) {
   if (value == caseInsensitive_) return;
   caseInsensitive_ = value;
+  startSearched_ = 0;
   if (!loading_) ClearBuffer();
 }
 
 void TComDataPacket::SetStartString(const std::string& value) {
   if (value == startString_) return;
   startString_ = value;
+  startSearched_ = 0;
   if (!loading_) ClearBuffer();
 }
 
@@ -157,7 +159,22 @@ std::size_t TComDataPacket::Search(std::string_view marker, std::string_view byt
   return it == bytes.end() ? 0 : static_cast<std::size_t>(it - bytes.begin()) + 1;
 }
 
+// The bytes a search has been through without a start are not searched
+// again: a framer whose start byte is rare (the status, pulse and
+// identification framers see every sample frame) would otherwise search up
+// to MaxBufferSize bytes for every chunk.
+std::size_t TComDataPacket::SearchStart() {
+  const std::string_view pending = PendingBytes();
+  const std::size_t from = std::min(startSearched_, pending.size());
+  if (const std::size_t found = Search(startString_, pending.substr(from)); found > 0) return from + found;
+  // An occurrence may still begin in the last marker-length - 1 bytes.
+  const std::size_t open = startString_.size() - 1;
+  startSearched_ = pending.size() > open ? pending.size() - open : 0;
+  return 0;
+}
+
 void TComDataPacket::RemoveFront(std::size_t count) {
+  startSearched_ = 0;
   head_ += std::min(count, Pending());
   if (head_ == buffer_.size()) {
     buffer_.clear();
@@ -173,7 +190,7 @@ void TComDataPacket::LookForStart() {
   } else if (position == -1) {
     if (startString_.empty()) {
       inPacket_ = true;
-    } else if (std::size_t found = Search(startString_, PendingBytes()); found > 0) {
+    } else if (std::size_t found = SearchStart(); found > 0) {
       DropBefore(found);
     }
   }
@@ -232,6 +249,7 @@ void TComDataPacket::ClearBuffer() {
   std::string dropped(PendingBytes());
   buffer_.clear();
   head_ = 0;
+  startSearched_ = 0;
   inPacket_ = false;
   DoDiscard(dropped);
 }

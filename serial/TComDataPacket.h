@@ -88,6 +88,7 @@ class TComDataPacket : private TComPortObserver {
   void DropBefore(std::size_t position);
   void Cut(std::size_t length);
   std::size_t Search(std::string_view marker, std::string_view bytes) const;
+  std::size_t SearchStart();  // 1-based position of the start marker in the pending bytes, or 0
   std::size_t Pending() const { return buffer_.size() - head_; }
   void RemoveFront(std::size_t count);
 
@@ -97,6 +98,9 @@ class TComDataPacket : private TComPortObserver {
   // head_, and the dead front is dropped when it outweighs the live part.
   std::string buffer_;
   std::size_t head_ = 0;
+  // Pending bytes (from the front) known to hold no start of the start
+  // marker; reset whenever the front moves or the marker changes.
+  std::size_t startSearched_ = 0;
   bool inPacket_ = false;
   bool loading_ = false;
   bool caseInsensitive_ = false;

@@ -16,8 +16,7 @@ void TChartView::Invalidate(const QRect& rect) {
   if (rect.isEmpty()) return;
   bool merged = false;
   for (QRect& area : pending_) {
-    if (rect.left() <= area.right() + kMergeGap && rect.right() >= area.left() - kMergeGap &&
-        rect.top() <= area.bottom() + kMergeGap && rect.bottom() >= area.top() - kMergeGap) {
+    if (rect.left() <= area.right() + kMergeGap && rect.right() >= area.left() - kMergeGap) {
       area = area.united(rect);
       merged = true;
       break;

@@ -35,9 +35,11 @@ class TChartView : public QWidget {
 
   // Marks a rectangle of the image (image coordinates) as changed. Cheap: it
   // only widens the pending area and schedules one repaint. Changes close to
-  // each other are merged; distant ones (the bands of one sweep position, the
-  // two columns of the twelve-channel chart) stay apart, so the repaint
-  // copies only what changed rather than tall strips of the image.
+  // each other across x are merged, whatever their height: the repaint then
+  // copies one strip per column of the sweep, which costs less than many
+  // small pieces (each copy has its own set-up). Distant ones (the two
+  // columns of the twelve-channel chart) stay apart so the repaint covers
+  // only what changed.
   void Invalidate(const QRect& rect);
   // Repaints everything (after a new frame was drawn, or on demand).
   void InvalidateAll();
@@ -56,10 +58,10 @@ class TChartView : public QWidget {
   void ScheduleFlush();
   void Flush();
 
-  // Gap (either way) up to which two changed areas are repainted as one.
+  // Horizontal gap up to which two changed areas are repainted as one.
   static constexpr int kMergeGap = 16;
   // More separate areas than this are repainted as their union.
-  static constexpr std::size_t kMaxAreas = 32;
+  static constexpr std::size_t kMaxAreas = 8;
 
   const QImage& image_;
   std::vector<QRect> pending_;

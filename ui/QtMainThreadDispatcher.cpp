@@ -1,21 +1,32 @@
 #include "QtMainThreadDispatcher.h"
 
 #include <QMetaObject>
-#include <QPointer>
 #include <exception>
 
 QtMainThreadDispatcher::QtMainThreadDispatcher() = default;
 
+// Wake-ups still queued for this object are discarded by Qt when it is
+// destroyed; the calls they stood for go with the queue.
 QtMainThreadDispatcher::~QtMainThreadDispatcher() = default;
 
-// Queued invocations aimed at this object are discarded by Qt when it is
-// destroyed, which is what "dropped" means above.
 void QtMainThreadDispatcher::Post(std::function<void()> call) {
-  QMetaObject::invokeMethod(
-      this, [this, call = std::move(call)] { Run(call); }, Qt::QueuedConnection);
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+  }
+  QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
 }
 
-void QtMainThreadDispatcher::Run(const std::function<void()>& call) {
+// One call per wake-up, not the whole queue: a call may open a modal dialog
+// whose loop serves the next wake-ups, and the order is kept either way.
+void QtMainThreadDispatcher::RunNext() {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(mutex_);
+    if (calls_.empty()) return;
+    call = std::move(calls_.front());
+    calls_.pop_front();
+  }
   ++served_;
   try {
     call();

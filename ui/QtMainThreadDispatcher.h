@@ -1,16 +1,17 @@
 #pragma once
 // The port's way to the main thread, over the Qt event loop: every posted
-// call becomes a queued invocation on an object living on the main thread, so
-// it runs there in posting order whenever the loop runs, also inside modal
-// dialogs. The blocking part of the hand-over (the event thread waiting for
-// its call to finish) lies in serial/ on top of this.
+// call is queued here and an object living on the main thread is woken once
+// per call, so calls run there in posting order whenever the loop runs, also
+// inside modal dialogs. The blocking part of the hand-over (the event thread
+// waiting for its call to finish) lies in serial/ on top of this.
 //
 // Post may be called from any thread. Calls still queued when the dispatcher
 // is destroyed are dropped. An exception escaping a call goes to the error
 // handler (on the main thread) and the queue goes on.
 #include <QObject>
+#include <deque>
 #include <functional>
-#include <memory>
+#include <mutex>
 #include <string>
 
 #include "MainThreadDispatcher.h"
@@ -32,8 +33,12 @@ class QtMainThreadDispatcher : public QObject, public TMainThreadDispatcher {
   long long Served() const { return served_; }
 
  private:
-  void Run(const std::function<void()>& call);
+  Q_INVOKABLE void RunNext();
 
+  // The calls themselves stay out of Qt's event queue: they are handed from
+  // thread to thread under our own lock, and Qt only carries the wake-up.
+  std::mutex mutex_;
+  std::deque<std::function<void()>> calls_;
   ErrorHandler errorHandler_;
   long long served_ = 0;
 };

@@ -3,8 +3,11 @@
 // time-outs, hang-up).
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "ByteRing.h"
 #include "PtyPair.h"
@@ -263,4 +266,114 @@ TEST_F(DeviceOnPty, QueueSizeBelowOneIsRefused) {
   EXPECT_EQ(device->SetQueueSizes(0, 1024), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(1024, -2), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(120000, 1024), 0);
+}
+
+// ---- the event thread as the device's watcher ----
+
+namespace {
+// An eventfd standing for one of the watcher's own descriptors.
+class Signal {
+ public:
+  Signal() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ~Signal() { ::close(fd_); }
+  void Raise() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+  }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+}  // namespace
+
+TEST_F(DeviceOnPty, WatcherReadsTheLineAndTakesItsEventsWithoutASignal) {
+  device->SetEventMask(EV_RXCHAR);
+  ASSERT_TRUE(device->AttachWatcher());
+  EXPECT_FALSE(device->AttachWatcher()) << "one watcher at a time";
+  pty.Write("abc");
+  bool lost = false;
+  std::uint32_t events = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    EXPECT_EQ(device->Watch(nullptr, 0), 0);
+    events |= device->TakeEvents(lost);
+    return Waiting() == 3;
+  }));
+  events |= device->TakeEvents(lost);
+  EXPECT_EQ(events, EV_RXCHAR);
+  EXPECT_FALSE(lost);
+  device->DetachWatcher();
+
+  // The device's own reader takes over again and signals as before.
+  pty.Write("d");
+  EXPECT_EQ(WaitForEvents(EV_RXCHAR), EV_RXCHAR);
+  EXPECT_EQ(Waiting(), 4);
+}
+
+TEST_F(DeviceOnPty, WatchReturnsForTheWatchersOwnDescriptors) {
+  ASSERT_TRUE(device->AttachWatcher());
+  Signal quiet, raised;
+  raised.Raise();
+  pollfd extra[2] = {{quiet.Fd(), POLLIN, 0}, {raised.Fd(), POLLIN, 0}};
+  ASSERT_EQ(device->Watch(extra, 2), 0);
+  EXPECT_EQ(extra[0].revents, 0);
+  EXPECT_TRUE(extra[1].revents & POLLIN);
+  device->DetachWatcher();
+}
+
+TEST_F(DeviceOnPty, WatcherSeesTheHangUpOnceAndThenOnlyItsOwnDescriptors) {
+  device->SetEventMask(EV_RXCHAR);
+  ASSERT_TRUE(device->AttachWatcher());
+  pty.Write("last");
+  bool lost = false;
+  std::uint32_t events = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    device->Watch(nullptr, 0);
+    events |= device->TakeEvents(lost);
+    return Waiting() == 4;
+  }));
+  pty.HangUp();
+  ASSERT_TRUE(WaitUntil([&] {
+    device->Watch(nullptr, 0);
+    events |= device->TakeEvents(lost);
+    return lost;
+  }));
+  EXPECT_EQ(events, EV_RXCHAR);
+  EXPECT_EQ(Waiting(), 4);
+  // The hung-up line is not looked at again: a wait returns for the
+  // watcher's own descriptor only.
+  Signal stop;
+  stop.Raise();
+  pollfd extra{stop.Fd(), POLLIN, 0};
+  ASSERT_EQ(device->Watch(&extra, 1), 0);
+  EXPECT_TRUE(extra.revents & POLLIN);
+  device->DetachWatcher();
+}
+
+TEST_F(DeviceOnPty, CloseReleasesTheTerminalWhileAWatcherWaitsOnTheLine) {
+  ASSERT_TRUE(device->AttachWatcher());
+  Signal stop;
+  std::thread watcher([&] {
+    pollfd extra{stop.Fd(), POLLIN, 0};
+    while (!(extra.revents & POLLIN)) {
+      extra.revents = 0;
+      device->Watch(&extra, 1);
+    }
+    device->DetachWatcher();
+  });
+  device->Close();
+  int written = 0;
+  EXPECT_EQ(device->Write("x", 1, written), EBADF);
+  // Released at once, with the watcher still attached: the terminal can be
+  // opened again (a handler that closes and reopens its port needs that).
+  int error = 0;
+  auto again = OpenPosixSerialDevice(pty.SlavePath(), error);
+  EXPECT_EQ(error, 0);
+  ASSERT_NE(again, nullptr);
+  again->Close();
+  // The watcher's waits no longer look at the line, only at its own
+  // descriptors.
+  stop.Raise();
+  watcher.join();
+  EXPECT_FALSE(device->AttachWatcher()) << "a closed device has nothing to watch";
 }

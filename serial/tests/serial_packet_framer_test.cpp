@@ -309,6 +309,41 @@ TEST(PacketFramer, StreamFedByteByByteGivesTheSamePacketsAsAtOnce) {
   EXPECT_EQ(whole.packets.size(), 500u);
 }
 
+// A start that arrives after many chunks without one, or split over two
+// chunks, is found where it lies (the framer does not search again what it
+// has searched, which must not make it miss anything).
+TEST(PacketFramer, StartAfterManyChunksWithoutOneIsFoundWhereItLies) {
+  Framer f(0xF9, 3);
+  for (int i = 0; i < 60; ++i) f.framer.AddChunk(Bytes({0xF8, i, 1, 2, 3, 4, 5, 6, 7}));
+  f.framer.AddChunk(Bytes({0xF8, 0x40, 0xF9, 0x48, 0x00, 0x77}));
+  EXPECT_EQ(f.packets, std::vector<std::string>{Bytes({0xF9, 0x48, 0x00})});
+  EXPECT_EQ(f.framer.PendingBytes(), Bytes({0x77}));
+}
+
+TEST(PacketFramer, TwoByteStartSplitOverTwoChunksIsFound) {
+  Framer f;
+  f.framer.SetStartString("AB");
+  f.framer.SetSize(4);
+  f.framer.SetIncludeStrings(true);
+  f.framer.AddChunk("xyzA");
+  f.framer.AddChunk("xA");  // no start yet: "A" then "x" breaks it
+  EXPECT_TRUE(f.packets.empty());
+  f.framer.AddChunk("B12");
+  EXPECT_EQ(f.packets, std::vector<std::string>{"AB12"});
+  EXPECT_EQ(f.discards, std::vector<std::string>{"xyzAx"});
+}
+
+TEST(PacketFramer, StartFoundAgainAfterTheMarkerChanges) {
+  Framer f(0xF9, 2);
+  f.framer.SetMaxBufferSize(0);
+  f.framer.AddChunk(Bytes({1, 2, 0xFA, 3}));  // searched for 0xF9: none
+  f.framer.BeginLoading();                     // keeps the pending bytes
+  f.framer.SetStartString(Bytes({0xFA}));
+  f.framer.Loaded();
+  f.framer.AddChunk(Bytes({4}));
+  EXPECT_EQ(f.packets, std::vector<std::string>{Bytes({0xFA, 3})});
+}
+
 // ---- the main window's seven framers ----
 
 namespace {

@@ -172,6 +172,24 @@ TEST_F(Stream, HangUpEndsReceptionAndIsReportedOnTheMainThread) {
   EXPECT_EQ(lost, 1);
 }
 
+TEST_F(Stream, HandlerThatClosesAndReopensItsPortKeepsReceiving) {
+  std::vector<std::string> chunks;
+  TComLink& link = links.emplace_back();
+  link.OnRxBuf = [&](TCustomComPort& sender, const char* b, int n) {
+    chunks.emplace_back(b, static_cast<std::size_t>(n));
+    sender.Close();  // what a set-up confirmation inside a delivery does
+    sender.Open();
+  };
+  port.RegisterLink(link);
+  port.Open();
+  pty.Write("1");
+  ASSERT_TRUE(loop.RunUntil([&] { return chunks.size() == 1; }));
+  ASSERT_TRUE(port.Connected());
+  pty.Write("2");
+  ASSERT_TRUE(loop.RunUntil([&] { return chunks.size() == 2; }));
+  EXPECT_EQ(Joined(chunks), "12");
+}
+
 TEST_F(Stream, SevenWindowFramersHandleThePulseFrameBeforeTheSampleFrame) {
   std::vector<std::pair<int, std::string>> delivered;
   std::deque<TComDataPacket> framers;
