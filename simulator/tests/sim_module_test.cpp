@@ -468,6 +468,8 @@ TEST_F(SimulatorTest, BytesLeftUnreadAtACloseAreNotDeliveredAfterReopening) {
 
 TEST_F(SimulatorTest, InjectedBytesArriveAsTheyAre) {
   ModuleSimulator& sim = Launch();
+  // Bytes for nobody are not written: wait until the module sees the reader.
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.listenerConnected; }, kDeadline));
   sim.Inject(Bytes("FD 41 42 00"));
   ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFD) >= 1; }, kDeadline));
   for (const Frame& f : splitter_.Frames()) {
