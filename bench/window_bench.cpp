@@ -140,11 +140,15 @@ double Percentile(std::vector<double> values, double p) {
 }
 
 // Spins the event loop until `condition` holds or `timeout` passed.
+// Sleeps in the event loop between looks (processEvents with a time limit
+// would not wait for events but spin, heating the cores the figures share).
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 20s) {
   const auto deadline = Clock::now() + timeout;
+  QTimer look;
+  look.start(5);
   while (!condition()) {
     if (Clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
