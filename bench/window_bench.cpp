@@ -37,7 +37,9 @@
 // information; scripts/run-benchmarks --xvfb does all of this).
 // Exit status: 0 when every figure met its target, 1 otherwise, 2 when the
 // run could not be made.
+#include <fcntl.h>
 #include <pthread.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -46,6 +48,7 @@
 #include <QEvent>
 #include <QPaintEvent>
 #include <QRadioButton>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -628,6 +631,51 @@ int RunPort(const Options& o) {
   return 0;
 }
 
+// For comparison only: the same stream read by the main loop itself (a
+// socket notifier on the line, no event thread, no hand-over), into a
+// handler that only counts. The difference to the port alone is what the
+// event thread's wake-up per arrival costs.
+int RunMainLoopReading(const Options& o) {
+  PtyPair pty;
+  QWidget stage;
+  stage.resize(800, 600);
+  stage.show();
+  const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 2;
+  termios raw{};
+  tcgetattr(fd, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(fd, TCSANOW, &raw);
+  long long chunks = 0;
+  QSocketNotifier notifier(fd, QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, [&chunks, fd] {
+    char buffer[4096];
+    while (::read(fd, buffer, sizeof buffer) > 0) ++chunks;
+  });
+  ModuleConfig config;
+  config.transmission = 3;
+  config.channelMask = 0x7F;
+  config.chestMask = 0x1F;
+  const double seconds = std::min(o.seconds, 10.0);
+  const auto total = static_cast<std::size_t>(std::llround(seconds * o.rate));
+  ModuleLine line(pty, config, o.rate, total);
+  const double cpu0 = ProcessCpuSeconds();
+  const auto wall0 = Clock::now();
+  line.Start();
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000) + 50, &loop, &QEventLoop::quit);
+  loop.exec();
+  line.Join();
+  const double wall = Seconds(Clock::now() - wall0);
+  const double cpu = ProcessCpuSeconds() - cpu0 - line.FinalCpuSeconds();
+  notifier.setEnabled(false);
+  ::close(fd);
+  FigureBook::Instance().Record("main loop reading the line, " + FigureBook::Number(o.rate) + "/s: CPU share",
+                                100.0 * cpu / wall, "% of a core", FigureTarget::Informational(),
+                                std::to_string(chunks) + " reads");
+  return 0;
+}
+
 void FillRun(SampleStore& store) {
   store.BeginRecording();
   for (int i = 0; i < SampleStore::kRunLimit; ++i) {
@@ -707,6 +755,7 @@ int main(int argc, char** argv) {
     if (all || options.phase == "files") status = std::max(status, RunFiles(options, runtime.Path()));
     if (status < 2 && (all || options.phase == "live")) status = std::max(status, RunLive(options));
     if (status < 2 && (all || options.phase == "port")) status = std::max(status, RunPort(options));
+    if (status < 2 && (all || options.phase == "port")) status = std::max(status, RunMainLoopReading(options));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "window_bench: %s\n", error.what());
     status = 2;
