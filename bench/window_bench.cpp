@@ -586,6 +586,37 @@ int RunLive(const Options& o) {
   return 0;
 }
 
+// CPU spent while the module plays a twelve-channel stream (at most 10 s)
+// into whatever reads the pty, the module's own line subtracted.
+struct StreamCost {
+  double wall = 0;
+  double cpu = 0;      // the process
+  double mainCpu = 0;  // the main thread
+};
+
+StreamCost PlayStream(PtyPair& pty, const Options& o) {
+  ModuleConfig config;
+  config.transmission = 3;
+  config.channelMask = 0x7F;
+  config.chestMask = 0x1F;
+  const double seconds = std::min(o.seconds, 10.0);
+  const auto total = static_cast<std::size_t>(std::llround(seconds * o.rate));
+  ModuleLine line(pty, config, o.rate, total);
+  const double cpu0 = ProcessCpuSeconds();
+  const double main0 = ThreadCpuSeconds();
+  const auto wall0 = Clock::now();
+  line.Start();
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000) + 50, &loop, &QEventLoop::quit);
+  loop.exec();
+  line.Join();
+  StreamCost cost;
+  cost.wall = Seconds(Clock::now() - wall0);
+  cost.cpu = ProcessCpuSeconds() - cpu0 - line.FinalCpuSeconds();
+  cost.mainCpu = ThreadCpuSeconds() - main0;
+  return cost;
+}
+
 // The port alone, for comparison: the same stream through the device layer,
 // the event thread and the hand-over to the Qt main thread, into one link
 // that only counts. What the window adds lies on top of this.
@@ -603,31 +634,14 @@ int RunPort(const Options& o) {
   counter.OnRxBuf = [&chunks](TCustomComPort&, const char*, int) { ++chunks; };
   port.RegisterLink(counter);
   port.Open();
-  ModuleConfig config;
-  config.transmission = 3;
-  config.channelMask = 0x7F;
-  config.chestMask = 0x1F;
-  const double seconds = std::min(o.seconds, 10.0);
-  const auto total = static_cast<std::size_t>(std::llround(seconds * o.rate));
-  ModuleLine line(pty, config, o.rate, total);
-  const double cpu0 = ProcessCpuSeconds();
-  const double main0 = ThreadCpuSeconds();
-  const auto wall0 = Clock::now();
-  line.Start();
-  QEventLoop loop;
-  QTimer::singleShot(static_cast<int>(seconds * 1000) + 50, &loop, &QEventLoop::quit);
-  loop.exec();
-  line.Join();
-  const double wall = Seconds(Clock::now() - wall0);
-  const double cpu = ProcessCpuSeconds() - cpu0 - line.FinalCpuSeconds();
-  const double mainCpu = ThreadCpuSeconds() - main0;
+  const StreamCost cost = PlayStream(pty, o);
   port.Close();
   port.UnregisterLink(counter);
-  FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: CPU share", 100.0 * cpu / wall,
-                                "% of a core", FigureTarget::Informational(),
+  FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: CPU share",
+                                100.0 * cost.cpu / cost.wall, "% of a core", FigureTarget::Informational(),
                                 std::to_string(chunks) + " deliveries");
   FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: of which main thread",
-                                100.0 * mainCpu / wall, "% of a core", FigureTarget::Informational());
+                                100.0 * cost.mainCpu / cost.wall, "% of a core", FigureTarget::Informational());
   return 0;
 }
 
@@ -652,26 +666,11 @@ int RunMainLoopReading(const Options& o) {
     char buffer[4096];
     while (::read(fd, buffer, sizeof buffer) > 0) ++chunks;
   });
-  ModuleConfig config;
-  config.transmission = 3;
-  config.channelMask = 0x7F;
-  config.chestMask = 0x1F;
-  const double seconds = std::min(o.seconds, 10.0);
-  const auto total = static_cast<std::size_t>(std::llround(seconds * o.rate));
-  ModuleLine line(pty, config, o.rate, total);
-  const double cpu0 = ProcessCpuSeconds();
-  const auto wall0 = Clock::now();
-  line.Start();
-  QEventLoop loop;
-  QTimer::singleShot(static_cast<int>(seconds * 1000) + 50, &loop, &QEventLoop::quit);
-  loop.exec();
-  line.Join();
-  const double wall = Seconds(Clock::now() - wall0);
-  const double cpu = ProcessCpuSeconds() - cpu0 - line.FinalCpuSeconds();
+  const StreamCost cost = PlayStream(pty, o);
   notifier.setEnabled(false);
   ::close(fd);
   FigureBook::Instance().Record("main loop reading the line, " + FigureBook::Number(o.rate) + "/s: CPU share",
-                                100.0 * cpu / wall, "% of a core", FigureTarget::Informational(),
+                                100.0 * cost.cpu / cost.wall, "% of a core", FigureTarget::Informational(),
                                 std::to_string(chunks) + " reads");
   return 0;
 }
