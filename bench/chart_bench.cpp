@@ -11,11 +11,11 @@
 
 #include "BenchFigures.h"
 #include "BenchReporter.h"
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "ImageCanvas.h"
-#include "SampleStore.h"
-#include "TracePlot.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "chart/ImageCanvas.h"
+#include "store/SampleStore.h"
+#include "chart/TracePlot.h"
 
 namespace {
 

@@ -14,14 +14,14 @@
 #include <string_view>
 
 #include "BenchFigures.h"
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "FrameHandlers.h"
-#include "ImageCanvas.h"
-#include "ModuleFrames.h"
-#include "ModuleFramers.h"
-#include "SetupCommand.h"
-#include "SyntheticEcg.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "module/FrameHandlers.h"
+#include "chart/ImageCanvas.h"
+#include "simulator/ModuleFrames.h"
+#include "module/ModuleFramers.h"
+#include "module/SetupCommand.h"
+#include "simulator/SyntheticEcg.h"
 
 namespace {
 

@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "BenchFigures.h"
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "ImageCanvas.h"
-#include "LocaleFormat.h"
-#include "RecordingFiles.h"
-#include "RecordingLoader.h"
-#include "SampleStore.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "chart/ImageCanvas.h"
+#include "store/LocaleFormat.h"
+#include "recording/RecordingFiles.h"
+#include "recording/RecordingLoader.h"
+#include "store/SampleStore.h"
 
 namespace {
 

@@ -68,18 +68,18 @@
 #include <vector>
 
 #include "BenchFigures.h"
-#include "ChartView.h"
-#include "CommandParser.h"
-#include "Dialogs.h"
-#include "MainWindow.h"
-#include "ModuleFrames.h"
-#include "PtyPair.h"
-#include "QtMainThreadDispatcher.h"
-#include "TComPort.h"
-#include "RadioGroup.h"
-#include "SampleStore.h"
-#include "SyntheticEcg.h"
-#include "VirtualPortDirectory.h"
+#include "ui/ChartView.h"
+#include "simulator/CommandParser.h"
+#include "recording/Dialogs.h"
+#include "ui/MainWindow.h"
+#include "simulator/ModuleFrames.h"
+#include "testsupport/PtyPair.h"
+#include "ui/QtMainThreadDispatcher.h"
+#include "serial/TComPort.h"
+#include "ui/RadioGroup.h"
+#include "store/SampleStore.h"
+#include "simulator/SyntheticEcg.h"
+#include "serial/VirtualPortDirectory.h"
 
 namespace {
 

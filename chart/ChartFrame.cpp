@@ -1,4 +1,4 @@
-#include "ChartFrame.h"
+#include "chart/ChartFrame.h"
 
 #include <cmath>
 #include <cstdlib>

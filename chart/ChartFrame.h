@@ -1,8 +1,8 @@
 #pragma once
 // The empty chart frames: bands with base line, axis, label and dotted grid.
 // Both wipe the image first and put the sweep cursor back to the left.
-#include "ChartCanvas.h"
-#include "ChartLayout.h"
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
 
 // Eight-channel frame: every band of I..C1, Resp whose height is above 0.
 void DrawBasic(ChartLayout& layout, ChartCanvas& canvas);

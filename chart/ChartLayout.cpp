@@ -1,4 +1,4 @@
-#include "ChartLayout.h"
+#include "chart/ChartLayout.h"
 
 namespace {
 

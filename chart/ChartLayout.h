@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 enum class ScreenClass { Wide, Medium, Narrow };
 

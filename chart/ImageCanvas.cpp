@@ -1,11 +1,11 @@
-#include "ImageCanvas.h"
+#include "chart/ImageCanvas.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <stdexcept>
 
-#include "LineRaster.h"
-#include "TextRenderer.h"
+#include "chart/LineRaster.h"
+#include "chart/TextRenderer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QImage>
 #include <memory>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 class TextRenderer;
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 // Calls plot(x, y, k) for every pixel of the segment that lies inside
 // [0, width) x [0, height); k is the pixel's index counted from `from`, the

@@ -1,12 +1,12 @@
-#include "PainterCanvas.h"
+#include "chart/PainterCanvas.h"
 
 #include <QPoint>
 #include <stdexcept>
 #include <vector>
 
-#include "ImageCanvas.h"
-#include "LineRaster.h"
-#include "TextRenderer.h"
+#include "chart/ImageCanvas.h"
+#include "chart/LineRaster.h"
+#include "chart/TextRenderer.h"
 
 namespace {
 

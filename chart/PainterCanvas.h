@@ -4,7 +4,7 @@
 #include <QPainter>
 #include <memory>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 class TextRenderer;
 

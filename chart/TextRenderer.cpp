@@ -1,4 +1,4 @@
-#include "TextRenderer.h"
+#include "chart/TextRenderer.h"
 
 #include <QFontDatabase>
 #include <QPainter>

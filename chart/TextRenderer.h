@@ -9,7 +9,7 @@
 #include <map>
 #include <string_view>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 class QPainter;
 

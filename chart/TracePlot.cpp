@@ -1,4 +1,4 @@
-#include "TracePlot.h"
+#include "chart/TracePlot.h"
 
 #include <cmath>
 

@@ -3,10 +3,10 @@
 // channel from its previous point, and a time label every tenth of the sweep.
 #include <cstdint>
 
-#include "ChartCanvas.h"
-#include "ChartLayout.h"
-#include "LocaleFormat.h"
-#include "SampleStore.h"
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
 
 // y of sample byte `sample` in `band`: 0 on the base line, 247 at the top of
 // the signal span; nothing is clipped.

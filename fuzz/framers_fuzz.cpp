@@ -26,15 +26,15 @@
 #include <string>
 #include <string_view>
 
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "FrameHandlers.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "module/FrameHandlers.h"
 #include "FuzzCheck.h"
-#include "ImageCanvas.h"
-#include "ModuleFramers.h"
+#include "chart/ImageCanvas.h"
+#include "module/ModuleFramers.h"
 #include "OffscreenGui.h"
-#include "SampleStore.h"
-#include "SetupCommand.h"
+#include "store/SampleStore.h"
+#include "module/SetupCommand.h"
 
 namespace {
 

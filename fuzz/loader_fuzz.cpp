@@ -18,13 +18,13 @@
 #include <memory>
 #include <string>
 
-#include "ChartLayout.h"
-#include "Dialogs.h"
+#include "chart/ChartLayout.h"
+#include "recording/Dialogs.h"
 #include "FuzzCheck.h"
-#include "ImageCanvas.h"
+#include "chart/ImageCanvas.h"
 #include "OffscreenGui.h"
-#include "RecordingLoader.h"
-#include "SampleStore.h"
+#include "recording/RecordingLoader.h"
+#include "store/SampleStore.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "CommandParser.h"
+#include "simulator/CommandParser.h"
 #include "FuzzCheck.h"
 
 namespace {

@@ -1,13 +1,13 @@
-#include "FrameHandlers.h"
+#include "module/FrameHandlers.h"
 
 #include <algorithm>
 #include <charconv>
 #include <exception>
 #include <utility>
 
-#include "ChartFrame.h"
-#include "StatusFrames.h"
-#include "TracePlot.h"
+#include "chart/ChartFrame.h"
+#include "module/StatusFrames.h"
+#include "chart/TracePlot.h"
 
 namespace {
 

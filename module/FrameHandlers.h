@@ -20,12 +20,12 @@
 #include <string_view>
 #include <vector>
 
-#include "ChartCanvas.h"
-#include "ChartLayout.h"
-#include "LocaleFormat.h"
-#include "SampleStore.h"
-#include "SetupChoices.h"
-#include "StatusFrames.h"
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
+#include "module/SetupChoices.h"
+#include "module/StatusFrames.h"
 
 // The labels and panels the frames write (besides status bar panels).
 enum class ViewText {

@@ -1,11 +1,11 @@
-#include "ModuleFramers.h"
+#include "module/ModuleFramers.h"
 
 #include <stdexcept>
 #include <string>
 
-#include "FrameKinds.h"
-#include "SetupChoices.h"
-#include "SetupCommand.h"
+#include "module/FrameKinds.h"
+#include "module/SetupChoices.h"
+#include "module/SetupCommand.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <array>
 #include <string_view>
 
-#include "FrameHandlers.h"
-#include "TComDataPacket.h"
+#include "module/FrameHandlers.h"
+#include "serial/TComDataPacket.h"
 
 class TModuleFramers {
  public:

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "SampleStore.h"
-#include "SetupChoices.h"
+#include "store/SampleStore.h"
+#include "module/SetupChoices.h"
 
 // ---- The set-up command ---------------------------------------------------
 

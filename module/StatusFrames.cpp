@@ -1,8 +1,8 @@
-#include "StatusFrames.h"
+#include "module/StatusFrames.h"
 
 #include <cstdint>
 
-#include "SetupChoices.h"
+#include "module/SetupChoices.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 struct FileDialogOptions {
   std::string filter;       // "ECG Data Files|*.dat" style: description|pattern pairs

@@ -1,4 +1,4 @@
-#include "FileIO.h"
+#include "recording/FileIO.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

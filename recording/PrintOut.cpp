@@ -1,6 +1,6 @@
-#include "PrintOut.h"
+#include "recording/PrintOut.h"
 
-#include "Utf8Text.h"
+#include "recording/Utf8Text.h"
 
 std::string PrintedDataFileName(const std::string& currentDataFile) {
   if (Utf8CharCount(currentDataFile) <= kPrintedNameLimit) return currentDataFile;

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "ChartCanvas.h"
-#include "Dialogs.h"
+#include "chart/ChartCanvas.h"
+#include "recording/Dialogs.h"
 
 // Longest data-file name printed whole; longer names keep their last
 // kPrintedNameTail characters behind "...".

@@ -1,10 +1,10 @@
-#include "RecordingActions.h"
+#include "recording/RecordingActions.h"
 
-#include "FileIO.h"
-#include "PrintOut.h"
-#include "RecordingFiles.h"
-#include "RecordingLoader.h"
-#include "SampleStore.h"
+#include "recording/FileIO.h"
+#include "recording/PrintOut.h"
+#include "recording/RecordingFiles.h"
+#include "recording/RecordingLoader.h"
+#include "store/SampleStore.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <functional>
 #include <string>
 
-#include "ChartCanvas.h"
-#include "Dialogs.h"
-#include "LocaleFormat.h"
+#include "chart/ChartCanvas.h"
+#include "recording/Dialogs.h"
+#include "store/LocaleFormat.h"
 
 class SampleStore;
 struct ChartLayout;

@@ -1,9 +1,9 @@
-#include "RecordingFiles.h"
+#include "recording/RecordingFiles.h"
 
 #include <charconv>
 #include <span>
 
-#include "Utf8Text.h"
+#include "recording/Utf8Text.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "FileIO.h"
-#include "LocaleFormat.h"
-#include "SampleStore.h"
+#include "recording/FileIO.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
 
 inline constexpr std::size_t kDataRecordSize = sizeof(SampleRecord);
 // Byte offset and value of the file-type marker in the header record.

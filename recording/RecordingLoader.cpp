@@ -1,15 +1,15 @@
-#include "RecordingLoader.h"
+#include "recording/RecordingLoader.h"
 
 #include <cstring>
 #include <optional>
 #include <span>
 
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "FileIO.h"
-#include "RecordingFiles.h"
-#include "SampleStore.h"
-#include "TracePlot.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "recording/FileIO.h"
+#include "recording/RecordingFiles.h"
+#include "store/SampleStore.h"
+#include "chart/TracePlot.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the eight-channel chart, as it would have been drawn while recording.
 #include <string>
 
-#include "RecordingActions.h"
+#include "recording/RecordingActions.h"
 
 // The status texts of panel 5 while loading and afterwards.
 std::string LoadingStatusText(int count);

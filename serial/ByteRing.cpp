@@ -1,4 +1,4 @@
-#include "ByteRing.h"
+#include "serial/ByteRing.h"
 
 #include <algorithm>
 #include <cstring>

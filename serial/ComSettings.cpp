@@ -1,6 +1,6 @@
-#include "ComSettings.h"
+#include "serial/ComSettings.h"
 
-#include "TComPort.h"
+#include "serial/TComPort.h"
 
 namespace {
 // Stores `value` and reports whether it differed.

@@ -11,7 +11,7 @@
 // Main thread only, like the port itself.
 #include <cstdint>
 
-#include "ComTypes.h"
+#include "serial/ComTypes.h"
 
 class TComParity {
  public:

@@ -1,4 +1,4 @@
-#include "DeviceControlBlock.h"
+#include "serial/DeviceControlBlock.h"
 
 #include <termios.h>
 

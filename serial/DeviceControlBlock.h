@@ -5,8 +5,8 @@
 // the kernel.
 #include <cstdint>
 
-#include "ComSettings.h"
-#include "ComTypes.h"
+#include "serial/ComSettings.h"
+#include "serial/ComTypes.h"
 
 // Everything the line settings are made of, as the port holds it.
 struct TLineSettings {

@@ -1,4 +1,4 @@
-#include "EComPort.h"
+#include "serial/EComPort.h"
 
 #include <array>
 

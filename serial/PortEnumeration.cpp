@@ -1,4 +1,4 @@
-#include "PortEnumeration.h"
+#include "serial/PortEnumeration.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <memory>
 
-#include "EComPort.h"
-#include "VirtualPortDirectory.h"
+#include "serial/EComPort.h"
+#include "serial/VirtualPortDirectory.h"
 
 namespace {
 struct DirCloser {

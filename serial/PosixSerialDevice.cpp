@@ -1,4 +1,4 @@
-#include "PosixSerialDevice.h"
+#include "serial/PosixSerialDevice.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,7 +17,7 @@
 #include <system_error>
 #include <vector>
 
-#include "Termios2.h"
+#include "serial/Termios2.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -32,9 +32,9 @@
 #include <thread>
 #include <vector>
 
-#include "ByteRing.h"
-#include "ReceiveFilter.h"
-#include "SerialDevice.h"
+#include "serial/ByteRing.h"
+#include "serial/ReceiveFilter.h"
+#include "serial/SerialDevice.h"
 
 class PosixSerialDevice final : public SerialDevice {
  public:

@@ -1,4 +1,4 @@
-#include "ReceiveFilter.h"
+#include "serial/ReceiveFilter.h"
 
 void ReceiveFilter::Configure(const Settings& settings) {
   if (settings == settings_) return;

@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
-#include "ComSettings.h"
-#include "DeviceControlBlock.h"
+#include "serial/ComSettings.h"
+#include "serial/DeviceControlBlock.h"
 
 // Modem status bits (LineSignals).
 inline constexpr std::uint32_t MS_CTS_ON = 0x10;

@@ -1,4 +1,4 @@
-#include "TComDataPacket.h"
+#include "serial/TComDataPacket.h"
 
 #include <algorithm>
 #include <exception>

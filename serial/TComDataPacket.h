@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "TComPort.h"
+#include "serial/TComPort.h"
 
 class TComDataPacket;
 

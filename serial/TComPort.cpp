@@ -1,12 +1,12 @@
-#include "TComPort.h"
+#include "serial/TComPort.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <utility>
 
-#include "SerialDevice.h"
-#include "TComThread.h"
+#include "serial/SerialDevice.h"
+#include "serial/TComThread.h"
 
 namespace {
 // Handlers are copied before they run: one may replace or clear itself (or

@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
-#include "ComSettings.h"
-#include "ComTypes.h"
-#include "DeviceControlBlock.h"
-#include "EComPort.h"
-#include "MainThreadDispatcher.h"
+#include "serial/ComSettings.h"
+#include "serial/ComTypes.h"
+#include "serial/DeviceControlBlock.h"
+#include "serial/EComPort.h"
+#include "serial/MainThreadDispatcher.h"
 
 class SerialDevice;
 class TComThread;

@@ -1,4 +1,4 @@
-#include "TComThread.h"
+#include "serial/TComThread.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,8 +11,8 @@
 #include <system_error>
 #include <utility>
 
-#include "SerialDevice.h"
-#include "TComPort.h"
+#include "serial/SerialDevice.h"
+#include "serial/TComPort.h"
 
 // The parts of the port the event thread drives.
 struct ComThreadAccess {

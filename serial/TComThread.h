@@ -25,8 +25,8 @@
 #include <memory>
 #include <thread>
 
-#include "ComTypes.h"
-#include "MainThreadDispatcher.h"
+#include "serial/ComTypes.h"
+#include "serial/MainThreadDispatcher.h"
 
 class SerialDevice;
 

@@ -1,4 +1,4 @@
-#include "Termios2.h"
+#include "serial/Termios2.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,4 +1,4 @@
-#include "VirtualPortDirectory.h"
+#include "serial/VirtualPortDirectory.h"
 
 #include <cstdlib>
 #include <unistd.h>

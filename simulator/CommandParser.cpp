@@ -1,4 +1,4 @@
-#include "CommandParser.h"
+#include "simulator/CommandParser.h"
 
 #include <cstdio>
 #include <utility>

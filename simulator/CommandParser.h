@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ModuleCommand.h"
+#include "simulator/ModuleCommand.h"
 
 class CommandParser {
  public:

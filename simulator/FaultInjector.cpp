@@ -1,4 +1,4 @@
-#include "FaultInjector.h"
+#include "simulator/FaultInjector.h"
 
 #include <algorithm>
 

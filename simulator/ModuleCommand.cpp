@@ -1,4 +1,4 @@
-#include "ModuleCommand.h"
+#include "simulator/ModuleCommand.h"
 
 #include <bit>
 #include <cstdio>

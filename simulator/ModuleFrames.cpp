@@ -1,4 +1,4 @@
-#include "ModuleFrames.h"
+#include "simulator/ModuleFrames.h"
 
 namespace {
 std::string Frame(std::uint8_t start, std::uint8_t sequence) {

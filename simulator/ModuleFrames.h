@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ModuleCommand.h"
-#include "SyntheticEcg.h"
+#include "simulator/ModuleCommand.h"
+#include "simulator/SyntheticEcg.h"
 
 enum FrameStart : std::uint8_t {
   fsSample = 0xF8,

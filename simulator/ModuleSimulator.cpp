@@ -1,4 +1,4 @@
-#include "ModuleSimulator.h"
+#include "simulator/ModuleSimulator.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,10 +9,10 @@
 #include <thread>
 #include <utility>
 
-#include "CommandParser.h"
-#include "PseudoTerminal.h"
-#include "SyntheticEcg.h"
-#include "VirtualPortDirectory.h"
+#include "simulator/CommandParser.h"
+#include "simulator/PseudoTerminal.h"
+#include "simulator/SyntheticEcg.h"
+#include "serial/VirtualPortDirectory.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;

@@ -40,10 +40,10 @@
 #include <string>
 #include <vector>
 
-#include "FaultInjector.h"
-#include "ModuleCommand.h"
-#include "ModuleFrames.h"
-#include "SimulatorError.h"
+#include "simulator/FaultInjector.h"
+#include "simulator/ModuleCommand.h"
+#include "simulator/ModuleFrames.h"
+#include "simulator/SimulatorError.h"
 
 // How fast samples go out. By default at the set-up's rate.
 struct SimulatorPace {

@@ -1,4 +1,4 @@
-#include "PseudoTerminal.h"
+#include "simulator/PseudoTerminal.h"
 
 #include <cerrno>
 #include <ctime>
@@ -14,7 +14,7 @@
 
 #include <filesystem>
 
-#include "SimulatorError.h"
+#include "simulator/SimulatorError.h"
 
 namespace {
 std::string SystemReason(int error) { return std::strerror(error); }

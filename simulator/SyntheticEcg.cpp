@@ -1,4 +1,4 @@
-#include "SyntheticEcg.h"
+#include "simulator/SyntheticEcg.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "PtyPair.h"
+#include "testsupport/PtyPair.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ChartView.h"
+#include "ui/ChartView.h"
 
 #include <QImage>
 #include <QPaintEvent>

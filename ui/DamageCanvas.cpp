@@ -1,6 +1,6 @@
-#include "DamageCanvas.h"
+#include "ui/DamageCanvas.h"
 
-#include "ImageCanvas.h"
+#include "chart/ImageCanvas.h"
 
 TDamageCanvas::TDamageCanvas(ImageCanvas& image, DamageSink sink) : image_(image), sink_(std::move(sink)) {}
 

@@ -6,7 +6,7 @@
 // touched pixels would span the whole chart between them.
 #include <functional>
 
-#include "ChartCanvas.h"
+#include "chart/ChartCanvas.h"
 
 class ImageCanvas;
 

@@ -1,4 +1,4 @@
-#include "MainWindow.h"
+#include "ui/MainWindow.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -13,22 +13,22 @@
 #include <QTime>
 #include <QTimer>
 
-#include "ChartFrame.h"
-#include "ChartView.h"
-#include "ClickEdit.h"
-#include "DamageCanvas.h"
-#include "FrameHandlers.h"
-#include "ImageCanvas.h"
-#include "PortEnumeration.h"
-#include "QtDialogs.h"
-#include "QtMainThreadDispatcher.h"
-#include "RadioGroup.h"
-#include "RecordingActions.h"
-#include "SetupChoices.h"
-#include "SetupCommand.h"
-#include "StatusBar.h"
-#include "StatusFrames.h"
-#include "WindowGeometry.h"
+#include "chart/ChartFrame.h"
+#include "ui/ChartView.h"
+#include "ui/ClickEdit.h"
+#include "ui/DamageCanvas.h"
+#include "module/FrameHandlers.h"
+#include "chart/ImageCanvas.h"
+#include "serial/PortEnumeration.h"
+#include "ui/QtDialogs.h"
+#include "ui/QtMainThreadDispatcher.h"
+#include "ui/RadioGroup.h"
+#include "recording/RecordingActions.h"
+#include "module/SetupChoices.h"
+#include "module/SetupCommand.h"
+#include "ui/StatusBar.h"
+#include "module/StatusFrames.h"
+#include "ui/WindowGeometry.h"
 
 namespace {
 

@@ -23,12 +23,12 @@
 #include <optional>
 #include <string>
 
-#include "ChartLayout.h"
-#include "ModuleFramers.h"
-#include "TComPort.h"
-#include "Dialogs.h"
-#include "LocaleFormat.h"
-#include "SampleStore.h"
+#include "chart/ChartLayout.h"
+#include "module/ModuleFramers.h"
+#include "serial/TComPort.h"
+#include "recording/Dialogs.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,4 +1,4 @@
-#include "QtDialogs.h"
+#include "ui/QtDialogs.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -8,7 +8,7 @@
 #include <QStringDecoder>
 #include <stdexcept>
 
-#include "PainterCanvas.h"
+#include "chart/PainterCanvas.h"
 
 QString QtFileFilter(const std::string& filter) {
   const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));

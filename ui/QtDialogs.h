@@ -4,7 +4,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "Dialogs.h"
+#include "recording/Dialogs.h"
 
 class QtDialogs : public TDialogs {
  public:

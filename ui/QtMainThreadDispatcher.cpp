@@ -1,4 +1,4 @@
-#include "QtMainThreadDispatcher.h"
+#include "ui/QtMainThreadDispatcher.h"
 
 #include <QMetaObject>
 #include <exception>

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "MainThreadDispatcher.h"
+#include "serial/MainThreadDispatcher.h"
 
 class QtMainThreadDispatcher : public QObject, public TMainThreadDispatcher {
   Q_OBJECT

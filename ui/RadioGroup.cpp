@@ -1,4 +1,4 @@
-#include "RadioGroup.h"
+#include "ui/RadioGroup.h"
 
 #include <QFontMetrics>
 #include <QRadioButton>

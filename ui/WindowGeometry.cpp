@@ -1,4 +1,4 @@
-#include "WindowGeometry.h"
+#include "ui/WindowGeometry.h"
 
 WindowGeometry WindowGeometryFor(ScreenClass screen) {
   WindowGeometry g;

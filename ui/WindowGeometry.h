@@ -4,7 +4,7 @@
 // is ChartLayout's (chart/).
 #include <array>
 
-#include "ChartLayout.h"
+#include "chart/ChartLayout.h"
 
 struct WindowGeometry {
   int Width = 0, Height = 0;

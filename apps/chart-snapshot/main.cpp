@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "ImageCanvas.h"
-#include "LocaleFormat.h"
-#include "SampleStore.h"
-#include "TracePlot.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "chart/ImageCanvas.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
+#include "chart/TracePlot.h"
 
 namespace {
 

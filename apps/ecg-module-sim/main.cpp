@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "ModuleSimulator.h"
+#include "simulator/ModuleSimulator.h"
 
 namespace {
 constexpr const char* kUsage =

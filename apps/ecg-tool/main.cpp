@@ -1,8 +1,8 @@
 // The test and monitoring station: one window, no command line.
 #include <QApplication>
 
-#include "MainWindow.h"
-#include "QtDialogs.h"
+#include "ui/MainWindow.h"
+#include "ui/QtDialogs.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <set>
 
-#include "ImageCanvas.h"
-#include "PainterCanvas.h"
+#include "chart/ImageCanvas.h"
+#include "chart/PainterCanvas.h"
 #include "chart_support.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ChartCanvas.h"
-#include "ChartLayout.h"
-#include "SampleStore.h"
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
+#include "store/SampleStore.h"
 
 // Screen widths that pick each class.
 int ScreenWidthFor(ScreenClass screen);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "ChartFrame.h"
-#include "ImageCanvas.h"
+#include "chart/ChartFrame.h"
+#include "chart/ImageCanvas.h"
 #include "chart_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "ChartLayout.h"
-#include "ImageCanvas.h"
+#include "chart/ChartLayout.h"
+#include "chart/ImageCanvas.h"
 #include "chart_support.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ChartFrame.h"
-#include "ImageCanvas.h"
-#include "TracePlot.h"
+#include "chart/ChartFrame.h"
+#include "chart/ImageCanvas.h"
+#include "chart/TracePlot.h"
 #include "chart_support.h"
 
 namespace {

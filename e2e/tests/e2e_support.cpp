@@ -14,13 +14,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "LocaleFormat.h"
-#include "ModuleFrames.h"
-#include "QtDialogs.h"
-#include "RadioGroup.h"
-#include "SyntheticEcg.h"
-#include "TComDataPacket.h"
-#include "VirtualPortDirectory.h"
+#include "store/LocaleFormat.h"
+#include "simulator/ModuleFrames.h"
+#include "ui/QtDialogs.h"
+#include "ui/RadioGroup.h"
+#include "simulator/SyntheticEcg.h"
+#include "serial/TComDataPacket.h"
+#include "serial/VirtualPortDirectory.h"
 
 // ---- ScriptedDialogs --------------------------------------------------------
 

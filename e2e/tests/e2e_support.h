@@ -19,10 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include "Dialogs.h"
-#include "MainWindow.h"
-#include "ModuleSimulator.h"
-#include "SampleStore.h"
+#include "recording/Dialogs.h"
+#include "ui/MainWindow.h"
+#include "simulator/ModuleSimulator.h"
+#include "store/SampleStore.h"
 
 // Generous: the runs must pass on a loaded two-core machine under sanitizers.
 inline constexpr std::chrono::seconds kDeadline{90};

@@ -5,8 +5,8 @@
 #include <QImage>
 #include <cstring>
 
-#include "ImageCanvas.h"
-#include "LocaleFormat.h"
+#include "chart/ImageCanvas.h"
+#include "store/LocaleFormat.h"
 #include "e2e_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "LocaleFormat.h"
+#include "store/LocaleFormat.h"
 #include "e2e_support.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "ImageCanvas.h"
-#include "ModuleFrames.h"
-#include "VirtualPortDirectory.h"
+#include "chart/ImageCanvas.h"
+#include "simulator/ModuleFrames.h"
+#include "serial/VirtualPortDirectory.h"
 #include "e2e_support.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -5,7 +5,7 @@
 // the line the tool's input queue would rightly overflow, as a real port's.)
 #include <cstdio>
 
-#include "ModuleFrames.h"
+#include "simulator/ModuleFrames.h"
 #include "e2e_support.h"
 
 namespace {

@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
-#include "ChartFrame.h"
-#include "ChartLayout.h"
-#include "FrameHandlers.h"
-#include "ImageCanvas.h"
-#include "SampleStore.h"
+#include "chart/ChartFrame.h"
+#include "chart/ChartLayout.h"
+#include "module/FrameHandlers.h"
+#include "chart/ImageCanvas.h"
+#include "store/SampleStore.h"
 
 namespace module_test {
 

@@ -2,7 +2,7 @@
 // window shows them, whether or not a recording runs.
 #include <gtest/gtest.h>
 
-#include "StatusFrames.h"
+#include "module/StatusFrames.h"
 #include "handlers_support.h"
 
 namespace {

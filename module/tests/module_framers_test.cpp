@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "ModuleFramers.h"
-#include "SetupCommand.h"
-#include "TComPort.h"
+#include "module/ModuleFramers.h"
+#include "module/SetupCommand.h"
+#include "serial/TComPort.h"
 #include "handlers_support.h"
 
 namespace {

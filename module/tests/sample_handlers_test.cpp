@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ModuleFramers.h"
-#include "TracePlot.h"
+#include "module/ModuleFramers.h"
+#include "chart/TracePlot.h"
 #include "handlers_support.h"
 
 namespace {

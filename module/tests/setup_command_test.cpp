@@ -1,4 +1,4 @@
-#include "SetupCommand.h"
+#include "module/SetupCommand.h"
 
 #include <gtest/gtest.h>
 

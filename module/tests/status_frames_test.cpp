@@ -1,4 +1,4 @@
-#include "StatusFrames.h"
+#include "module/StatusFrames.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "RecordingFiles.h"
+#include "recording/RecordingFiles.h"
 #include "recording_support.h"
 
 namespace {

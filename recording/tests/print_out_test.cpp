@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "PrintOut.h"
+#include "recording/PrintOut.h"
 #include "recording_support.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "FileIO.h"
-#include "RecordingFiles.h"
+#include "recording/FileIO.h"
+#include "recording/RecordingFiles.h"
 #include "recording_support.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // Loading a data file back into the store and onto the chart.
 #include <gtest/gtest.h>
 
-#include "ChartFrame.h"
-#include "FileIO.h"
-#include "RecordingFiles.h"
-#include "RecordingLoader.h"
-#include "TracePlot.h"
+#include "chart/ChartFrame.h"
+#include "recording/FileIO.h"
+#include "recording/RecordingFiles.h"
+#include "recording/RecordingLoader.h"
+#include "chart/TracePlot.h"
 #include "recording_support.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <random>
 #include <sstream>
 
-#include "PainterCanvas.h"
+#include "chart/PainterCanvas.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <variant>
 #include <vector>
 
-#include "ChartLayout.h"
-#include "Dialogs.h"
-#include "ImageCanvas.h"
-#include "RecordingActions.h"
-#include "SampleStore.h"
+#include "chart/ChartLayout.h"
+#include "recording/Dialogs.h"
+#include "chart/ImageCanvas.h"
+#include "recording/RecordingActions.h"
+#include "store/SampleStore.h"
 
 // The date and time the tests' clock shows.
 inline constexpr const char* kTestNow = "2024-03-05 14:05:33";

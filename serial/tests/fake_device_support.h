@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "SerialDevice.h"
-#include "TComPort.h"
+#include "serial/SerialDevice.h"
+#include "serial/TComPort.h"
 
 class FakeSerialDevice : public SerialDevice {
  public:

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "MainThreadDispatcher.h"
+#include "serial/MainThreadDispatcher.h"
 
 class TestMainLoop : public TMainThreadDispatcher {
  public:

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "TComDataPacket.h"
+#include "serial/TComDataPacket.h"
 #include "fake_device_support.h"
 #include "main_loop_support.h"
 

@@ -9,10 +9,10 @@
 #include <cerrno>
 #include <thread>
 
-#include "ByteRing.h"
-#include "PtyPair.h"
-#include "ReceiveFilter.h"
-#include "SerialDevice.h"
+#include "serial/ByteRing.h"
+#include "testsupport/PtyPair.h"
+#include "serial/ReceiveFilter.h"
+#include "serial/SerialDevice.h"
 #include "main_loop_support.h"
 
 // ---- ByteRing ----

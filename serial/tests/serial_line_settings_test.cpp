@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
-#include "DeviceControlBlock.h"
-#include "EComPort.h"
+#include "serial/DeviceControlBlock.h"
+#include "serial/EComPort.h"
 
 namespace {
 constexpr std::uint32_t kBOTHER = 0010000;

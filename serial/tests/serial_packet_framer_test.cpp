@@ -5,7 +5,7 @@
 
 #include <stdexcept>
 
-#include "TComDataPacket.h"
+#include "serial/TComDataPacket.h"
 
 namespace {
 std::string Bytes(std::initializer_list<int> values) {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "EComPort.h"
-#include "PortEnumeration.h"
+#include "serial/EComPort.h"
+#include "serial/PortEnumeration.h"
 
 namespace fs = std::filesystem;
 

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "PtyPair.h"
-#include "TComPort.h"
+#include "testsupport/PtyPair.h"
+#include "serial/TComPort.h"
 #include "main_loop_support.h"
 
 namespace {

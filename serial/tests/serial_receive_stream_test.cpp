@@ -8,9 +8,9 @@
 #include <random>
 #include <thread>
 
-#include "PtyPair.h"
-#include "TComDataPacket.h"
-#include "TComPort.h"
+#include "testsupport/PtyPair.h"
+#include "serial/TComDataPacket.h"
+#include "serial/TComPort.h"
 #include "main_loop_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "CommandParser.h"
+#include "simulator/CommandParser.h"
 #include "sim_stream_support.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "FaultInjector.h"
-#include "ModuleFrames.h"
-#include "ModuleSimulator.h"
+#include "simulator/FaultInjector.h"
+#include "simulator/ModuleFrames.h"
+#include "simulator/ModuleSimulator.h"
 #include "sim_stream_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "ModuleSimulator.h"
+#include "simulator/ModuleSimulator.h"
 #include "sim_stream_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "SyntheticEcg.h"
+#include "simulator/SyntheticEcg.h"
 
 namespace {
 constexpr double kSampleRate = 300.0;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ModuleCommand.h"
+#include "simulator/ModuleCommand.h"
 
 // Bytes from a hex text such as "53 31 41".
 std::string Bytes(const std::string& hex);

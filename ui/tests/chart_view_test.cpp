@@ -2,7 +2,7 @@
 // few repaints.
 #include <QImage>
 
-#include "ChartView.h"
+#include "ui/ChartView.h"
 #include "window_support.h"
 
 namespace {

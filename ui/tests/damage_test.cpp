@@ -2,10 +2,10 @@
 // shows per-sample texts at a readable pace without losing the latest one.
 #include <QLabel>
 
-#include "ChartLayout.h"
-#include "DamageCanvas.h"
-#include "ImageCanvas.h"
-#include "StatusBar.h"
+#include "chart/ChartLayout.h"
+#include "ui/DamageCanvas.h"
+#include "chart/ImageCanvas.h"
+#include "ui/StatusBar.h"
 #include "window_support.h"
 
 namespace {

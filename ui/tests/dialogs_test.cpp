@@ -2,7 +2,7 @@
 // as the message boxes show them.
 #include <QString>
 
-#include "QtDialogs.h"
+#include "ui/QtDialogs.h"
 #include "window_support.h"
 
 namespace {

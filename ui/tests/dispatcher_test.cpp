@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "QtMainThreadDispatcher.h"
+#include "ui/QtMainThreadDispatcher.h"
 #include "window_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "VirtualPortDirectory.h"
+#include "serial/VirtualPortDirectory.h"
 #include "window_support.h"
 
 namespace {

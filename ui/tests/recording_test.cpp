@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ChartView.h"
-#include "ImageCanvas.h"
-#include "SetupCommand.h"
+#include "ui/ChartView.h"
+#include "chart/ImageCanvas.h"
+#include "module/SetupCommand.h"
 #include "window_support.h"
 
 namespace {

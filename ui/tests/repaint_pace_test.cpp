@@ -6,8 +6,8 @@
 #include <QImage>
 #include <QLabel>
 
-#include "ChartView.h"
-#include "StatusBar.h"
+#include "ui/ChartView.h"
+#include "ui/StatusBar.h"
 #include "window_support.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // the window shows afterwards.
 #include <QComboBox>
 
-#include "TComDataPacket.h"
-#include "RadioGroup.h"
+#include "serial/TComDataPacket.h"
+#include "ui/RadioGroup.h"
 #include "window_support.h"
 
 namespace {

@@ -9,11 +9,11 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include "ChartView.h"
-#include "ImageCanvas.h"
-#include "RadioGroup.h"
-#include "StatusBar.h"
-#include "WindowGeometry.h"
+#include "ui/ChartView.h"
+#include "chart/ImageCanvas.h"
+#include "ui/RadioGroup.h"
+#include "ui/StatusBar.h"
+#include "ui/WindowGeometry.h"
 #include "window_support.h"
 
 namespace {

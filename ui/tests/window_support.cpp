@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "QtDialogs.h"
-#include "RadioGroup.h"
-#include "VirtualPortDirectory.h"
+#include "ui/QtDialogs.h"
+#include "ui/RadioGroup.h"
+#include "serial/VirtualPortDirectory.h"
 
 // ---- ScriptedDialogs ------------------------------------------------------
 

@@ -16,9 +16,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Dialogs.h"
-#include "MainWindow.h"
-#include "PtyPair.h"
+#include "recording/Dialogs.h"
+#include "ui/MainWindow.h"
+#include "testsupport/PtyPair.h"
 
 // Answers every dialog from queues and records what the user was shown.
 // Unscripted questions are answered No / Cancel.

@@ -1,4 +1,4 @@
-#include "SampleStore.h"
+#include "store/SampleStore.h"
 
 #include <string>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "LocaleFormat.h"
+#include "store/LocaleFormat.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LocaleFormat.h"
+#include "store/LocaleFormat.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "SampleStore.h"
+#include "store/SampleStore.h"
 
 namespace {
 
