@@ -68,6 +68,7 @@ AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, const 
   // After the framers: it sees each chunk once they have cut it.
   countingLink_.OnRxBuf = [this](TCustomComPort&, const char*, int count) {
     quality_.bytesReceived += static_cast<std::uint64_t>(count);
+    if (OnChunkHandled) OnChunkHandled();
   };
   port_.RegisterLink(countingLink_);
   port_.OnError = [this](TCustomComPort&, TComErrors errors) { OnLineError(errors); };
@@ -202,6 +203,7 @@ bool AcquisitionSession::SendRegisterWrite(std::string_view addressText, const s
 void AcquisitionSession::Feed(std::string_view chunk) {
   quality_.bytesReceived += chunk.size();
   framers_.Feed(chunk);
+  if (OnChunkHandled) OnChunkHandled();
 }
 
 // ---- Line trouble -----------------------------------------------------------------
@@ -270,12 +272,12 @@ TLineQuality AcquisitionSession::LineQuality() const {
   quality.frames = counts.packets;
   std::uint64_t pending = 0;
   for (const TComDataPacket* framer : framers_.InBindingOrder()) {
-    pending += framer->PendingBytes().size();
+    if (framer->InPacket()) pending += framer->PendingBytes().size();
     quality.framerOverflows += framer->Overflows();
   }
-  // Every byte either went into a frame, waits in a framer for the rest of
-  // its frame, or belonged to none. (A frame cut short on the line can lend
-  // its bytes to the next one's count; the figure is then a little low.)
+  // Every byte either went into a frame, is part of a frame still arriving,
+  // or belonged to none. (A frame cut short on the line lends its bytes to
+  // the next one's count; the figure is then a little low.)
   const std::uint64_t used = counts.packetBytes + pending;
   quality.bytesOutsideFrames = quality.bytesReceived > used ? quality.bytesReceived - used : 0;
   return quality;

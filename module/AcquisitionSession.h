@@ -124,6 +124,10 @@ class AcquisitionSession {
   AcquisitionSession& operator=(const AcquisitionSession&) = delete;
 
   void SetSaveOffer(SaveOffer offer) { saveOffer_ = std::move(offer); }
+  // Called once the framers have handled a whole chunk of received bytes
+  // (inside the delivery): the point where a recording can be cut without
+  // splitting a twelve-channel record from its chest frame.
+  std::function<void()> OnChunkHandled;
   // For the line-quality rate (tests).
   void SetClock(Clock clock) { clock_ = std::move(clock); }
 

@@ -61,6 +61,11 @@ void TFrameHandlers::SetDecoding(bool twelveChannel, const std::array<bool, kCha
   channels_ = channels;
 }
 
+bool TFrameHandlers::NewestRecordComplete() const {
+  if (!twelveChannel_ || newestStoredSlot_ == kNotStored || newestStoredSlot_ != store_.Count()) return true;
+  return awaitingChest_.Empty() || awaitingChest_.Back() != newestStoredSlot_;
+}
+
 bool TFrameHandlers::Storing() {
   if (store_.Settings().state != AcquisitionState::Receiving) return false;
   // Read starts every recording at count 0, so a count below the limit means

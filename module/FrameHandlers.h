@@ -97,6 +97,11 @@ class TFrameHandlers {
   // lost on the line); empty by default.
   void SetStatusSuffix(std::string_view suffix) { statusSuffix_.assign(suffix); }
 
+  // False while the newest stored record still waits for its chest frame
+  // (twelve-channel mode); an owner ending a recording between deliveries
+  // may leave such a record out.
+  bool NewestRecordComplete() const;
+
   // Sample frame (0xF8, ComDataPacket1). While Receiving: stores a record,
   // shows "Status: Receiving... <count> packets", and in eight-channel mode
   // plots it and stops the recording at the run limit. A twelve-channel
@@ -140,6 +145,7 @@ class TFrameHandlers {
     bool Full() const { return size_ == items_.size(); }
     std::size_t Size() const { return size_; }
     const T& Front() const { return items_[head_]; }
+    const T& Back() const { return items_[(head_ + size_ - 1) % items_.size()]; }
     T& At(std::size_t i) { return items_[(head_ + i) % items_.size()]; }
     void PushBack(const T& item) {
       items_[(head_ + size_) % items_.size()] = item;

@@ -128,8 +128,8 @@ void TComDataPacket::ScanBuffer() {
   }
   // The limit is checked on the way out whatever happened in a handler.
   if (maxBufferSize_ > 0 && Pending() >= static_cast<std::size_t>(maxBufferSize_)) {
+    if (inPacket_) ++overflows_;
     ClearBuffer();
-    ++overflows_;
   }
   if (error) std::rethrow_exception(error);
 }

@@ -43,7 +43,9 @@ class TComDataPacket : private TComPortObserver {
   void SetIncludeStrings(bool value) { includeStrings_ = value; }
   std::int32_t MaxBufferSize() const { return maxBufferSize_; }  // <= 0: no limit
   void SetMaxBufferSize(std::int32_t value) { maxBufferSize_ = value; }
-  // How often the pending bytes reached MaxBufferSize and were dropped.
+  // How often a packet begun grew to MaxBufferSize without an end and was
+  // dropped. (Bytes waiting for a start are dropped at the limit too, as a
+  // matter of course; they are not counted.)
   std::uint64_t Overflows() const { return overflows_; }
   const std::string& StartString() const { return startString_; }
   void SetStartString(const std::string& value);  // a different value clears the buffer
