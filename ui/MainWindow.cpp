@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTime>
 #include <QTimer>
 
@@ -420,6 +421,29 @@ void TForm1::ConnectHandlers() {
   }
   connect(Address, &TClickEdit::Click, this, [this] { Guarded([this] { AddressChange(); }); });
   connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+  auto* serviceKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
+  serviceKey->setContext(Qt::WindowShortcut);
+  connect(serviceKey, &QShortcut::activated, this, [this] { Guarded([this] { ServiceModeKey(); }); });
+}
+
+// Ctrl+Shift+S: the electrode search and the register editor, hidden by
+// default, are shown wherever Status, Identify and Calibrate are, until the
+// program ends.
+void TForm1::ServiceModeKey() {
+  serviceMode_ = true;
+  if (StatusButton->isVisibleTo(this)) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
+  }
+  ShowPortHint();
+}
+
+// The port panel tells how to reach the service commands while a port is open.
+void TForm1::ShowPortHint() {
+  if (!session_->Port().Connected()) return;
+  const QString name = QString::fromLocal8Bit(session_->Port().Port());
+  StatusBar1->Panel(spPort)->setToolTip(
+      QStringLiteral("Port: %1\n%2").arg(name, serviceMode_ ? QStringLiteral("Service mode: Electrodes and Register shown")
+                                                         : QStringLiteral("Ctrl+Shift+S: service mode (Electrodes, Register)")));
 }
 
 // ---------------------------------------------------------------------------
@@ -497,6 +521,7 @@ void TForm1::SetupOKButtonClick() {
       // Back to the recording's own controls if a lost port brought Setup back.
       SetupButton->hide();
     }
+    if (result.opened) ShowPortHint();
   }
   SetupBox->setEnabled(false);
   SetupBox->hide();
@@ -535,6 +560,9 @@ void TForm1::ReadButtonClick() {
   ReadButton->setText(QStringLiteral("Stop"));
   for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton}) w->hide();
   for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton}) w->show();
+  if (serviceMode_) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
+  }
   session_->StartRecording();
 }
 
@@ -543,8 +571,11 @@ void TForm1::ReadButtonClick() {
 void TForm1::RecordingStopping(bool stored) {
   ReadButton->setText(QStringLiteral("Read"));
   if (stored) {
-    for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, LoadButton, SetupButton}) w->show();
+    for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, LoadButton}) w->show();
   }
+  // Also after a recording that stored nothing: a port that sends nothing
+  // must not leave the user without a way to choose another.
+  SetupButton->show();
   // Stopped after the port was lost or failed to open.
   if (!session_->Port().Connected()) OfferSetupWithoutPort();
 }

@@ -81,6 +81,7 @@ class TForm1 : public QWidget {
   void SaveButtonClick();
   void LoadButtonClick();
   void PrintButtonClick();
+  void ServiceModeKey();
 
   // ---- What tests and tools look at ----
   AcquisitionSession& Session() { return *session_; }
@@ -113,6 +114,7 @@ class TForm1 : public QWidget {
   void RecordingStopping(bool stored);
   void RecordingStopped();
   void PortLost(bool recording);
+  void ShowPortHint();
   void ReportError(const std::string& text) noexcept;
   void FlushChart();
   void SetPanel(int index, const std::string& text);
@@ -132,6 +134,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<SessionView> sessionView_;
   std::unique_ptr<RecordingView> recordingView_;
   std::string currentDataFile_;
+  bool serviceMode_ = false;  // Ctrl+Shift+S pressed in this run
   TimeFormatter formatTime_ = LocaleTimeFormatter();
   // The port (ComPort1), its seven framers (CenterPacket ... ComDataPacket1),
   // the store and the frame handlers. Last of the non-visual objects: it
