@@ -29,6 +29,9 @@ class PrintJob {
   virtual int PageHeight() const = 0;
   virtual ChartCanvas& Page() = 0;     // valid between BeginDoc and EndDoc
   virtual void EndDoc() = 0;           // sends the page to the printer
+  // Drops a begun document without sending anything (after a failure while
+  // the page was being drawn). Never throws.
+  virtual void Abort() noexcept = 0;
 };
 
 class TDialogs {

@@ -52,6 +52,8 @@ class TOutputFile {
 // A file being read front to back through a buffer.
 class TInputFile {
  public:
+  // Opens a regular file; anything else (a folder, a device, a named pipe)
+  // is refused with ERecordingFile, and the open itself never waits.
   static TInputFile Open(const std::string& path);
 
   TInputFile(TInputFile&& other) noexcept;
@@ -78,7 +80,8 @@ class TInputFile {
 bool PathExists(const std::string& path);
 // A fresh, unused name in the folder of `path`, hidden and without the
 // recording's extensions, so a half-written file is never offered as a
-// recording.
+// recording. Its length is fixed (`tag` gives at most three characters of
+// it), whatever the length of `path`'s file name.
 std::string TemporaryNameBeside(const std::string& path, std::string_view tag);
 // Renames `from` to `to`; fails rather than replace an existing `to`.
 void RenameNoReplace(const std::string& from, const std::string& to);

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <span>
 
-#include "recording/Utf8Text.h"
 
 namespace {
 
@@ -45,7 +44,13 @@ class TTemporary {
 }  // namespace
 
 std::string DataNameForLogName(const std::string& logName) {
-  return std::string(Utf8DropLastChars(logName, 4)) + ".dat";
+  // Only the file name's own extension goes: a dot in a folder name must not
+  // send the data file into the parent folder.
+  const std::size_t slash = logName.find_last_of('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = logName.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return logName + ".dat";
+  return logName.substr(0, dot) + ".dat";
 }
 
 std::string LogHeaderText(std::string_view logPath, std::string_view createdText) {

@@ -66,9 +66,9 @@ std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogOption
 class QtPrintJob : public PrintJob {
  public:
   explicit QtPrintJob(std::unique_ptr<QPrinter> printer) : printer_(std::move(printer)) {}
-  ~QtPrintJob() override {
-    if (painter_.isActive()) painter_.end();
-  }
+  // A job dropped between BeginDoc and EndDoc was not completed: abort it
+  // rather than let the painter's end send what was drawn so far.
+  ~QtPrintJob() override { Abort(); }
 
   void SetLandscape() override { printer_->setPageOrientation(QPageLayout::Landscape); }
   void BeginDoc() override {
@@ -85,6 +85,12 @@ class QtPrintJob : public PrintJob {
   void EndDoc() override {
     canvas_.reset();
     if (!painter_.end()) throw std::runtime_error("Printing failed: the page could not be sent to the printer");
+  }
+  void Abort() noexcept override {
+    canvas_.reset();
+    if (!painter_.isActive()) return;
+    printer_->abort();
+    painter_.end();
   }
 
  private:

@@ -92,6 +92,34 @@ TEST_F(FileSaveTest, ACompletedSaveWritesBothFilesAndHidesSave) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
 }
 
+// A file name at the file system's 255-byte limit: the temporary files
+// beside it must not need a longer one.
+class LongName : public FileSaveTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(LongName, UpToTheFileSystemsLimitIsSaved) {
+  const std::string name = std::string(GetParam() - 4, 'n') + ".log";
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / name};
+  FileSave(context());
+  EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages[0].text;
+  const std::string dataName = name.substr(0, name.size() - 4) + ".dat";
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{dataName, name}));
+  EXPECT_EQ(ReadWholeFile(folder / dataName).size(), 96u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongName, ::testing::Values(200u, 229u, 240u, 255u));
+
+TEST_F(FileSaveTest, ADotInAFolderNameKeepsTheDataFileInTheChosenFolder) {
+  ASSERT_TRUE(std::filesystem::create_directories(folder.Path() / "dir" / "sub"));
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "dir/sub/a.b"};
+  FileSave(context());
+  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_EQ(currentDataFile, folder / "dir/sub/a.dat");
+  EXPECT_TRUE(std::filesystem::exists(folder / "dir/sub/a.dat"));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"dir"}) << "nothing written beside the folder";
+}
+
 enum class Taken { Log, Data, Both };
 
 class ExistingName : public FileSaveTest, public ::testing::WithParamInterface<Taken> {};

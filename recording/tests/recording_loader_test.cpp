@@ -1,5 +1,10 @@
 // Loading a data file back into the store and onto the chart.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 
 #include "chart/ChartFrame.h"
 #include "recording/FileIO.h"
@@ -189,6 +194,48 @@ TEST_F(LoaderTest, AFileThatCannotBeOpenedThrowsAndChangesNothing) {
   EXPECT_EQ(currentDataFile, "/earlier/run.dat");
   EXPECT_TRUE(view.panel5.empty());
 }
+
+// Not a regular file: refused before anything changes, and the open never
+// waits (a named pipe without a writer would block a plain open for ever).
+enum class Special { Folder, NamedPipe, Device };
+
+class NotARegularFile : public LoaderTest, public ::testing::WithParamInterface<Special> {};
+
+TEST_P(NotARegularFile, IsRefusedAtOnceAndChangesNothing) {
+  std::string path;
+  switch (GetParam()) {
+    case Special::Folder: path = folder.Path().string(); break;
+    case Special::NamedPipe:
+      path = folder / "pipe.dat";
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      break;
+    case Special::Device: path = "/dev/zero"; break;
+  }
+  PreviousRecording();
+  dialogs.openAnswers = {path};
+  auto load = std::async(std::launch::async, [&] {
+    try {
+      LoadButtonClick(context());
+      return std::string("no error");
+    } catch (const ERecordingFile& error) {
+      return std::string(error.what());
+    }
+  });
+  if (load.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ADD_FAILURE() << "the open is waiting";
+    // Give the blocked open its writer, so the test can end.
+    const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    load.wait();
+    if (writer >= 0) ::close(writer);
+  }
+  const std::string outcome = load.get();
+  EXPECT_NE(outcome.find(path), std::string::npos) << outcome;
+  EXPECT_EQ(store.Count(), 50);
+  EXPECT_EQ(currentDataFile, "/earlier/run.dat");
+  EXPECT_TRUE(view.panel5.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NotARegularFile, ::testing::Values(Special::Folder, Special::NamedPipe, Special::Device));
 
 TEST_F(LoaderTest, ARecordingLongerThanTheChartWraps) {
   // Wide: records at x 31..1230, 1200 per sweep.

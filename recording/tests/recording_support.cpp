@@ -187,6 +187,10 @@ class PdfPrintJob : public PrintJob {
     page_.reset();
     painter_.end();
   }
+  void Abort() noexcept override {
+    page_.reset();
+    if (painter_.isActive()) painter_.end();
+  }
 
  private:
   QPdfWriter writer_;

@@ -156,7 +156,7 @@ class RecordingCanvas : public ChartCanvas {
 
 // A print job on a RecordingCanvas page that the test owns (it outlives the
 // job); `log` receives the job's own steps ("SetLandscape", "BeginDoc",
-// "EndDoc") in order.
+// "EndDoc", "Abort") in order.
 class RecordingPrintJob : public PrintJob {
  public:
   RecordingPrintJob(RecordingCanvas& page, std::vector<std::string>& log) : log_(log), page_(page) {}
@@ -166,6 +166,7 @@ class RecordingPrintJob : public PrintJob {
   int PageHeight() const override { return page_.Height(); }
   ChartCanvas& Page() override { return page_; }
   void EndDoc() override { log_.push_back("EndDoc"); }
+  void Abort() noexcept override { log_.push_back("Abort"); }
 
  private:
   std::vector<std::string>& log_;
