@@ -22,6 +22,7 @@
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
 #include "store/SampleStore.h"
+#include "testsupport/FakeDialogs.h"
 
 namespace {
 
@@ -56,14 +57,6 @@ class NullView : public TRecordingView {
   std::string last;
 };
 
-class NoDialogs : public TDialogs {
- public:
-  void ShowMessage(const std::string&, const std::string&) override {}
-  bool Confirm(const std::string&, const std::string&) override { return false; }
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override { return std::nullopt; }
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions&) override { return std::nullopt; }
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override { return nullptr; }
-};
 
 std::filesystem::path BenchFolder() {
   auto folder = std::filesystem::temp_directory_path() / ("recording_bench_" + std::to_string(::getpid()));
@@ -115,7 +108,7 @@ void BM_LoadFullRun(benchmark::State& state) {
   ImageCanvas chart(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, chart);
   NullView view;
-  NoDialogs dialogs;
+  FakeDialogs dialogs;  // nothing scripted: every dialog is cancelled
   std::string currentDataFile;
   TRecordingContext context{*store, layout, chart, dialogs, view, currentDataFile};
   std::vector<double> times;
@@ -155,7 +148,7 @@ void BM_LoadPerRecord(benchmark::State& state) {
   ImageCanvas chart(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, chart);
   NullView view;
-  NoDialogs dialogs;
+  FakeDialogs dialogs;  // nothing scripted: every dialog is cancelled
   std::string currentDataFile;
   TRecordingContext context{*store, layout, chart, dialogs, view, currentDataFile};
   double cpu = 0;

@@ -50,6 +50,8 @@ struct TRecordingContext {
 };
 
 // The offer to save a recording (after Stop, and from the Save button).
+// Save stays shown after a No and after a cancelled file dialog; it hides
+// only after a completed save.
 void FileSave(TRecordingContext& context);
 void SaveButtonClick(TRecordingContext& context);
 // Reads a data file into the store and draws it with the eight-channel chart.

@@ -82,7 +82,7 @@ TEST_F(LoaderTest, ThreeRecordsCountUpInTheStatusBarAndShowPrint) {
                                                    "Status: Loading... 3 packets", "Status: Idle"}));
   EXPECT_EQ(view.printVisible, true);
   EXPECT_EQ(currentDataFile, path);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 TEST_F(LoaderTest, TheStoreHoldsTheFileByteForByte) {
@@ -113,7 +113,7 @@ TEST_F(LoaderTest, AFileWithItsHeaderAloneLoadsNothingQuietly) {
   WriteWholeFile(folder / "empty.dat", std::string(8, '\0') + '\x05' + std::string(15, '\0'));
   Load(folder / "empty.dat");
   EXPECT_EQ(store.Count(), 0);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
   EXPECT_EQ(view.printVisible, std::nullopt);
   EXPECT_EQ(view.panel5, std::vector<std::string>{"Status: Idle"});
   EXPECT_TRUE(chart().Image() == EmptyFrame());
@@ -125,7 +125,7 @@ TEST_F(LoaderTest, AWrongMarkerIsAnInvalidFileType) {
   bytes[8] = 4;
   WriteWholeFile(folder / "wrong.dat", bytes);
   Load(folder / "wrong.dat");
-  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kInvalidFile});
+  EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kInvalidFile});
   EXPECT_EQ(store.Count(), 0);
   EXPECT_TRUE(chart().Image() == EmptyFrame());
   EXPECT_EQ(currentDataFile, folder / "wrong.dat");
@@ -139,7 +139,7 @@ TEST_F(LoaderTest, AFileShorterThanAHeaderIsAnInvalidFileType) {
   const std::string before = RecordBytes(store.At(0));
   WriteWholeFile(folder / "short.dat", "0123456789");
   Load(folder / "short.dat");
-  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kInvalidFile});
+  EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kInvalidFile});
   EXPECT_EQ(store.Count(), 0);
   EXPECT_EQ(RecordBytes(store.At(0)), "0123456789" + before.substr(10));
 }
@@ -153,7 +153,7 @@ TEST_F(LoaderTest, ATrailingPieceIsIgnored) {
   Load(folder / "tail.dat");
   EXPECT_EQ(store.Count(), 3);
   EXPECT_EQ(RecordBytes(store.At(4)), slot4);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
   EXPECT_EQ(view.panel5.back(), "Status: Idle");
 }
 
@@ -173,7 +173,7 @@ TEST_P(CancelledLoad, ChangesNothing) {
   EXPECT_EQ(currentDataFile, "/earlier/run.dat");
   EXPECT_TRUE(view.panel5.empty());
   EXPECT_EQ(view.printVisible, std::nullopt);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, CancelledLoad, ::testing::Values(std::nullopt, std::string()));
@@ -299,9 +299,9 @@ TEST_F(LargeFile, TheFirst100000RecordsLoadAndTheRestIsReported) {
   Load(FileOf(SampleStore::kLastSlot + 2));
   EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
   EXPECT_EQ(NumberIn(SampleStore::kLastSlot), SampleStore::kLastSlot);
-  ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].caption, "12-Kanal Test-Software");
-  EXPECT_NE(dialogs.messages[0].text.find("100000"), std::string::npos) << dialogs.messages[0].text;
+  ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
+  EXPECT_EQ(dialogs.MessageBoxes()[0].caption, "12-Kanal Test-Software");
+  EXPECT_NE(dialogs.MessageBoxes()[0].text.find("100000"), std::string::npos) << dialogs.MessageBoxes()[0].text;
   EXPECT_EQ(view.panel5.back(), "Status: Idle");
   EXPECT_EQ(view.printVisible, true);
 }
@@ -309,7 +309,7 @@ TEST_F(LargeFile, TheFirst100000RecordsLoadAndTheRestIsReported) {
 TEST_F(LargeFile, ExactlyAFullStoreLoadsWithoutAMessage) {
   Load(FileOf(SampleStore::kLastSlot));
   EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 }  // namespace
