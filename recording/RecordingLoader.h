@@ -1,6 +1,9 @@
 #pragma once
-// Reads a data file back into the store and draws it record by record with
-// the eight-channel chart, as it would have been drawn while recording.
+// Reads a data file back into the store and draws it record by record as it
+// would have been drawn while recording: in the mode its contents show
+// (DetectRecordingShape), with the bands of the channels that hold data. The
+// chart layout's band table is changed for that; the next set-up or Read
+// lays out its own bands again.
 #include <string>
 
 #include "recording/RecordingActions.h"

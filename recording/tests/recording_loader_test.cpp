@@ -10,6 +10,7 @@
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
+#include "recording/RecordingShape.h"
 #include "chart/TracePlot.h"
 #include "recording_support.h"
 
@@ -20,9 +21,12 @@ const ShownMessage kInvalidFile{"Invalid File Type", " Error reading File"};
 class LoaderTest : public RecordingFixture {
  protected:
   // A data file as a save writes it, of `count` records from `source`.
-  std::string SavedFile(const std::string& name, int count, unsigned seed = 3) {
+  // Eight-channel unless `twelve`: the chest bytes C2..C6 are then all 0.
+  std::string SavedFile(const std::string& name, int count, unsigned seed = 3, bool twelve = false) {
     auto source = std::make_unique<SampleStore>();
     FillStore(*source, count, seed);
+    if (!twelve)
+      for (int slot = 1; slot <= count; ++slot) source->At(slot).chest = {};
     saved.clear();
     for (int slot = 0; slot <= count; ++slot) saved.push_back(slot == 0 ? DataHeaderRecord(source->At(0)) : source->At(slot));
     const std::string log = folder / (name + ".log");
@@ -107,6 +111,96 @@ TEST_F(LoaderTest, RecordsAreDrawnAsDuringEightChannelAcquisition) {
   EXPECT_TRUE(chart().Image() == expected.Image());
   EXPECT_EQ(layout.CursorX, layout.Margin + 1 + 40);
   EXPECT_NE(chart().Image(), EmptyFrame());
+}
+
+TEST_F(LoaderTest, ATwelveChannelRecordingIsDrawnWithTheTwelveChannelFrame) {
+  LayoutBands(layout, {true, false, false, false, false, false, true, true});  // a stale eight-channel set-up
+  Load(SavedFile("twelve", 1500, 5, true));
+  ChartLayout twelve = layout;
+  LayoutBands12C(twelve);
+  for (ChartChannel channel : kLimbLeads) EXPECT_EQ(layout.BandTable[channel], twelve.BandTable[channel]);
+  for (ChartChannel channel : kChestLeads) EXPECT_EQ(layout.BandTable[channel], twelve.BandTable[channel]);
+
+  // The same records as twelve-channel acquisition draws them, wrapping at
+  // the left column's end.
+  ChartLayout expectedLayout = layout;
+  ImageCanvas expected(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(expectedLayout, expected);
+  DrawBasic12C(expectedLayout, expected);
+  auto replay = std::make_unique<SampleStore>();
+  replay->BeginRecording();
+  for (int slot = 1; slot <= 1500; ++slot) {
+    replay->At(replay->Append()) = saved[static_cast<std::size_t>(slot)];
+    if (expectedLayout.CursorX > expectedLayout.LeftColumnRight) DrawBasic12C(expectedLayout, expected);
+    ShowGraph12C(expectedLayout, expected, *replay, LocaleTimeFormatter());
+  }
+  EXPECT_TRUE(chart().Image() == expected.Image());
+  EXPECT_EQ(store.Count(), 1500);
+  // C6's label in teal in the right column: the chest leads are drawn.
+  const BandEntry c6 = layout.BandTable[ccC6];
+  EXPECT_TRUE(TraceColourInColumn(layout.ColumnSplit + layout.Margin + 2, clTeal, c6.Bottom - c6.Height + 4,
+                                  c6.Bottom - c6.Height + 20));
+}
+
+TEST_F(LoaderTest, AnEightChannelRecordingShowsOnlyTheChannelsThatHoldData) {
+  auto source = std::make_unique<SampleStore>();
+  FillStore(*source, 30, 9);
+  for (int slot = 1; slot <= 30; ++slot) {
+    SampleRecord& record = source->At(slot);
+    record.chest = {};
+    record.channels = {record.channels[chI], 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(record.channels[chResp] | 1)};
+  }
+  const std::string log = folder / "two.log";
+  WriteRecordingFiles(*source, log, DataNameForLogName(log), kTestNow, LocaleTimeFormatter());
+  Load(DataNameForLogName(log));
+  ChartLayout onlyTwo = layout;
+  LayoutBands(onlyTwo, {true, false, false, false, false, false, false, true});
+  EXPECT_EQ(layout.BandTable, onlyTwo.BandTable);
+  EXPECT_EQ(layout.BandTable[ccII].Height, 0);
+}
+
+// The mode and the channels from the records' bytes.
+struct ShapeCase {
+  const char* name;
+  std::vector<std::pair<int, int>> setBytes;  // (byte offset 8..20 in the record, value) in record 2
+  RecordingMode mode;
+  std::vector<ChartChannel> shown;
+  std::vector<ChartChannel> withData;
+};
+
+class RecordingShapeOf : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(RecordingShapeOf, FollowsFromTheBytesThatAreNotZero) {
+  auto store = std::make_unique<SampleStore>();
+  store->At(0).chest = {1, 1, 1, 1, 1};  // the header slot does not count
+  for (int i = 0; i < 3; ++i) store->At(store->Append()) = SampleRecord{};
+  for (const auto& [offset, value] : GetParam().setBytes)
+    reinterpret_cast<std::uint8_t*>(&store->At(2))[offset] = static_cast<std::uint8_t>(value);
+  const RecordingShape shape = DetectRecordingShape(*store);
+  EXPECT_EQ(shape.mode, GetParam().mode);
+  EXPECT_EQ(shape.shown, GetParam().shown);
+  EXPECT_EQ(shape.withData, GetParam().withData);
+}
+
+const std::vector<ChartChannel> kAllEight(kEightChannelOrder.begin(), kEightChannelOrder.end());
+const std::vector<ChartChannel> kTwelve{ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6};
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordingShapeOf,
+    ::testing::Values(ShapeCase{"AllZero", {}, RecordingMode::EightChannel, kAllEight, {}},
+                      ShapeCase{"LeadIOnly", {{8, 1}}, RecordingMode::EightChannel, {ccI}, {ccI}},
+                      ShapeCase{"IIIAndResp", {{10, 200}, {15, 3}}, RecordingMode::EightChannel, {ccIII, ccResp}, {ccIII, ccResp}},
+                      ShapeCase{"C1IsAnEightChannelLead", {{14, 9}}, RecordingMode::EightChannel, {ccC1}, {ccC1}},
+                      ShapeCase{"C2MakesTwelve", {{16, 1}}, RecordingMode::TwelveChannel, kTwelve, {ccC2}},
+                      ShapeCase{"C6MakesTwelve", {{8, 5}, {20, 255}}, RecordingMode::TwelveChannel, kTwelve, {ccI, ccC6}},
+                      ShapeCase{"TwelveWithResp", {{15, 7}, {17, 7}}, RecordingMode::TwelveChannel, kTwelve, {ccC3, ccResp}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChannelNames, AreTheLeadNamesWithRespLast) {
+  std::string names;
+  for (ChartChannel channel : {ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6, ccResp})
+    names += std::string(ChannelName(channel)) + " ";
+  EXPECT_EQ(names, "I II III aVR aVL aVF C1 C2 C3 C4 C5 C6 Resp ");
 }
 
 TEST_F(LoaderTest, AFileWithItsHeaderAloneLoadsNothingQuietly) {
