@@ -217,6 +217,10 @@ void RenameNoReplace(const std::string& from, const std::string& to) {
   ::unlink(from.c_str());
 }
 
+void RenameReplacing(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) Throw("Cannot create file", to, errno);
+}
+
 void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
 void SyncFolderOf(const std::string& path) noexcept {

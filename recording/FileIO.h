@@ -90,3 +90,29 @@ void RemoveQuietly(const std::string& path) noexcept;
 // Makes the renames in the folder of `path` durable; failures are ignored,
 // the files themselves are already synced.
 void SyncFolderOf(const std::string& path) noexcept;
+// Renames `from` to `to`, replacing a `to` that exists (a file the user
+// chose to overwrite).
+void RenameReplacing(const std::string& from, const std::string& to);
+
+// A file written under a temporary name beside its final name and removed
+// again unless Keep() was called after a successful rename: a failure at
+// any point leaves no partial file behind.
+class TTemporaryFile {
+ public:
+  TTemporaryFile(const std::string& finalName, std::string_view tag)
+      : path_(TemporaryNameBeside(finalName, tag)), file_(TOutputFile::CreateNew(path_, finalName)) {}
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+  ~TTemporaryFile() {
+    if (!kept_) RemoveQuietly(path_);
+  }
+
+  TOutputFile& File() { return file_; }
+  const std::string& Path() const { return path_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  TOutputFile file_;
+  bool kept_ = false;
+};

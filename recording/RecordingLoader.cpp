@@ -115,3 +115,15 @@ void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
                                 kRecordingMessageCaption);
   }
 }
+
+void ReadRecordingRecords(const std::string& path, SampleStore& store) {
+  TInputFile file = TInputFile::Open(path);
+  store.BeginRecording();
+  SampleRecord header{};
+  if (ReadRecord(file, header) < kDataRecordSize || MarkerOf(header) != kDataFileMarker)
+    throw ENotARecording("\"" + path + "\" is not an ECG data file (Invalid File Type)");
+  store.At(0) = header;
+  SampleRecord record{};
+  while (store.Count() < SampleStore::kLastSlot && ReadRecord(file, record) == kDataRecordSize)
+    store.At(store.Append()) = record;
+}
