@@ -152,7 +152,7 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   }
   // The rejected name was already taken as the current data file.
   EXPECT_EQ(currentDataFile, folder / "run1.dat");
-  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_EQ(view.saveVisible, true) << "the dialog was cancelled in the end: nothing saved";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ExistingName, ::testing::Values(Taken::Log, Taken::Data, Taken::Both));
