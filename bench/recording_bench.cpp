@@ -19,9 +19,11 @@
 #include "chart/ChartLayout.h"
 #include "chart/ImageCanvas.h"
 #include "store/LocaleFormat.h"
+#include "recording/RecordingExport.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
 #include "store/SampleStore.h"
+#include "testsupport/FakeDialogs.h"
 
 namespace {
 
@@ -56,14 +58,6 @@ class NullView : public TRecordingView {
   std::string last;
 };
 
-class NoDialogs : public TDialogs {
- public:
-  void ShowMessage(const std::string&, const std::string&) override {}
-  bool Confirm(const std::string&, const std::string&) override { return false; }
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override { return std::nullopt; }
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions&) override { return std::nullopt; }
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override { return nullptr; }
-};
 
 std::filesystem::path BenchFolder() {
   auto folder = std::filesystem::temp_directory_path() / ("recording_bench_" + std::to_string(::getpid()));
@@ -115,7 +109,7 @@ void BM_LoadFullRun(benchmark::State& state) {
   ImageCanvas chart(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, chart);
   NullView view;
-  NoDialogs dialogs;
+  FakeDialogs dialogs;  // nothing scripted: every dialog is cancelled
   std::string currentDataFile;
   TRecordingContext context{*store, layout, chart, dialogs, view, currentDataFile};
   std::vector<double> times;
@@ -155,7 +149,7 @@ void BM_LoadPerRecord(benchmark::State& state) {
   ImageCanvas chart(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, chart);
   NullView view;
-  NoDialogs dialogs;
+  FakeDialogs dialogs;  // nothing scripted: every dialog is cancelled
   std::string currentDataFile;
   TRecordingContext context{*store, layout, chart, dialogs, view, currentDataFile};
   double cpu = 0;
@@ -172,6 +166,32 @@ void BM_LoadPerRecord(benchmark::State& state) {
                                 FigureTarget::Informational());
 }
 BENCHMARK(BM_LoadPerRecord)->Arg(1000)->Arg(79000)->Unit(benchmark::kMillisecond);
+
+// Export of a full run, each format: the whole write, temporary file,
+// sync and rename included.
+void BM_ExportFullRun(benchmark::State& state) {
+  const bool edf = state.range(0) == 0;
+  auto store = std::make_unique<SampleStore>();
+  FillRun(*store);
+  const auto folder = BenchFolder();
+  const std::string path = (folder / (edf ? "run.edf" : "run.csv")).string();
+  std::vector<double> times;
+  for (auto _ : state) {
+    const auto started = Clock::now();
+    if (edf) {
+      ExportEdf(*store, path, {});
+    } else {
+      ExportCsv(*store, path, {});
+    }
+    times.push_back(SecondsSince(started));
+  }
+  std::filesystem::remove_all(folder);
+  state.SetItemsProcessed(state.iterations() * kRunRecords);
+  state.SetLabel("target < 0.5 s");
+  FigureBook::Instance().Record(std::string("export of 80000 records as ") + (edf ? "EDF+" : "CSV") + ", median",
+                                Median(times), "s", FigureTarget::AtMost(0.5));
+}
+BENCHMARK(BM_ExportFullRun)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

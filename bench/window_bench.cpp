@@ -73,6 +73,7 @@
 #include "recording/Dialogs.h"
 #include "ui/MainWindow.h"
 #include "simulator/ModuleFrames.h"
+#include "testsupport/FakeDialogs.h"
 #include "testsupport/PtyPair.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "serial/TComPort.h"
@@ -195,32 +196,14 @@ long long VoluntarySwitches(long tid) {
   return 0;
 }
 
-// Dialogs answered by the program: the save is confirmed only when asked to
-// be, the file dialogs name the files given, messages are kept and shown.
-class BenchDialogs : public TDialogs {
- public:
-  bool confirm = false;
-  std::deque<std::string> saveAnswers;
-  std::deque<std::string> openAnswers;
-  std::vector<std::string> messages;
-
-  void ShowMessage(const std::string& text, const std::string& caption) override {
-    messages.push_back(caption + ": " + text);
-    std::fprintf(stderr, "window_bench: the window said \"%s\" (%s)\n", text.c_str(), caption.c_str());
-  }
-  bool Confirm(const std::string&, const std::string&) override { return confirm; }
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override { return Next(saveAnswers); }
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions&) override { return Next(openAnswers); }
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override { return nullptr; }
-
- private:
-  static std::optional<std::string> Next(std::deque<std::string>& queue) {
-    if (queue.empty()) return std::nullopt;
-    std::string answer = queue.front();
-    queue.pop_front();
-    return answer;
-  }
-};
+// The benchmark's dialogs answer from their queues (the save is confirmed
+// only once the run asks for it); what the window says goes to stderr too.
+void TellMessagesOnStderr(FakeDialogs& dialogs) {
+  dialogs.whileOpen = [](const FakeDialogs::Shown& shown) {
+    if (shown.kind == "message")
+      std::fprintf(stderr, "window_bench: the window said \"%s\" (%s)\n", shown.text.c_str(), shown.caption.c_str());
+  };
+}
 
 // XDG_RUNTIME_DIR pointed at a fresh folder, so the benchmark's virtual port
 // meets no other; removed again at the end.
@@ -421,7 +404,8 @@ struct Snapshot {
 int RunLive(const Options& o) {
   PtyPair pty;
   ScopedVirtualPort port(VirtualPortDirectory(), "ECG-BENCH", pty.SlavePath());
-  BenchDialogs dialogs;
+  FakeDialogs dialogs;
+  TellMessagesOnStderr(dialogs);
   TForm1 form(dialogs, o.screenWidth);
   form.show();
   if (!WaitUntil([&] { return form.windowHandle() && form.windowHandle()->isExposed(); })) {
@@ -581,7 +565,7 @@ int RunLive(const Options& o) {
     book.Record("window " + where + ": plotted frames out of step", static_cast<double>(mismatched), "",
                 FigureTarget::AtMost(0));
   }
-  for (const std::string& message : dialogs.messages)
+  for (const std::string& message : dialogs.Messages())
     std::fprintf(stderr, "window_bench: message during the run: %s\n", message.c_str());
   return 0;
 }
@@ -689,7 +673,8 @@ void FillRun(SampleStore& store) {
 int RunFiles(const Options& o, const std::filesystem::path& scratch) {
   PtyPair pty;
   ScopedVirtualPort port(VirtualPortDirectory(), "ECG-BENCH", pty.SlavePath());
-  BenchDialogs dialogs;
+  FakeDialogs dialogs;
+  TellMessagesOnStderr(dialogs);
   TForm1 form(dialogs, o.screenWidth);
   form.show();
   if (!WaitUntil([&] { return form.windowHandle() && form.windowHandle()->isExposed(); })) return 2;
@@ -710,7 +695,7 @@ int RunFiles(const Options& o, const std::filesystem::path& scratch) {
   FigureBook& book = FigureBook::Instance();
 
   // Save: the offer confirmed, the log's name given; both files written.
-  dialogs.confirm = true;
+  dialogs.unscriptedConfirm = true;
   dialogs.saveAnswers.push_back(log);
   auto started = Clock::now();
   form.Guarded([&] { form.SaveButtonClick(); });

@@ -25,28 +25,11 @@
 #include "OffscreenGui.h"
 #include "recording/RecordingLoader.h"
 #include "store/SampleStore.h"
+#include "testsupport/FakeDialogs.h"
 
 namespace {
 
 constexpr std::size_t kRecordSize = sizeof(SampleRecord);
-
-// Answers OK to every message and cancels everything else.
-class OkDialogs : public TDialogs {
- public:
-  void ShowMessage(const std::string& text, const std::string& caption) override {
-    ++messages;
-    lastText = text;
-    lastCaption = caption;
-  }
-  bool Confirm(const std::string&, const std::string&) override { return false; }
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override { return std::nullopt; }
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions&) override { return std::nullopt; }
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override { return nullptr; }
-
-  int messages = 0;
-  std::string lastText;
-  std::string lastCaption;
-};
 
 class TextView : public TRecordingView {
  public:
@@ -59,6 +42,10 @@ class TextView : public TRecordingView {
   bool printVisible = false;
   std::string panel5;
 };
+
+std::string LastText(const std::vector<ShownMessage>& messages) {
+  return messages.empty() ? std::string() : messages.back().text;
+}
 
 struct Shared {
   SampleStore store;
@@ -109,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What the previous input left behind must not pass for this one's records.
   shared.store.SetCount(0);
   std::memset(&shared.store.At(0), 0xA5, kRecordSize);
-  OkDialogs dialogs;
+  FakeDialogs dialogs;  // messages answered OK, everything else cancelled
   TextView view;
   std::string currentDataFile;
   TRecordingContext context{shared.store, shared.layout, *shared.chart, dialogs, view, currentDataFile};
@@ -129,12 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t wholeRecords = size >= kRecordSize ? (size - kRecordSize) / kRecordSize : 0;
   const int expected = headerValid ? static_cast<int>(std::min<std::size_t>(wholeRecords, SampleStore::kLastSlot)) : 0;
   FUZZ_CHECK(count == expected, "%d records loaded from %zu bytes, expected %d", count, size, expected);
+  const std::vector<ShownMessage> messages = dialogs.MessageBoxes();
   if (!headerValid) {
-    FUZZ_CHECK(dialogs.messages == 1 && dialogs.lastText == "Invalid File Type" &&
-                   dialogs.lastCaption == " Error reading File",
-               "a bad header gave %d message(s), last \"%s\"", dialogs.messages, dialogs.lastText.c_str());
+    FUZZ_CHECK(messages.size() == 1 && (messages[0] == ShownMessage{"Invalid File Type", " Error reading File"}),
+               "a bad header gave %zu message(s), last \"%s\"", messages.size(), LastText(messages).c_str());
   } else if (wholeRecords <= static_cast<std::size_t>(SampleStore::kLastSlot)) {
-    FUZZ_CHECK(dialogs.messages == 0, "a good file gave the message \"%s\"", dialogs.lastText.c_str());
+    FUZZ_CHECK(messages.empty(), "a good file gave the message \"%s\"", LastText(messages).c_str());
   }
   FUZZ_CHECK(view.printVisible == (count > 0), "Print button %s with %d records", view.printVisible ? "shown" : "hidden",
              count);

@@ -5,6 +5,7 @@
 // tests pass a scripted one. Writers and loaders never open a dialog
 // themselves (a modal dialog re-enters the event loop, so where it happens
 // must be visible at the call site).
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,13 @@ struct FileDialogOptions {
   bool pathMustExist = false;
 };
 
+// A name chosen in a save dialog, with the filter entry (0-based, in the
+// order of FileDialogOptions::filter) that was in force when it was chosen.
+struct FileChoice {
+  std::string path;
+  std::size_t filterIndex = 0;
+};
+
 // One printed document, as the print dialog hands it out once confirmed.
 class PrintJob {
  public:
@@ -29,6 +37,9 @@ class PrintJob {
   virtual int PageHeight() const = 0;
   virtual ChartCanvas& Page() = 0;     // valid between BeginDoc and EndDoc
   virtual void EndDoc() = 0;           // sends the page to the printer
+  // Drops a begun document without sending anything (after a failure while
+  // the page was being drawn). Never throws.
+  virtual void Abort() noexcept = 0;
 };
 
 class TDialogs {
@@ -41,6 +52,9 @@ class TDialogs {
   // File dialogs: the chosen path, or nothing when cancelled.
   virtual std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) = 0;
   virtual std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) = 0;
+  // A save dialog whose caller needs to know which filter entry was chosen
+  // (one file, several formats).
+  virtual std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) = 0;
   // Print dialog: a job to print on, or null when cancelled.
   virtual std::unique_ptr<PrintJob> ExecutePrintDialog() = 0;
 };

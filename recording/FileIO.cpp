@@ -131,16 +131,30 @@ TInputFile::~TInputFile() {
 }
 
 TInputFile TInputFile::Open(const std::string& path) {
+  // Without O_NONBLOCK, opening a named pipe waits for a writer and some
+  // devices wait for a carrier: the window would freeze inside the open.
   int fd;
   do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) Throw("Cannot open file", path, errno);
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    Throw("Cannot open file", path, error);
+  }
+  if (S_ISDIR(info.st_mode)) {
     ::close(fd);
     Throw("Cannot open file", path, EISDIR);
   }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    throw ERecordingFile("Cannot open file " + Quoted(path) + ": not a regular file");
+  }
+  // A regular file never blocks; reads go on as plain blocking reads.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return TInputFile(fd, path);
 }
 
@@ -183,12 +197,14 @@ std::string TemporaryNameBeside(const std::string& path, std::string_view tag) {
   static std::atomic<unsigned> counter{0};
   static const unsigned salt = std::random_device{}();
   const std::string folder = FolderOf(path);
-  const auto slash = path.find_last_of('/');
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%.*s-%ld-%x-%u.part", static_cast<int>(tag.size()), tag.data(),
-                static_cast<long>(::getpid()), salt, counter.fetch_add(1));
-  return (folder == "/" ? std::string("/") : folder + "/") + "." + base + suffix;
+  // The same length whatever the final name: a final name near the file
+  // system's limit must not fail for its temporary's sake.
+  char name[32];
+  const unsigned long long unique =
+      (static_cast<unsigned long long>(static_cast<unsigned>(::getpid()) ^ salt) << 32) | counter.fetch_add(1);
+  const int tagLength = static_cast<int>(std::min<std::size_t>(tag.size(), 3));
+  std::snprintf(name, sizeof name, ".ecg-%.*s-%016llx.part", tagLength, tag.data(), unique);
+  return (folder == "/" ? std::string("/") : folder + "/") + name;
 }
 
 void RenameNoReplace(const std::string& from, const std::string& to) {
@@ -199,6 +215,10 @@ void RenameNoReplace(const std::string& from, const std::string& to) {
   // name just the same.
   if (::link(from.c_str(), to.c_str()) != 0) Throw("Cannot create file", to, errno);
   ::unlink(from.c_str());
+}
+
+void RenameReplacing(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) Throw("Cannot create file", to, errno);
 }
 
 void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }

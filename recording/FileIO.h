@@ -52,6 +52,8 @@ class TOutputFile {
 // A file being read front to back through a buffer.
 class TInputFile {
  public:
+  // Opens a regular file; anything else (a folder, a device, a named pipe)
+  // is refused with ERecordingFile, and the open itself never waits.
   static TInputFile Open(const std::string& path);
 
   TInputFile(TInputFile&& other) noexcept;
@@ -78,7 +80,8 @@ class TInputFile {
 bool PathExists(const std::string& path);
 // A fresh, unused name in the folder of `path`, hidden and without the
 // recording's extensions, so a half-written file is never offered as a
-// recording.
+// recording. Its length is fixed (`tag` gives at most three characters of
+// it), whatever the length of `path`'s file name.
 std::string TemporaryNameBeside(const std::string& path, std::string_view tag);
 // Renames `from` to `to`; fails rather than replace an existing `to`.
 void RenameNoReplace(const std::string& from, const std::string& to);
@@ -87,3 +90,29 @@ void RemoveQuietly(const std::string& path) noexcept;
 // Makes the renames in the folder of `path` durable; failures are ignored,
 // the files themselves are already synced.
 void SyncFolderOf(const std::string& path) noexcept;
+// Renames `from` to `to`, replacing a `to` that exists (a file the user
+// chose to overwrite).
+void RenameReplacing(const std::string& from, const std::string& to);
+
+// A file written under a temporary name beside its final name and removed
+// again unless Keep() was called after a successful rename: a failure at
+// any point leaves no partial file behind.
+class TTemporaryFile {
+ public:
+  TTemporaryFile(const std::string& finalName, std::string_view tag)
+      : path_(TemporaryNameBeside(finalName, tag)), file_(TOutputFile::CreateNew(path_, finalName)) {}
+  TTemporaryFile(const TTemporaryFile&) = delete;
+  TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+  ~TTemporaryFile() {
+    if (!kept_) RemoveQuietly(path_);
+  }
+
+  TOutputFile& File() { return file_; }
+  const std::string& Path() const { return path_; }
+  void Keep() { kept_ = true; }
+
+ private:
+  std::string path_;
+  TOutputFile file_;
+  bool kept_ = false;
+};

@@ -11,10 +11,10 @@ std::string PrintHeaderText(const std::string& currentDataFile, const std::strin
   return "Varnok GmbH  /  " + PrintedDataFileName(currentDataFile) + "  /  " + dateTimeText;
 }
 
-void PrintChartPage(PrintJob& job, const ChartCanvas& chart, const std::string& currentDataFile,
-                    const std::function<std::string()>& nowText) {
-  job.SetLandscape();
-  job.BeginDoc();
+namespace {
+
+void DrawPage(PrintJob& job, const ChartCanvas& chart, const std::string& currentDataFile,
+              const std::function<std::string()>& nowText) {
   const int pageWidth = job.PageWidth();
   const int pageHeight = job.PageHeight();
   ChartCanvas& page = job.Page();
@@ -23,5 +23,20 @@ void PrintChartPage(PrintJob& job, const ChartCanvas& chart, const std::string& 
   page.SetFontColor(TColor{0, 0, 0});
   page.SetFontSize(kPrintHeaderFontSize);
   page.PutText(pageWidth / 10, kPrintHeaderTop, PrintHeaderText(currentDataFile, nowText()));
-  job.EndDoc();
+}
+
+}  // namespace
+
+void PrintChartPage(PrintJob& job, const ChartCanvas& chart, const std::string& currentDataFile,
+                    const std::function<std::string()>& nowText) {
+  job.SetLandscape();
+  job.BeginDoc();
+  try {
+    DrawPage(job, chart, currentDataFile, nowText);
+    job.EndDoc();
+  } catch (...) {
+    // A half-drawn page must not reach the paper.
+    job.Abort();
+    throw;
+  }
 }

@@ -22,6 +22,7 @@ std::string PrintHeaderText(const std::string& currentDataFile, const std::strin
 // Prints one page on a confirmed job: landscape, the whole chart image
 // scaled to the page, the header at a tenth of the page width, 20 pixels
 // down, black, 8 points. `nowText` is asked once the chart is on the page.
-// Printing errors pass through.
+// Printing errors pass through; one raised while the page is drawn aborts
+// the job first, so nothing half-drawn is printed.
 void PrintChartPage(PrintJob& job, const ChartCanvas& chart, const std::string& currentDataFile,
                     const std::function<std::string()>& nowText);

@@ -65,9 +65,11 @@ void FileSave(TRecordingContext& context) {
       context.view.SetSaveButtonVisible(true);
       return;
     }
-    ChooseNameAndWrite(context);
-    // Hidden after a save and after a cancelled dialog alike.
-    context.view.SetSaveButtonVisible(false);
+    // Hidden only once the recording is on the disk: a cancelled dialog
+    // must not take the last way to save it away (the next Read overwrites
+    // the store).
+    const bool saved = ChooseNameAndWrite(context);
+    context.view.SetSaveButtonVisible(!saved);
   } catch (const std::exception& error) {
     // The recording is still in the store: keep Save offered so the user can
     // try another name or folder.

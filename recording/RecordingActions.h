@@ -10,6 +10,7 @@
 //  - LoadButtonClick throws ERecordingFile when the chosen file cannot be
 //    opened; nothing has changed then. Everything after the open is reported
 //    here.
+//  - ExportButtonClick never throws; a failed export is reported here.
 //  - PrintButtonClick lets printing errors through (std::exception); the
 //    window's error handler shows their text.
 #include <functional>
@@ -50,9 +51,16 @@ struct TRecordingContext {
 };
 
 // The offer to save a recording (after Stop, and from the Save button).
+// Save stays shown after a No and after a cancelled file dialog; it hides
+// only after a completed save.
 void FileSave(TRecordingContext& context);
 void SaveButtonClick(TRecordingContext& context);
 // Reads a data file into the store and draws it with the eight-channel chart.
 void LoadButtonClick(TRecordingContext& context);
+// Writes the recording as EDF+ or CSV: a save dialog offering "EDF+ (*.edf)"
+// and "CSV (*.csv)"; the format follows the name's extension, else the
+// chosen filter; the date is the data file's modification date (today when
+// there is none). Never throws: failures are shown in a message box.
+void ExportButtonClick(TRecordingContext& context);
 // Prints the chart image on one landscape page with a header line.
 void PrintButtonClick(TRecordingContext& context);

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <span>
 
-#include "recording/Utf8Text.h"
 
 namespace {
 
@@ -20,32 +19,16 @@ std::span<const std::byte> BytesOf(const SampleRecord& record) {
   return std::as_bytes(std::span(&record, 1));
 }
 
-// A temporary file beside its final name. Removed again unless Keep() was
-// called after a successful rename.
-class TTemporary {
- public:
-  TTemporary(const std::string& finalName, std::string_view tag)
-      : path_(TemporaryNameBeside(finalName, tag)), file_(TOutputFile::CreateNew(path_, finalName)) {}
-  TTemporary(const TTemporary&) = delete;
-  TTemporary& operator=(const TTemporary&) = delete;
-  ~TTemporary() {
-    if (!kept_) RemoveQuietly(path_);
-  }
-
-  TOutputFile& File() { return file_; }
-  const std::string& Path() const { return path_; }
-  void Keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  TOutputFile file_;
-  bool kept_ = false;
-};
-
 }  // namespace
 
 std::string DataNameForLogName(const std::string& logName) {
-  return std::string(Utf8DropLastChars(logName, 4)) + ".dat";
+  // Only the file name's own extension goes: a dot in a folder name must not
+  // send the data file into the parent folder.
+  const std::size_t slash = logName.find_last_of('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = logName.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return logName + ".dat";
+  return logName.substr(0, dot) + ".dat";
 }
 
 std::string LogHeaderText(std::string_view logPath, std::string_view createdText) {
@@ -79,8 +62,8 @@ void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, c
   // A log and a data file of the same name would overwrite each other.
   if (logPath == dataPath) throw ERecordingFile("Cannot create file \"" + logPath + "\": the log and the data file would be the same file");
 
-  TTemporary log(logPath, "log");
-  TTemporary data(dataPath, "dat");
+  TTemporaryFile log(logPath, "log");
+  TTemporaryFile data(dataPath, "dat");
 
   log.File().Write(LogHeaderText(logPath, createdText));
   data.File().Write(BytesOf(DataHeaderRecord(store.At(0))));

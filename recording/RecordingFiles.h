@@ -20,8 +20,8 @@ inline constexpr std::size_t kDataMarkerOffset = 8;
 inline constexpr std::uint8_t kDataFileMarker = 5;
 static_assert(offsetof(SampleRecord, channels) == kDataMarkerOffset, "the marker is the header slot's first channel byte");
 
-// The data file's name for a log name: the last four characters dropped
-// (whatever they are) and ".dat" put in their place.
+// The data file's name for a log name, in the same folder: the file name's
+// extension replaced by ".dat", or ".dat" appended when it has none.
 std::string DataNameForLogName(const std::string& logName);
 
 // Lines 1 to 5 of the log: title with the log's path, creation time, empty

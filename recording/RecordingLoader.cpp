@@ -8,6 +8,7 @@
 #include "chart/ChartLayout.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
+#include "recording/RecordingShape.h"
 #include "store/SampleStore.h"
 #include "chart/TracePlot.h"
 
@@ -18,6 +19,33 @@ std::size_t ReadRecord(TInputFile& file, SampleRecord& record) {
 }
 
 std::uint8_t MarkerOf(const SampleRecord& record) { return record.channels[0]; }
+
+// Plots slots 1..Count() as acquisition would have, sweep by sweep. The
+// eight-channel plotting draws the newest record, so the count walks up to
+// each slot in turn and ends where it was.
+void DrawRecording(TRecordingContext& context, const RecordingShape& shape) {
+  SampleStore& store = context.store;
+  ChartLayout& layout = context.layout;
+  ChartCanvas& chart = context.chart;
+  const int count = store.Count();
+  LayoutBandsFor(layout, shape);
+  if (shape.mode == RecordingMode::TwelveChannel) {
+    DrawBasic12C(layout, chart);
+    for (int slot = 1; slot <= count; ++slot) {
+      if (layout.CursorX > layout.LeftColumnRight) DrawBasic12C(layout, chart);
+      ShowGraph12C(layout, chart, store, slot, context.formatTime);
+    }
+    return;
+  }
+  DrawBasic(layout, chart);
+  for (int slot = 1; slot <= count; ++slot) {
+    store.SetCount(slot);
+    if (layout.CursorX > layout.RightEdge) DrawBasic(layout, chart);
+    ShowGraph(layout, chart, store, context.formatTime);
+    ++layout.CursorX;
+  }
+  store.SetCount(count);
+}
 
 }  // namespace
 
@@ -63,14 +91,14 @@ void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
         }
         store.At(store.Append()) = record;
         context.view.SetStatusPanel(kAcquisitionStatusPanel, LoadingStatusText(store.Count()));
-        if (layout.CursorX > layout.RightEdge) DrawBasic(layout, context.chart);
-        ShowGraph(layout, context.chart, store, context.formatTime);
-        ++layout.CursorX;
       }
     } catch (const ERecordingFile& error) {
       readError = error.what();
     }
   }
+  // Drawn once all is read: the mode and the bands follow from the whole
+  // recording, not from the last set-up.
+  if (store.Count() > 0) DrawRecording(context, DetectRecordingShape(store));
 
   context.view.SetStatusPanel(kAcquisitionStatusPanel, kIdleStatusText);
   if (store.Count() > 0) context.view.SetPrintButtonVisible(true);
@@ -86,4 +114,16 @@ void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
                                     " records were loaded.",
                                 kRecordingMessageCaption);
   }
+}
+
+void ReadRecordingRecords(const std::string& path, SampleStore& store) {
+  TInputFile file = TInputFile::Open(path);
+  store.BeginRecording();
+  SampleRecord header{};
+  if (ReadRecord(file, header) < kDataRecordSize || MarkerOf(header) != kDataFileMarker)
+    throw ENotARecording("\"" + path + "\" is not an ECG data file (Invalid File Type)");
+  store.At(0) = header;
+  SampleRecord record{};
+  while (store.Count() < SampleStore::kLastSlot && ReadRecord(file, record) == kDataRecordSize)
+    store.At(store.Append()) = record;
 }

@@ -1,7 +1,12 @@
 #pragma once
-// Reads a data file back into the store and draws it record by record with
-// the eight-channel chart, as it would have been drawn while recording.
+// Reads a data file back into the store and draws it record by record as it
+// would have been drawn while recording: in the mode its contents show
+// (DetectRecordingShape), with the bands of the channels that hold data. The
+// chart layout's band table is changed for that; the next set-up or Read
+// lays out its own bands again.
 #include <string>
+
+#include "recording/FileIO.h"
 
 #include "recording/RecordingActions.h"
 
@@ -16,3 +21,17 @@ inline constexpr int kAcquisitionStatusPanel = 5;
 // header, a file with more records than the store holds and a read error
 // are reported in message boxes here.
 void LoadRecordingFile(TRecordingContext& context, const std::string& path);
+
+// A data file that is not a recording by the loader's rules: shorter than
+// its header, or a header without the file-type marker 5 at offset 8.
+class ENotARecording : public ERecordingFile {
+ public:
+  using ERecordingFile::ERecordingFile;
+};
+
+// The records of a data file read into slots 0..n of `store` (no chart, no
+// dialogs): what the loader would load, for the command-line tools. Throws
+// ERecordingFile when the file cannot be opened or read (only regular files
+// are opened) and ENotARecording for a wrong header; at most
+// SampleStore::kLastSlot records are read.
+void ReadRecordingRecords(const std::string& path, SampleStore& store);

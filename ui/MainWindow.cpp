@@ -162,7 +162,10 @@ class TForm1::RecordingView : public TRecordingView {
  public:
   explicit RecordingView(TForm1& form) : form_(form) {}
   void SetSaveButtonVisible(bool visible) override { form_.SaveButton->setVisible(visible); }
-  void SetPrintButtonVisible(bool visible) override { form_.PrintButton->setVisible(visible); }
+  void SetPrintButtonVisible(bool visible) override {
+    form_.PrintButton->setVisible(visible);
+    form_.ExportButton->setVisible(visible);
+  }
   // The loader counts every record in panel 5.
   void SetStatusPanel(int index, const std::string& text) override { form_.StatusBar1->SetPanelTextSoon(index, text); }
 
@@ -232,6 +235,10 @@ void TForm1::CreateControls() {
   SaveButton = topButton("SaveButton", "Save", 136, true);
   LoadButton = topButton("LoadButton", "Load", 200, true);
   PrintButton = topButton("PrintButton", "Print", 264, true);
+  // Shown with Print, where the pulse panel stands while recording (the two
+  // are never shown together).
+  ExportButton = topButton("ExportButton", "Export", 328, true);
+  ExportButton->setToolTip(QStringLiteral("Export the recording as EDF+ or CSV"));
   PulsePanel = MakeLabel(this, "PulsePanel", "Pulse:", QRect(328, 0, 57, 25));
   RespPanel = MakeLabel(this, "RespPanel", "Resp.:", QRect(392, 0, 57, 25));
   for (QLabel* panel : {PulsePanel, RespPanel}) {
@@ -250,7 +257,7 @@ void TForm1::CreateControls() {
   IdentButton->setToolTip(QStringLiteral("Click to get Module Information"));
   ElecButton->setToolTip(QStringLiteral("Click here to search for connected Electrodes"));
   CalButton->setToolTip(QStringLiteral("Click for a 1mV Rectangle Signal"));
-  for (QWidget* hidden : std::initializer_list<QWidget*>{ReadButton, SaveButton, LoadButton, PrintButton, PulsePanel,
+  for (QWidget* hidden : std::initializer_list<QWidget*>{ReadButton, SaveButton, LoadButton, PrintButton, ExportButton, PulsePanel,
                                                          RespPanel, StatusButton, IdentButton, ElecButton, CalButton,
                                                          RegisterButton}) {
     hidden->hide();
@@ -404,6 +411,7 @@ void TForm1::ConnectHandlers() {
   bind(SaveButton, &TForm1::SaveButtonClick);
   bind(LoadButton, &TForm1::LoadButtonClick);
   bind(PrintButton, &TForm1::PrintButtonClick);
+  bind(ExportButton, &TForm1::ExportButtonClick);
   bind(StatusButton, &TForm1::StatusButtonClick);
   bind(IdentButton, &TForm1::IdentButtonClick);
   bind(ElecButton, &TForm1::ElecButtonClick);
@@ -558,7 +566,9 @@ void TForm1::ReadButtonClick() {
     return;
   }
   ReadButton->setText(QStringLiteral("Stop"));
-  for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton}) w->hide();
+  for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton, ExportButton}) {
+    w->hide();
+  }
   for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton}) w->show();
   if (serviceMode_) {
     for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
@@ -571,7 +581,7 @@ void TForm1::ReadButtonClick() {
 void TForm1::RecordingStopping(bool stored) {
   ReadButton->setText(QStringLiteral("Read"));
   if (stored) {
-    for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, LoadButton}) w->show();
+    for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, ExportButton, LoadButton}) w->show();
   }
   // Also after a recording that stored nothing: a port that sends nothing
   // must not leave the user without a way to choose another.
@@ -627,6 +637,11 @@ void TForm1::SaveButtonClick() {
 void TForm1::LoadButtonClick() {
   TRecordingContext context = RecordingContext();
   ::LoadButtonClick(context);
+}
+
+void TForm1::ExportButtonClick() {
+  TRecordingContext context = RecordingContext();
+  ::ExportButtonClick(context);
 }
 
 void TForm1::PrintButtonClick() {

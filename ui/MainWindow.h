@@ -81,6 +81,7 @@ class TForm1 : public QWidget {
   void SaveButtonClick();
   void LoadButtonClick();
   void PrintButtonClick();
+  void ExportButtonClick();
   void ServiceModeKey();
 
   // ---- What tests and tools look at ----
@@ -148,6 +149,7 @@ class TForm1 : public QWidget {
   QPushButton* SaveButton = nullptr;
   QPushButton* LoadButton = nullptr;
   QPushButton* PrintButton = nullptr;
+  QPushButton* ExportButton = nullptr;
   QLabel* PulsePanel = nullptr;
   QLabel* RespPanel = nullptr;
   QPushButton* StatusButton = nullptr;

@@ -1,6 +1,8 @@
 #include "ui/QtDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPrintDialog>
@@ -32,6 +34,16 @@ QString DisplayText(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+QString FilterSuffix(const QString& qtFilterEntry) {
+  const qsizetype open = qtFilterEntry.lastIndexOf(QLatin1Char('('));
+  const qsizetype close = qtFilterEntry.lastIndexOf(QLatin1Char(')'));
+  if (open < 0 || close < open) return {};
+  const QString first = qtFilterEntry.mid(open + 1, close - open - 1).section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+  if (!first.startsWith(QLatin1String("*."))) return {};
+  const QString suffix = first.mid(2);
+  return suffix.contains(QLatin1Char('*')) ? QString() : suffix;
+}
+
 void QtDialogs::ShowMessage(const std::string& text, const std::string& caption) {
   QMessageBox box(QMessageBox::NoIcon, DisplayText(caption), DisplayText(text), QMessageBox::Ok, parent_);
   box.exec();
@@ -46,29 +58,14 @@ bool QtDialogs::Confirm(const std::string& text, const std::string& caption) {
 
 namespace {
 
-std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogOptions& options, bool save) {
-  QFileDialog dialog(parent);
-  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog.setFileMode(save || !options.fileMustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  dialog.setNameFilter(QtFileFilter(options.filter));
-  QString ext = QString::fromStdString(options.defaultExt);
-  while (ext.startsWith(QLatin1Char('*')) || ext.startsWith(QLatin1Char('.'))) ext.remove(0, 1);
-  if (!ext.isEmpty()) dialog.setDefaultSuffix(ext);
-  if (!options.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  const QStringList files = dialog.selectedFiles();
-  if (files.isEmpty()) return std::string();
-  return files.first().toLocal8Bit().toStdString();
-}
-
 // One document on the printer the user chose; the page is drawn through a
 // PainterCanvas so the print-out uses the same operations as the chart.
 class QtPrintJob : public PrintJob {
  public:
   explicit QtPrintJob(std::unique_ptr<QPrinter> printer) : printer_(std::move(printer)) {}
-  ~QtPrintJob() override {
-    if (painter_.isActive()) painter_.end();
-  }
+  // A job dropped between BeginDoc and EndDoc was not completed: abort it
+  // rather than let the painter's end send what was drawn so far.
+  ~QtPrintJob() override { Abort(); }
 
   void SetLandscape() override { printer_->setPageOrientation(QPageLayout::Landscape); }
   void BeginDoc() override {
@@ -86,6 +83,12 @@ class QtPrintJob : public PrintJob {
     canvas_.reset();
     if (!painter_.end()) throw std::runtime_error("Printing failed: the page could not be sent to the printer");
   }
+  void Abort() noexcept override {
+    canvas_.reset();
+    if (!painter_.isActive()) return;
+    printer_->abort();
+    painter_.end();
+  }
 
  private:
   std::unique_ptr<QPrinter> printer_;
@@ -95,12 +98,53 @@ class QtPrintJob : public PrintJob {
 
 }  // namespace
 
+QString QtDialogs::StartFolder() const { return lastFolder_.isEmpty() ? QDir::homePath() : lastFolder_; }
+
+std::optional<FileChoice> QtDialogs::RunFileDialog(const FileDialogOptions& options, bool save) {
+  QFileDialog dialog(parent_);
+  // Not the folder the program was started from: that is usually the
+  // source or build tree, never where recordings belong.
+  dialog.setDirectory(StartFolder());
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save || !options.fileMustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  const QString filters = QtFileFilter(options.filter);
+  dialog.setNameFilter(filters);
+  QString ext = QString::fromStdString(options.defaultExt);
+  while (ext.startsWith(QLatin1Char('*')) || ext.startsWith(QLatin1Char('.'))) ext.remove(0, 1);
+  if (!ext.isEmpty()) dialog.setDefaultSuffix(ext);
+  if (save && !ext.isEmpty()) {
+    // The suffix added to a bare name follows the filter the user picks.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, ext](const QString& entry) {
+      const QString suffix = FilterSuffix(entry);
+      dialog.setDefaultSuffix(suffix.isEmpty() ? ext : suffix);
+    });
+  }
+  if (!options.overwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList files = dialog.selectedFiles();
+  if (files.isEmpty()) return FileChoice{};
+  lastFolder_ = QFileInfo(files.first()).absolutePath();
+  FileChoice choice;
+  choice.path = files.first().toLocal8Bit().toStdString();
+  const qsizetype index = filters.split(QStringLiteral(";;")).indexOf(dialog.selectedNameFilter());
+  choice.filterIndex = index < 0 ? 0 : static_cast<std::size_t>(index);
+  return choice;
+}
+
 std::optional<std::string> QtDialogs::ExecuteSaveDialog(const FileDialogOptions& options) {
-  return RunFileDialog(parent_, options, true);
+  std::optional<FileChoice> choice = RunFileDialog(options, true);
+  if (!choice) return std::nullopt;
+  return std::move(choice->path);
+}
+
+std::optional<FileChoice> QtDialogs::ExecuteSaveDialogWithFilter(const FileDialogOptions& options) {
+  return RunFileDialog(options, true);
 }
 
 std::optional<std::string> QtDialogs::ExecuteOpenDialog(const FileDialogOptions& options) {
-  return RunFileDialog(parent_, options, false);
+  std::optional<FileChoice> choice = RunFileDialog(options, false);
+  if (!choice) return std::nullopt;
+  return std::move(choice->path);
 }
 
 std::unique_ptr<PrintJob> QtDialogs::ExecutePrintDialog() {
@@ -112,4 +156,11 @@ std::unique_ptr<PrintJob> QtDialogs::ExecutePrintDialog() {
 
 std::unique_ptr<PrintJob> PrintJobOn(std::unique_ptr<QPrinter> printer) {
   return std::make_unique<QtPrintJob>(std::move(printer));
+}
+
+std::unique_ptr<PrintJob> PdfPrintJob(const std::string& pdfPath) {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setOutputFormat(QPrinter::PdfFormat);
+  printer->setOutputFileName(QString::fromStdString(pdfPath));
+  return PrintJobOn(std::move(printer));
 }

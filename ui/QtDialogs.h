@@ -16,10 +16,18 @@ class QtDialogs : public TDialogs {
   bool Confirm(const std::string& text, const std::string& caption) override;
   std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
+  std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;
   std::unique_ptr<PrintJob> ExecutePrintDialog() override;
 
+  // Where the next file dialog opens: the user's home folder, then the
+  // folder of the last file chosen in this run. Kept in memory only.
+  QString StartFolder() const;
+
  private:
+  std::optional<FileChoice> RunFileDialog(const FileDialogOptions& options, bool save);
+
   QWidget* parent_;
+  QString lastFolder_;
 };
 
 class QPrinter;
@@ -31,6 +39,12 @@ std::unique_ptr<PrintJob> PrintJobOn(std::unique_ptr<QPrinter> printer);
 // "ECG Log File|*.log|All|*.*" -> "ECG Log File (*.log);;All (*.*)". A
 // trailing description without a pattern is kept as it is.
 QString QtFileFilter(const std::string& filter);
+// The extension a Qt filter entry stands for: "CSV (*.csv)" -> "csv"; empty
+// when its first pattern names none ("All (*)").
+QString FilterSuffix(const QString& qtFilterEntry);
+// A print job writing its page to a PDF file through the same QPrinter path
+// as a real printer.
+std::unique_ptr<PrintJob> PdfPrintJob(const std::string& pdfPath);
 // The printable text of a byte string as the tool shows it: single-byte
 // characters, read as Latin-1 unless the bytes are valid UTF-8.
 QString DisplayText(const std::string& text);

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPrinter>
 #include <QRadioButton>
 #include <algorithm>
 #include <cstdio>
@@ -21,60 +20,6 @@
 #include "simulator/SyntheticEcg.h"
 #include "serial/TComDataPacket.h"
 #include "serial/VirtualPortDirectory.h"
-
-// ---- ScriptedDialogs --------------------------------------------------------
-
-namespace {
-std::optional<std::string> TakeAnswer(std::deque<std::optional<std::string>>& answers) {
-  if (answers.empty()) return std::nullopt;
-  std::optional<std::string> answer = std::move(answers.front());
-  answers.pop_front();
-  return answer;
-}
-}  // namespace
-
-void ScriptedDialogs::ShowMessage(const std::string& text, const std::string& caption) {
-  shown.push_back({"message", caption, text});
-}
-
-bool ScriptedDialogs::Confirm(const std::string& text, const std::string& caption) {
-  shown.push_back({"confirm", caption, text});
-  if (confirmAnswers.empty()) return false;
-  const bool yes = confirmAnswers.front();
-  confirmAnswers.pop_front();
-  return yes;
-}
-
-std::optional<std::string> ScriptedDialogs::ExecuteSaveDialog(const FileDialogOptions&) {
-  return TakeAnswer(saveAnswers);
-}
-
-std::optional<std::string> ScriptedDialogs::ExecuteOpenDialog(const FileDialogOptions&) {
-  return TakeAnswer(openAnswers);
-}
-
-std::unique_ptr<PrintJob> ScriptedDialogs::ExecutePrintDialog() {
-  const std::optional<std::string> pdf = TakeAnswer(printAnswers);
-  if (!pdf) return nullptr;
-  // The window's own print path, with a PDF file standing in for the printer.
-  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-  printer->setOutputFormat(QPrinter::PdfFormat);
-  printer->setOutputFileName(QString::fromStdString(*pdf));
-  return PrintJobOn(std::move(printer));
-}
-
-int ScriptedDialogs::ConfirmCount() const {
-  int count = 0;
-  for (const Shown& s : shown) count += s.kind == "confirm" ? 1 : 0;
-  return count;
-}
-
-std::vector<std::string> ScriptedDialogs::Messages() const {
-  std::vector<std::string> texts;
-  for (const Shown& s : shown)
-    if (s.kind == "message") texts.push_back(s.text);
-  return texts;
-}
 
 // ---- Waiting ----------------------------------------------------------------
 

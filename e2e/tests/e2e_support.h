@@ -20,40 +20,13 @@
 #include <gtest/gtest.h>
 
 #include "recording/Dialogs.h"
+#include "testsupport/FakeDialogs.h"
 #include "ui/MainWindow.h"
 #include "simulator/ModuleSimulator.h"
 #include "store/SampleStore.h"
 
 // Generous: the runs must pass on a loaded two-core machine under sanitizers.
 inline constexpr std::chrono::seconds kDeadline{90};
-
-// Answers the dialogs from queues, as a user would, and records what was
-// shown. An unscripted question is answered No, an unscripted file or print
-// dialog is cancelled.
-class ScriptedDialogs : public TDialogs {
- public:
-  struct Shown {
-    std::string kind;  // "message" or "confirm"
-    std::string caption;
-    std::string text;
-  };
-
-  std::deque<bool> confirmAnswers;
-  std::deque<std::optional<std::string>> saveAnswers;
-  std::deque<std::optional<std::string>> openAnswers;
-  // One PDF path per confirmed print dialog; nullopt cancels it.
-  std::deque<std::optional<std::string>> printAnswers;
-  std::vector<Shown> shown;
-
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  bool Confirm(const std::string& text, const std::string& caption) override;
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override;
-
-  int ConfirmCount() const;
-  std::vector<std::string> Messages() const;
-};
 
 // Spins the event loop until `condition` holds or `timeout` has passed;
 // returns the condition's last value.
@@ -214,7 +187,7 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<ScratchDir> scratch;
   std::unique_ptr<ScopedRuntimeDir> runtime;
   std::unique_ptr<ModuleSimulator> sim;
-  ScriptedDialogs dialogs;
+  FakeDialogs dialogs;
   std::unique_ptr<TForm1> form;
   std::unique_ptr<FrameTap> tap;
 };

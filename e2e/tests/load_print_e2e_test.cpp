@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "chart/ImageCanvas.h"
+#include "ui/QtDialogs.h"
 #include "store/LocaleFormat.h"
 #include "e2e_support.h"
 
@@ -111,7 +112,7 @@ TEST_F(EndToEndLoadAndPrint, SavedRecordingLoadsBackIntoTheStoreAndPrintsWithIts
 
   // Print to a PDF file in place of a printer.
   const std::filesystem::path pdf = Scratch() / "chart.pdf";
-  dialogs.printAnswers = {pdf.string()};
+  dialogs.printAnswers = {[pdf] { return PdfPrintJob(pdf.string()); }};
   Click("PrintButton");
   EXPECT_EQ(dialogs.Messages(), std::vector<std::string>{});
   ASSERT_TRUE(std::filesystem::exists(pdf));

@@ -219,7 +219,7 @@ TEST_F(EndToEndReliability, SecondWindowOnTheSamePortIsRefusedAndTheFirstKeepsRe
   Click("ReadButton");
   ASSERT_TRUE(WaitUntil([&] { return Count() >= 50; }));
 
-  ScriptedDialogs secondDialogs;
+  FakeDialogs secondDialogs;
   TForm1 second(secondDialogs, 1280);
   second.show();
   auto clickOnSecond = [&](const char* name) {
@@ -300,7 +300,7 @@ class LongRun : public ::testing::Test {
   std::unique_ptr<ScratchDir> scratch;
   std::unique_ptr<ScopedRuntimeDir> runtime;
   std::unique_ptr<ModuleSimulator> sim;
-  ScriptedDialogs dialogs;
+  FakeDialogs dialogs;
   std::unique_ptr<TForm1> form;
 };
 

@@ -26,8 +26,8 @@ class FileSaveTest : public RecordingFixture {
 TEST_F(FileSaveTest, AskedFirstWithTheQuestionAsItStands) {
   dialogs.confirmAnswers = {false};
   FileSave(context());
-  ASSERT_EQ(dialogs.questions.size(), 1u);
-  EXPECT_EQ(dialogs.questions[0].text, kQuestion);
+  ASSERT_EQ(dialogs.Questions().size(), 1u);
+  EXPECT_EQ(dialogs.Questions()[0].text, kQuestion);
 }
 
 TEST_F(FileSaveTest, ANoWritesNothingAndLeavesSaveShown) {
@@ -44,7 +44,7 @@ TEST_F(FileSaveTest, TheSaveButtonAsksAgain) {
   dialogs.confirmAnswers = {false, false};
   FileSave(context());
   SaveButtonClick(context());
-  EXPECT_EQ(dialogs.questions.size(), 2u);
+  EXPECT_EQ(dialogs.Questions().size(), 2u);
 }
 
 TEST_F(FileSaveTest, TheSaveDialogOffersLogFiles) {
@@ -56,15 +56,25 @@ TEST_F(FileSaveTest, TheSaveDialogOffersLogFiles) {
   EXPECT_EQ(dialogs.saveDialogs[0].defaultExt, "log");
 }
 
-TEST_F(FileSaveTest, CancellingTheDialogHidesSaveWithoutWriting) {
+TEST_F(FileSaveTest, CancellingTheDialogWritesNothingAndKeepsSaveShown) {
   const std::string before = StoreBytes();
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {std::nullopt};
   FileSave(context());
-  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_EQ(view.saveVisible, true);
   EXPECT_TRUE(folder.Names().empty());
   EXPECT_EQ(StoreBytes(), before);  // the marker too
   EXPECT_TRUE(currentDataFile.empty());
+}
+
+TEST_F(FileSaveTest, AfterACancelledDialogTheSaveButtonStillSaves) {
+  dialogs.confirmAnswers = {true, true};
+  dialogs.saveAnswers = {std::nullopt, folder / "run1.log"};
+  FileSave(context());
+  ASSERT_EQ(view.saveVisible, true);
+  SaveButtonClick(context());
+  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
 }
 
 TEST_F(FileSaveTest, AnEmptyNameReopensTheDialog) {
@@ -72,14 +82,14 @@ TEST_F(FileSaveTest, AnEmptyNameReopensTheDialog) {
   dialogs.saveAnswers = {std::string(), std::string(), std::nullopt};
   FileSave(context());
   EXPECT_EQ(dialogs.saveDialogs.size(), 3u);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 TEST_F(FileSaveTest, ACompletedSaveWritesBothFilesAndHidesSave) {
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log"};
   FileSave(context());
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
   EXPECT_EQ(view.saveVisible, false);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
   EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 96u);
@@ -90,6 +100,34 @@ TEST_F(FileSaveTest, ACompletedSaveWritesBothFilesAndHidesSave) {
   EXPECT_EQ(log.substr(0, log.find("\r\n\r\n")),
             "VARNOK ECG Data : " + folder / "run1.log" + "\r\nFile created: " + kTestNow);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+}
+
+// A file name at the file system's 255-byte limit: the temporary files
+// beside it must not need a longer one.
+class LongName : public FileSaveTest, public ::testing::WithParamInterface<std::size_t> {};
+
+TEST_P(LongName, UpToTheFileSystemsLimitIsSaved) {
+  const std::string name = std::string(GetParam() - 4, 'n') + ".log";
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / name};
+  FileSave(context());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty()) << dialogs.MessageBoxes()[0].text;
+  const std::string dataName = name.substr(0, name.size() - 4) + ".dat";
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{dataName, name}));
+  EXPECT_EQ(ReadWholeFile(folder / dataName).size(), 96u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, LongName, ::testing::Values(200u, 229u, 240u, 255u));
+
+TEST_F(FileSaveTest, ADotInAFolderNameKeepsTheDataFileInTheChosenFolder) {
+  ASSERT_TRUE(std::filesystem::create_directories(folder.Path() / "dir" / "sub"));
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {folder / "dir/sub/a.b"};
+  FileSave(context());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
+  EXPECT_EQ(currentDataFile, folder / "dir/sub/a.dat");
+  EXPECT_TRUE(std::filesystem::exists(folder / "dir/sub/a.dat"));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"dir"}) << "nothing written beside the folder";
 }
 
 enum class Taken { Log, Data, Both };
@@ -103,7 +141,7 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log", std::nullopt};
   FileSave(context());
-  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kExistingFile});
+  EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kExistingFile});
   EXPECT_EQ(dialogs.saveDialogs.size(), 2u);
   EXPECT_EQ(folder.Names(), before);
   if (GetParam() != Taken::Data) {
@@ -114,7 +152,7 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   }
   // The rejected name was already taken as the current data file.
   EXPECT_EQ(currentDataFile, folder / "run1.dat");
-  EXPECT_EQ(view.saveVisible, false);
+  EXPECT_EQ(view.saveVisible, true) << "the dialog was cancelled in the end: nothing saved";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ExistingName, ::testing::Values(Taken::Log, Taken::Data, Taken::Both));
@@ -132,7 +170,7 @@ TEST_F(FileSaveTest, ANameWhoseDataNameIsItselfIsRefused) {
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.dat", std::nullopt};
   FileSave(context());
-  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kExistingFile});
+  EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kExistingFile});
   EXPECT_TRUE(folder.Names().empty());
 }
 
@@ -148,10 +186,10 @@ class FailedSave : public FileSaveTest {
 
   // The one message the failure showed, with the application title.
   std::string FailureText() const {
-    EXPECT_EQ(dialogs.messages.size(), 1u);
-    if (dialogs.messages.empty()) return {};
-    EXPECT_EQ(dialogs.messages[0].caption, "12-Kanal Test-Software");
-    return dialogs.messages[0].text;
+    EXPECT_EQ(dialogs.MessageBoxes().size(), 1u);
+    if (dialogs.MessageBoxes().empty()) return {};
+    EXPECT_EQ(dialogs.MessageBoxes()[0].caption, "12-Kanal Test-Software");
+    return dialogs.MessageBoxes()[0].text;
   }
 
   void ExpectRecordingKeptAndSaveOffered() {
@@ -182,7 +220,7 @@ TEST_F(FailedSave, TheUserCanRetryOnceThereIsRoom) {
     FileSave(context());
   }
   SaveButtonClick(context());
-  EXPECT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.MessageBoxes().size(), 1u);
   EXPECT_EQ(view.saveVisible, false);
   EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 24u * 5001);
 }
@@ -213,7 +251,7 @@ TEST_F(FailedSave, AFolderWithoutWriteAccessIsReported) {
 
 TEST_F(FailedSave, ADialogThatFailsIsReportedRatherThanThrown) {
   // FileSave also runs inside reception, where nothing may escape it.
-  class ThrowingDialogs : public ScriptedDialogs {
+  class ThrowingDialogs : public FakeDialogs {
    public:
     std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions&) override {
       throw std::runtime_error("dialog broke");
@@ -222,7 +260,7 @@ TEST_F(FailedSave, ADialogThatFailsIsReportedRatherThanThrown) {
   throwing.confirmAnswers = {true};
   TRecordingContext broken{store, layout, chart(), throwing, view, currentDataFile};
   EXPECT_NO_THROW(FileSave(broken));
-  EXPECT_EQ(throwing.messages, (std::vector<ShownMessage>{{"dialog broke", "12-Kanal Test-Software"}}));
+  EXPECT_EQ(throwing.MessageBoxes(), (std::vector<ShownMessage>{{"dialog broke", "12-Kanal Test-Software"}}));
   ExpectRecordingKeptAndSaveOffered();
 }
 

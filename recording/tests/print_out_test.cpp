@@ -130,6 +130,67 @@ TEST_F(PrintPage, PrintingErrorsReachTheCaller) {
   EXPECT_THROW(PrintButtonClick(context()), std::runtime_error);
 }
 
+// Failures part-way through the page: the job is aborted, never ended, and
+// the error reaches the caller.
+struct PartWayFailure {
+  const char* name;
+  const char* failingStep;  // the page operation or job step that throws
+};
+
+class PrintFailingPartWay : public PrintPage, public ::testing::WithParamInterface<PartWayFailure> {};
+
+TEST_P(PrintFailingPartWay, AbortsTheJobInsteadOfSendingTheHalfPage) {
+  class FailingCanvas : public RecordingCanvas {
+   public:
+    FailingCanvas(std::string failing) : RecordingCanvas(6600, 5100), failing_(std::move(failing)) {}
+    void CopyRectStretched(const TRect& dest, const ChartCanvas& source, const TRect& rect) override {
+      if (failing_ == "CopyRectStretched") throw std::runtime_error("out of printer memory");
+      RecordingCanvas::CopyRectStretched(dest, source, rect);
+    }
+    void PutText(int x, int y, std::string_view text) override {
+      if (failing_ == "PutText") throw std::runtime_error("out of printer memory");
+      RecordingCanvas::PutText(x, y, text);
+    }
+
+   private:
+    std::string failing_;
+  };
+  class FailingEnd : public RecordingPrintJob {
+   public:
+    FailingEnd(RecordingCanvas& page, std::vector<std::string>& log, bool fail)
+        : RecordingPrintJob(page, log), fail_(fail) {}
+    void EndDoc() override {
+      if (fail_) throw std::runtime_error("out of printer memory");
+      RecordingPrintJob::EndDoc();
+    }
+
+   private:
+    bool fail_;
+  };
+  const std::string failing = GetParam().failingStep;
+  FailingCanvas failingPage(failing);
+  dialogs.printAnswers = {[&] { return std::make_unique<FailingEnd>(failingPage, jobSteps, failing == "EndDoc"); }};
+  try {
+    PrintButtonClick(context());
+    FAIL() << "the failure was swallowed";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "out of printer memory");
+  }
+  EXPECT_EQ(jobSteps, (std::vector<std::string>{"SetLandscape", "BeginDoc", "Abort"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, PrintFailingPartWay,
+                         ::testing::Values(PartWayFailure{"ChartCopy", "CopyRectStretched"},
+                                           PartWayFailure{"Header", "PutText"}, PartWayFailure{"End", "EndDoc"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PrintPage, AClockThatFailsAbortsTheJob) {
+  context().nowText = []() -> std::string { throw std::runtime_error("no clock"); };
+  dialogs.printAnswers = {PageOf(6600, 5100)};
+  EXPECT_THROW(PrintButtonClick(context()), std::runtime_error);
+  EXPECT_EQ(jobSteps, (std::vector<std::string>{"SetLandscape", "BeginDoc", "Abort"}));
+}
+
 // --- a real page: PDF ------------------------------------------------------------------
 
 // Text extraction turns runs of spaces into whatever width it guesses.

@@ -72,15 +72,23 @@ struct NameCase {
 
 class DataName : public ::testing::TestWithParam<NameCase> {};
 
-TEST_P(DataName, ReplacesTheLastFourCharactersWithDat) { EXPECT_EQ(DataNameForLogName(GetParam().log), GetParam().data); }
+TEST_P(DataName, ReplacesTheFileNamesExtensionWithDat) { EXPECT_EQ(DataNameForLogName(GetParam().log), GetParam().data); }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DataName,
     ::testing::Values(NameCase{"C:\\rec\\run1.log", "C:\\rec\\run1.dat"}, NameCase{"/home/ecg/run1.log", "/home/ecg/run1.dat"},
-                      NameCase{"/home/ecg/run1.txt", "/home/ecg/run1.dat"}, NameCase{"/home/ecg/run12345", "/home/ecg/run1.dat"},
-                      NameCase{"/home/ecg/run1.LOG", "/home/ecg/run1.dat"}, NameCase{"ab", ".dat"},
-                      // Characters, not bytes: a name ending in umlauts keeps whole characters.
-                      NameCase{"/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", "/home/ecg/Messung-.dat"}));
+                      NameCase{"/home/ecg/run1.txt", "/home/ecg/run1.dat"},
+                      NameCase{"/home/ecg/run1.LOG", "/home/ecg/run1.dat"}, NameCase{"run1.log", "run1.dat"},
+                      NameCase{"/home/ecg/.log", "/home/ecg/.dat"},
+                      // Other extensions are replaced whatever their length.
+                      NameCase{"/home/ecg/a.b", "/home/ecg/a.dat"}, NameCase{"/home/ecg/run.tar.gz", "/home/ecg/run.tar.dat"},
+                      NameCase{"/home/ecg/run1.", "/home/ecg/run1.dat"},
+                      // Without an extension the name is kept whole.
+                      NameCase{"/home/ecg/run12345", "/home/ecg/run12345.dat"}, NameCase{"ab", "ab.dat"},
+                      NameCase{"/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", "/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F.dat"},
+                      // A dot in a folder's name is not the file's extension.
+                      NameCase{"dir/sub/a.b", "dir/sub/a.dat"}, NameCase{"dir/sub.d/run", "dir/sub.d/run.dat"},
+                      NameCase{"/home/ecg.v2/run1", "/home/ecg.v2/run1.dat"}));
 
 TEST(DataHeader, CarriesTheMarkerAtOffsetEightAndTheSlotsOtherBytes) {
   SampleRecord slot{};

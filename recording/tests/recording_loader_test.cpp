@@ -1,10 +1,16 @@
 // Loading a data file back into the store and onto the chart.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
 
 #include "chart/ChartFrame.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
+#include "recording/RecordingShape.h"
 #include "chart/TracePlot.h"
 #include "recording_support.h"
 
@@ -15,9 +21,12 @@ const ShownMessage kInvalidFile{"Invalid File Type", " Error reading File"};
 class LoaderTest : public RecordingFixture {
  protected:
   // A data file as a save writes it, of `count` records from `source`.
-  std::string SavedFile(const std::string& name, int count, unsigned seed = 3) {
+  // Eight-channel unless `twelve`: the chest bytes C2..C6 are then all 0.
+  std::string SavedFile(const std::string& name, int count, unsigned seed = 3, bool twelve = false) {
     auto source = std::make_unique<SampleStore>();
     FillStore(*source, count, seed);
+    if (!twelve)
+      for (int slot = 1; slot <= count; ++slot) source->At(slot).chest = {};
     saved.clear();
     for (int slot = 0; slot <= count; ++slot) saved.push_back(slot == 0 ? DataHeaderRecord(source->At(0)) : source->At(slot));
     const std::string log = folder / (name + ".log");
@@ -77,7 +86,7 @@ TEST_F(LoaderTest, ThreeRecordsCountUpInTheStatusBarAndShowPrint) {
                                                    "Status: Loading... 3 packets", "Status: Idle"}));
   EXPECT_EQ(view.printVisible, true);
   EXPECT_EQ(currentDataFile, path);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 TEST_F(LoaderTest, TheStoreHoldsTheFileByteForByte) {
@@ -104,11 +113,101 @@ TEST_F(LoaderTest, RecordsAreDrawnAsDuringEightChannelAcquisition) {
   EXPECT_NE(chart().Image(), EmptyFrame());
 }
 
+TEST_F(LoaderTest, ATwelveChannelRecordingIsDrawnWithTheTwelveChannelFrame) {
+  LayoutBands(layout, {true, false, false, false, false, false, true, true});  // a stale eight-channel set-up
+  Load(SavedFile("twelve", 1500, 5, true));
+  ChartLayout twelve = layout;
+  LayoutBands12C(twelve);
+  for (ChartChannel channel : kLimbLeads) EXPECT_EQ(layout.BandTable[channel], twelve.BandTable[channel]);
+  for (ChartChannel channel : kChestLeads) EXPECT_EQ(layout.BandTable[channel], twelve.BandTable[channel]);
+
+  // The same records as twelve-channel acquisition draws them, wrapping at
+  // the left column's end.
+  ChartLayout expectedLayout = layout;
+  ImageCanvas expected(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(expectedLayout, expected);
+  DrawBasic12C(expectedLayout, expected);
+  auto replay = std::make_unique<SampleStore>();
+  replay->BeginRecording();
+  for (int slot = 1; slot <= 1500; ++slot) {
+    replay->At(replay->Append()) = saved[static_cast<std::size_t>(slot)];
+    if (expectedLayout.CursorX > expectedLayout.LeftColumnRight) DrawBasic12C(expectedLayout, expected);
+    ShowGraph12C(expectedLayout, expected, *replay, LocaleTimeFormatter());
+  }
+  EXPECT_TRUE(chart().Image() == expected.Image());
+  EXPECT_EQ(store.Count(), 1500);
+  // C6's label in teal in the right column: the chest leads are drawn.
+  const BandEntry c6 = layout.BandTable[ccC6];
+  EXPECT_TRUE(TraceColourInColumn(layout.ColumnSplit + layout.Margin + 2, clTeal, c6.Bottom - c6.Height + 4,
+                                  c6.Bottom - c6.Height + 20));
+}
+
+TEST_F(LoaderTest, AnEightChannelRecordingShowsOnlyTheChannelsThatHoldData) {
+  auto source = std::make_unique<SampleStore>();
+  FillStore(*source, 30, 9);
+  for (int slot = 1; slot <= 30; ++slot) {
+    SampleRecord& record = source->At(slot);
+    record.chest = {};
+    record.channels = {record.channels[chI], 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(record.channels[chResp] | 1)};
+  }
+  const std::string log = folder / "two.log";
+  WriteRecordingFiles(*source, log, DataNameForLogName(log), kTestNow, LocaleTimeFormatter());
+  Load(DataNameForLogName(log));
+  ChartLayout onlyTwo = layout;
+  LayoutBands(onlyTwo, {true, false, false, false, false, false, false, true});
+  EXPECT_EQ(layout.BandTable, onlyTwo.BandTable);
+  EXPECT_EQ(layout.BandTable[ccII].Height, 0);
+}
+
+// The mode and the channels from the records' bytes.
+struct ShapeCase {
+  const char* name;
+  std::vector<std::pair<int, int>> setBytes;  // (byte offset 8..20 in the record, value) in record 2
+  RecordingMode mode;
+  std::vector<ChartChannel> shown;
+  std::vector<ChartChannel> withData;
+};
+
+class RecordingShapeOf : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(RecordingShapeOf, FollowsFromTheBytesThatAreNotZero) {
+  auto store = std::make_unique<SampleStore>();
+  store->At(0).chest = {1, 1, 1, 1, 1};  // the header slot does not count
+  for (int i = 0; i < 3; ++i) store->At(store->Append()) = SampleRecord{};
+  for (const auto& [offset, value] : GetParam().setBytes)
+    reinterpret_cast<std::uint8_t*>(&store->At(2))[offset] = static_cast<std::uint8_t>(value);
+  const RecordingShape shape = DetectRecordingShape(*store);
+  EXPECT_EQ(shape.mode, GetParam().mode);
+  EXPECT_EQ(shape.shown, GetParam().shown);
+  EXPECT_EQ(shape.withData, GetParam().withData);
+}
+
+const std::vector<ChartChannel> kAllEight(kEightChannelOrder.begin(), kEightChannelOrder.end());
+const std::vector<ChartChannel> kTwelve{ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6};
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordingShapeOf,
+    ::testing::Values(ShapeCase{"AllZero", {}, RecordingMode::EightChannel, kAllEight, {}},
+                      ShapeCase{"LeadIOnly", {{8, 1}}, RecordingMode::EightChannel, {ccI}, {ccI}},
+                      ShapeCase{"IIIAndResp", {{10, 200}, {15, 3}}, RecordingMode::EightChannel, {ccIII, ccResp}, {ccIII, ccResp}},
+                      ShapeCase{"C1IsAnEightChannelLead", {{14, 9}}, RecordingMode::EightChannel, {ccC1}, {ccC1}},
+                      ShapeCase{"C2MakesTwelve", {{16, 1}}, RecordingMode::TwelveChannel, kTwelve, {ccC2}},
+                      ShapeCase{"C6MakesTwelve", {{8, 5}, {20, 255}}, RecordingMode::TwelveChannel, kTwelve, {ccI, ccC6}},
+                      ShapeCase{"TwelveWithResp", {{15, 7}, {17, 7}}, RecordingMode::TwelveChannel, kTwelve, {ccC3, ccResp}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChannelNames, AreTheLeadNamesWithRespLast) {
+  std::string names;
+  for (ChartChannel channel : {ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6, ccResp})
+    names += std::string(ChannelName(channel)) + " ";
+  EXPECT_EQ(names, "I II III aVR aVL aVF C1 C2 C3 C4 C5 C6 Resp ");
+}
+
 TEST_F(LoaderTest, AFileWithItsHeaderAloneLoadsNothingQuietly) {
   WriteWholeFile(folder / "empty.dat", std::string(8, '\0') + '\x05' + std::string(15, '\0'));
   Load(folder / "empty.dat");
   EXPECT_EQ(store.Count(), 0);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
   EXPECT_EQ(view.printVisible, std::nullopt);
   EXPECT_EQ(view.panel5, std::vector<std::string>{"Status: Idle"});
   EXPECT_TRUE(chart().Image() == EmptyFrame());
@@ -120,7 +219,7 @@ TEST_F(LoaderTest, AWrongMarkerIsAnInvalidFileType) {
   bytes[8] = 4;
   WriteWholeFile(folder / "wrong.dat", bytes);
   Load(folder / "wrong.dat");
-  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kInvalidFile});
+  EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kInvalidFile});
   EXPECT_EQ(store.Count(), 0);
   EXPECT_TRUE(chart().Image() == EmptyFrame());
   EXPECT_EQ(currentDataFile, folder / "wrong.dat");
@@ -134,7 +233,7 @@ TEST_F(LoaderTest, AFileShorterThanAHeaderIsAnInvalidFileType) {
   const std::string before = RecordBytes(store.At(0));
   WriteWholeFile(folder / "short.dat", "0123456789");
   Load(folder / "short.dat");
-  EXPECT_EQ(dialogs.messages, std::vector<ShownMessage>{kInvalidFile});
+  EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kInvalidFile});
   EXPECT_EQ(store.Count(), 0);
   EXPECT_EQ(RecordBytes(store.At(0)), "0123456789" + before.substr(10));
 }
@@ -148,7 +247,7 @@ TEST_F(LoaderTest, ATrailingPieceIsIgnored) {
   Load(folder / "tail.dat");
   EXPECT_EQ(store.Count(), 3);
   EXPECT_EQ(RecordBytes(store.At(4)), slot4);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
   EXPECT_EQ(view.panel5.back(), "Status: Idle");
 }
 
@@ -168,7 +267,7 @@ TEST_P(CancelledLoad, ChangesNothing) {
   EXPECT_EQ(currentDataFile, "/earlier/run.dat");
   EXPECT_TRUE(view.panel5.empty());
   EXPECT_EQ(view.printVisible, std::nullopt);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, CancelledLoad, ::testing::Values(std::nullopt, std::string()));
@@ -189,6 +288,48 @@ TEST_F(LoaderTest, AFileThatCannotBeOpenedThrowsAndChangesNothing) {
   EXPECT_EQ(currentDataFile, "/earlier/run.dat");
   EXPECT_TRUE(view.panel5.empty());
 }
+
+// Not a regular file: refused before anything changes, and the open never
+// waits (a named pipe without a writer would block a plain open for ever).
+enum class Special { Folder, NamedPipe, Device };
+
+class NotARegularFile : public LoaderTest, public ::testing::WithParamInterface<Special> {};
+
+TEST_P(NotARegularFile, IsRefusedAtOnceAndChangesNothing) {
+  std::string path;
+  switch (GetParam()) {
+    case Special::Folder: path = folder.Path().string(); break;
+    case Special::NamedPipe:
+      path = folder / "pipe.dat";
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      break;
+    case Special::Device: path = "/dev/zero"; break;
+  }
+  PreviousRecording();
+  dialogs.openAnswers = {path};
+  auto load = std::async(std::launch::async, [&] {
+    try {
+      LoadButtonClick(context());
+      return std::string("no error");
+    } catch (const ERecordingFile& error) {
+      return std::string(error.what());
+    }
+  });
+  if (load.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    ADD_FAILURE() << "the open is waiting";
+    // Give the blocked open its writer, so the test can end.
+    const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    load.wait();
+    if (writer >= 0) ::close(writer);
+  }
+  const std::string outcome = load.get();
+  EXPECT_NE(outcome.find(path), std::string::npos) << outcome;
+  EXPECT_EQ(store.Count(), 50);
+  EXPECT_EQ(currentDataFile, "/earlier/run.dat");
+  EXPECT_TRUE(view.panel5.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, NotARegularFile, ::testing::Values(Special::Folder, Special::NamedPipe, Special::Device));
 
 TEST_F(LoaderTest, ARecordingLongerThanTheChartWraps) {
   // Wide: records at x 31..1230, 1200 per sweep.
@@ -252,9 +393,9 @@ TEST_F(LargeFile, TheFirst100000RecordsLoadAndTheRestIsReported) {
   Load(FileOf(SampleStore::kLastSlot + 2));
   EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
   EXPECT_EQ(NumberIn(SampleStore::kLastSlot), SampleStore::kLastSlot);
-  ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_EQ(dialogs.messages[0].caption, "12-Kanal Test-Software");
-  EXPECT_NE(dialogs.messages[0].text.find("100000"), std::string::npos) << dialogs.messages[0].text;
+  ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
+  EXPECT_EQ(dialogs.MessageBoxes()[0].caption, "12-Kanal Test-Software");
+  EXPECT_NE(dialogs.MessageBoxes()[0].text.find("100000"), std::string::npos) << dialogs.MessageBoxes()[0].text;
   EXPECT_EQ(view.panel5.back(), "Status: Idle");
   EXPECT_EQ(view.printVisible, true);
 }
@@ -262,7 +403,7 @@ TEST_F(LargeFile, TheFirst100000RecordsLoadAndTheRestIsReported) {
 TEST_F(LargeFile, ExactlyAFullStoreLoadsWithoutAMessage) {
   Load(FileOf(SampleStore::kLastSlot));
   EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
-  EXPECT_TRUE(dialogs.messages.empty());
+  EXPECT_TRUE(dialogs.MessageBoxes().empty());
 }
 
 }  // namespace

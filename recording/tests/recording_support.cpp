@@ -28,60 +28,7 @@ const bool kLocaleChosen = [] {
   return true;
 }();
 
-template <class T>
-T TakeFront(std::deque<T>& queue) {
-  T value = std::move(queue.front());
-  queue.pop_front();
-  return value;
-}
-
 }  // namespace
-
-void PrintTo(const ShownMessage& message, std::ostream* os) {
-  *os << "{\"" << message.text << "\", \"" << message.caption << "\"}";
-}
-
-void ScriptedDialogs::ShowMessage(const std::string& text, const std::string& caption) {
-  messages.push_back({text, caption});
-  if (onMessage) onMessage();
-}
-
-bool ScriptedDialogs::Confirm(const std::string& text, const std::string& caption) {
-  questions.push_back({text, caption});
-  if (confirmAnswers.empty()) {
-    ADD_FAILURE() << "unexpected question: " << text;
-    return false;
-  }
-  return TakeFront(confirmAnswers);
-}
-
-std::optional<std::string> ScriptedDialogs::ExecuteSaveDialog(const FileDialogOptions& options) {
-  saveDialogs.push_back(options);
-  if (saveAnswers.empty()) {
-    ADD_FAILURE() << "unexpected save dialog";
-    return std::nullopt;
-  }
-  return TakeFront(saveAnswers);
-}
-
-std::optional<std::string> ScriptedDialogs::ExecuteOpenDialog(const FileDialogOptions& options) {
-  openDialogs.push_back(options);
-  if (openAnswers.empty()) {
-    ADD_FAILURE() << "unexpected open dialog";
-    return std::nullopt;
-  }
-  return TakeFront(openAnswers);
-}
-
-std::unique_ptr<PrintJob> ScriptedDialogs::ExecutePrintDialog() {
-  ++printDialogs;
-  if (printAnswers.empty()) {
-    ADD_FAILURE() << "unexpected print dialog";
-    return nullptr;
-  }
-  auto answer = TakeFront(printAnswers);
-  return answer ? answer() : nullptr;
-}
 
 void RecordedView::SetStatusPanel(int index, const std::string& text) {
   ASSERT_EQ(index, 5) << "the recording handlers only write the acquisition status";
@@ -187,6 +134,10 @@ class PdfPrintJob : public PrintJob {
     page_.reset();
     painter_.end();
   }
+  void Abort() noexcept override {
+    page_.reset();
+    if (painter_.isActive()) painter_.end();
+  }
 
  private:
   QPdfWriter writer_;
@@ -219,4 +170,5 @@ RecordingFixture::RecordingFixture() {
   contextPtr = std::make_unique<TRecordingContext>(
       TRecordingContext{store, layout, *chartPtr, dialogs, view, currentDataFile});
   contextPtr->nowText = [] { return std::string(kTestNow); };
+  dialogs.onUnscripted = [](const std::string& dialog) { ADD_FAILURE() << "unexpected " << dialog << " dialog"; };
 }

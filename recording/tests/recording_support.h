@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the recording tests: dialogs answered from a script, a
-// window stand-in that remembers what it was told, a scratch folder, print
+// Shared pieces of the recording tests: a window stand-in that remembers what it was told, a scratch folder, print
 // jobs (one recording the page's drawing calls, one writing a PDF), and a
 // fixture holding a Wide eight-channel chart.
 #include <gtest/gtest.h>
@@ -18,41 +17,11 @@
 #include "recording/Dialogs.h"
 #include "chart/ImageCanvas.h"
 #include "recording/RecordingActions.h"
+#include "testsupport/FakeDialogs.h"
 #include "store/SampleStore.h"
 
 // The date and time the tests' clock shows.
 inline constexpr const char* kTestNow = "2024-03-05 14:05:33";
-
-struct ShownMessage {
-  std::string text;
-  std::string caption;
-  friend bool operator==(const ShownMessage&, const ShownMessage&) = default;
-};
-void PrintTo(const ShownMessage& message, std::ostream* os);
-
-// Answers each dialog from its queue, in order; a dialog without a queued
-// answer fails the test and is answered "cancel".
-class ScriptedDialogs : public TDialogs {
- public:
-  std::deque<bool> confirmAnswers;
-  std::deque<std::optional<std::string>> saveAnswers;
-  std::deque<std::optional<std::string>> openAnswers;
-  std::deque<std::function<std::unique_ptr<PrintJob>()>> printAnswers;
-
-  std::vector<ShownMessage> messages;
-  std::vector<ShownMessage> questions;
-  std::vector<FileDialogOptions> saveDialogs;
-  std::vector<FileDialogOptions> openDialogs;
-  int printDialogs = 0;
-  // Runs when a message box is shown (to look at the state at that moment).
-  std::function<void()> onMessage;
-
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  bool Confirm(const std::string& text, const std::string& caption) override;
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override;
-};
 
 class RecordedView : public TRecordingView {
  public:
@@ -156,7 +125,7 @@ class RecordingCanvas : public ChartCanvas {
 
 // A print job on a RecordingCanvas page that the test owns (it outlives the
 // job); `log` receives the job's own steps ("SetLandscape", "BeginDoc",
-// "EndDoc") in order.
+// "EndDoc", "Abort") in order.
 class RecordingPrintJob : public PrintJob {
  public:
   RecordingPrintJob(RecordingCanvas& page, std::vector<std::string>& log) : log_(log), page_(page) {}
@@ -166,6 +135,7 @@ class RecordingPrintJob : public PrintJob {
   int PageHeight() const override { return page_.Height(); }
   ChartCanvas& Page() override { return page_; }
   void EndDoc() override { log_.push_back("EndDoc"); }
+  void Abort() noexcept override { log_.push_back("Abort"); }
 
  private:
   std::vector<std::string>& log_;
@@ -181,8 +151,8 @@ std::unique_ptr<PrintJob> MakePdfPrintJob(const std::string& pdfPath);
 std::optional<std::string> CommandOutput(const std::string& commandLine);
 
 // A store, a Wide eight-channel chart, scripted dialogs and the window
-// stand-in, bound together in a context as the window binds them. The tests'
-// clock shows kTestNow.
+// stand-in, bound together in a context as the window binds them. A dialog
+// without a scripted answer fails the test. The tests' clock shows kTestNow.
 class RecordingFixture : public ::testing::Test {
  protected:
   RecordingFixture();
@@ -191,7 +161,7 @@ class RecordingFixture : public ::testing::Test {
   SampleStore& store = *storePtr;
   ChartLayout layout;
   std::unique_ptr<ImageCanvas> chartPtr;
-  ScriptedDialogs dialogs;
+  FakeDialogs dialogs;
   RecordedView view;
   std::string currentDataFile;
   std::unique_ptr<TRecordingContext> contextPtr;

@@ -1,6 +1,13 @@
 // The Qt side of the dialogs: filters as the file dialogs want them, texts
 // as the message boxes show them.
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QString>
+
+#include <functional>
 
 #include "ui/QtDialogs.h"
 #include "window_support.h"
@@ -29,6 +36,100 @@ TEST(DisplayText, Utf8IsShownAsItIsOtherBytesAsSingleByteCharacters) {
   EXPECT_EQ(DisplayText("Com-Port not available !!!"), "Com-Port not available !!!");
   EXPECT_EQ(DisplayText("/home/m\xC3\xBC/run.log"), QString::fromUtf8("/home/m\u00FC/run.log"));
   EXPECT_EQ(DisplayText("M\xFCnchen"), QString::fromUtf8("M\u00FCnchen"));
+}
+
+struct FilterSuffixCase {
+  const char* entry;
+  const char* suffix;
+};
+
+class FilterSuffixOf : public ::testing::TestWithParam<FilterSuffixCase> {};
+
+TEST_P(FilterSuffixOf, IsTheFirstPatternsExtension) {
+  EXPECT_EQ(FilterSuffix(QString::fromLatin1(GetParam().entry)), QString::fromLatin1(GetParam().suffix));
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, FilterSuffixOf,
+                         ::testing::Values(FilterSuffixCase{"EDF+ (*.edf)", "edf"}, FilterSuffixCase{"CSV (*.csv)", "csv"},
+                                           FilterSuffixCase{"Text (*.txt *.log)", "txt"}, FilterSuffixCase{"All (*)", ""},
+                                           FilterSuffixCase{"All (*.*)", ""}, FilterSuffixCase{"no pattern", ""}));
+
+// Runs `inside` on the file dialog once it is open, then lets it finish.
+void WhileFileDialogOpen(const std::function<void(QFileDialog&)>& inside) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, inside] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QFileDialog*>(widget);
+      if (!dialog || !dialog->isVisible()) continue;
+      timer->stop();
+      timer->deleteLater();
+      inside(*dialog);
+      return;
+    }
+  });
+  timer->start();
+}
+
+class QtFileDialogs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home.isValid() && elsewhere.isValid());
+    previousHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+  }
+  void TearDown() override { qputenv("HOME", previousHome); }
+
+  QTemporaryDir home, elsewhere;
+  QByteArray previousHome;
+};
+
+TEST_F(QtFileDialogs, StartInTheHomeFolderThenInTheFolderLastUsed) {
+  QtDialogs dialogs;
+  EXPECT_EQ(dialogs.StartFolder(), QDir::homePath());
+  ASSERT_EQ(QDir::homePath(), home.path());
+
+  QString firstStart;
+  const QString chosen = elsewhere.filePath(QStringLiteral("run1.log"));
+  WhileFileDialogOpen([&](QFileDialog& dialog) {
+    firstStart = dialog.directory().absolutePath();
+    dialog.selectFile(chosen);
+    QMetaObject::invokeMethod(&dialog, "accept");
+  });
+  FileDialogOptions save;
+  save.filter = "ECG Log File|*.log";
+  save.defaultExt = "log";
+  EXPECT_EQ(dialogs.ExecuteSaveDialog(save), chosen.toStdString());
+  EXPECT_EQ(firstStart, QDir(home.path()).absolutePath());
+
+  // The open dialog follows, even after a cancelled dialog in between.
+  QString secondStart;
+  WhileFileDialogOpen([&](QFileDialog& dialog) {
+    secondStart = dialog.directory().absolutePath();
+    dialog.reject();
+  });
+  FileDialogOptions open;
+  open.filter = "ECG Data Files|*.dat";
+  EXPECT_EQ(dialogs.ExecuteOpenDialog(open), std::nullopt);
+  EXPECT_EQ(secondStart, QDir(elsewhere.path()).absolutePath());
+  EXPECT_EQ(dialogs.StartFolder(), QDir(elsewhere.path()).absolutePath());
+}
+
+TEST_F(QtFileDialogs, TheChosenFilterEntryIsReportedAndGivesTheSuffix) {
+  QtDialogs dialogs;
+  WhileFileDialogOpen([&](QFileDialog& dialog) {
+    dialog.selectNameFilter(QStringLiteral("CSV (*.csv)"));
+    emit dialog.filterSelected(QStringLiteral("CSV (*.csv)"));
+    dialog.selectFile(elsewhere.filePath(QStringLiteral("export")));
+    QMetaObject::invokeMethod(&dialog, "accept");
+  });
+  FileDialogOptions options;
+  options.filter = "EDF+|*.edf|CSV|*.csv";
+  options.defaultExt = "edf";
+  const std::optional<FileChoice> choice = dialogs.ExecuteSaveDialogWithFilter(options);
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->filterIndex, 1u);
+  EXPECT_EQ(choice->path, elsewhere.filePath(QStringLiteral("export.csv")).toStdString());
 }
 
 }  // namespace

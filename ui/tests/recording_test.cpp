@@ -7,6 +7,7 @@
 
 #include "ui/ChartView.h"
 #include "chart/ImageCanvas.h"
+#include "ui/QtDialogs.h"
 #include "module/SetupCommand.h"
 #include "window_support.h"
 
@@ -30,6 +31,8 @@ class Recording : public WindowTest {
 
   // Visibility of the top row, in the order of the state table.
   std::string TopRow() const {
+    // Export is shown exactly where Print is.
+    EXPECT_EQ(Shown("ExportButton"), Shown("PrintButton"));
     std::string row;
     for (const char* name : {"SetupButton", "ReadButton", "SaveButton", "LoadButton", "PrintButton", "PulsePanel",
                              "RespPanel", "StatusButton", "IdentButton", "CalButton", "ElecButton", "RegisterButton"}) {
@@ -74,7 +77,7 @@ TEST_F(Recording, EightChannelSamplesLandInTheStoreAndStopOffersToSave) {
   EXPECT_EQ(form->Layout().CursorX, form->Layout().Margin + 3);
 
   std::string rowWhileAsked;
-  dialogs.whileOpen = [&](const ScriptedDialogs::Shown&) { rowWhileAsked = TopRow(); };
+  dialogs.whileOpen = [&](const FakeDialogs::Shown&) { rowWhileAsked = TopRow(); };
   dialogs.confirmAnswers = {false};
   Click("ReadButton");
   EXPECT_EQ(dialogs.ConfirmCount(), 1);
@@ -140,7 +143,7 @@ TEST_F(Recording, StopWithRecordsShowsPrintLoadAndSetupAndHidesSaveAfterASave) {
   EXPECT_EQ(Count(), 3);
   EXPECT_EQ(Panel(5), "Status: Idle");
   const std::string pdf = (Scratch() / "chart.pdf").string();
-  dialogs.printAnswers = {pdf};
+  dialogs.printAnswers = {[pdf] { return PdfPrintJob(pdf); }};
   Click("PrintButton");
   EXPECT_GT(std::filesystem::file_size(pdf), 1000u);
   EXPECT_TRUE(dialogs.shown.size() == 1u) << "only the offer to save was shown";
@@ -160,6 +163,25 @@ TEST_F(Recording, SaveButtonSavesAfterTheOfferWasDeclined) {
   EXPECT_FALSE(Shown("SaveButton"));
 }
 
+TEST_F(Recording, ACancelledSaveDialogAtStopKeepsSaveShownUntilASave) {
+  SetUpPortIn(false);
+  Click("ReadButton");
+  ModuleSends(Bytes({0xF8, 0x00, 0x10, 0x20, 0x30}));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 1; }));
+  dialogs.confirmAnswers = {true, true};
+  dialogs.saveAnswers = {std::nullopt};
+  Click("ReadButton");
+  ASSERT_TRUE(Shown("SaveButton")) << "one misclick must not lose the recording";
+  dialogs.saveAnswers = {std::nullopt};
+  Click("SaveButton");
+  ASSERT_TRUE(Shown("SaveButton"));
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {(Scratch() / "kept.log").string()};
+  Click("SaveButton");
+  EXPECT_TRUE(std::filesystem::exists(Scratch() / "kept.dat"));
+  EXPECT_FALSE(Shown("SaveButton"));
+}
+
 TEST_F(Recording, CancelledPrintDialogPrintsNothing) {
   SetUpPortIn(false);
   Click("ReadButton");
@@ -167,7 +189,7 @@ TEST_F(Recording, CancelledPrintDialogPrintsNothing) {
   ASSERT_TRUE(WaitUntil([&] { return Count() == 1; }));
   dialogs.confirmAnswers = {false};
   Click("ReadButton");
-  dialogs.printAnswers = {std::nullopt};
+  dialogs.printAnswers = {nullptr};
   Click("PrintButton");
   EXPECT_EQ(dialogs.shown.size(), 1u);
 }
@@ -237,7 +259,7 @@ TEST_F(Recording, OfferToSaveInsideReceptionHoldsLaterFramesUntilAnswered) {
   form->Store().SetCount(SampleStore::kRunLimit - 1);
   // While the question is open the module goes on sending; those frames find
   // the recording stopped when they are handled.
-  dialogs.whileOpen = [&](const ScriptedDialogs::Shown& shown) {
+  dialogs.whileOpen = [&](const FakeDialogs::Shown& shown) {
     if (shown.kind == "confirm") ModuleSends(Repeat(Bytes({0xF8, 0x00, 0x10, 0x20, 0x30}), 10));
   };
   dialogs.confirmAnswers = {false};

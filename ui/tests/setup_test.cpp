@@ -97,7 +97,7 @@ TEST_F(SetupOK, PortNameIsComparedWithoutCaseAndUsedAsTyped) {
   Click("SetupButton");
   Find<QComboBox>("ComSetupBox")->setEditText(QString::fromStdString(typed));
   std::string panelDuringMessage;
-  dialogs.whileOpen = [&](const ScriptedDialogs::Shown&) {
+  dialogs.whileOpen = [&](const FakeDialogs::Shown&) {
     if (panelDuringMessage.empty()) panelDuringMessage = Panel(0);
   };
   Click("SetupOKButton");

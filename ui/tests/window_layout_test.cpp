@@ -34,7 +34,7 @@ class WindowSizePerScreen : public ::testing::TestWithParam<ScreenCase> {};
 TEST_P(WindowSizePerScreen, WindowStatusBarAndChartFollowTheScreenClass) {
   const ScreenCase& c = GetParam();
   PrivateRuntimeDir runtime;
-  ScriptedDialogs dialogs;
+  FakeDialogs dialogs;
   TForm1 form(dialogs, c.screenWidth);
   EXPECT_EQ(form.Screen(), c.screen);
   EXPECT_EQ(form.size(), QSize(c.width, c.height));

@@ -4,7 +4,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QCoreApplication>
-#include <QPrinter>
 #include <QRadioButton>
 #include <cstdio>
 #include <cstdlib>
@@ -13,57 +12,6 @@
 #include "ui/QtDialogs.h"
 #include "ui/RadioGroup.h"
 #include "serial/VirtualPortDirectory.h"
-
-// ---- ScriptedDialogs ------------------------------------------------------
-
-void ScriptedDialogs::ShowMessage(const std::string& text, const std::string& caption) {
-  shown.push_back({"message", caption, text});
-  if (whileOpen) whileOpen(shown.back());
-}
-
-bool ScriptedDialogs::Confirm(const std::string& text, const std::string& caption) {
-  shown.push_back({"confirm", caption, text});
-  if (whileOpen) whileOpen(shown.back());
-  if (confirmAnswers.empty()) return false;
-  const bool answer = confirmAnswers.front();
-  confirmAnswers.pop_front();
-  return answer;
-}
-
-namespace {
-std::optional<std::string> Next(std::deque<std::optional<std::string>>& queue) {
-  if (queue.empty()) return std::nullopt;
-  std::optional<std::string> answer = queue.front();
-  queue.pop_front();
-  return answer;
-}
-}  // namespace
-
-std::optional<std::string> ScriptedDialogs::ExecuteSaveDialog(const FileDialogOptions&) { return Next(saveAnswers); }
-
-std::optional<std::string> ScriptedDialogs::ExecuteOpenDialog(const FileDialogOptions&) { return Next(openAnswers); }
-
-std::unique_ptr<PrintJob> ScriptedDialogs::ExecutePrintDialog() {
-  const std::optional<std::string> path = Next(printAnswers);
-  if (!path) return nullptr;
-  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-  printer->setOutputFormat(QPrinter::PdfFormat);
-  printer->setOutputFileName(QString::fromStdString(*path));
-  return PrintJobOn(std::move(printer));
-}
-
-std::vector<std::string> ScriptedDialogs::Messages() const {
-  std::vector<std::string> texts;
-  for (const Shown& s : shown)
-    if (s.kind == "message") texts.push_back(s.text);
-  return texts;
-}
-
-int ScriptedDialogs::ConfirmCount() const {
-  int n = 0;
-  for (const Shown& s : shown) n += s.kind == "confirm" ? 1 : 0;
-  return n;
-}
 
 // ---- Waiting ----------------------------------------------------------------
 

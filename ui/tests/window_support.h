@@ -1,5 +1,5 @@
 #pragma once
-// What the window tests share: a scripted TDialogs, waiting on the Qt event
+// What the window tests share: waiting on the Qt event
 // loop for a condition, a pseudo-terminal registered as a virtual port, and
 // a fixture holding a real window.
 #include <QAbstractButton>
@@ -17,40 +17,9 @@
 #include <gtest/gtest.h>
 
 #include "recording/Dialogs.h"
+#include "testsupport/FakeDialogs.h"
 #include "ui/MainWindow.h"
 #include "testsupport/PtyPair.h"
-
-// Answers every dialog from queues and records what the user was shown.
-// Unscripted questions are answered No / Cancel.
-class ScriptedDialogs : public TDialogs {
- public:
-  struct Shown {
-    std::string kind;  // "message" or "confirm"
-    std::string caption;
-    std::string text;
-  };
-
-  std::deque<bool> confirmAnswers;
-  std::deque<std::optional<std::string>> saveAnswers;
-  std::deque<std::optional<std::string>> openAnswers;
-  // A path per confirmed print dialog (the page goes to that PDF file), or
-  // nullopt for a cancelled one.
-  std::deque<std::optional<std::string>> printAnswers;
-  // Runs inside every message box and confirmation, as a modal loop would
-  // run the event loop (tests use it to look at the window at that moment).
-  std::function<void(const Shown&)> whileOpen;
-
-  std::vector<Shown> shown;
-
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  bool Confirm(const std::string& text, const std::string& caption) override;
-  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
-  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
-  std::unique_ptr<PrintJob> ExecutePrintDialog() override;
-
-  std::vector<std::string> Messages() const;  // texts of the message boxes, in order
-  int ConfirmCount() const;
-};
 
 // Spins the event loop until `condition` holds or `timeout` has passed;
 // returns the condition's last value.
@@ -116,6 +85,6 @@ class WindowTest : public ::testing::Test {
   std::unique_ptr<PrivateRuntimeDir> runtime;
   std::unique_ptr<PtyPair> pty;
   std::unique_ptr<ScopedVirtualPort> port;
-  ScriptedDialogs dialogs;
+  FakeDialogs dialogs;
   std::unique_ptr<TForm1> form;
 };

@@ -1,0 +1,55 @@
+#include "recording/RecordingShape.h"
+
+#include <algorithm>
+
+#include "chart/TracePlot.h"
+
+namespace {
+
+// Export order: the limb leads, the chest leads, respiration last.
+constexpr std::array<ChartChannel, kChartChannelCount> kExportOrder{ccI,  ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1,
+                                                                   ccC2, ccC3, ccC4,  ccC5,  ccC6,  ccResp};
+
+}  // namespace
+
+RecordingShape DetectRecordingShape(const SampleStore& store) {
+  RecordingShape shape;
+  // OR of every record's bytes: a channel holds data when its OR is not 0.
+  SampleRecord any{};
+  const int count = store.Count();
+  for (int slot = 1; slot <= count; ++slot) {
+    const SampleRecord& record = store.At(slot);
+    for (std::size_t i = 0; i < record.channels.size(); ++i) any.channels[i] |= record.channels[i];
+    for (std::size_t i = 0; i < record.chest.size(); ++i) any.chest[i] |= record.chest[i];
+  }
+  for (ChartChannel channel : kExportOrder) shape.holdsData[channel] = ChannelSample(any, channel) != 0;
+
+  const bool twelve = std::any_of(any.chest.begin(), any.chest.end(), [](std::uint8_t b) { return b != 0; });
+  shape.mode = twelve ? RecordingMode::TwelveChannel : RecordingMode::EightChannel;
+  if (twelve) {
+    shape.shown.assign(kLimbLeads.begin(), kLimbLeads.end());
+    shape.shown.insert(shape.shown.end(), kChestLeads.begin(), kChestLeads.end());
+  } else {
+    for (ChartChannel channel : kEightChannelOrder)
+      if (shape.holdsData[channel]) shape.shown.push_back(channel);
+    if (shape.shown.empty()) shape.shown.assign(kEightChannelOrder.begin(), kEightChannelOrder.end());
+  }
+  for (ChartChannel channel : kExportOrder)
+    if (shape.holdsData[channel]) shape.withData.push_back(channel);
+  return shape;
+}
+
+std::string_view ChannelName(ChartChannel channel) {
+  return channel == ccResp ? std::string_view("Resp") : ChannelLabel(channel);
+}
+
+void LayoutBandsFor(ChartLayout& layout, const RecordingShape& shape) {
+  if (shape.mode == RecordingMode::TwelveChannel) {
+    LayoutBands12C(layout);
+    return;
+  }
+  std::array<bool, 8> checked{};
+  for (std::size_t i = 0; i < kEightChannelOrder.size(); ++i)
+    checked[i] = std::find(shape.shown.begin(), shape.shown.end(), kEightChannelOrder[i]) != shape.shown.end();
+  LayoutBands(layout, checked);
+}

@@ -1,0 +1,274 @@
+// Export of a recording as CSV and EDF+: contents, the estimated rate,
+// failures that leave nothing behind, and the Export button.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <sstream>
+
+#include "recording/RecordingExport.h"
+#include "recording/RecordingFiles.h"
+#include "recording/RecordingLoader.h"
+#include "recording_support.h"
+
+namespace {
+
+// `count` records at `rate` per second from 14:03:20.250, I and Resp
+// carrying data, the chest leads only when `twelve`.
+void FillRecording(SampleStore& store, int count, double rate, bool twelve = false) {
+  store.BeginRecording();
+  for (int n = 0; n < count; ++n) {
+    SampleRecord& record = store.At(store.Append());
+    record = SampleRecord{};
+    record.time = (14 * 3600 + 3 * 60 + 20.25 + n / rate) / 86400.0;
+    record.channels[chI] = static_cast<std::uint8_t>(n % 248);
+    record.channels[chResp] = static_cast<std::uint8_t>(100 + n % 7);
+    if (twelve) record.chest[4] = static_cast<std::uint8_t>(n % 5 + 1);
+  }
+}
+
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    std::string cell;
+    while (std::getline(cells, cell, ',')) fields.push_back(cell);
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+class Export : public RecordingFixture {};
+
+TEST_F(Export, CsvHasAHeaderAndOneLinePerRecordWithMillisecondsAndChannelsThatHoldData) {
+  // A locale with a decimal comma must not change a thing.
+  const std::string previous = std::setlocale(LC_ALL, nullptr);
+  std::setlocale(LC_ALL, "de_DE.UTF-8");
+  FillRecording(store, 600, 300, true);
+  ExportCsv(store, folder / "run.csv", {});
+  std::setlocale(LC_ALL, previous.c_str());
+
+  const auto rows = ParseCsv(ReadWholeFile(folder / "run.csv"));
+  ASSERT_EQ(rows.size(), 601u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "I", "C6", "Resp"}));
+  for (int n = 0; n < 600; ++n) {
+    const auto& row = rows[static_cast<std::size_t>(n) + 1];
+    ASSERT_EQ(row.size(), 4u);
+    const SampleRecord& record = store.At(n + 1);
+    EXPECT_EQ(row[0], IsoTimeOfDay(record.time));
+    EXPECT_EQ(std::stoi(row[1]), record.channels[chI]);
+    EXPECT_EQ(std::stoi(row[2]), record.chest[4]);
+    EXPECT_EQ(std::stoi(row[3]), record.channels[chResp]);
+  }
+  EXPECT_EQ(rows[1][0], "14:03:20.250");
+  EXPECT_EQ(rows[2][0], "14:03:20.253");
+}
+
+struct TimeCase {
+  double seconds;
+  const char* iso;
+};
+
+class IsoTime : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(IsoTime, IsTheTimeOfDayWithMilliseconds) { EXPECT_EQ(IsoTimeOfDay(GetParam().seconds / 86400.0), GetParam().iso); }
+
+INSTANTIATE_TEST_SUITE_P(Times, IsoTime,
+                         ::testing::Values(TimeCase{0, "00:00:00.000"}, TimeCase{43200, "12:00:00.000"},
+                                           TimeCase{50600.0015, "14:03:20.002"}, TimeCase{86399.999, "23:59:59.999"},
+                                           TimeCase{86399.9996, "00:00:00.000"}));
+
+struct RateCase {
+  double recordsPerSecond;
+  int estimated;
+};
+
+class EstimatedRate : public Export, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(EstimatedRate, IsTheNearestModuleRate) {
+  FillRecording(store, 900, GetParam().recordsPerSecond);
+  EXPECT_EQ(EstimateSampleRate(store), GetParam().estimated);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, EstimatedRate,
+                         ::testing::Values(RateCase{50, 50}, RateCase{47, 50}, RateCase{100, 100}, RateCase{130, 150},
+                                           RateCase{150, 150}, RateCase{240, 300}, RateCase{300, 300},
+                                           RateCase{500, 300}, RateCase{10, 50}));
+
+TEST_F(Export, ARateAcrossMidnightIsStillEstimated) {
+  store.BeginRecording();
+  for (int n = 0; n < 600; ++n) store.At(store.Append()).time = std::fmod(86399.0 + n / 150.0, 86400.0) / 86400.0;
+  EXPECT_EQ(EstimateSampleRate(store), 150);
+}
+
+// The fixed-width header fields of the EDF+ file.
+std::string HeaderField(const std::string& file, std::size_t offset, std::size_t width) {
+  std::string field = file.substr(offset, width);
+  while (!field.empty() && field.back() == ' ') field.pop_back();
+  return field;
+}
+
+TEST_F(Export, EdfHeaderNamesTheChannelsTheRangeAndOneSecondRecords) {
+  FillRecording(store, 700, 300);
+  ExportOptions options;
+  options.startDate = {2024, 3, 5};
+  ExportEdf(store, folder / "run.edf", options);
+  const std::string file = ReadWholeFile(folder / "run.edf");
+  const std::size_t signalCount = 3;  // I, Resp, annotations
+  ASSERT_GE(file.size(), 256 * (signalCount + 1));
+  EXPECT_EQ(HeaderField(file, 0, 8), "0");
+  EXPECT_EQ(HeaderField(file, 88, 80).substr(0, 21), "Startdate 05-MAR-2024");
+  EXPECT_NE(HeaderField(file, 88, 80).find("volts_per_step_unknown"), std::string::npos);
+  EXPECT_EQ(HeaderField(file, 168, 8), "05.03.24");
+  EXPECT_EQ(HeaderField(file, 176, 8), "14.03.20");
+  EXPECT_EQ(HeaderField(file, 184, 8), "1024");
+  EXPECT_EQ(HeaderField(file, 192, 44), "EDF+C");
+  EXPECT_EQ(HeaderField(file, 236, 8), "3");  // 700 records at 300/s: three data records
+  EXPECT_EQ(HeaderField(file, 244, 8), "1");
+  EXPECT_EQ(HeaderField(file, 252, 4), "3");
+  auto signalField = [&](std::size_t start, std::size_t width, std::size_t signal) {
+    return HeaderField(file, 256 + start * signalCount + width * signal, width);
+  };
+  EXPECT_EQ(signalField(0, 16, 0), "I");
+  EXPECT_EQ(signalField(0, 16, 1), "Resp");
+  EXPECT_EQ(signalField(0, 16, 2), "EDF Annotations");
+  // Physical minimum/maximum, digital minimum/maximum: 0..247 both.
+  EXPECT_EQ(HeaderField(file, 256 + 104 * signalCount, 8), "0");
+  EXPECT_EQ(HeaderField(file, 256 + 112 * signalCount, 8), "247");
+  EXPECT_EQ(HeaderField(file, 256 + 120 * signalCount, 8), "0");
+  EXPECT_EQ(HeaderField(file, 256 + 128 * signalCount, 8), "247");
+  EXPECT_EQ(HeaderField(file, 256 + 216 * signalCount, 8), "300");
+  // Header, then three records of 2 x 300 samples and 32 annotation samples.
+  EXPECT_EQ(file.size(), 1024u + 3 * (2 * 300 + 32) * 2);
+  // The last record is padded with the last sample of each channel.
+  const std::size_t lastRecord = 1024 + 2 * (2 * 300 + 32) * 2;
+  const std::uint8_t lastI = store.At(700).channels[chI];
+  EXPECT_EQ(static_cast<std::uint8_t>(file[lastRecord + 2 * 99]), lastI);
+  EXPECT_EQ(static_cast<std::uint8_t>(file[lastRecord + 2 * 299]), lastI);
+}
+
+struct FailureCase {
+  const char* name;
+  int records;
+  std::optional<int> rate;
+  const char* text;
+};
+
+class ExportRefusal : public Export, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ExportRefusal, SaysWhyAndLeavesNoFile) {
+  FillRecording(store, GetParam().records, 300);
+  ExportOptions options;
+  options.sampleRate = GetParam().rate;
+  for (bool edf : {true, false}) {
+    if (!edf && GetParam().rate) continue;  // the rate is EDF+'s alone
+    try {
+      edf ? ExportEdf(store, folder / "out", options) : ExportCsv(store, folder / "out", options);
+      ADD_FAILURE() << "exported";
+    } catch (const ERecordingFile& error) {
+      EXPECT_NE(std::string(error.what()).find(GetParam().text), std::string::npos) << error.what();
+    }
+    EXPECT_TRUE(folder.Names().empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ExportRefusal,
+                         ::testing::Values(FailureCase{"Empty", 0, std::nullopt, "no records"},
+                                           FailureCase{"RateZero", 10, 0, "outside 1..1000"},
+                                           FailureCase{"RateTooHigh", 10, 1001, "outside 1..1000"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Export, AFailedWriteLeavesThePreviousFileAndNoPartialOne) {
+  FillRecording(store, 20000, 300, true);
+  WriteWholeFile(folder / "run.csv", "the earlier export");
+  for (bool edf : {true, false}) {
+    const std::string path = folder / (edf ? "run.edf" : "run.csv");
+    try {
+      ScopedFileSizeLimit limit(64 * 1024);
+      edf ? ExportEdf(store, path, {}) : ExportCsv(store, path, {});
+      ADD_FAILURE() << "the write went through";
+    } catch (const ERecordingFile& error) {
+      EXPECT_NE(std::string(error.what()).find("File too large"), std::string::npos) << error.what();
+      EXPECT_EQ(std::string(error.what()).find(".part"), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"run.csv"});
+  EXPECT_EQ(ReadWholeFile(folder / "run.csv"), "the earlier export");
+}
+
+TEST_F(Export, ALoadedRecordingExportsTheFilesRecords) {
+  FillRecording(store, 50, 300);
+  const std::string log = folder / "run.log";
+  WriteRecordingFiles(store, log, DataNameForLogName(log), kTestNow, LocaleTimeFormatter());
+  auto read = std::make_unique<SampleStore>();
+  ReadRecordingRecords(folder / "run.dat", *read);
+  ASSERT_EQ(read->Count(), 50);
+  ExportCsv(*read, folder / "a.csv", {});
+  ExportCsv(store, folder / "b.csv", {});
+  EXPECT_EQ(ReadWholeFile(folder / "a.csv"), ReadWholeFile(folder / "b.csv"));
+  WriteWholeFile(folder / "bad.dat", std::string(48, '\0'));
+  EXPECT_THROW(ReadRecordingRecords(folder / "bad.dat", *read), ENotARecording);
+}
+
+// --- the Export button -------------------------------------------------------------
+
+struct ButtonCase {
+  const char* name;
+  const char* chosen;
+  std::size_t filter;
+  bool csv;
+};
+
+class ExportButton : public Export, public ::testing::WithParamInterface<ButtonCase> {};
+
+TEST_P(ExportButton, WritesTheFormatOfTheNameOrElseOfTheFilter) {
+  FillRecording(store, 30, 300);
+  dialogs.saveAnswers = {folder / GetParam().chosen};
+  dialogs.filterAnswers = {GetParam().filter};
+  ExportButtonClick(context());
+  ASSERT_EQ(dialogs.saveDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.saveDialogs[0].filter, "EDF+|*.edf|CSV|*.csv");
+  EXPECT_TRUE(dialogs.saveDialogs[0].overwritePrompt);
+  EXPECT_TRUE(dialogs.Messages().empty()) << dialogs.Messages()[0];
+  const std::string written = ReadWholeFile(folder / GetParam().chosen);
+  EXPECT_EQ(written.rfind("time,I,Resp\n", 0) == 0, GetParam().csv);
+  EXPECT_EQ(written.rfind("0       ", 0) == 0, !GetParam().csv);
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, ExportButton,
+                         ::testing::Values(ButtonCase{"EdfByFilter", "run", 0, false}, ButtonCase{"CsvByFilter", "run", 1, true},
+                                           ButtonCase{"CsvByName", "run.csv", 0, true},
+                                           ButtonCase{"EdfByName", "run.EDF", 1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Export, TheButtonReportsFailuresAndCancelsQuietly) {
+  dialogs.onUnscripted = nullptr;
+  ExportButtonClick(context());  // nothing recorded
+  EXPECT_EQ(dialogs.Messages(), std::vector<std::string>{"There are no records to export."});
+  EXPECT_TRUE(dialogs.saveDialogs.empty());
+
+  FillRecording(store, 30, 300);
+  dialogs.shown.clear();
+  dialogs.saveAnswers = {std::nullopt, folder / "gone/run.edf"};
+  ExportButtonClick(context());
+  EXPECT_TRUE(dialogs.shown.empty());
+  ExportButtonClick(context());
+  ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
+  EXPECT_NE(dialogs.MessageBoxes()[0].text.find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(dialogs.MessageBoxes()[0].caption, "12-Kanal Test-Software");
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+TEST(ExportDate, IsTheDataFilesModificationDate) {
+  ScratchFolder folder;
+  WriteWholeFile(folder / "run.dat", "x");
+  const std::optional<CalendarDate> date = ModificationDate(folder / "run.dat");
+  ASSERT_TRUE(date);
+  EXPECT_EQ(*date, Today());
+  EXPECT_EQ(ModificationDate(folder / "missing.dat"), std::nullopt);
+  EXPECT_EQ(ModificationDate(""), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#pragma once
+// The one TDialogs of the tests, benchmarks and fuzz replays: every dialog is
+// answered from a queue, in order, and everything the user would have seen is
+// kept. A dialog without a queued answer is answered No / Cancel (Confirm
+// answers `unscriptedConfirm`) and reported to `onUnscripted`, which a test
+// can turn into a failure. No GoogleTest and no Qt Widgets here, so that the
+// fuzz replays and the benchmarks can use it too.
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "recording/Dialogs.h"
+
+// A message box or a question as shown: its text and its caption.
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  friend bool operator==(const ShownMessage&, const ShownMessage&) = default;
+};
+void PrintTo(const ShownMessage& message, std::ostream* os);
+
+class FakeDialogs : public TDialogs {
+ public:
+  struct Shown {
+    std::string kind;  // "message" or "confirm"
+    std::string caption;
+    std::string text;
+  };
+  // Builds the job of a confirmed print dialog; an empty function cancels it.
+  using PrintAnswer = std::function<std::unique_ptr<PrintJob>()>;
+
+  std::deque<bool> confirmAnswers;
+  // The save dialog and the save dialog with a filter choice share this
+  // queue; nullopt cancels.
+  std::deque<std::optional<std::string>> saveAnswers;
+  // The filter entry chosen in each filtered save dialog; when none is
+  // queued, the entry whose pattern the answered name matches (else 0).
+  std::deque<std::size_t> filterAnswers;
+  std::deque<std::optional<std::string>> openAnswers;
+  std::deque<PrintAnswer> printAnswers;
+
+  bool unscriptedConfirm = false;
+  // Called with the dialog's kind ("confirm", "save", "open", "print") when
+  // no answer was queued for it.
+  std::function<void(const std::string& dialog)> onUnscripted;
+  // Runs inside every message box and question, as a modal loop would run
+  // the event loop (to look at the state at that moment).
+  std::function<void(const Shown&)> whileOpen;
+
+  std::vector<Shown> shown;
+  std::vector<FileDialogOptions> saveDialogs;  // filtered ones included
+  std::vector<FileDialogOptions> openDialogs;
+  int printDialogs = 0;
+
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  bool Confirm(const std::string& text, const std::string& caption) override;
+  std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
+  std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;
+  std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
+  std::unique_ptr<PrintJob> ExecutePrintDialog() override;
+
+  std::vector<std::string> Messages() const;      // texts of the message boxes, in order
+  std::vector<ShownMessage> MessageBoxes() const;  // message boxes with their captions
+  std::vector<ShownMessage> Questions() const;     // the Yes/No questions
+  int ConfirmCount() const;
+};
+
+// The filter entry (0-based) of a "description|pattern|..." filter whose
+// pattern matches the end of `path` ("*.edf" matches "x.edf"), or nothing.
+std::optional<std::size_t> FilterEntryMatching(const std::string& filter, const std::string& path);
