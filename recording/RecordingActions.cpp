@@ -59,9 +59,11 @@ bool ChooseNameAndWrite(TRecordingContext& context) {
 
 }  // namespace
 
-void FileSave(TRecordingContext& context) {
+void FileSave(TRecordingContext& context, std::string_view preface) {
   try {
-    if (!context.dialogs.Confirm("Do you want to save te actual Data?", "Confirm")) {
+    std::string question = "Do you want to save te actual Data?";
+    if (!preface.empty()) question = std::string(preface) + "\n" + question;
+    if (!context.dialogs.Confirm(question, "Confirm")) {
       context.view.SetSaveButtonVisible(true);
       return;
     }

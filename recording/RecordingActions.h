@@ -53,7 +53,9 @@ struct TRecordingContext {
 // The offer to save a recording (after Stop, and from the Save button).
 // Save stays shown after a No and after a cancelled file dialog; it hides
 // only after a completed save.
-void FileSave(TRecordingContext& context);
+// `preface`, when given, is a line put before the question (why the
+// recording stopped).
+void FileSave(TRecordingContext& context, std::string_view preface = {});
 void SaveButtonClick(TRecordingContext& context);
 // Reads a data file into the store and draws it with the eight-channel chart.
 void LoadButtonClick(TRecordingContext& context);

@@ -37,6 +37,7 @@ constexpr const char* kComPortPlaceholder = "Com-Port";
 constexpr const char* kPortNotAvailable = "Com-Port not available !!!";
 constexpr const char* kPortNotDefined = "Com-Port not defined !!!";
 constexpr const char* kDefineComPortFirst = "Please define Com-Port first";
+constexpr std::string_view kRunLimitReached = "The limit of 80000 records per recording was reached.";
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
@@ -203,9 +204,9 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<int> screenWidth, QWidget* paren
   // The port, its seven framers (sizes, handlers and start bytes as the
   // window description creates them) and the recording.
   session_ = std::make_unique<AcquisitionSession>(*dispatcher_, layout, *liveCanvas_, *sessionView_, formatTime_);
-  session_->SetSaveOffer([this](TStopReason) {
+  session_->SetSaveOffer([this](TStopReason reason) {
     TRecordingContext context = RecordingContext();
-    ::FileSave(context);
+    ::FileSave(context, reason == TStopReason::RunLimit ? kRunLimitReached : std::string_view{});
   });
 
   CreateControls();

@@ -211,6 +211,9 @@ TEST_F(Recording, EightChannelRunLimitStoresTheLastRecordThenStopsOnce) {
   EXPECT_EQ(Caption("ReadButton"), "Read");
   EXPECT_EQ(TopRow(), kStoppedWithRecordsSaveOffered);
   EXPECT_EQ(Slot(SampleStore::kRunLimit).channels[chI], 0x10);
+  // The offer says why the recording stopped.
+  EXPECT_EQ(dialogs.shown.back().text,
+            "The limit of 80000 records per recording was reached.\nDo you want to save te actual Data?");
 }
 
 TEST_F(Recording, TwelveChannelRunLimitIsNeverPassedBySampleFramesInARow) {
