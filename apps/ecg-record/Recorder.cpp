@@ -288,7 +288,9 @@ int TRecorder::Run() {
     finish();
   });
   if (o.seconds) {
-    QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(*o.seconds * 1000)), &loop, finish);
+    // Precise: a coarse timer may end a long recording up to 5 % early.
+    QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(*o.seconds * 1000)), Qt::PreciseTimer, &loop,
+                       finish);
   }
   if (stopRequested_) finish();
   if (!finished) loop.exec();

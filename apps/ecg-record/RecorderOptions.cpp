@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <sstream>
 
 #include "module/SetupCommand.h"
@@ -148,6 +149,11 @@ RecorderOptions ParseRecorderOptions(const std::vector<std::string>& args) {
   }
   if (o.help || o.version) return o;
   if (o.setup.port.empty()) throw EUsage("--port is missing");
+  // A path as the shell completes it is taken from here; a bare name
+  // (ttyUSB0) is a device under /dev, as the port library takes it.
+  if (o.setup.port.find('/') != std::string::npos && o.setup.port.front() != '/') {
+    o.setup.port = std::filesystem::absolute(o.setup.port).lexically_normal().string();
+  }
   if (channelsGiven && o.setup.twelveChannel) throw EUsage("--channels and --twelve exclude each other");
   if (o.seconds && o.records) throw EUsage("--seconds and --records exclude each other");
   const bool service = o.identify || o.calibrate || o.electrodes || !o.registerWrites.empty();

@@ -20,13 +20,8 @@
 #include "testsupport/FakeDialogs.h"
 #include "ui/MainWindow.h"
 #include "testsupport/PtyPair.h"
+#include "testsupport/QtWait.h"
 
-// Spins the event loop until `condition` holds or `timeout` has passed;
-// returns the condition's last value.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(20));
-// Lets the event loop run until nothing more arrives for `quiet` (for checks
-// that something did NOT happen after bytes were written).
-void DrainEvents(std::chrono::milliseconds quiet = std::chrono::milliseconds(200));
 
 std::vector<unsigned char> Bytes(std::initializer_list<int> values);
 std::string Hex(const std::vector<unsigned char>& bytes);

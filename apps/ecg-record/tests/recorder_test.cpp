@@ -91,6 +91,11 @@ TEST(RecorderOptions, DefaultsAreTheWindowsAndValuesMapToTheSetUpIndices) {
   ASSERT_EQ(o.registerWrites.size(), 1u);
   EXPECT_EQ(o.registerWrites[0].bits, (std::array<bool, 8>{true, false, false, false, false, false, false, true}));
   EXPECT_EQ(o.seconds, 1.5);
+
+  // A relative path is taken from the current folder, a bare name is the port library's.
+  EXPECT_EQ(ParseRecorderOptions({"--port", "a/b", "--identify"}).setup.port,
+            (std::filesystem::current_path() / "a/b").string());
+  EXPECT_EQ(ParseRecorderOptions({"--port", "ttyUSB0", "--identify"}).setup.port, "ttyUSB0");
 }
 
 // ---- Runs ---------------------------------------------------------------------
