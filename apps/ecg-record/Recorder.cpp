@@ -62,8 +62,23 @@ class RecorderView : public TSessionView {
   std::function<void()> onPortLost;
 };
 
-// JSON string of a UTF-8 text, or of single-byte (Latin-1) text.
-std::string Json(std::string_view text, bool latin1 = false) {
+// The module's identification text is single-byte (Latin-1).
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return out;
+}
+
+// JSON string of a UTF-8 text.
+std::string Json(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -74,9 +89,6 @@ std::string Json(std::string_view text, bool latin1 = false) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
       out += escaped;
-    } else if (latin1 && byte >= 0x80) {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
     } else {
       out += c;
     }
@@ -125,7 +137,7 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
   }
   out << "}, \"identification\": ";
   if (view.identified) {
-    out << Json(view.Text(ViewText::IdentLabel), true);
+    out << Json(Latin1ToUtf8(view.Text(ViewText::IdentLabel)));
   } else {
     out << "null";
   }
@@ -218,19 +230,7 @@ int TRecorder::Run() {
       err_ << "ecg-record: the module sent no identification within 2 s\n";
       return kExitSilent;
     }
-    if (!o.Records()) {
-      std::string text;
-      for (const char c : view.Text(ViewText::IdentLabel)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-          text += c;
-        } else {
-          text += static_cast<char>(0xC0 | (byte >> 6));
-          text += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-      }
-      out_ << text << "\n";
-    }
+    if (!o.Records()) out_ << Latin1ToUtf8(view.Text(ViewText::IdentLabel)) << "\n";
   }
   if (!o.Records()) return kExitDone;
 
