@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -266,6 +267,28 @@ TEST_F(DeviceOnPty, QueueSizeBelowOneIsRefused) {
   EXPECT_EQ(device->SetQueueSizes(0, 1024), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(1024, -2), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(120000, 1024), 0);
+}
+
+TEST(DeviceOpening, LineIsRawBeforeAnythingReadsIt) {
+  PtyPair pty;
+  // A terminal as the system leaves it: canonical lines, echo, CR to NL.
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(pty.MasterFd(), &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+  cooked.c_iflag |= ICRNL;
+  cooked.c_oflag |= OPOST;
+  ASSERT_EQ(tcsetattr(pty.MasterFd(), TCSANOW, &cooked), 0);
+  int error = 0;
+  std::shared_ptr<SerialDevice> device = OpenPosixSerialDevice(pty.SlavePath(), error);
+  ASSERT_NE(device, nullptr);
+  // No line settings handed over yet: the reader already runs, and a module
+  // that streams must be neither echoed nor cooked.
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.MasterFd(), &t), 0);
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN));
+  EXPECT_FALSE(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | ISTRIP));
+  EXPECT_FALSE(t.c_oflag & OPOST);
+  device->Close();
 }
 
 // ---- the event thread as the device's watcher ----
