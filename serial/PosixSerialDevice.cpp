@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -13,10 +12,12 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <vector>
 
+#include "serial/EventSignal.h"
 #include "serial/Termios2.h"
 
 namespace {
@@ -27,23 +28,6 @@ constexpr std::size_t kReadChunk = 4096;
 // A pseudo-terminal (and any tty without modem control) answers the modem
 // ioctls so.
 bool NoSuchFeature(int error) { return error == ENOTTY || error == EINVAL; }
-
-int MakeEventFd() {
-  int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  return fd;
-}
-
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  // Can only fail when the counter would overflow, which cannot matter.
-  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-}
-
-void Drain(int fd) {
-  std::uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
-}
 
 int PollMilliseconds(Clock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -97,13 +81,15 @@ std::shared_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, int
     return std::make_shared<PosixSerialDevice>(fd);
   } catch (const std::system_error& e) {
     return fail(e.code().value());
+  } catch (const std::bad_alloc&) {
+    return fail(ENOMEM);
   }
 }
 
 PosixSerialDevice::PosixSerialDevice(int fd) : fd_(fd) {
-  eventFd_ = MakeEventFd();
+  eventFd_ = MakeEventSignal();
   try {
-    wakeFd_ = MakeEventFd();
+    wakeFd_ = MakeEventSignal();
   } catch (...) {
     ::close(eventFd_);
     throw;
@@ -153,7 +139,7 @@ void PosixSerialDevice::Close() {
   fd_ = -1;
 }
 
-void PosixSerialDevice::WakeReader() { Signal(wakeFd_); }
+void PosixSerialDevice::WakeReader() { RaiseEventSignal(wakeFd_); }
 
 // ---- settings ----
 
@@ -174,7 +160,7 @@ int PosixSerialDevice::SetQueueSizes(std::int32_t inputSize, std::int32_t output
       announce = Raise(EV_ERR);
     }
   }
-  if (announce) Signal(eventFd_);
+  if (announce) RaiseEventSignal(eventFd_);
   return 0;
 }
 
@@ -426,7 +412,7 @@ std::uint32_t PosixSerialDevice::TakeEvents(bool& lineLost) {
   // A signal may be on its way from a Raise whose caller has not written it
   // yet; drained here or not, the events it stands for are taken now. While
   // watched nothing but a hang-up signals, so the read is saved then.
-  if (eventSignalled_ || !watched_) Drain(eventFd_);
+  if (eventSignalled_ || !watched_) DrainEventSignal(eventFd_);
   eventSignalled_ = false;
   std::uint32_t events = pending_;
   pending_ = 0;
@@ -450,7 +436,7 @@ void PosixSerialDevice::MarkLost() {
   lost_ = true;
   dataArrived_.notify_all();
   eventSignalled_ = true;
-  Signal(eventFd_);
+  RaiseEventSignal(eventFd_);
 }
 
 // ---- the reader ----
@@ -526,7 +512,7 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scra
     return false;
   }
   for (int i = 0; i < count; ++i) extra[i].revents = fds[first + i].revents;
-  if (fds[0].revents & POLLIN) Drain(wakeFd_);
+  if (fds[0].revents & POLLIN) DrainEventSignal(wakeFd_);
   if (!line) return !lost;
   if (stopping_) return true;  // closing: the line is not read any more
   const short revents = fds[1].revents;
@@ -582,7 +568,7 @@ int PosixSerialDevice::Watch(pollfd* extra, int count, int timeoutMs) {
 }
 
 void PosixSerialDevice::Queue(const char* data, std::size_t count) {
-  if (QueueLocked(data, count)) Signal(eventFd_);
+  if (QueueLocked(data, count)) RaiseEventSignal(eventFd_);
 }
 
 bool PosixSerialDevice::QueueLocked(const char* data, std::size_t count) {
@@ -670,6 +656,6 @@ void PosixSerialDevice::Housekeeping() {
     errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
     announce = Raise(events);
   }
-  if (announce) Signal(eventFd_);
+  if (announce) RaiseEventSignal(eventFd_);
   if (lowerRts) ModemLine(TIOCM_RTS, false);
 }

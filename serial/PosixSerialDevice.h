@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/ByteRing.h"
+#include "serial/Ring.h"
 #include "serial/ReceiveFilter.h"
 #include "serial/SerialDevice.h"
 

@@ -1,7 +1,6 @@
 #include "serial/TComThread.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "serial/EventSignal.h"
 #include "serial/SerialDevice.h"
 #include "serial/TComPort.h"
 
@@ -71,17 +71,6 @@ struct TComThread::Shared {
 namespace {
 using Shared = TComThread::Shared;
 
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  // Fails only when the counter would overflow, which cannot matter.
-  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-}
-
-void Drain(int fd) {
-  std::uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
-}
-
 // Main thread: runs the pending hand-over, if there is one.
 void Serve(Shared& s) {
   std::function<void()> call;
@@ -102,9 +91,9 @@ void Serve(Shared& s) {
   s.error = error;
   if (s.threadWaiting) {
     s.changed.notify_all();
-    if (s.watching) Signal(s.handOverDone);
+    if (s.watching) RaiseEventSignal(s.handOverDone);
   }
-  if (error) Signal(s.handOverFailed);
+  if (error) RaiseEventSignal(s.handOverFailed);
 }
 
 bool HandOverFinished(const Shared& s) {
@@ -126,7 +115,7 @@ bool AwaitHandOver(Shared& s) {
         lock.unlock();
         pollfd done{s.handOverDone, POLLIN, 0};
         const int failed = s.device->Watch(&done, 1);
-        if (done.revents != 0) Drain(s.handOverDone);
+        if (done.revents != 0) DrainEventSignal(s.handOverDone);
         lock.lock();
         // A wait that cannot be made at all: wait without reading instead
         // of spinning.
@@ -287,7 +276,7 @@ void Run(std::shared_ptr<Shared> shared) {
       }
       if (fds[0].revents != 0) break;  // the stop wins over events
       if (fds[2].revents != 0) {
-        Drain(s.handOverFailed);
+        DrainEventSignal(s.handOverFailed);
         AwaitHandOver(s);  // raises what the last delivery raised
       }
       if (fds[1].revents & (POLLERR | POLLNVAL)) {
@@ -350,12 +339,9 @@ TComThread::TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> devic
   shared_->syncMethod = syncMethod;
   shared_->dispatcher = dispatcher;
   shared_->session = ComThreadAccess::Session(port);
-  shared_->stopSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (shared_->stopSignal < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  shared_->handOverFailed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (shared_->handOverFailed < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  shared_->handOverDone = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (shared_->handOverDone < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  shared_->stopSignal = MakeEventSignal();
+  shared_->handOverFailed = MakeEventSignal();
+  shared_->handOverDone = MakeEventSignal();
   shared_->device->SetEventMask(EventMaskOf(events));
   thread_ = std::thread(Run, shared_);
 }
@@ -364,8 +350,7 @@ TComThread::~TComThread() {
   Shared& s = *shared_;
   std::unique_lock lock(s.mutex);
   s.stopRequested = true;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(s.stopSignal, &one, sizeof one);
+  RaiseEventSignal(s.stopSignal);
   // Asked to stop from inside its own hand-over (or, with smNone, from its
   // own delivery): waiting here would never end. The thread sees the stop
   // once the hand-over returns and ends by itself; it keeps what it needs.

@@ -7,16 +7,17 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <thread>
 
-#include "serial/ByteRing.h"
+#include "serial/Ring.h"
 #include "testsupport/PtyPair.h"
 #include "serial/ReceiveFilter.h"
 #include "serial/SerialDevice.h"
 #include "main_loop_support.h"
 
-// ---- ByteRing ----
+// ---- the ring behind the input queue ----
 
 TEST(ByteRing, KeepsOrderAcrossTheWrapAround) {
   ByteRing ring(8);
@@ -27,6 +28,21 @@ TEST(ByteRing, KeepsOrderAcrossTheWrapAround) {
     EXPECT_EQ(std::string(out, 5), "abcde");
   }
   EXPECT_EQ(ring.Size(), 0u);
+}
+
+TEST(Ring, QueuesRecordsFirstInFirstOutAcrossTheWrapAround) {
+  TRing<std::array<int, 2>> ring(3);
+  EXPECT_TRUE(ring.Empty());
+  for (int i = 0; i < 3; ++i) ring.PushBack({i, -i});
+  EXPECT_TRUE(ring.Full());
+  EXPECT_EQ(ring.PopFront()[0], 0);
+  ring.PushBack({3, -3});  // wraps
+  ring.At(0)[1] = 99;
+  EXPECT_EQ(ring.Front(), (std::array<int, 2>{1, 99}));
+  EXPECT_EQ(ring.At(2)[0], 3);
+  EXPECT_EQ(ring.Size(), 3u);
+  ring.Clear();
+  EXPECT_TRUE(ring.Empty());
 }
 
 TEST(ByteRing, RefusesWhatDoesNotFit) {
