@@ -1,5 +1,5 @@
 // Reception from the received chunk to the chart: a module stream cut into
-// chunks, fed through the window's seven framers into the frame handlers,
+// chunks, fed through the acquisition session's seven framers into the frame handlers,
 // the store and the real chart image, status texts included. Figures in
 // samples per second of CPU time, against 100,000 (150 times what a 115200
 // baud line can carry); and the cost per sample early and late in a
@@ -16,11 +16,10 @@
 #include "BenchFigures.h"
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
-#include "module/FrameHandlers.h"
 #include "chart/ImageCanvas.h"
-#include "simulator/ModuleFrames.h"
-#include "module/ModuleFramers.h"
+#include "module/AcquisitionSession.h"
 #include "module/SetupCommand.h"
+#include "simulator/ModuleFrames.h"
 #include "simulator/SyntheticEcg.h"
 
 namespace {
@@ -30,12 +29,8 @@ constexpr int kInfoFramesEvery = 300;    // status, chest status, pulse, resp on
 constexpr double kTargetSamplesPerSecond = 100000;
 
 // A view that keeps what the window would show and counts the calls.
-class CountingView : public TAcquisitionView {
+class CountingView : public TSessionView {
  public:
-  CountingView(SampleStore& store, bool twelveChannels, const std::array<bool, kChannelBoxCount>& selection)
-      : store_(store), twelveChannels_(twelveChannels), selection_(selection) {}
-  bool TwelveChannelMode() const override { return twelveChannels_; }
-  std::array<bool, kChannelBoxCount> ChannelSelection() const override { return selection_; }
   void SetStatusPanel(int index, std::string_view text) override {
     if (index >= 0 && index < static_cast<int>(panels.size())) panels[static_cast<std::size_t>(index)].assign(text);
     ++calls;
@@ -45,12 +40,8 @@ class CountingView : public TAcquisitionView {
     ++calls;
   }
   void ShowIdentBox() override { ++calls; }
-  // The benchmark never lets a recording reach the limit; should it happen,
-  // recording simply starts over.
-  void StopRecording() override {
-    ++stops;
-    store_.BeginRecording();
-  }
+  // The benchmark never lets a recording reach the limit.
+  void RecordingStopping(bool) override { ++stops; }
   void ReportError(const std::string&) override { ++errors; }
 
   std::array<std::string, 7> panels;
@@ -58,11 +49,12 @@ class CountingView : public TAcquisitionView {
   long calls = 0;
   long stops = 0;
   long errors = 0;
+};
 
- private:
-  SampleStore& store_;
-  bool twelveChannels_;
-  std::array<bool, kChannelBoxCount> selection_;
+// The port is never opened: nothing is handed over.
+class NoDispatcher : public TMainThreadDispatcher {
+ public:
+  void Post(std::function<void()>) override {}
 };
 
 ModuleConfig StreamConfig(bool twelveChannels) {
@@ -100,29 +92,20 @@ std::string ModuleStream(const ModuleConfig& config) {
   return stream;
 }
 
-// The window's reception: its seven framers, configured as at start-up and
-// after the set-up OK, each handing its packets to a handler.
+// The acquisition session as after the set-up OK (all eight channels, or
+// twelve-channel mode) and Read.
 struct Reception {
   explicit Reception(bool twelveChannels)
-      : selection{true, true, true, true, true, true, true, true},
-        view(store, twelveChannels, selection),
-        canvas(Layout().ChartWidth, Layout().ChartHeight),
-        handlers(store, layout, canvas, view),
-        framers(handlers) {
-    layout = Layout();
-    PrepareChart(layout, canvas);
-
-    // Set-up OK, then Read.
-    if (twelveChannels) {
-      framers.SetTwelveChannelSizes();
-      LayoutBands12C(layout);
-      DrawBasic12C(layout, canvas);
-    } else {
-      framers.SetEightChannelSizes(SelectedChannelCount(selection));
-      LayoutBands(layout, selection);
-      DrawBasic(layout, canvas);
-    }
-    store.Settings().state = AcquisitionState::Receiving;
+      : canvas(Layout().ChartWidth, Layout().ChartHeight),
+        session(dispatcher, Layout(), canvas, view),
+        store(session.Store()),
+        handlers(session.Handlers()) {
+    PrepareChart(session.Layout(), canvas);
+    TSetupRequest request;
+    request.twelveChannel = twelveChannels;
+    request.channels = {true, true, true, true, true, true, true, true};
+    session.Configure(request);
+    session.StartRecording();
   }
 
   static const ChartLayout& Layout() {
@@ -134,15 +117,14 @@ struct Reception {
     return wide;
   }
 
-  void Deliver(std::string_view chunk) { framers.Feed(chunk); }
+  void Deliver(std::string_view chunk) { session.Feed(chunk); }
 
-  SampleStore store;
-  ChartLayout layout;
-  std::array<bool, kChannelBoxCount> selection;
+  NoDispatcher dispatcher;
   CountingView view;
   ImageCanvas canvas;
-  TFrameHandlers handlers;
-  TModuleFramers framers;
+  AcquisitionSession session;
+  SampleStore& store;
+  TFrameHandlers& handlers;
 };
 
 void BM_Receive(benchmark::State& state) {

@@ -74,7 +74,7 @@
 #include "ui/MainWindow.h"
 #include "simulator/ModuleFrames.h"
 #include "testsupport/PtyPair.h"
-#include "ui/QtMainThreadDispatcher.h"
+#include "module/QtMainThreadDispatcher.h"
 #include "serial/TComPort.h"
 #include "ui/RadioGroup.h"
 #include "store/SampleStore.h"

@@ -1,4 +1,4 @@
-// The window's reception fed arbitrary bytes in arbitrary chunks: the seven
+// The acquisition session fed arbitrary bytes in arbitrary chunks: the seven
 // framers, the real frame handlers, the store and the real chart image, in
 // both modes, on every screen class and with every channel selection.
 //
@@ -12,7 +12,8 @@
 //     L > 0: a chunk of the next L bytes (fewer at the end), fed to the framers
 //     L = 0: a control byte C and, for C's operations 0 and 1, a selection byte:
 //            C & 3 = 0  the set-up panel's check boxes changed, panel cancelled
-//                       (mode C & 4, selection): frames keep their old length
+//                       (mode C & 4, selection): nothing the session decodes
+//                       with changes
 //                    1  set-up OK with mode C & 4 and the selection
 //                    2  Read (a new recording)   3  Stop
 //
@@ -26,15 +27,13 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
+#include "OffscreenGui.h"
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
-#include "module/FrameHandlers.h"
-#include "FuzzCheck.h"
 #include "chart/ImageCanvas.h"
-#include "module/ModuleFramers.h"
-#include "OffscreenGui.h"
+#include "module/AcquisitionSession.h"
 #include "store/SampleStore.h"
-#include "module/SetupCommand.h"
 
 namespace {
 
@@ -57,43 +56,37 @@ void CheckRecordingBounds(const SampleStore& store) {
   }
 }
 
-// The window as the handlers see it: check boxes from the input, a stop that
-// does what the window's stop branch does to the state (its offer to save is
-// the recording library's business and not fuzzed here).
-class FuzzView : public TAcquisitionView {
+// What the session tells its owner, checked as it happens (no offer to save:
+// that is the recording library's business and not fuzzed here).
+class FuzzView : public TSessionView {
  public:
-  explicit FuzzView(SampleStore& store) : store_(store) {}
-
-  bool TwelveChannelMode() const override { return twelveChannels; }
-  Selection ChannelSelection() const override { return selection; }
   void SetStatusPanel(int index, std::string_view text) override {
     FUZZ_CHECK(index >= 0 && index < 7, "status panel %d does not exist", index);
     lastText.assign(text);
-    CheckRecordingBounds(store_);
+    if (store) CheckRecordingBounds(*store);
   }
   void SetText(ViewText, std::string_view text) override { lastText.assign(text); }
   void ShowIdentBox() override {}
-  void StopRecording() override {
-    CheckRecordingBounds(store_);
-    store_.Settings().state = AcquisitionState::Idle;
+  void RecordingStopping(bool) override {
+    if (store) CheckRecordingBounds(*store);
   }
   void ReportError(const std::string& text) override {
     // Nothing in reception may fail with this view: any report is a fault.
     FUZZ_CHECK(false, "a handler reported an error: %s", text.c_str());
   }
 
-  bool twelveChannels = false;
-  Selection selection{};
+  const SampleStore* store = nullptr;
   std::string lastText;
-
- private:
-  SampleStore& store_;
 };
 
-// What lives as long as the process: the store (one big allocation) and one
-// chart image per screen class. Every input starts them afresh.
+// The session never opens its port here: nothing is ever handed over.
+class NoDispatcher : public TMainThreadDispatcher {
+ public:
+  void Post(std::function<void()>) override {}
+};
+
+// What lives as long as the process: one chart image per screen class.
 struct Shared {
-  SampleStore store;
   std::array<std::unique_ptr<ImageCanvas>, kScreenWidths.size()> canvases;
 };
 
@@ -109,6 +102,12 @@ Shared& TheShared() {
     return s;
   }();
   return *shared;
+}
+
+ChartLayout ScreenLayout(int screenWidth) {
+  ChartLayout layout;
+  SelectScreenLayout(layout, screenWidth);
+  return layout;
 }
 
 class Reader {
@@ -130,16 +129,10 @@ class Reader {
 };
 
 struct Station {
-  Station(SampleStore& s, ImageCanvas& c, int screenWidth)
-      : store(s),
-        canvas(c),
-        view(store),
-        handlers(store, layout, canvas, view, LocaleTimeFormatter(), [this] { return NextTime(); }),
-        framers(handlers) {
-    SelectScreenLayout(layout, screenWidth);
-    PrepareChart(layout, canvas);
-    store.BeginRecording();
-    store.Settings().state = AcquisitionState::Idle;
+  Station(ImageCanvas& canvas, int screenWidth)
+      : session(dispatcher, ScreenLayout(screenWidth), canvas, view, LocaleTimeFormatter(), [this] { return NextTime(); }) {
+    view.store = &session.Store();
+    PrepareChart(session.Layout(), canvas);
   }
 
   // A clock that moves on by one sample at 300 per second, the same for every run.
@@ -149,45 +142,25 @@ struct Station {
   }
 
   void SetupOK(bool twelveChannels, const Selection& selection) {
-    view.twelveChannels = twelveChannels;
-    view.selection = selection;
-    if (twelveChannels) {
-      framers.SetTwelveChannelSizes();
-      LayoutBands12C(layout);
-      DrawBasic12C(layout, canvas);
-    } else {
-      framers.SetEightChannelSizes(SelectedChannelCount(selection));
-      LayoutBands(layout, selection);
-      DrawBasic(layout, canvas);
-    }
-  }
-
-  void Read() {
-    store.BeginRecording();
-    store.Settings().state = AcquisitionState::Receiving;
-    if (view.twelveChannels) {
-      DrawBasic12C(layout, canvas);
-    } else {
-      DrawBasic(layout, canvas);
-    }
+    TSetupRequest request;
+    request.twelveChannel = twelveChannels;
+    request.channels = selection;
+    session.Configure(request);
   }
 
   void Feed(std::string_view chunk) {
-    framers.Feed(chunk);
-    for (const TComDataPacket* framer : framers.InBindingOrder()) {
+    session.Feed(chunk);
+    for (const TComDataPacket* framer : session.Framers().InBindingOrder()) {
       FUZZ_CHECK(framer->PendingBytes().size() < kFramerLimit, "a framer holds %zu bytes after a chunk of %zu",
                  framer->PendingBytes().size(), chunk.size());
     }
-    CheckRecordingBounds(store);
+    CheckRecordingBounds(session.Store());
   }
 
-  SampleStore& store;
-  ChartLayout layout;
-  ImageCanvas& canvas;
+  NoDispatcher dispatcher;
   FuzzView view;
   double time = 0.5;
-  TFrameHandlers handlers;
-  TModuleFramers framers;
+  AcquisitionSession session;
 };
 
 }  // namespace
@@ -200,10 +173,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t mask = in.Byte();
   const std::uint8_t distance = in.Byte();
 
-  Station station(shared.store, *shared.canvases[screen], kScreenWidths[screen]);
+  Station station(*shared.canvases[screen], kScreenWidths[screen]);
   station.SetupOK((flags & 1) != 0, SelectionFrom(mask));
-  station.Read();
-  if (flags & 2) station.store.SetCount(kRunLimit - distance);
+  station.session.StartRecording();
+  if (flags & 2) station.session.Store().SetCount(kRunLimit - distance);
 
   while (!in.Empty()) {
     const std::uint8_t length = in.Byte();
@@ -215,20 +188,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool twelveChannels = (control & 4) != 0;
     switch (control & 3) {
       case 0:
-        station.view.twelveChannels = twelveChannels;
-        station.view.selection = SelectionFrom(in.Byte());
+        (void)in.Byte();  // boxes changed without OK: the module streams as before
         break;
       case 1:
         station.SetupOK(twelveChannels, SelectionFrom(in.Byte()));
         break;
       case 2:
-        station.Read();
+        station.session.StartRecording();
         break;
       default:
-        station.store.Settings().state = AcquisitionState::Idle;
+        station.session.StopRecording();
         break;
     }
-    CheckRecordingBounds(station.store);
+    CheckRecordingBounds(station.session.Store());
   }
   return 0;
 }

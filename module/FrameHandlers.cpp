@@ -56,6 +56,11 @@ void TFrameHandlers::Report(const char* what) noexcept {
   }
 }
 
+void TFrameHandlers::SetDecoding(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) {
+  twelveChannel_ = twelveChannel;
+  channels_ = channels;
+}
+
 bool TFrameHandlers::Storing() {
   if (store_.Settings().state != AcquisitionState::Receiving) return false;
   // Read starts every recording at count 0, so a count below the limit means
@@ -83,12 +88,13 @@ void TFrameHandlers::ShowReceivingStatus() {
   (void)ec;  // an int always fits
   statusText_.append(digits, end);
   statusText_.append(kPacketsSuffix);
+  statusText_.append(statusSuffix_);
   view_.SetStatusPanel(spStatus, statusText_);
 }
 
 void TFrameHandlers::Receive(const std::string& packet) {
   Guarded([&] {
-    if (view_.TwelveChannelMode()) {
+    if (twelveChannel_) {
       ReceiveSample12(packet);
       return;
     }
@@ -112,7 +118,7 @@ void TFrameHandlers::StoreSample8(std::string_view packet) {
   record.time = clock_();
   record.channels.fill(0);
   record.chest.fill(0);
-  const std::array<bool, kChannelBoxCount> selected = view_.ChannelSelection();
+  const std::array<bool, kChannelBoxCount>& selected = channels_;
   std::size_t position = 3;
   for (std::size_t channel = 0; channel < selected.size(); ++channel) {
     if (selected[channel]) record.channels[channel] = ByteOrZero(packet, position++);
@@ -164,7 +170,7 @@ void TFrameHandlers::ReceiveCenter(const std::string& packet) {
     // Chest frames belong to twelve-channel records; in eight-channel mode
     // they would write into a record of the other layout and plot columns
     // the chart does not have.
-    if (!view_.TwelveChannelMode()) {
+    if (!twelveChannel_) {
       ForgetPairing();
       return;
     }

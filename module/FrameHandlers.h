@@ -3,10 +3,14 @@
 // that build the recording and sweep the chart, and the status,
 // identification and vital-value frames that fill labels and panels.
 //
-// The window owns one TFrameHandlers and points each framer's OnPacket at the
-// matching method; it shows what the handlers decide through the small
-// TAcquisitionView it implements. Everything runs on the main thread, inside
-// a delivery of received bytes.
+// The acquisition session owns one TFrameHandlers and points each framer's
+// OnPacket at the matching method; the handlers show what they decide through
+// the small TAcquisitionView the session implements. Everything runs on the
+// main thread, inside a delivery of received bytes.
+//
+// The mode and the channels a frame is decoded with are the ones of the last
+// confirmed set-up (SetDecoding), never what the set-up panel shows meanwhile:
+// the module sends what it was set up with.
 //
 // No handler lets an exception out: reception must never end silently. The
 // one step that can fail in a working window is the stop at the run limit
@@ -45,14 +49,10 @@ enum class ViewText {
   RespPanel,
 };
 
-// What the handlers need of the window.
+// What the handlers need of their owner.
 class TAcquisitionView {
  public:
   virtual ~TAcquisitionView() = default;
-  // CheckBox12C checked: twelve-channel mode. Read for every sample and chest frame.
-  virtual bool TwelveChannelMode() const = 0;
-  // Checked state of CH_I, CH_II, CH_III, CH_VR, CH_VL, CH_VF, CH_C1, CH_RE.
-  virtual std::array<bool, kChannelBoxCount> ChannelSelection() const = 0;
   // Status bar panel `index` (see StatusPanel in StatusFrames.h). The view
   // must copy the text: the handlers reuse its buffer.
   virtual void SetStatusPanel(int index, std::string_view text) = 0;
@@ -86,6 +86,16 @@ class TFrameHandlers {
   // time labels, `clock` stamps each record.
   TFrameHandlers(SampleStore& store, ChartLayout& layout, ChartCanvas& canvas, TAcquisitionView& view,
                  TimeFormatter formatTime = LocaleTimeFormatter(), DayClock clock = NowAsDayFraction);
+
+  // The set-up the module streams with: twelve-channel mode, or eight
+  // channels with `channels` (CH_I .. CH_RE) selected. Until the first call:
+  // the set-up panel's defaults.
+  void SetDecoding(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels);
+  bool TwelveChannelMode() const { return twelveChannel_; }
+  const std::array<bool, kChannelBoxCount>& ChannelSelection() const { return channels_; }
+  // Appended to "Status: Receiving... <count> packets" (e.g. after bytes were
+  // lost on the line); empty by default.
+  void SetStatusSuffix(std::string_view suffix) { statusSuffix_.assign(suffix); }
 
   // Sample frame (0xF8, ComDataPacket1). While Receiving: stores a record,
   // shows "Status: Receiving... <count> packets", and in eight-channel mode
@@ -175,6 +185,9 @@ class TFrameHandlers {
   TAcquisitionView& view_;
   TimeFormatter formatTime_;
   DayClock clock_;
+  bool twelveChannel_ = TwelveChannelDefault;
+  std::array<bool, kChannelBoxCount> channels_ = ChannelBoxDefaults;
+  std::string statusSuffix_;
   std::string statusText_;  // reused for every sample: no allocation per frame
   bool limitStopDone_ = false;  // the run-limit stop of the current recording has run
 

@@ -30,10 +30,13 @@ TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
       {CenterStatusPacket, kChestStatusFrameSize, &TFrameHandlers::ReceiveCenterStatus},
       {ComDataPacket1, kSampleFrameSizeAtStart, &TFrameHandlers::Receive},
   };
-  for (const Described& d : described) {
+  for (std::size_t kind = 0; kind < std::size(described); ++kind) {
+    const Described& d = described[kind];
     d.framer.SetIncludeStrings(true);
     d.framer.SetSize(d.size);
-    d.framer.OnPacket = [&handlers, handler = d.handler](TComDataPacket&, const std::string& packet) {
+    d.framer.OnPacket = [this, kind, &handlers, handler = d.handler](TComDataPacket&, const std::string& packet) {
+      ++counts_.packets[kind];
+      counts_.packetBytes += packet.size();
       (handlers.*handler)(packet);
     };
   }

@@ -14,6 +14,7 @@
 // exception that still left one (the view's own failure) leaves Feed, and the
 // framers after it in binding order do not see that chunk, as with the port.
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "module/FrameHandlers.h"
@@ -47,6 +48,14 @@ class TModuleFramers {
   void SetEightChannelSizes(int selectedCount);
   void SetTwelveChannelSizes();
 
+  // The packets cut so far per kind (in binding order) and the bytes they
+  // held: the line-quality figures.
+  struct TCounts {
+    std::array<std::uint64_t, kFramerCount> packets{};
+    std::uint64_t packetBytes = 0;
+  };
+  const TCounts& Counts() const { return counts_; }
+
   // The seven in binding order (for checks over all of them).
   std::array<TComDataPacket*, kFramerCount> InBindingOrder();
   std::array<const TComDataPacket*, kFramerCount> InBindingOrder() const;
@@ -59,4 +68,7 @@ class TModuleFramers {
   TComDataPacket IdentPacket;         // 0xFD .. 0x00 ident    -> ReceiveIdent
   TComDataPacket CenterStatusPacket;  // 0xFF chest status     -> ReceiveCenterStatus
   TComDataPacket ComDataPacket1;      // 0xF8 sample frame     -> Receive
+
+ private:
+  TCounts counts_;
 };

@@ -130,7 +130,10 @@ void TComDataPacket::ScanBuffer() {
     error = std::current_exception();
   }
   // The limit is checked on the way out whatever happened in a handler.
-  if (maxBufferSize_ > 0 && Pending() >= static_cast<std::size_t>(maxBufferSize_)) ClearBuffer();
+  if (maxBufferSize_ > 0 && Pending() >= static_cast<std::size_t>(maxBufferSize_)) {
+    ClearBuffer();
+    ++overflows_;
+  }
   if (error) std::rethrow_exception(error);
 }
 

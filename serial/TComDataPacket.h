@@ -47,6 +47,8 @@ class TComDataPacket : private TComPortObserver {
   void SetIncludeStrings(bool value) { includeStrings_ = value; }
   std::int32_t MaxBufferSize() const { return maxBufferSize_; }  // <= 0: no limit
   void SetMaxBufferSize(std::int32_t value) { maxBufferSize_ = value; }
+  // How often the pending bytes reached MaxBufferSize and were dropped.
+  std::uint64_t Overflows() const { return overflows_; }
   const std::string& StartString() const { return startString_; }
   void SetStartString(const std::string& value);  // a different value clears the buffer
   const std::string& StopString() const { return stopString_; }
@@ -110,6 +112,7 @@ class TComDataPacket : private TComPortObserver {
   bool caseInsensitive_ = false;
   bool includeStrings_ = false;
   std::int32_t maxBufferSize_ = 1024;
+  std::uint64_t overflows_ = 0;
   std::string startString_;
   std::string stopString_;
   std::int32_t size_ = 0;

@@ -17,11 +17,11 @@
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DamageCanvas.h"
-#include "module/FrameHandlers.h"
+#include "module/AcquisitionSession.h"
 #include "chart/ImageCanvas.h"
 #include "serial/PortEnumeration.h"
 #include "ui/QtDialogs.h"
-#include "ui/QtMainThreadDispatcher.h"
+#include "module/QtMainThreadDispatcher.h"
 #include "ui/RadioGroup.h"
 #include "recording/RecordingActions.h"
 #include "module/SetupChoices.h"
@@ -109,16 +109,17 @@ TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const RadioGroupC
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// The window as the frame handlers and the recording functions see it.
+// The window as the acquisition session and the recording functions see it.
 
-class TForm1::AcquisitionView : public TAcquisitionView {
+class TForm1::SessionView : public TSessionView {
  public:
-  explicit AcquisitionView(TForm1& form) : form_(form) {}
+  explicit SessionView(TForm1& form) : form_(form) {}
 
-  bool TwelveChannelMode() const override { return form_.CheckBox12C->isChecked(); }
-  std::array<bool, kChannelBoxCount> ChannelSelection() const override { return form_.ChannelSelection(); }
+  void SetStatusPanel(int index, std::string_view text) override { form_.SetPanel(index, std::string(text)); }
   // Panel 5 changes with every sample: shown at the chart's pace.
-  void SetStatusPanel(int index, std::string_view text) override { form_.StatusBar1->SetPanelTextSoon(index, text); }
+  void SetFrequentStatusPanel(int index, std::string_view text) override {
+    form_.StatusBar1->SetPanelTextSoon(index, text);
+  }
   void SetText(ViewText which, std::string_view text) override {
     QLabel* label = Label(which);
     // The identification text is the module's single-byte text.
@@ -126,7 +127,10 @@ class TForm1::AcquisitionView : public TAcquisitionView {
                                                  : Q(text));
   }
   void ShowIdentBox() override { form_.IdentBox->show(); }
-  void StopRecording() override { form_.StopRecording(); }
+  void RecordingStopping(bool stored) override { form_.RecordingStopping(stored); }
+  void RecordingStopped() override { form_.RecordingStopped(); }
+  void PortLost(bool recording) override { form_.PortLost(recording); }
+  void PortNotAvailable(const std::string&) override { form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle); }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
  private:
@@ -167,68 +171,46 @@ class TForm1::RecordingView : public TRecordingView {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+ChartLayout ScreenLayout(int screenWidth) {
+  ChartLayout layout;
+  SelectScreenLayout(layout, screenWidth);
+  return layout;
+}
+
+}  // namespace
+
 TForm1::TForm1(TDialogs& dialogs, std::optional<int> screenWidth, QWidget* parent)
     : QWidget(parent),
       dialogs_(dialogs),
       screenWidth_(screenWidth.value_or(PrimaryScreenWidth())),
-      dispatcher_(std::make_unique<QtMainThreadDispatcher>()),
-      ComPort1(dispatcher_.get()) {
+      dispatcher_(std::make_unique<QtMainThreadDispatcher>()) {
   // The chart's geometry decides the image's size, which the frame handlers
   // draw on from the start; FormCreate applies the rest of the layout.
-  SelectScreenLayout(layout_, screenWidth_);
-  canvas_ = std::make_unique<ImageCanvas>(layout_.ChartWidth, layout_.ChartHeight);
+  const ChartLayout layout = ScreenLayout(screenWidth_);
+  canvas_ = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
   liveCanvas_ = std::make_unique<TDamageCanvas>(*canvas_, [this](const TRect& touched) {
     Grafik->Invalidate(QRect(touched.Left, touched.Top, touched.Right - touched.Left, touched.Bottom - touched.Top));
   });
-  acquisitionView_ = std::make_unique<AcquisitionView>(*this);
+  sessionView_ = std::make_unique<SessionView>(*this);
   recordingView_ = std::make_unique<RecordingView>(*this);
-  handlers_ = std::make_unique<TFrameHandlers>(store_, layout_, *liveCanvas_, *acquisitionView_, formatTime_);
   dispatcher_->SetErrorHandler([this](const std::string& text) { ReportError(text); });
-
-  // The module's line: 115200 baud, 8E1, no flow control; DTR and RTS are
-  // left to the set-up, which raises both itself. A large input queue lets
-  // bytes wait while the main thread is busy (a dialog, a save).
-  ComPort1.SetBaudRate(br115200);
-  ComPort1.Parity().SetBits(prEven);
-  ComPort1.SetStopBits(sbOneStopBit);
-  ComPort1.SetDataBits(dbEight);
-  ComPort1.FlowControl().SetFlowControl(fcNone);
-  ComPort1.FlowControl().SetControlDTR(dtrDisable);
-  ComPort1.FlowControl().SetControlRTS(rtsDisable);
-  ComPort1.Buffer().SetInputSize(120000);
-
-  // The framers as the window description creates them: sizes, handlers,
-  // IncludeStrings; bound to the port in the order of their declarations.
-  framers_ = std::make_unique<TModuleFramers>(*handlers_);
-  // An exception leaving a packet handler would end the port's event thread
-  // without a word to the user; whatever escapes is shown instead and
-  // reception goes on.
-  for (TComDataPacket* framer : framers_->InBindingOrder()) {
-    framer->OnPacket = [this, inner = std::move(framer->OnPacket)](TComDataPacket& sender, const std::string& packet) {
-      try {
-        inner(sender, packet);
-      } catch (const std::exception& error) {
-        ReportError(error.what());
-      } catch (...) {
-        ReportError("Unknown error");
-      }
-    };
-  }
-  framers_->Bind(ComPort1);
+  // The port, its seven framers (sizes, handlers and start bytes as the
+  // window description creates them) and the recording.
+  session_ = std::make_unique<AcquisitionSession>(*dispatcher_, layout, *liveCanvas_, *sessionView_, formatTime_);
+  session_->SetSaveOffer([this](TStopReason) {
+    TRecordingContext context = RecordingContext();
+    ::FileSave(context);
+  });
 
   CreateControls();
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
 }
 
-TForm1::~TForm1() {
-  // Closing serves the hand-overs still waiting, which may call into the
-  // handlers: do it while everything they touch still exists.
-  try {
-    ComPort1.Close();
-  } catch (...) {
-  }
-}
+// The session closes the port while everything its deliveries touch exists.
+TForm1::~TForm1() = default;
 
 // ---------------------------------------------------------------------------
 // The window description: controls, captions, positions, fonts, hints.
@@ -438,11 +420,6 @@ void TForm1::ConnectHandlers() {
   }
   connect(Address, &TClickEdit::Click, this, [this] { Guarded([this] { AddressChange(); }); });
   connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
-  // Handled after the delivery that reported it, with the opening it
-  // belongs to.
-  ComPort1.OnLineLost = [this](TCustomComPort&) {
-    QTimer::singleShot(0, this, [this, lostOpen = openNumber_] { Guarded([this, lostOpen] { OnPortLost(lostOpen); }); });
-  };
 }
 
 // ---------------------------------------------------------------------------
@@ -451,15 +428,16 @@ void TForm1::ConnectHandlers() {
 void TForm1::FormCreate() {
   // Steps 1 and 2: the chart's fixed layout (chosen in the constructor) and
   // the window around it.
-  Grafik->setGeometry(layout_.ChartLeft, layout_.ChartTop, layout_.ChartWidth, layout_.ChartHeight);
-  const WindowGeometry g = WindowGeometryFor(layout_.Screen);
+  const ChartLayout& layout = session_->Layout();
+  Grafik->setGeometry(layout.ChartLeft, layout.ChartTop, layout.ChartWidth, layout.ChartHeight);
+  const WindowGeometry g = WindowGeometryFor(layout.Screen);
   setFixedSize(g.Width, g.Height);
   StatusBar1->setFont(Font("Arial", g.StatusFontSize));
   StatusBar1->setGeometry(0, g.StatusTop, g.StatusWidth, g.StatusHeight);
   for (int i = 0; i < TStatusBar::kPanelCount; ++i) StatusBar1->SetPanelWidth(i, g.PanelWidths[static_cast<std::size_t>(i)]);
 
   // Step 3: the blank chart.
-  PrepareChart(layout_, *canvas_);
+  PrepareChart(session_->Layout(), *canvas_);
   canvas_->TakeDirtyRect();
   Grafik->InvalidateAll();
 
@@ -490,7 +468,10 @@ void TForm1::SetupCancelButtonClick() {
   SetupBox->hide();
 }
 
-void TForm1::Timer1Timer() { SetPanel(spTime, LongTimeText(QTime::currentTime())); }
+void TForm1::Timer1Timer() {
+  SetPanel(spTime, LongTimeText(QTime::currentTime()));
+  session_->Tick();
+}
 
 // ---------------------------------------------------------------------------
 // Set-up OK.
@@ -500,70 +481,41 @@ void TForm1::SetupOKButtonClick() {
   if (ComSetupBox->findText(typed, Qt::MatchFixedString) < 0) {
     ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
   } else {
-    const std::string name = typed.toLocal8Bit().toStdString();
-    ComPort1.Close();
-    ++openNumber_;
-    // After the Close: the deliveries it served may have ended the recording.
-    const bool recording = store_.Settings().state == AcquisitionState::Receiving;
-    ComPort1.SetPort(name);
-    SetPanel(spPort, "Port: " + name);
+    const TSetupResult result = session_->ApplySetup(SetupRequest(typed.toLocal8Bit().toStdString()));
     ReadButton->show();
     // A load during a recording would put a file's records where the
     // recording's are still arriving.
-    if (!recording) LoadButton->show();
-    bool opened = false;
-    try {
-      ComPort1.Open();
-      ComPort1.SetDTR(true);
-      ComPort1.SetRTS(true);
-      opened = true;
-    } catch (const EComPort&) {
-      dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
-      SetPanel(spPort, "Port:");
+    if (!result.recording) LoadButton->show();
+    if (!result.opened) {
       LoadButton->hide();
       RegisterButton->hide();
       // An OK pressed during a recording keeps the recording and its records:
       // Stop stays to end and save it, Setup to try the port again.
-      if (!recording) ReadButton->hide();
+      if (!result.recording) ReadButton->hide();
       SetupButton->show();
-    }
-    if (opened) {
-      AcquisitionSettings& settings = store_.Settings();
-      settings.transmission = static_cast<std::uint8_t>(TransBox->ItemIndex());
-      settings.amplification = static_cast<std::uint8_t>(AmpBox->ItemIndex());
-      settings.filter = static_cast<std::uint8_t>(FilterBox->ItemIndex());
-      settings.mode = static_cast<std::uint8_t>(ModeBox->ItemIndex());
-      settings.pacer = static_cast<std::uint8_t>(PacerBox->ItemIndex());
-      settings.simulation = static_cast<std::uint8_t>(SimulationBox->ItemIndex());
+    } else if (result.recording) {
       // Back to the recording's own controls if a lost port brought Setup back.
-      if (recording) SetupButton->hide();
-      if (CheckBox12C->isChecked()) {
-        SetSwitches12C();
-      } else {
-        SetSwitches();
-      }
+      SetupButton->hide();
     }
   }
   SetupBox->setEnabled(false);
   SetupBox->hide();
-  if (!ComPort1.Connected()) dialogs_.ShowMessage(kPortNotDefined, kApplicationTitle);
+  if (!session_->Port().Connected()) dialogs_.ShowMessage(kPortNotDefined, kApplicationTitle);
 }
 
-void TForm1::SetSwitches() {
-  const std::array<bool, 8> selection = ChannelSelection();
-  framers_->SetEightChannelSizes(SelectedChannelCount(selection));
-  LayoutBands(layout_, selection);
-  DrawBasic(layout_, *liveCanvas_);
-  ComPort1.WriteString(
-      BuildSetupCommand(store_.Settings(), EMGON->isChecked(), ChannelMask(selection), kEightChannelChestMask));
-}
-
-void TForm1::SetSwitches12C() {
-  framers_->SetTwelveChannelSizes();
-  LayoutBands12C(layout_);
-  DrawBasic12C(layout_, *liveCanvas_);
-  ComPort1.WriteString(
-      BuildSetupCommand(store_.Settings(), EMGON->isChecked(), kTwelveChannelMask, kTwelveChannelChestMask));
+TSetupRequest TForm1::SetupRequest(const std::string& port) const {
+  TSetupRequest request;
+  request.port = port;
+  request.indices.transmission = static_cast<std::uint8_t>(TransBox->ItemIndex());
+  request.indices.amplification = static_cast<std::uint8_t>(AmpBox->ItemIndex());
+  request.indices.filter = static_cast<std::uint8_t>(FilterBox->ItemIndex());
+  request.indices.mode = static_cast<std::uint8_t>(ModeBox->ItemIndex());
+  request.indices.pacer = static_cast<std::uint8_t>(PacerBox->ItemIndex());
+  request.indices.simulation = static_cast<std::uint8_t>(SimulationBox->ItemIndex());
+  request.emg = EMGON->isChecked();
+  request.twelveChannel = CheckBox12C->isChecked();
+  request.channels = ChannelSelection();
+  return request;
 }
 
 // ---------------------------------------------------------------------------
@@ -572,67 +524,47 @@ void TForm1::SetSwitches12C() {
 void TForm1::ReadButtonClick() {
   // Stop needs no port: a recording whose port was lost or failed to open
   // again must still end and be offered for saving.
-  if (store_.Settings().state != AcquisitionState::Idle) {
-    StopRecording();
+  if (session_->Recording()) {
+    session_->StopRecording();
     return;
   }
-  if (!ComPort1.Connected()) {
+  if (!session_->Port().Connected()) {
     dialogs_.ShowMessage(kDefineComPortFirst, kApplicationTitle);
     return;
   }
   ReadButton->setText(QStringLiteral("Stop"));
-  store_.BeginRecording();
-  store_.Settings().state = AcquisitionState::Receiving;
-  SetPanel(spStatus, "Status: Receiving... ");
   for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton}) w->hide();
   for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton}) w->show();
-  if (CheckBox12C->isChecked()) {
-    DrawBasic12C(layout_, *liveCanvas_);
-  } else {
-    DrawBasic(layout_, *liveCanvas_);
-  }
+  session_->StartRecording();
 }
 
-// The stop branch of Read/Stop; also the run limit's stop, inside a delivery.
-void TForm1::StopRecording() {
-  store_.Settings().state = AcquisitionState::Idle;
+// The stop of Read/Stop and of the run limit, as the window shows it: before
+// the offer to save ...
+void TForm1::RecordingStopping(bool stored) {
   ReadButton->setText(QStringLiteral("Read"));
-  SetPanel(spStatus, "Status: Idle");
-  auto hideRecordingControls = [this] {
-    for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, ElecButton, CalButton,
-                                                       IdentButton, RegisterButton}) {
-      w->hide();
-    }
-  };
-  const bool stored = store_.Count() > 0;
   if (stored) {
     for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, LoadButton, SetupButton}) w->show();
   }
   // Stopped after the port was lost or failed to open.
-  if (!ComPort1.Connected()) OfferSetupWithoutPort();
-  if (stored) {
-    try {
-      TRecordingContext context = RecordingContext();
-      ::FileSave(context);
-    } catch (...) {
-      hideRecordingControls();
-      throw;
-    }
-  }
-  hideRecordingControls();
+  if (!session_->Port().Connected()) OfferSetupWithoutPort();
 }
 
-void TForm1::ElecButtonClick() { ComPort1.WriteString(std::string(kElectrodeSearchCommand)); }
-void TForm1::CalButtonClick() { ComPort1.WriteString(std::string(kCalibrationCommand)); }
-void TForm1::IdentButtonClick() { ComPort1.WriteString(std::string(kIdentifyCommand)); }
+// ... and after it.
+void TForm1::RecordingStopped() {
+  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, ElecButton, CalButton,
+                                                     IdentButton, RegisterButton}) {
+    w->hide();
+  }
+}
+
+void TForm1::ElecButtonClick() { session_->SendElectrodeSearch(); }
+void TForm1::CalButtonClick() { session_->SendCalibration(); }
+void TForm1::IdentButtonClick() { session_->SendIdentify(); }
 
 void TForm1::RegWriteButtonClick() {
-  const std::optional<std::string> command = BuildRegisterWrite(Address->text().toStdString(), RegisterBits());
-  if (!command) {
+  if (!session_->SendRegisterWrite(Address->text().toStdString(), RegisterBits())) {
     Address->setText(Q(kInvalidAddressText));
-    return;
   }
-  ComPort1.WriteString(*command);
 }
 
 void TForm1::AddressChange() { Address->clear(); }
@@ -652,7 +584,8 @@ void TForm1::CheckBox12CClick() { ChannelBox->setVisible(!CheckBox12C->isChecked
 // Recording files and print-out.
 
 TRecordingContext TForm1::RecordingContext() {
-  return TRecordingContext{store_, layout_, *canvas_, dialogs_, *recordingView_, currentDataFile_, formatTime_};
+  return TRecordingContext{session_->Store(), session_->Layout(), *canvas_, dialogs_, *recordingView_,
+                           currentDataFile_, formatTime_};
 }
 
 void TForm1::SaveButtonClick() {
@@ -672,27 +605,13 @@ void TForm1::PrintButtonClick() {
 
 // ---------------------------------------------------------------------------
 
-// The port's line went away (adapter pulled, cable end closed): reception has
-// ended, so the user is told instead of watching a chart that no longer moves.
-// A recording is not ended by it: its records stay, Stop still ends and saves
-// it, and a set-up with the port back lets it go on.
-void TForm1::OnPortLost(unsigned openNumber) {
-  // Closed meanwhile, or already reopened by a later set-up.
-  if (openNumber != openNumber_ || !ComPort1.Connected()) return;
-  try {
-    ComPort1.Close();
-  } catch (const EComPort&) {
-    // The device is gone; what Close could not release goes with the next
-    // set-up's Close or the window.
-  }
-  // A frame cut off by the loss can never be completed; kept, it would take
-  // the first bytes from the port's next opening as its own.
-  for (TComDataPacket* framer : framers_->InBindingOrder()) framer->ClearBuffer();
-  SetPanel(spPort, "Port:");
-  if (store_.Settings().state == AcquisitionState::Idle) {
-    OfferSetupWithoutPort();
-  } else {
+// The session has closed the lost port and cleared what it held; a recording
+// goes on without it (Stop ends and saves it, a set-up lets it receive again).
+void TForm1::PortLost(bool recording) {
+  if (recording) {
     SetupButton->show();
+  } else {
+    OfferSetupWithoutPort();
   }
   dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
 }

@@ -1,8 +1,9 @@
 #pragma once
-// The main window, TForm1: owns every object of the run (the port and its
-// seven framers, the recording, the chart, the clock) and binds the controls
-// to their handlers. The handlers are thin: the set-up command, the frame
-// decoding and handling live in module/, the drawing in chart/, the files
+// The main window, TForm1: owns every object of the run (the acquisition
+// session with the port, its seven framers and the recording; the chart; the
+// clock) and binds the controls to their handlers. The handlers are thin: the
+// set-up, the recording's start and stop, the service commands and the port
+// loss live in module/AcquisitionSession, the drawing in chart/, the files
 // and the print-out in recording/.
 //
 // Everything here runs on the main thread. The port's event thread reaches it
@@ -24,11 +25,9 @@
 #include <string>
 
 #include "chart/ChartLayout.h"
-#include "module/ModuleFramers.h"
-#include "serial/TComPort.h"
+#include "module/AcquisitionSession.h"
 #include "recording/Dialogs.h"
 #include "store/LocaleFormat.h"
-#include "store/SampleStore.h"
 
 class QCheckBox;
 class QComboBox;
@@ -42,7 +41,6 @@ class TDamageCanvas;
 class QtMainThreadDispatcher;
 class TChartView;
 class TClickEdit;
-class TFrameHandlers;
 class TRadioGroup;
 class TStatusBar;
 struct TRecordingContext;
@@ -66,8 +64,6 @@ class TForm1 : public QWidget {
   void SetupButtonClick();
   void SetupCancelButtonClick();
   void SetupOKButtonClick();
-  void SetSwitches();
-  void SetSwitches12C();
   void ReadButtonClick();
   void ElecButtonClick();
   void CalButtonClick();
@@ -87,15 +83,16 @@ class TForm1 : public QWidget {
   void PrintButtonClick();
 
   // ---- What tests and tools look at ----
-  SampleStore& Store() { return store_; }
-  ChartLayout& Layout() { return layout_; }
+  AcquisitionSession& Session() { return *session_; }
+  SampleStore& Store() { return session_->Store(); }
+  ChartLayout& Layout() { return session_->Layout(); }
   ImageCanvas& Canvas() { return *canvas_; }
   TChartView& ChartView() { return *Grafik; }
-  TComPort& Port() { return ComPort1; }
-  TComDataPacket& SampleFramer() { return framers_->ComDataPacket1; }
-  TComDataPacket& ChestFramer() { return framers_->CenterPacket; }
-  TModuleFramers& Framers() { return *framers_; }
-  ScreenClass Screen() const { return layout_.Screen; }
+  TComPort& Port() { return session_->Port(); }
+  TComDataPacket& SampleFramer() { return session_->Framers().ComDataPacket1; }
+  TComDataPacket& ChestFramer() { return session_->Framers().CenterPacket; }
+  TModuleFramers& Framers() { return session_->Framers(); }
+  ScreenClass Screen() const { return session_->Layout().Screen; }
   std::string StatusPanelText(int index) const;
   const std::string& CurrentDataFile() const { return currentDataFile_; }
   // Runs `handler` as a control's event runs it: errors reported, the chart
@@ -105,21 +102,23 @@ class TForm1 : public QWidget {
   void Guarded(Handler&& handler) noexcept;
 
  private:
-  class AcquisitionView;
+  class SessionView;
   class RecordingView;
 
   void CreateControls();
   void CreateSetupBox();
   void CreateInfoBoxes();
   void ConnectHandlers();
-  void StopRecording();
+  TSetupRequest SetupRequest(const std::string& port) const;
+  void RecordingStopping(bool stored);
+  void RecordingStopped();
+  void PortLost(bool recording);
   void ReportError(const std::string& text) noexcept;
   void FlushChart();
   void SetPanel(int index, const std::string& text);
   std::array<bool, 8> ChannelSelection() const;
   std::array<bool, 8> RegisterBits() const;
   TRecordingContext RecordingContext();
-  void OnPortLost(unsigned openNumber);
   void OfferSetupWithoutPort();
 
   TDialogs& dialogs_;
@@ -127,24 +126,17 @@ class TForm1 : public QWidget {
 
   // The hand-over must outlive the port that uses it.
   std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
-  SampleStore store_;
-  ChartLayout layout_;
   std::unique_ptr<ImageCanvas> canvas_;
   // The image as live drawing reaches it, reporting what each step touched.
   std::unique_ptr<TDamageCanvas> liveCanvas_;
-  std::unique_ptr<AcquisitionView> acquisitionView_;
+  std::unique_ptr<SessionView> sessionView_;
   std::unique_ptr<RecordingView> recordingView_;
-  std::unique_ptr<TFrameHandlers> handlers_;
   std::string currentDataFile_;
-  // Counts the set-ups that (re)opened the port: a loss reported for an
-  // earlier opening must not close the port a later set-up opened.
-  unsigned openNumber_ = 0;
   TimeFormatter formatTime_ = LocaleTimeFormatter();
-
-  // Non-visual objects. The seven framers (CenterPacket ... ComDataPacket1)
-  // come after the port so they unbind from it before it goes.
-  TComPort ComPort1;
-  std::unique_ptr<TModuleFramers> framers_;
+  // The port (ComPort1), its seven framers (CenterPacket ... ComDataPacket1),
+  // the store and the frame handlers. Last of the non-visual objects: it
+  // closes the port first, while everything a delivery touches exists.
+  std::unique_ptr<AcquisitionSession> session_;
   QTimer* Timer1 = nullptr;
 
   // Top row.

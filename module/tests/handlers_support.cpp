@@ -21,18 +21,17 @@ HandlerRig::HandlerRig()
       handlers(store, layout, trace, view, [](double) { return std::string("12:00:00"); },
                [] { return kFixedClock; }) {
   PrepareChart(layout, canvas);
-  SetUp8(view.selection);
+  SetUp8({true, true, true, false, false, false, false, false});
 }
 
 void HandlerRig::SetUp8(const std::array<bool, kChannelBoxCount>& selection) {
-  view.twelveChannels = false;
-  view.selection = selection;
+  handlers.SetDecoding(false, selection);
   LayoutBands(layout, selection);
   DrawBasic(layout, canvas);
 }
 
 void HandlerRig::SetUp12() {
-  view.twelveChannels = true;
+  handlers.SetDecoding(true, ChannelBoxDefaults);
   LayoutBands12C(layout);
   DrawBasic12C(layout, canvas);
 }
@@ -40,7 +39,7 @@ void HandlerRig::SetUp12() {
 void HandlerRig::StartRecording() {
   store.BeginRecording();
   store.Settings().state = AcquisitionState::Receiving;
-  if (view.twelveChannels) {
+  if (handlers.TwelveChannelMode()) {
     DrawBasic12C(layout, canvas);
   } else {
     DrawBasic(layout, canvas);

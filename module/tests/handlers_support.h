@@ -23,8 +23,6 @@ class RecordingView : public TAcquisitionView {
  public:
   explicit RecordingView(SampleStore& store) : store_(store) {}
 
-  bool TwelveChannelMode() const override { return twelveChannels; }
-  std::array<bool, kChannelBoxCount> ChannelSelection() const override { return selection; }
   void SetStatusPanel(int index, std::string_view text) override {
     panels[index] = std::string(text);
     ++panelWrites;
@@ -42,8 +40,6 @@ class RecordingView : public TAcquisitionView {
     if (reportThrows) throw std::runtime_error("message box failed");
   }
 
-  bool twelveChannels = false;
-  std::array<bool, kChannelBoxCount> selection{true, true, true, false, false, false, false, false};
   bool stopSetsIdle = true;
   bool reportThrows = false;
   std::function<void()> onStop;  // the offer to save

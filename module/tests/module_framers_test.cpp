@@ -66,14 +66,13 @@ struct Reception {
   }
 
   void SetUp8(const Selection& selection) {
-    view.twelveChannels = false;
-    view.selection = selection;
+    handlers.SetDecoding(false, selection);
     framers.SetEightChannelSizes(SelectedChannelCount(selection));
     LayoutBands(layout, selection);
     DrawBasic(layout, canvas);
   }
   void SetUp12() {
-    view.twelveChannels = true;
+    handlers.SetDecoding(true, ChannelBoxDefaults);
     framers.SetTwelveChannelSizes();
     LayoutBands12C(layout);
     DrawBasic12C(layout, canvas);

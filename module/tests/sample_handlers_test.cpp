@@ -559,7 +559,7 @@ TEST_P(RunLimit, SwitchingModeAtTheLimitStillStops) {
   Recording12();
   NearLimit(kLimit - 1);
   rig.handlers.Receive(SampleFrame12(1));
-  rig.view.twelveChannels = false;
+  rig.handlers.SetDecoding(false, kIToIII);
   rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
   EXPECT_EQ(rig.store.Count(), kLimit);
   EXPECT_EQ(rig.view.stopCalls, 1);

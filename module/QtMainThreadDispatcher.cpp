@@ -1,4 +1,4 @@
-#include "ui/QtMainThreadDispatcher.h"
+#include "module/QtMainThreadDispatcher.h"
 
 #include <QMetaObject>
 #include <exception>

@@ -5,8 +5,10 @@
 #include <atomic>
 #include <thread>
 
-#include "ui/QtMainThreadDispatcher.h"
-#include "window_support.h"
+#include "module/QtMainThreadDispatcher.h"
+#include <gtest/gtest.h>
+
+#include "testsupport/QtWait.h"
 
 namespace {
 

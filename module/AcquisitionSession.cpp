@@ -1,0 +1,282 @@
+#include "module/AcquisitionSession.h"
+
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <utility>
+
+#include "chart/ChartFrame.h"
+#include "module/SetupCommand.h"
+#include "module/StatusFrames.h"
+
+namespace {
+
+constexpr std::string_view kDataLostSuffix = " (data lost)";
+constexpr std::string_view kPulsePanelEmpty = "Pulse:";
+constexpr std::string_view kRespPanelEmpty = "Resp.:";
+
+std::string CountText(int count) {
+  char digits[16];
+  const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), count);
+  (void)ec;  // an int always fits
+  return std::string(digits, end);
+}
+
+}  // namespace
+
+// The handlers' owner as they see it: texts go on to the session's view, the
+// run limit's stop is the session's own.
+class AcquisitionSession::HandlerView : public TAcquisitionView {
+ public:
+  explicit HandlerView(AcquisitionSession& session) : session_(session) {}
+  void SetStatusPanel(int index, std::string_view text) override {
+    session_.view_.SetFrequentStatusPanel(index, text);
+  }
+  void SetText(ViewText which, std::string_view text) override { session_.view_.SetText(which, text); }
+  void ShowIdentBox() override { session_.view_.ShowIdentBox(); }
+  void StopRecording() override { session_.StopRecording(TStopReason::RunLimit); }
+  void ReportError(const std::string& text) override { session_.view_.ReportError(text); }
+
+ private:
+  AcquisitionSession& session_;
+};
+
+AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, const ChartLayout& layout,
+                                       ChartCanvas& canvas, TSessionView& view, TimeFormatter formatTime,
+                                       DayClock dayClock)
+    : dispatcher_(dispatcher),
+      view_(view),
+      layout_(layout),
+      canvas_(canvas),
+      handlerView_(std::make_unique<HandlerView>(*this)),
+      handlers_(store_, layout_, canvas_, *handlerView_, std::move(formatTime), std::move(dayClock)),
+      port_(&dispatcher),
+      framers_(handlers_) {
+  // The module's line: 115200 baud, 8E1, no flow control; DTR and RTS are
+  // left to the set-up, which raises both itself. A large input queue lets
+  // bytes wait while the main thread is busy (a dialog, a save).
+  port_.SetBaudRate(br115200);
+  port_.Parity().SetBits(prEven);
+  port_.SetStopBits(sbOneStopBit);
+  port_.SetDataBits(dbEight);
+  port_.FlowControl().SetFlowControl(fcNone);
+  port_.FlowControl().SetControlDTR(dtrDisable);
+  port_.FlowControl().SetControlRTS(rtsDisable);
+  port_.Buffer().SetInputSize(120000);
+
+  framers_.Bind(port_);
+  // After the framers: it sees each chunk once they have cut it.
+  countingLink_.OnRxBuf = [this](TCustomComPort&, const char*, int count) {
+    quality_.bytesReceived += static_cast<std::uint64_t>(count);
+  };
+  port_.RegisterLink(countingLink_);
+  port_.OnError = [this](TCustomComPort&, TComErrors errors) { OnLineError(errors); };
+  port_.OnBreak = [this](TCustomComPort&) { ++quality_.breaks; };
+  // Handled after the delivery that reported it, with the opening it
+  // belongs to.
+  port_.OnLineLost = [this](TCustomComPort&) {
+    dispatcher_.Post([this, alive = std::weak_ptr<bool>(alive_), lostOpen = openNumber_] {
+      if (alive.expired()) return;
+      OnPortLost(lostOpen);
+    });
+  };
+  rateSince_ = clock_();
+}
+
+AcquisitionSession::~AcquisitionSession() {
+  alive_.reset();
+  // Closing serves the hand-overs still waiting, which may call into the
+  // handlers: do it while everything they touch still exists.
+  try {
+    port_.Close();
+  } catch (...) {
+  }
+  try {
+    port_.UnregisterLink(countingLink_);
+  } catch (...) {
+  }
+}
+
+// ---- Set-up -----------------------------------------------------------------
+
+TSetupResult AcquisitionSession::ApplySetup(const TSetupRequest& request) {
+  TSetupResult result;
+  port_.Close();
+  ++openNumber_;
+  // After the Close: the deliveries it served may have ended the recording.
+  result.recording = Recording();
+  port_.SetPort(request.port);
+  view_.SetStatusPanel(spPort, "Port: " + request.port);
+  try {
+    port_.Open();
+    port_.SetDTR(true);
+    port_.SetRTS(true);
+  } catch (const EComPort& error) {
+    view_.PortNotAvailable(error.what());
+    view_.SetStatusPanel(spPort, "Port:");
+    result.error = error.what();
+    return result;
+  }
+  result.opened = true;
+  if (portLost_) {
+    portLost_ = false;
+    // The panel said the port was lost; now it is back.
+    if (!result.recording) view_.SetStatusPanel(spStatus, "Status: Idle");
+  }
+  port_.WriteString(Configure(request));
+  return result;
+}
+
+std::string AcquisitionSession::Configure(const TSetupRequest& request) {
+  AcquisitionSettings& settings = store_.Settings();
+  const AcquisitionState state = settings.state;
+  settings = request.indices;
+  settings.state = state;
+  // What the module will stream from now on is what frames are decoded with,
+  // whatever the set-up panel shows later on.
+  handlers_.SetDecoding(request.twelveChannel, request.channels);
+  return request.twelveChannel ? SetSwitches12C(request) : SetSwitches(request);
+}
+
+std::string AcquisitionSession::SetSwitches(const TSetupRequest& request) {
+  framers_.SetEightChannelSizes(SelectedChannelCount(request.channels));
+  LayoutBands(layout_, request.channels);
+  DrawBasic(layout_, canvas_);
+  return BuildSetupCommand(store_.Settings(), request.emg, ChannelMask(request.channels), kEightChannelChestMask);
+}
+
+std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
+  framers_.SetTwelveChannelSizes();
+  LayoutBands12C(layout_);
+  DrawBasic12C(layout_, canvas_);
+  return BuildSetupCommand(store_.Settings(), request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
+}
+
+// ---- Recording ----------------------------------------------------------------
+
+void AcquisitionSession::StartRecording() {
+  store_.BeginRecording();
+  store_.Settings().state = AcquisitionState::Receiving;
+  dataLost_ = false;
+  handlers_.SetStatusSuffix({});
+  view_.SetStatusPanel(spStatus, "Status: Receiving... ");
+  // A load may have laid the bands out for its own recording.
+  if (handlers_.TwelveChannelMode()) {
+    LayoutBands12C(layout_);
+    DrawBasic12C(layout_, canvas_);
+  } else {
+    LayoutBands(layout_, handlers_.ChannelSelection());
+    DrawBasic(layout_, canvas_);
+  }
+}
+
+void AcquisitionSession::StopRecording(TStopReason reason) {
+  store_.Settings().state = AcquisitionState::Idle;
+  view_.SetStatusPanel(spStatus, "Status: Idle");
+  const bool stored = store_.Count() > 0;
+  view_.RecordingStopping(stored);
+  if (stored && saveOffer_) {
+    try {
+      saveOffer_(reason);
+    } catch (...) {
+      view_.RecordingStopped();
+      throw;
+    }
+  }
+  view_.RecordingStopped();
+}
+
+// ---- Service commands -----------------------------------------------------------
+
+void AcquisitionSession::SendElectrodeSearch() { port_.WriteString(std::string(kElectrodeSearchCommand)); }
+void AcquisitionSession::SendCalibration() { port_.WriteString(std::string(kCalibrationCommand)); }
+void AcquisitionSession::SendIdentify() { port_.WriteString(std::string(kIdentifyCommand)); }
+
+bool AcquisitionSession::SendRegisterWrite(std::string_view addressText, const std::array<bool, 8>& bit7ToBit0) {
+  const std::optional<std::string> command = BuildRegisterWrite(addressText, bit7ToBit0);
+  if (!command) return false;
+  port_.WriteString(*command);
+  return true;
+}
+
+void AcquisitionSession::Feed(std::string_view chunk) {
+  quality_.bytesReceived += chunk.size();
+  framers_.Feed(chunk);
+}
+
+// ---- Line trouble -----------------------------------------------------------------
+
+// The port's line went away (adapter pulled, cable end closed): reception has
+// ended, so the owner tells the user instead of showing a chart that no
+// longer moves. A recording is not ended by it: its records stay, Stop still
+// ends and saves it, and a set-up with the port back lets it go on.
+void AcquisitionSession::OnPortLost(unsigned openNumber) {
+  // Closed meanwhile, or already reopened by a later set-up.
+  if (openNumber != openNumber_ || !port_.Connected()) return;
+  try {
+    port_.Close();
+  } catch (const EComPort&) {
+    // The device is gone; what Close could not release goes with the next
+    // set-up's Close or the session.
+  }
+  // A frame cut off by the loss can never be completed; kept, it would take
+  // the first bytes from the port's next opening as its own.
+  for (TComDataPacket* framer : framers_.InBindingOrder()) framer->ClearBuffer();
+  portLost_ = true;
+  view_.SetStatusPanel(spPort, "Port:");
+  ShowLostStatus();
+  // Values that no longer arrive must not look live.
+  view_.SetText(ViewText::PulsePanel, kPulsePanelEmpty);
+  view_.SetText(ViewText::RespPanel, kRespPanelEmpty);
+  view_.PortLost(Recording());
+}
+
+void AcquisitionSession::ShowLostStatus() {
+  view_.SetStatusPanel(spStatus, "Status: Port lost - " + CountText(store_.Count()) + " packets");
+}
+
+void AcquisitionSession::OnLineError(TComErrors errors) {
+  if (errors.Contains(erParity)) ++quality_.parityErrors;
+  if (errors.Contains(erFraming)) ++quality_.framingErrors;
+  if (errors.Contains(erOverrun)) ++quality_.overrunErrors;
+  if (errors.Contains(erRxOverflow)) OnInputLost();
+}
+
+// Bytes beyond the input queue were dropped: the recording goes on, but the
+// user must know that it has a gap.
+void AcquisitionSession::OnInputLost() {
+  ++quality_.inputOverflows;
+  if (!Recording() || dataLost_) return;
+  dataLost_ = true;
+  handlers_.SetStatusSuffix(kDataLostSuffix);
+  view_.SetStatusPanel(spStatus, "Status: Receiving... " + CountText(store_.Count()) + " packets" +
+                                     std::string(kDataLostSuffix));
+}
+
+// ---- Figures ------------------------------------------------------------------------
+
+void AcquisitionSession::Tick() {
+  const auto now = clock_();
+  const double seconds = std::chrono::duration<double>(now - rateSince_).count();
+  const std::uint64_t frames = framers_.Counts().packets[6];
+  if (seconds > 0) quality_.recordsPerSecond = static_cast<double>(frames - sampleFramesSince_) / seconds;
+  rateSince_ = now;
+  sampleFramesSince_ = frames;
+}
+
+TLineQuality AcquisitionSession::LineQuality() const {
+  TLineQuality quality = quality_;
+  const TModuleFramers::TCounts& counts = framers_.Counts();
+  quality.frames = counts.packets;
+  std::uint64_t pending = 0;
+  for (const TComDataPacket* framer : framers_.InBindingOrder()) {
+    pending += framer->PendingBytes().size();
+    quality.framerOverflows += framer->Overflows();
+  }
+  // Every byte either went into a frame, waits in a framer for the rest of
+  // its frame, or belonged to none. (A frame cut short on the line can lend
+  // its bytes to the next one's count; the figure is then a little low.)
+  const std::uint64_t used = counts.packetBytes + pending;
+  quality.bytesOutsideFrames = quality.bytesReceived > used ? quality.bytesReceived - used : 0;
+  return quality;
+}

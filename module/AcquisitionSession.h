@@ -1,0 +1,217 @@
+#pragma once
+// The acquisition without a screen: the port with its seven framers, the
+// store, the frame handlers and the line-quality figures, with the set-up,
+// the recording's start and stop, the run limit, the service commands and the
+// loss of the port. The window binds its controls to it; the command-line
+// recorder drives it from its options. Neither repeats any of it.
+//
+// Threads: main thread only. The port's event thread reaches the session
+// through the hand-over given to the constructor, so every frame handler,
+// every event of TSessionView and every figure update runs on the main
+// thread, one at a time.
+//
+// Errors: ApplySetup reports a port that cannot be opened in its result (the
+// port library's message); a write to the port that fails raises EComPort;
+// StopRecording lets through what the offer to save throws. Nothing thrown
+// inside a delivery of received bytes leaves it: the handlers report through
+// TSessionView::ReportError, so reception never ends silently.
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
+#include "module/FrameHandlers.h"
+#include "module/ModuleFramers.h"
+#include "module/SetupChoices.h"
+#include "serial/TComPort.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
+
+// What the set-up panel holds when OK is pressed.
+struct TSetupRequest {
+  std::string port;  // a name from ListSerialPorts, opened as it is
+  // The six radio-group indices (transmission .. simulation); state unused.
+  AcquisitionSettings indices{static_cast<std::uint8_t>(TransBoxChoice.Default),
+                              static_cast<std::uint8_t>(AmpBoxChoice.Default),
+                              static_cast<std::uint8_t>(FilterBoxChoice.Default),
+                              static_cast<std::uint8_t>(ModeBoxChoice.Default),
+                              static_cast<std::uint8_t>(PacerBoxChoice.Default),
+                              static_cast<std::uint8_t>(SimulationBoxChoice.Default),
+                              AcquisitionState::Idle};
+  bool emg = EmgDefault;
+  bool twelveChannel = TwelveChannelDefault;
+  std::array<bool, kChannelBoxCount> channels = ChannelBoxDefaults;  // eight-channel mode only
+};
+
+struct TSetupResult {
+  bool opened = false;     // the port is open and the module was set up
+  bool recording = false;  // a recording was running (and still is)
+  std::string error;       // why the port could not be opened
+};
+
+// How the line has behaved since the session began.
+struct TLineQuality {
+  // Frames handled per kind, in the framers' binding order: chest (0xFE),
+  // pulse (0xF9), respiration (0xFA), status (0xFC), identification (0xFD),
+  // chest status (0xFF), sample (0xF8).
+  std::array<std::uint64_t, TModuleFramers::kFramerCount> frames{};
+  double recordsPerSecond = 0;        // sample frames over the last second
+  std::uint64_t bytesReceived = 0;
+  std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame
+  std::uint64_t framerOverflows = 0;     // a framer's pending bytes reached its limit
+  std::uint64_t inputOverflows = 0;      // the input queue was full and bytes were lost
+  std::uint64_t parityErrors = 0;
+  std::uint64_t framingErrors = 0;
+  std::uint64_t overrunErrors = 0;
+  std::uint64_t breaks = 0;
+
+  std::uint64_t SampleFrames() const { return frames[6]; }
+  std::uint64_t ChestFrames() const { return frames[0]; }
+};
+
+enum class TStopReason { User, RunLimit };
+
+// What the session shows and tells: the window's labels, panels and boxes, or
+// the recorder's summary. Every call is on the main thread; texts must be
+// copied (their buffers are reused).
+class TSessionView {
+ public:
+  virtual ~TSessionView() = default;
+  // Status bar panel by index (StatusPanel in StatusFrames.h).
+  virtual void SetStatusPanel(int index, std::string_view text) = 0;
+  // The same for the texts that frames write, up to one per sample: a window
+  // may show the latest at its own pace.
+  virtual void SetFrequentStatusPanel(int index, std::string_view text) { SetStatusPanel(index, text); }
+  // A label or panel; only IdentLabel can hold bytes above 0x7F (Latin-1).
+  virtual void SetText(ViewText which, std::string_view text) = 0;
+  virtual void ShowIdentBox() = 0;
+  // A recording is ending (Stop or the run limit), before the offer to save;
+  // `stored`: it holds records.
+  virtual void RecordingStopping(bool stored) { (void)stored; }
+  // ... and after it, also when the offer failed.
+  virtual void RecordingStopped() {}
+  // A set-up's port could not be opened (`error`: the port library's
+  // message); told while the port panel still names it.
+  virtual void PortNotAvailable(const std::string& error) { (void)error; }
+  // The port's line went away: the port has been closed, reception ended.
+  virtual void PortLost(bool recording) { (void)recording; }
+  // An error inside reception (a handler, the offer to save at the run limit).
+  virtual void ReportError(const std::string& text) = 0;
+};
+
+class AcquisitionSession {
+ public:
+  // The offer to save a stopped recording that holds records; runs inside a
+  // delivery at the run limit. Unset: no offer (the owner saves itself).
+  using SaveOffer = std::function<void(TStopReason reason)>;
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // `dispatcher`, `canvas` and `view` must outlive the session. `layout` is
+  // the chart's geometry (screen class chosen, canvas of its size). The port
+  // is set up for the module's line (115200 baud 8E1, no flow control, a
+  // 120000-byte input queue) and left closed.
+  AcquisitionSession(TMainThreadDispatcher& dispatcher, const ChartLayout& layout, ChartCanvas& canvas,
+                     TSessionView& view, TimeFormatter formatTime = LocaleTimeFormatter(),
+                     DayClock dayClock = NowAsDayFraction);
+  ~AcquisitionSession();
+  AcquisitionSession(const AcquisitionSession&) = delete;
+  AcquisitionSession& operator=(const AcquisitionSession&) = delete;
+
+  void SetSaveOffer(SaveOffer offer) { saveOffer_ = std::move(offer); }
+  // For the line-quality rate (tests).
+  void SetClock(Clock clock) { clock_ = std::move(clock); }
+
+  // Set-up OK: closes the port, opens `request.port`, raises DTR and RTS,
+  // keeps the indices, gives the framers their lengths, lays out the bands,
+  // draws the empty frame and writes the 18-byte set-up command. A port that
+  // cannot be opened leaves the session closed; a recording running goes on
+  // (Stop still ends it, a later set-up lets it receive again).
+  TSetupResult ApplySetup(const TSetupRequest& request);
+  // The set-up without the port: indices, framer lengths, bands, frame, and
+  // the decoding. Returns the 18-byte command (fuzzing, benchmarks).
+  std::string Configure(const TSetupRequest& request);
+
+  // Read: a new recording from count 0 with a fresh frame in the confirmed
+  // set-up's layout (a load may have drawn another).
+  void StartRecording();
+  // Stop: Idle, "Status: Idle", and the offer to save when records were stored.
+  void StopRecording(TStopReason reason = TStopReason::User);
+  bool Recording() const { return store_.Settings().state == AcquisitionState::Receiving; }
+
+  // Service commands; EComPort when the write fails, EBADF on a closed port.
+  void SendElectrodeSearch();
+  void SendCalibration();
+  void SendIdentify();
+  // The register write from the editor's texts; false (nothing sent) for an
+  // address that is not 0..25.
+  bool SendRegisterWrite(std::string_view addressText, const std::array<bool, 8>& bit7ToBit0);
+
+  // One chunk of received bytes as a delivery hands it to the framers, for
+  // callers without a port (fuzzing, benchmarks).
+  void Feed(std::string_view chunk);
+
+  // Line-quality figures; the rate is measured between calls of Tick, which
+  // the owner makes about once a second.
+  void Tick();
+  TLineQuality LineQuality() const;
+
+  bool PortLostNow() const { return portLost_; }
+  bool DataLostInRecording() const { return dataLost_; }
+  bool TwelveChannelMode() const { return handlers_.TwelveChannelMode(); }
+  const std::array<bool, kChannelBoxCount>& ChannelSelection() const { return handlers_.ChannelSelection(); }
+
+  TComPort& Port() { return port_; }
+  SampleStore& Store() { return store_; }
+  ChartLayout& Layout() { return layout_; }
+  TModuleFramers& Framers() { return framers_; }
+  TFrameHandlers& Handlers() { return handlers_; }
+  const TModuleFramers& Framers() const { return framers_; }
+
+ private:
+  class HandlerView;
+
+  // The two halves of a set-up: framer lengths, bands, empty frame; each
+  // returns the command to send.
+  std::string SetSwitches(const TSetupRequest& request);
+  std::string SetSwitches12C(const TSetupRequest& request);
+
+  void OnPortLost(unsigned openNumber);
+  void OnLineError(TComErrors errors);
+  void OnInputLost();
+  void ShowLostStatus();
+
+  TMainThreadDispatcher& dispatcher_;
+  TSessionView& view_;
+  SaveOffer saveOffer_;
+  Clock clock_ = [] { return std::chrono::steady_clock::now(); };
+
+  SampleStore store_;
+  ChartLayout layout_;
+  ChartCanvas& canvas_;
+  std::unique_ptr<HandlerView> handlerView_;
+  TFrameHandlers handlers_;
+
+  // Counts the set-ups that (re)opened the port: a loss reported for an
+  // earlier opening must not close the port a later set-up opened.
+  unsigned openNumber_ = 0;
+  bool portLost_ = false;
+  bool dataLost_ = false;  // the input queue lost bytes during this recording
+  // Queued calls check it, so none runs into a destroyed session.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+  TLineQuality quality_;
+  std::chrono::steady_clock::time_point rateSince_{};
+  std::uint64_t sampleFramesSince_ = 0;
+
+  // The framers and the counting link come after the port so they unbind
+  // from it before it goes.
+  TComPort port_;
+  TModuleFramers framers_;
+  TComLink countingLink_;
+};
