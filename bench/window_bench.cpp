@@ -23,10 +23,10 @@
 // Files: the window's Save of a full run (80000 records, confirmed, both
 // files written) and its Load of the data file (status text and plotting per
 // record), each timed, and the process's peak resident memory afterwards.
-// Port: for comparison, the same stream into the port alone (device layer,
-// event thread, hand-over to the Qt main thread, one counting link).
+// The floor the window's share stands on (the port alone, the main loop
+// reading the line itself) is port_bench's.
 //
-//   window_bench [--phase all|files|live|port] [--seconds 30] [--warmup 2]
+//   window_bench [--phase all|files|live] [--seconds 30] [--warmup 2]
 //                [--rate 300] [--channels 12|8] [--screen-width 1280]
 //                [--server-pid PID]
 //
@@ -37,9 +37,6 @@
 // information; scripts/run-benchmarks --xvfb does all of this).
 // Exit status: 0 when every figure met its target, 1 otherwise, 2 when the
 // run could not be made.
-#include <fcntl.h>
-#include <pthread.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -48,7 +45,6 @@
 #include <QEvent>
 #include <QPaintEvent>
 #include <QRadioButton>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -68,6 +64,7 @@
 #include <vector>
 
 #include "BenchFigures.h"
+#include "ModuleLine.h"
 #include "ui/ChartView.h"
 #include "simulator/CommandParser.h"
 #include "recording/Dialogs.h"
@@ -99,7 +96,7 @@ struct Options {
 
 [[noreturn]] void Usage(const char* why) {
   std::fprintf(stderr,
-               "window_bench: %s\nusage: window_bench [--phase all|files|live|port] [--seconds S] [--warmup S] [--rate R]\n"
+               "window_bench: %s\nusage: window_bench [--phase all|files|live] [--seconds S] [--warmup S] [--rate R]\n"
                "                    [--channels 12|8] [--screen-width W] [--server-pid PID]\n",
                why);
   std::exit(2);
@@ -126,8 +123,7 @@ Options ParseOptions(int argc, char** argv) {
       Usage(("bad value for " + arg).c_str());
     }
   }
-  if (o.phase != "all" && o.phase != "live" && o.phase != "files" && o.phase != "port")
-    Usage("phase must be all, live, files or port");
+  if (o.phase != "all" && o.phase != "live" && o.phase != "files") Usage("phase must be all, live or files");
   if (o.channels != 12 && o.channels != 8) Usage("channels must be 12 or 8");
   if (o.seconds <= 0 || o.rate <= 0 || o.warmup < 0) Usage("seconds and rate must be positive");
   return o;
@@ -285,84 +281,6 @@ ModuleConfig SetUpThroughHandlers(TForm1& form, PtyPair& pty, const std::string&
   throw std::runtime_error("the module received no set-up command");
 }
 
-// The module's end of the line: samples at the set pace, the status frames
-// once a second, every write stamped when the kernel has its bytes.
-class ModuleLine {
- public:
-  ModuleLine(PtyPair& pty, const ModuleConfig& config, double rate, std::size_t samples)
-      : pty_(pty), config_(config), rate_(rate), samples_(samples) {
-    sentAt_.resize(samples);
-  }
-  ~ModuleLine() { Join(); }
-
-  void Start() {
-    thread_ = std::thread([this] { Run(); });
-  }
-  void Join() {
-    if (thread_.joinable()) thread_.join();
-  }
-  void Abort() { abort_ = true; }
-  // CPU time of the thread so far (callable from any thread while it runs).
-  double CpuSeconds() const {
-    clockid_t clock;
-    if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0) return finalCpu_;
-    timespec ts{};
-    if (clock_gettime(clock, &ts) != 0) return finalCpu_;
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-  }
-  double FinalCpuSeconds() const { return finalCpu_; }
-  std::size_t Written() const { return written_.load(); }
-  long ThreadId() const { return tid_.load(); }
-  // Time the k-th sample's frames (0-based) were all written.
-  Clock::time_point SentAt(std::size_t k) const { return sentAt_[k]; }
-  bool Failed() const { return failed_.load(); }
-
- private:
-  void Run() {
-    tid_ = static_cast<long>(gettid());
-    SyntheticEcg ecg;
-    std::uint8_t statusSequence = 0;
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate_));
-    const Clock::time_point start = Clock::now();
-    Clock::time_point nextStatus = start;
-    try {
-      for (std::size_t k = 0; k < samples_ && !abort_; ++k) {
-        const Clock::time_point due = start + period * static_cast<long long>(k);
-        std::this_thread::sleep_until(due);
-        if (Clock::now() >= nextStatus) {
-          std::string status = EncodeStatusFrame(statusSequence, kAllLimbElectrodes, config_.SettingsByte(), mmNormal);
-          if (config_.TwelveChannel()) status += EncodeChestStatusFrame(statusSequence, kAllChestElectrodes);
-          status += EncodePulseFrame(statusSequence, 72);
-          status += EncodeRespirationFrame(statusSequence, 15);
-          statusSequence = static_cast<std::uint8_t>((statusSequence + 1) % kSequenceModulus);
-          pty_.Write(status);
-          nextStatus += 1s;
-        }
-        const SampleBytes sample =
-            SyntheticEcg::ToBytes(ecg.At(static_cast<double>(k) / rate_), config_.amplification);
-        pty_.Write(EncodeSample(config_, static_cast<std::uint8_t>(k % kSequenceModulus), sample));
-        sentAt_[k] = Clock::now();
-        written_.store(k + 1);
-      }
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "window_bench: the module's line failed: %s\n", error.what());
-      failed_ = true;
-    }
-    finalCpu_ = ThreadCpuSeconds();
-  }
-
-  PtyPair& pty_;
-  ModuleConfig config_;
-  double rate_;
-  std::size_t samples_;
-  std::vector<Clock::time_point> sentAt_;
-  std::atomic<std::size_t> written_{0};
-  std::atomic<bool> abort_{false};
-  std::atomic<bool> failed_{false};
-  std::atomic<long> tid_{0};
-  double finalCpu_ = 0;
-  std::thread thread_;
-};
 
 // A record the window plotted: the sequence byte of the frame whose handler
 // plotted it (sample and chest frame of one sample carry the same), and when
@@ -495,8 +413,12 @@ int RunLive(const Options& o) {
   const std::string where = mode + ", " + FigureBook::Number(o.rate) + "/s, " + platform;
 
   FigureBook& book = FigureBook::Instance();
+  // On an X server the toolkit's own traffic adds to the share.
+  const double shareTarget = platform == "offscreen" ? 1.2 : 1.5;
   book.Record("window " + where + ": CPU share of the tool", 100.0 * toolCpu / wall, "% of a core",
-              FigureTarget::AtMost(2.0), "over " + FigureBook::Number(wall) + " s");
+              FigureTarget::AtMost(shareTarget), "over " + FigureBook::Number(wall) + " s");
+  book.Record("window " + where + ": hand-over interval of its port", form.Port().HandOverInterval(), "ms",
+              FigureTarget::Informational());
   book.Record("window " + where + ": of which main thread", 100.0 * mainCpu / wall, "% of a core",
               FigureTarget::Informational());
   book.Record("window " + where + ": of which other threads (port, toolkit)", 100.0 * (toolCpu - mainCpu) / wall,
@@ -550,9 +472,11 @@ int RunLive(const Options& o) {
     if (painted != paints.paints.end()) toScreen.push_back(Milliseconds(*painted - sent));
   }
   book.Record("window " + where + ": latency sample written -> plotted, median", Percentile(toPlot, 50), "ms",
-              FigureTarget::AtMost(2));
+              FigureTarget::Informational());
+  // The sweep is repainted every 40 ms: a record plotted within 30 ms makes
+  // the next repaint.
   book.Record("window " + where + ": latency sample written -> plotted, p99", Percentile(toPlot, 99), "ms",
-              FigureTarget::AtMost(20));
+              FigureTarget::AtMost(30));
   book.Record("window " + where + ": latency sample written -> plotted, max",
               toPlot.empty() ? std::nan("") : *std::max_element(toPlot.begin(), toPlot.end()), "ms",
               FigureTarget::Informational());
@@ -567,95 +491,6 @@ int RunLive(const Options& o) {
   }
   for (const std::string& message : dialogs.Messages())
     std::fprintf(stderr, "window_bench: message during the run: %s\n", message.c_str());
-  return 0;
-}
-
-// CPU spent while the module plays a twelve-channel stream (at most 10 s)
-// into whatever reads the pty, the module's own line subtracted.
-struct StreamCost {
-  double wall = 0;
-  double cpu = 0;      // the process
-  double mainCpu = 0;  // the main thread
-};
-
-StreamCost PlayStream(PtyPair& pty, const Options& o) {
-  ModuleConfig config;
-  config.transmission = 3;
-  config.channelMask = 0x7F;
-  config.chestMask = 0x1F;
-  const double seconds = std::min(o.seconds, 10.0);
-  const auto total = static_cast<std::size_t>(std::llround(seconds * o.rate));
-  ModuleLine line(pty, config, o.rate, total);
-  const double cpu0 = ProcessCpuSeconds();
-  const double main0 = ThreadCpuSeconds();
-  const auto wall0 = Clock::now();
-  line.Start();
-  QEventLoop loop;
-  QTimer::singleShot(static_cast<int>(seconds * 1000) + 50, &loop, &QEventLoop::quit);
-  loop.exec();
-  line.Join();
-  StreamCost cost;
-  cost.wall = Seconds(Clock::now() - wall0);
-  cost.cpu = ProcessCpuSeconds() - cpu0 - line.FinalCpuSeconds();
-  cost.mainCpu = ThreadCpuSeconds() - main0;
-  return cost;
-}
-
-// The port alone, for comparison: the same stream through the device layer,
-// the event thread and the hand-over to the Qt main thread, into one link
-// that only counts. What the window adds lies on top of this.
-int RunPort(const Options& o) {
-  PtyPair pty;
-  QWidget stage;  // a shown window, as the tool has one
-  stage.resize(800, 600);
-  stage.show();
-  QtMainThreadDispatcher dispatcher;
-  TComPort port(&dispatcher);
-  port.SetPort(pty.SlavePath());
-  port.Buffer().SetInputSize(120000);
-  TComLink counter;
-  long long chunks = 0;
-  counter.OnRxBuf = [&chunks](TCustomComPort&, const char*, int) { ++chunks; };
-  port.RegisterLink(counter);
-  port.Open();
-  const StreamCost cost = PlayStream(pty, o);
-  port.Close();
-  port.UnregisterLink(counter);
-  FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: CPU share",
-                                100.0 * cost.cpu / cost.wall, "% of a core", FigureTarget::Informational(),
-                                std::to_string(chunks) + " deliveries");
-  FigureBook::Instance().Record("port alone, " + FigureBook::Number(o.rate) + "/s: of which main thread",
-                                100.0 * cost.mainCpu / cost.wall, "% of a core", FigureTarget::Informational());
-  return 0;
-}
-
-// For comparison only: the same stream read by the main loop itself (a
-// socket notifier on the line, no event thread, no hand-over), into a
-// handler that only counts. The difference to the port alone is what the
-// event thread's wake-up per arrival costs.
-int RunMainLoopReading(const Options& o) {
-  PtyPair pty;
-  QWidget stage;
-  stage.resize(800, 600);
-  stage.show();
-  const int fd = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return 2;
-  termios raw{};
-  tcgetattr(fd, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(fd, TCSANOW, &raw);
-  long long chunks = 0;
-  QSocketNotifier notifier(fd, QSocketNotifier::Read);
-  QObject::connect(&notifier, &QSocketNotifier::activated, [&chunks, fd] {
-    char buffer[4096];
-    while (::read(fd, buffer, sizeof buffer) > 0) ++chunks;
-  });
-  const StreamCost cost = PlayStream(pty, o);
-  notifier.setEnabled(false);
-  ::close(fd);
-  FigureBook::Instance().Record("main loop reading the line, " + FigureBook::Number(o.rate) + "/s: CPU share",
-                                100.0 * cost.cpu / cost.wall, "% of a core", FigureTarget::Informational(),
-                                std::to_string(chunks) + " reads");
   return 0;
 }
 
@@ -738,8 +573,6 @@ int main(int argc, char** argv) {
     const bool all = options.phase == "all";
     if (all || options.phase == "files") status = std::max(status, RunFiles(options, runtime.Path()));
     if (status < 2 && (all || options.phase == "live")) status = std::max(status, RunLive(options));
-    if (status < 2 && (all || options.phase == "port")) status = std::max(status, RunPort(options));
-    if (status < 2 && (all || options.phase == "port")) status = std::max(status, RunMainLoopReading(options));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "window_bench: %s\n", error.what());
     status = 2;

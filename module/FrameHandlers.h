@@ -30,6 +30,7 @@
 #include "store/SampleStore.h"
 #include "module/SetupChoices.h"
 #include "module/StatusFrames.h"
+#include "serial/Ring.h"
 
 // The labels and panels the frames write (besides status bar panels).
 enum class ViewText {
@@ -136,35 +137,6 @@ class TFrameHandlers {
   void ReceiveResp(const std::string& packet);
 
  private:
-  // A small first-in, first-out queue of fixed capacity, allocated once.
-  template <typename T>
-  class TFixedQueue {
-   public:
-    explicit TFixedQueue(std::size_t capacity) : items_(capacity) {}
-    bool Empty() const { return size_ == 0; }
-    bool Full() const { return size_ == items_.size(); }
-    std::size_t Size() const { return size_; }
-    const T& Front() const { return items_[head_]; }
-    const T& Back() const { return items_[(head_ + size_ - 1) % items_.size()]; }
-    T& At(std::size_t i) { return items_[(head_ + i) % items_.size()]; }
-    void PushBack(const T& item) {
-      items_[(head_ + size_) % items_.size()] = item;
-      ++size_;
-    }
-    T PopFront() {
-      T item = items_[head_];
-      head_ = (head_ + 1) % items_.size();
-      --size_;
-      return item;
-    }
-    void Clear() { head_ = size_ = 0; }
-
-   private:
-    std::vector<T> items_;
-    std::size_t head_ = 0;
-    std::size_t size_ = 0;
-  };
-
   using ChestLeads = std::array<std::uint8_t, 5>;
   // A sample frame awaiting its chest frame that was not stored (no recording
   // ran, or it had ended): its chest frame is paired and then dropped.
@@ -200,8 +172,8 @@ class TFrameHandlers {
   // Twelve-channel pairing, in stream order: the slots of sample frames whose
   // chest frame has not been handled yet (kNotStored for frames not stored),
   // and the chest leads of chest frames handled before their sample frame.
-  TFixedQueue<int> awaitingChest_{kPairingCapacity};
-  TFixedQueue<ChestLeads> waitingChests_{kPairingCapacity};
+  TRing<int> awaitingChest_{kPairingCapacity};
+  TRing<ChestLeads> waitingChests_{kPairingCapacity};
   bool sampleSinceChest_ = false;  // a sample frame was handled after the last chest frame
   int newestStoredSlot_ = 0;       // slot of the last record stored while pairing; 0: none
 };

@@ -33,6 +33,17 @@ TDeviceControlBlock MakeDeviceControlBlock(const TLineSettings& s) {
   return dcb;
 }
 
+TModemLineChanges ModemLineChanges(const TDeviceControlBlock* previous, const TDeviceControlBlock& next) {
+  TModemLineChanges changes;
+  if (!previous || previous->fDtrControl != next.fDtrControl)
+    changes.DTR = next.fDtrControl == DTR_CONTROL_DISABLE ? TLineChange::Lower : TLineChange::Raise;
+  if (!previous || previous->fRtsControl != next.fRtsControl) {
+    const bool up = next.fRtsControl == RTS_CONTROL_ENABLE || next.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    changes.RTS = up ? TLineChange::Raise : TLineChange::Lower;
+  }
+  return changes;
+}
+
 namespace {
 // glibc's <termios.h> does not spell out the kernel's "rate in c_ospeed" code.
 constexpr std::uint32_t kBOTHER = 0010000;
@@ -83,7 +94,7 @@ bool TermiosFromDeviceControlBlock(const TDeviceControlBlock& dcb, TTermiosSetti
   if (dcb.fOutX) t.c_iflag |= IXON;
   if (dcb.fInX) t.c_iflag |= IXOFF;
 
-  t.c_cflag = CREAD | CLOCAL | SizeFlag(dcb.ByteSize);
+  t.c_cflag = CREAD | CLOCAL | HUPCL | SizeFlag(dcb.ByteSize);
   switch (dcb.Parity) {
     case 1: t.c_cflag |= PARENB | PARODD; break;
     case 2: t.c_cflag |= PARENB; break;

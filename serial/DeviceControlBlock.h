@@ -78,7 +78,20 @@ struct TTermiosSettings {
   std::uint32_t c_ospeed = 0;
 };
 
-// Raw mode for every byte value, CLOCAL|CREAD, size, parity (mark and space
+// What a new control block does to DTR and RTS. The lines follow their
+// control mode only when the mode changes (or on the first block): a block
+// handed over again for another setting must leave a raised line raised.
+// Disable lowers a line, enable and handshake raise it, toggle starts low.
+enum class TLineChange { Keep, Raise, Lower };
+struct TModemLineChanges {
+  TLineChange DTR = TLineChange::Keep;
+  TLineChange RTS = TLineChange::Keep;
+  bool operator==(const TModemLineChanges&) const = default;
+};
+TModemLineChanges ModemLineChanges(const TDeviceControlBlock* previous, const TDeviceControlBlock& next);
+
+// Raw mode for every byte value, CLOCAL|CREAD|HUPCL (DTR and RTS drop when
+// the device is closed, also by a program that ends abruptly), size, parity (mark and space
 // through CMSPAR), stop bits, INPCK/PARMRK, IXON/IXOFF, CRTSCTS; standard
 // rates as their B-constant, any other rate as BOTHER with the rate in
 // c_ispeed/c_ospeed. A rate below 1 cannot be mapped: returns false.

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -13,10 +12,12 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <vector>
 
+#include "serial/EventSignal.h"
 #include "serial/Termios2.h"
 
 namespace {
@@ -28,26 +29,36 @@ constexpr std::size_t kReadChunk = 4096;
 // ioctls so.
 bool NoSuchFeature(int error) { return error == ENOTTY || error == EINVAL; }
 
-int MakeEventFd() {
-  int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  return fd;
-}
-
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  // Can only fail when the counter would overflow, which cannot matter.
-  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-}
-
-void Drain(int fd) {
-  std::uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
-}
-
 int PollMilliseconds(Clock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+// The time-outs multiply a byte count by up to 2^32 - 1 ms; beyond about 35
+// years the clock itself would overflow, and no caller can tell the
+// difference from waiting that long.
+constexpr std::uint64_t kLongestWait = std::uint64_t{1} << 40;
+
+std::uint64_t TotalMilliseconds(std::uint32_t multiplier, std::size_t count, std::uint32_t constant) {
+  if (multiplier != 0 && count > kLongestWait / multiplier) return kLongestWait;
+  return std::min(kLongestWait, std::uint64_t{multiplier} * count + constant);
+}
+
+Clock::time_point DeadlineAfter(std::uint64_t milliseconds) {
+  return Clock::now() + std::chrono::milliseconds(std::min(milliseconds, kLongestWait));
+}
+
+// Raw at once, before anything reads the line: in the terminal's initial
+// canonical, echoing mode the first bytes of a module that already streams
+// would be echoed back to it and cooked.
+void MakeRaw(int fd) {
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return;
+  cfmakeraw(&t);
+  t.c_cflag |= CLOCAL | CREAD | HUPCL;
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  tcsetattr(fd, TCSANOW, &t);
 }
 }  // namespace
 
@@ -70,20 +81,29 @@ std::shared_ptr<SerialDevice> OpenPosixSerialDevice(const std::string& path, int
     return std::make_shared<PosixSerialDevice>(fd);
   } catch (const std::system_error& e) {
     return fail(e.code().value());
+  } catch (const std::bad_alloc&) {
+    return fail(ENOMEM);
   }
 }
 
 PosixSerialDevice::PosixSerialDevice(int fd) : fd_(fd) {
-  eventFd_ = MakeEventFd();
+  eventFd_ = MakeEventSignal();
   try {
-    wakeFd_ = MakeEventFd();
+    wakeFd_ = MakeEventSignal();
   } catch (...) {
     ::close(eventFd_);
     throw;
   }
   hasModemLines_ = ioctl(fd_, TIOCMGET, &modemBits_) == 0;
   hasCounters_ = ioctl(fd_, TIOCGICOUNT, &counters_) == 0;
-  reader_ = std::thread([this] { ReaderLoop(); });
+  MakeRaw(fd_);
+  try {
+    reader_ = std::thread([this] { ReaderLoop(); });
+  } catch (...) {
+    ::close(eventFd_);
+    ::close(wakeFd_);
+    throw;
+  }
 }
 
 PosixSerialDevice::~PosixSerialDevice() {
@@ -119,7 +139,7 @@ void PosixSerialDevice::Close() {
   fd_ = -1;
 }
 
-void PosixSerialDevice::WakeReader() { Signal(wakeFd_); }
+void PosixSerialDevice::WakeReader() { RaiseEventSignal(wakeFd_); }
 
 // ---- settings ----
 
@@ -132,12 +152,15 @@ int PosixSerialDevice::SetQueueSizes(std::int32_t inputSize, std::int32_t output
     // checked for sense. The input queue is ours.
     constexpr std::int32_t kLargest = 64 * 1024 * 1024;
     if (inputSize < 1 || inputSize > kLargest || outputSize < 0) return EINVAL;
-    if (queue_.Resize(static_cast<std::size_t>(inputSize)) > 0) {
+    if (const std::size_t dropped = queue_.Resize(static_cast<std::size_t>(inputSize)); dropped > 0) {
+      // The newest bytes went: what follows them on the line lies beyond a gap.
+      pushed_ -= dropped;
+      if (gaps_.empty() || gaps_.back() != pushed_) gaps_.push_back(pushed_);
       errors_.Include(erRxOverflow);
       announce = Raise(EV_ERR);
     }
   }
-  if (announce) Signal(eventFd_);
+  if (announce) RaiseEventSignal(eventFd_);
   return 0;
 }
 
@@ -155,14 +178,17 @@ int PosixSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
     eventChar_ = dcb.EvtChar;
     rtsToggle_ = dcb.fRtsControl == RTS_CONTROL_TOGGLE;
   }
-  // The control modes decide the lines at once, as the driver does when it
-  // takes a new control block: "disable" lowers a line, "enable" raises it.
-  // In the handshake modes the kernel (CRTSCTS) or nobody drives the line;
-  // it is raised so that the far end may send.
-  const bool dtr = dcb.fDtrControl != DTR_CONTROL_DISABLE;
-  const bool rts = dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
-  if (int error = ModemLine(TIOCM_DTR, dtr)) return error;
-  return ModemLine(TIOCM_RTS, rts);
+  // A changed control mode decides its line at once, as the driver does when
+  // it takes a new control block. In the handshake modes the kernel
+  // (CRTSCTS) or nobody drives the line; it is raised so that the far end
+  // may send.
+  const TModemLineChanges changes = ModemLineChanges(lineModes_ ? &*lineModes_ : nullptr, dcb);
+  if (changes.DTR != TLineChange::Keep)
+    if (int error = ModemLine(TIOCM_DTR, changes.DTR == TLineChange::Raise)) return error;
+  if (changes.RTS != TLineChange::Keep)
+    if (int error = ModemLine(TIOCM_RTS, changes.RTS == TLineChange::Raise)) return error;
+  lineModes_ = dcb;
+  return 0;
 }
 
 int PosixSerialDevice::SetTimeouts(const TComTimeouts& timeouts) {
@@ -185,10 +211,10 @@ int PosixSerialDevice::Write(const char* data, int count, int& written) {
     timeouts = timeouts_;
   }
   if (count <= 0) return 0;
-  const std::uint64_t multiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier());
-  const std::uint64_t constant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant());
+  const auto multiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier());
+  const auto constant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant());
   const bool limited = multiplier != 0 || constant != 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(multiplier * static_cast<std::uint64_t>(count) + constant);
+  const auto deadline = DeadlineAfter(TotalMilliseconds(multiplier, static_cast<std::size_t>(count), constant));
   if (toggle) ModemLine(TIOCM_RTS, true);
 
   int result = 0;
@@ -237,6 +263,7 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
   const std::uint32_t constant = static_cast<std::uint32_t>(timeouts_.ReadTotalConstant());
   const auto want = static_cast<std::size_t>(count);
   std::size_t got = queue_.Pop(buffer, want);
+  Popped(got);
 
   // Largest interval and no totals: return at once with what is there.
   if (interval == kMaxDword && multiplier == 0 && constant == 0) {
@@ -249,9 +276,9 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
   const auto start = Clock::now();
   std::optional<Clock::time_point> totalDeadline;
   if (anyByte)
-    totalDeadline = start + std::chrono::milliseconds(constant);
+    totalDeadline = DeadlineAfter(constant);
   else if (multiplier != 0 || constant != 0)
-    totalDeadline = start + std::chrono::milliseconds(std::uint64_t{multiplier} * want + constant);
+    totalDeadline = DeadlineAfter(TotalMilliseconds(multiplier, want, constant));
   const bool useInterval = !anyByte && interval != 0 && interval != kMaxDword;
   auto lastByte = start;
   const unsigned generation = abortGeneration_;
@@ -269,7 +296,9 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
     else
       dataArrived_.wait(lock);
     const std::size_t before = got;
-    got += queue_.Pop(buffer + got, want - got);
+    const std::size_t more = queue_.Pop(buffer + got, want - got);
+    Popped(more);
+    got += more;
     if (got > before) lastByte = Clock::now();
     if (timedOut) break;
   }
@@ -286,6 +315,33 @@ int PosixSerialDevice::QueueStatus(int& inputCount, TComErrors& errors) {
   return 0;
 }
 
+int PosixSerialDevice::InputCount(int& inputCount) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return EBADF;
+  inputCount = static_cast<int>(queue_.Size());
+  return 0;
+}
+
+int PosixSerialDevice::TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) {
+  gaps.clear();
+  std::lock_guard lock(mutex_);
+  if (closed_) {
+    data.clear();
+    return EBADF;
+  }
+  data.resize(queue_.Size());
+  const std::size_t got = queue_.Pop(data.data(), data.size());
+  for (std::uint64_t gap : gaps_)
+    if (gap <= popped_ + got) gaps.push_back(static_cast<std::size_t>(gap - popped_));
+  Popped(got);
+  return 0;
+}
+
+void PosixSerialDevice::Popped(std::size_t count) {
+  popped_ += count;
+  while (!gaps_.empty() && gaps_.front() <= popped_) gaps_.pop_front();
+}
+
 int PosixSerialDevice::Purge(std::uint32_t flags) {
   std::lock_guard lock(mutex_);
   if (closed_) return EBADF;
@@ -297,6 +353,8 @@ int PosixSerialDevice::Purge(std::uint32_t flags) {
   }
   if (flags & PURGE_RXCLEAR) {
     queue_.Clear();
+    popped_ = pushed_;
+    gaps_.clear();
     if (tcflush(fd_, TCIFLUSH) != 0 && !lost_) return errno;
   }
   if (flags & PURGE_TXCLEAR) {
@@ -354,7 +412,7 @@ std::uint32_t PosixSerialDevice::TakeEvents(bool& lineLost) {
   // A signal may be on its way from a Raise whose caller has not written it
   // yet; drained here or not, the events it stands for are taken now. While
   // watched nothing but a hang-up signals, so the read is saved then.
-  if (eventSignalled_ || !watched_) Drain(eventFd_);
+  if (eventSignalled_ || !watched_) DrainEventSignal(eventFd_);
   eventSignalled_ = false;
   std::uint32_t events = pending_;
   pending_ = 0;
@@ -378,7 +436,7 @@ void PosixSerialDevice::MarkLost() {
   lost_ = true;
   dataArrived_.notify_all();
   eventSignalled_ = true;
-  Signal(eventFd_);
+  RaiseEventSignal(eventFd_);
 }
 
 // ---- the reader ----
@@ -404,14 +462,14 @@ void PosixSerialDevice::ReaderLoop() {
       }
     }
     int pollError = 0;
-    if (!Pump(nullptr, 0, scratch.data(), pollError)) break;
+    if (!Pump(nullptr, 0, -1, scratch.data(), pollError)) break;
   }
   std::lock_guard park(parkMutex_);
   readerEnded_ = true;
   parkChanged_.notify_all();
 }
 
-bool PosixSerialDevice::Pump(pollfd* extra, int count, char* scratch, int& pollError) {
+bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError) {
   int fd;
   bool lost;
   {
@@ -443,7 +501,9 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, char* scratch, int& pollE
   const int first = n;
   count = std::clamp(count, 0, kMaxExtra);
   for (int i = 0; i < count; ++i) fds[n++] = {extra[i].fd, extra[i].events, 0};
-  const int r = poll(fds, static_cast<nfds_t>(n), line ? PollTimeout() : -1);
+  int timeout = line ? PollTimeout() : -1;
+  if (timeoutMs >= 0 && (timeout < 0 || timeoutMs < timeout)) timeout = timeoutMs;
+  const int r = poll(fds, static_cast<nfds_t>(n), timeout);
   if (stopping_ && count == 0) return true;  // the reader: Close is waiting for it
   if (r < 0) {
     if (errno == EINTR) return true;
@@ -452,7 +512,7 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, char* scratch, int& pollE
     return false;
   }
   for (int i = 0; i < count; ++i) extra[i].revents = fds[first + i].revents;
-  if (fds[0].revents & POLLIN) Drain(wakeFd_);
+  if (fds[0].revents & POLLIN) DrainEventSignal(wakeFd_);
   if (!line) return !lost;
   if (stopping_) return true;  // closing: the line is not read any more
   const short revents = fds[1].revents;
@@ -501,14 +561,14 @@ void PosixSerialDevice::DetachWatcher() {
   parkChanged_.notify_all();
 }
 
-int PosixSerialDevice::Watch(pollfd* extra, int count) {
+int PosixSerialDevice::Watch(pollfd* extra, int count, int timeoutMs) {
   int pollError = 0;
-  Pump(extra, count, watchScratch_.data(), pollError);
+  Pump(extra, count, timeoutMs, watchScratch_.data(), pollError);
   return pollError;
 }
 
 void PosixSerialDevice::Queue(const char* data, std::size_t count) {
-  if (QueueLocked(data, count)) Signal(eventFd_);
+  if (QueueLocked(data, count)) RaiseEventSignal(eventFd_);
 }
 
 bool PosixSerialDevice::QueueLocked(const char* data, std::size_t count) {
@@ -526,8 +586,11 @@ bool PosixSerialDevice::QueueLocked(const char* data, std::size_t count) {
   }
   const std::size_t before = queue_.Size();
   const std::size_t accepted = queue_.Push(filtered_.data(), filtered_.size());
+  pushed_ += accepted;
   if (accepted < filtered_.size()) {
-    // The newest bytes stay out: what is queued remains an unbroken stretch.
+    // The newest bytes stay out: what is queued remains an unbroken stretch,
+    // and the next byte queued lies beyond a gap.
+    if (gaps_.empty() || gaps_.back() != pushed_) gaps_.push_back(pushed_);
     errors_.Include(erRxOverflow);
     events |= EV_ERR;
   }
@@ -593,6 +656,6 @@ void PosixSerialDevice::Housekeeping() {
     errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
     announce = Raise(events);
   }
-  if (announce) Signal(eventFd_);
+  if (announce) RaiseEventSignal(eventFd_);
   if (lowerRts) ModemLine(TIOCM_RTS, false);
 }

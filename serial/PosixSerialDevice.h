@@ -27,12 +27,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <linux/serial.h>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "serial/ByteRing.h"
+#include "serial/Ring.h"
 #include "serial/ReceiveFilter.h"
 #include "serial/SerialDevice.h"
 
@@ -48,6 +50,8 @@ class PosixSerialDevice final : public SerialDevice {
   int Write(const char* data, int count, int& written) override;
   int Read(char* buffer, int count, int& read) override;
   int QueueStatus(int& inputCount, TComErrors& errors) override;
+  int InputCount(int& inputCount) override;
+  int TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) override;
   int ModemStatus(std::uint32_t& status) override;
   int Escape(TEscapeFunction function) override;
   int Purge(std::uint32_t flags) override;
@@ -56,7 +60,8 @@ class PosixSerialDevice final : public SerialDevice {
   std::uint32_t TakeEvents(bool& lineLost) override;
   bool AttachWatcher() override;
   void DetachWatcher() override;
-  int Watch(pollfd* extra, int count) override;
+  using SerialDevice::Watch;
+  int Watch(pollfd* extra, int count, int timeoutMs) override;
   void Close() override;
 
  private:
@@ -66,8 +71,11 @@ class PosixSerialDevice final : public SerialDevice {
   // One wait on the line (and `extra`), then reading and housekeeping.
   // False once the line is lost: it is not read again. `pollError` is set
   // when the wait itself failed.
-  bool Pump(pollfd* extra, int count, char* scratch, int& pollError);
+  bool Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError);
   int PollTimeout();
+  // Lock held: bytes left the queue from its front; gaps they passed are
+  // forgotten.
+  void Popped(std::size_t count);
   void Queue(const char* data, std::size_t count);
   bool QueueLocked(const char* data, std::size_t count);  // true: signal the events
   void Housekeeping();
@@ -94,6 +102,11 @@ class PosixSerialDevice final : public SerialDevice {
   std::uint32_t pending_ = 0;
   TComErrors errors_;
   ByteRing queue_{1024};
+  // Where the queue had to refuse bytes, as counts of bytes queued before
+  // the refusal since the device was opened; `popped_` counts those taken.
+  std::deque<std::uint64_t> gaps_;
+  std::uint64_t pushed_ = 0;
+  std::uint64_t popped_ = 0;
   ReceiveFilter filter_;
   std::string filtered_;
   std::uint8_t eventChar_ = 0;
@@ -102,6 +115,9 @@ class PosixSerialDevice final : public SerialDevice {
   unsigned abortGeneration_ = 0;
   TComTimeouts timeouts_;
   serial_icounter_struct counters_{};
+  // The modem-line modes last handed to the lines (none before the first
+  // SetLineSettings): the lines are set only when a mode changes.
+  std::optional<TDeviceControlBlock> lineModes_;
   int modemBits_ = 0;
 
   bool eventSignalled_ = false;  // eventFd_ holds a signal not yet drained

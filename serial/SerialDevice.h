@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serial/ComSettings.h"
 #include "serial/DeviceControlBlock.h"
@@ -48,6 +49,15 @@ class SerialDevice {
   // Input-queue count and the line-error flags (TComErrors bits, erParity
   // whether or not parity is checked); the flags are cleared.
   virtual int QueueStatus(int& inputCount, TComErrors& errors) = 0;
+  // Input-queue count alone; the line-error flags stay for QueueStatus.
+  virtual int InputCount(int& inputCount) = 0;
+  // Takes everything waiting in the input queue in one go, replacing the
+  // contents of `data`. `gaps` gets the positions in `data` (ascending, 0 to
+  // data.size()) where the queue had to refuse bytes because it was full:
+  // the bytes before a gap and those after it are not contiguous on the
+  // line. A gap that lies behind the last byte queued is reported with that
+  // byte.
+  virtual int TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) = 0;
   virtual int ModemStatus(std::uint32_t& status) = 0;  // MS_* bits
   virtual int Escape(TEscapeFunction function) = 0;
   virtual int Purge(std::uint32_t flags) = 0;
@@ -72,15 +82,17 @@ class SerialDevice {
   virtual bool AttachWatcher() { return false; }
   virtual void DetachWatcher() {}
   // One wait of the watcher: until bytes or line events arrive, one of the
-  // `count` descriptors of `extra` becomes readable (their revents are set)
-  // or the device's own polling interval passes. Bytes that came are queued
-  // and line events noted for TakeEvents. Returns 0, or an errno value when
-  // the wait itself failed.
-  virtual int Watch(pollfd* extra, int count) {
+  // `count` descriptors of `extra` becomes readable (their revents are set),
+  // the device's own polling interval passes or `timeoutMs` (when not
+  // negative) runs out. Bytes that came are queued and line events noted for
+  // TakeEvents. Returns 0, or an errno value when the wait itself failed.
+  virtual int Watch(pollfd* extra, int count, int timeoutMs) {
     (void)extra;
     (void)count;
+    (void)timeoutMs;
     return ENOTSUP;
   }
+  int Watch(pollfd* extra, int count) { return Watch(extra, count, -1); }
 
   // Releases the device; later calls fail with EBADF. Idempotent.
   virtual void Close() = 0;

@@ -9,6 +9,9 @@ unsigned char Fold(unsigned char byte) { return (byte >= 0x61 && byte <= 0x7A) ?
 
 TComDataPacket::TComDataPacket() {
   link_.OnRxBuf = [this](TCustomComPort&, const char* buffer, int count) { RxBuf(buffer, count); };
+  // Bytes lost to a full input queue: what is pending would be joined with
+  // bytes from the far side of the gap into a packet never sent.
+  link_.OnRxOverflow = [this](TCustomComPort&) { ClearBuffer(); };
 }
 
 TComDataPacket::~TComDataPacket() {

@@ -10,6 +10,10 @@
 // pending buffer, the rest stays pending. ComPort's setter may raise EComPort
 // 18 only if the link was tampered with.
 //
+// Bound to a port, the framer drops its pending bytes (through OnDiscard)
+// where the port's input queue overflowed, so that no packet joins bytes
+// from both sides of the gap.
+//
 // Positions handed to OnCustomStart / OnCustomStop count from 1 (the first
 // byte of the pending buffer); the handler leaves -1 for "decide as usual",
 // sets a position > 0 for "here", or 0 for "not now".

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include "serial/SerialDevice.h"
@@ -17,6 +19,9 @@ void Fire(const Handler& handler, Args&&... args) {
   Handler copy = handler;
   copy(std::forward<Args>(args)...);
 }
+
+// What the system said when a device or a thread could not be had.
+int SystemCodeOf(const std::system_error& e) { return e.code().value() != 0 ? e.code().value() : EIO; }
 }  // namespace
 
 TCustomComPort::TCustomComPort(TMainThreadDispatcher* dispatcher)
@@ -73,13 +78,22 @@ void TCustomComPort::CallLinks(Slot TComLink::*slot, Args&&... args) {
 // ---- open and close ----
 
 void TCustomComPort::Open() {
-  if (connected_) return;
+  if (connected_ || closing_) return;
   if (!events_.Empty() && syncMethod_ != smNone && !dispatcher_)
     throw std::logic_error("TCustomComPort::Open: no main-thread dispatcher for the event thread");
   Fire(OnBeforeOpen, *this);
 
   int systemCode = 0;
-  std::shared_ptr<SerialDevice> device = opener_(DevicePath(port_), systemCode);
+  std::shared_ptr<SerialDevice> device;
+  // Whatever keeps the port from opening reaches the caller as the serial
+  // error, which is what a set-up handler catches.
+  try {
+    device = opener_(DevicePath(port_), systemCode);
+  } catch (const std::system_error& e) {
+    throw EComPort(ComError::OpenFailed, SystemCodeOf(e));
+  } catch (const std::bad_alloc&) {
+    throw EComPort(ComError::OpenFailed, ENOMEM);
+  }
   if (!device) throw EComPort(ComError::OpenFailed, systemCode != 0 ? systemCode : EIO);
   device_ = std::move(device);
   connected_ = true;
@@ -96,16 +110,23 @@ void TCustomComPort::Open() {
 
   session_ = std::make_shared<int>(0);
   if (!events_.Empty()) {
-    try {
-      thread_ = std::make_unique<TComThread>(*this, device_, events_, syncMethod_, dispatcher_);
-    } catch (...) {
-      // Without its thread the port could never receive: stay closed.
+    // Without its thread the port could never receive: stay closed.
+    auto fail = [&](int code) {
+      thread_.reset();
       session_.reset();
       device_->Close();
       device_.reset();
       connected_ = false;
-      throw;
+      return EComPort(ComError::OpenFailed, code);
+    };
+    try {
+      thread_ = std::make_unique<TComThread>(*this, device_, events_, syncMethod_, dispatcher_);
+    } catch (const std::system_error& e) {
+      throw fail(SystemCodeOf(e));
+    } catch (const std::bad_alloc&) {
+      throw fail(ENOMEM);
     }
+    UpdateHandOverPolicy();
   }
 
   CallLinks(&TComLink::OnPortState, true);
@@ -116,7 +137,19 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::Close() {
-  if (!connected_) return;
+  if (!connected_ || closing_) return;
+  if (!device_) {
+    // Connected was only stored while loading: nothing was ever opened.
+    connected_ = false;
+    return;
+  }
+  // Handlers run from here on (the notifications, a hand-over served while
+  // the thread stops) find Close and Open doing nothing: this Close decides.
+  closing_ = true;
+  struct Closing {
+    bool& flag;
+    ~Closing() { flag = false; }
+  } closing{closing_};
   CallLinks(&TComLink::OnCTSChange, false);
   CallLinks(&TComLink::OnDSRChange, false);
   CallLinks(&TComLink::OnRLSDChange, false);
@@ -124,15 +157,21 @@ void TCustomComPort::Close() {
   Fire(OnDSRChange, *this, false);
   Fire(OnRLSDChange, *this, false);
   Fire(OnBeforeClose, *this);
-  if (!connected_) return;  // a handler closed the port already
 
   RaiseOnFailure(device_->Purge(PURGE_TXABORT | PURGE_RXABORT), ComError::PurgeFailed);
   // Stopping the thread may run the hand-over it is blocked in.
-  thread_.reset();
+  std::unique_ptr<TComThread> thread = std::move(thread_);
+  thread.reset();
+  // Whatever the thread still hands over belongs to this opening: dropped.
   session_.reset();
-  if (device_) device_->Close();
+  // A module may reset or keep streaming while its lines stay raised; after a
+  // hang-up there is nobody left to tell, which is no failure here.
+  device_->Escape(TEscapeFunction::ClearDTR);
+  device_->Escape(TEscapeFunction::ClearRTS);
+  device_->Close();
   device_.reset();
   connected_ = false;
+  closing_ = false;
 
   CallLinks(&TComLink::OnPortState, false);
   Fire(OnAfterClose, *this);
@@ -169,6 +208,7 @@ TLineSettings TCustomComPort::CurrentLineSettings() const {
 }
 
 void TCustomComPort::ApplyBufferSizes() {
+  UpdateHandOverPolicy();
   if (!CanApply()) return;
   RaiseOnFailure(device_->SetQueueSizes(buffer_.InputSize(), buffer_.OutputSize()), ComError::SetupComFailed);
 }
@@ -232,6 +272,17 @@ void TCustomComPort::SetEventChar(std::uint8_t value) {
   ApplyLineSettings();
 }
 
+void TCustomComPort::SetHandOverInterval(int milliseconds) {
+  handOverInterval_ = std::max(0, milliseconds);
+  UpdateHandOverPolicy();
+}
+
+void TCustomComPort::UpdateHandOverPolicy() {
+  if (!thread_) return;
+  const std::int32_t inputSize = std::max(buffer_.InputSize(), 1);
+  thread_->SetHandOverPolicy(handOverInterval_, static_cast<std::size_t>(inputSize) / 4);
+}
+
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
   if (value == syncMethod_) return;
   if (connected_ && !loading_) throw EComPort(ComError::ConnChangeProp);
@@ -275,8 +326,9 @@ int TCustomComPort::ReadBytes(char* Buffer, int Count) {
 int TCustomComPort::BytesWaiting() {
   SerialDevice& device = OpenDevice(ComError::ClearComFailed);
   int count = 0;
-  TComErrors ignored;
-  RaiseOnFailure(device.QueueStatus(count, ignored), ComError::ClearComFailed);
+  // Counting must not swallow a framing error that evError is still to
+  // report.
+  RaiseOnFailure(device.InputCount(count), ComError::ClearComFailed);
   return count;
 }
 
@@ -380,29 +432,37 @@ void TCustomComPort::SignalAction(TComSignal signal, TComSignalEvent TComLink::*
 }
 
 void TCustomComPort::ReceiveAction() {
-  int count = BytesWaiting();
-  if (count <= 0) return;
-  CallLinks(&TComLink::OnRxActivity, true);
-  if (hasBufferLink_) {
-    // One read into one buffer that every link shares; a local buffer, since
-    // a handler's modal loop may let another delivery run meanwhile.
-    std::vector<char> buffer;
-    bool read = false;
-    for (std::size_t i = 0; i < links_.size(); ++i) {
-      if (!links_[i]->OnRxBuf) continue;
-      if (!read) {
-        buffer.resize(static_cast<std::size_t>(count));
-        count = ReadBytes(buffer.data(), count);
-        read = true;
-        if (count <= 0) return;
-        Fire(OnRxBuf, *this, static_cast<const char*>(buffer.data()), count);
-        if (i >= links_.size()) break;
-      }
-      Fire(links_[i]->OnRxBuf, *this, static_cast<const char*>(buffer.data()), count);
-    }
-    return;  // bytes are the links' business, also if none took them after all
+  if (!hasBufferLink_) {
+    const int count = BytesWaiting();
+    if (count <= 0) return;
+    CallLinks(&TComLink::OnRxActivity, true);
+    Fire(OnRxChar, *this, count);  // the bytes stay queued for the handler
+    return;
   }
-  Fire(OnRxChar, *this, count);
+  // Everything waiting, in one call down to the device, into one buffer that
+  // every link shares; a local buffer, since a handler's modal loop may let
+  // another delivery run meanwhile.
+  std::vector<char> buffer;
+  std::vector<std::size_t> gaps;
+  RaiseOnFailure(OpenDevice(ComError::ReadFailed).TakeInput(buffer, gaps), ComError::ReadFailed);
+  if (buffer.empty()) return;
+  CallLinks(&TComLink::OnRxActivity, true);
+  CallLinks(&TComLink::OnRxActivity, false);  // the queue was emptied
+  // Bytes from both sides of an overflow never reach a link as one chunk:
+  // they are not contiguous on the line.
+  std::size_t from = 0;
+  for (std::size_t gap : gaps) {
+    if (gap > from) DeliverChunk(buffer.data() + from, static_cast<int>(gap - from));
+    from = gap;
+    Fire(OnRxOverflow, *this);
+    CallLinks(&TComLink::OnRxOverflow);
+  }
+  if (buffer.size() > from) DeliverChunk(buffer.data() + from, static_cast<int>(buffer.size() - from));
+}
+
+void TCustomComPort::DeliverChunk(const char* data, int count) {
+  Fire(OnRxBuf, *this, data, count);
+  CallLinks(&TComLink::OnRxBuf, data, count);
 }
 
 void TCustomComPort::LineLost() { Fire(OnLineLost, *this); }

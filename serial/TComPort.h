@@ -7,10 +7,19 @@
 // the main thread too, from calls queued through the TMainThreadDispatcher;
 // with smNone the receive-side handlers run on the event thread.
 //
+// Close may be called from any handler, also while it runs inside Close
+// (a delivery served while Close waits for the event thread): it then does
+// nothing, as does an Open there, and the outermost Close decides. Calls
+// queued for the main thread by an earlier opening (or by a port since
+// destroyed) do nothing when they run.
+//
 // Failures raise EComPort (EComPort.h) with the numbered message:
-//   Open            1 (device cannot be opened), 9/7/8 (applying settings,
-//                   device closed again), 11 (reading the line signals for
-//                   the after-open notifications; the port stays open)
+//   Open            1 (device cannot be opened, or no event thread could be
+//                   started: system code of the failure), 9/7/8 (applying
+//                   settings, device closed again), 11 (reading the line
+//                   signals for the after-open notifications; the port stays
+//                   open). Only a port without the dispatcher it needs
+//                   raises something else (std::logic_error).
 //   Close           5 (the port stays open)
 //   WriteString     2          ReadBytes  3
 //   BytesWaiting, TakeLineErrors 10         LineSignals 11
@@ -49,6 +58,10 @@ struct TComLink {
   TNotifyEvent OnRing;
   TComSignalEvent OnTxActivity;  // true when a write starts, false at evTxEmpty
   TComSignalEvent OnRxActivity;  // true when bytes wait, false when a read emptied the queue
+  // The input queue was full and refused bytes: called between the chunk of
+  // bytes before the gap and the chunk after it (after the port's own
+  // OnRxOverflow), so that a link can forget what it held of the stream.
+  TNotifyEvent OnRxOverflow;
 };
 
 // Told when a port is destroyed, so that components referring to it let go.
@@ -96,7 +109,7 @@ class TCustomComPort {
   // which is smaller than Str's length only when the write time-out ran out.
   int WriteString(const std::string& Str);
   int ReadBytes(char* Buffer, int Count);
-  int BytesWaiting();  // clears the line-error flags as a side effect
+  int BytesWaiting();  // leaves the line-error flags for TakeLineErrors
   TComSignals LineSignals();
   TComErrors TakeLineErrors();
 
@@ -129,6 +142,11 @@ class TCustomComPort {
   // reception ended through a handler's exception, nor with Events empty
   // (no event thread).
   TNotifyEvent OnLineLost;
+  // Raised on the main thread, inside a delivery, at each place where the
+  // input queue was full and bytes were lost: the links have had every byte
+  // before the gap, and get the bytes after it once this and every link's
+  // OnRxOverflow have run. erRxOverflow still reaches OnError as well.
+  TNotifyEvent OnRxOverflow;
 
  protected:
   TBaudRate BaudRate() const { return baudRate_; }
@@ -161,6 +179,15 @@ class TCustomComPort {
   void SetTimeouts(const TComTimeouts& value) { timeouts_ = value; }
   TSyncMethod SyncMethod() const { return syncMethod_; }
   void SetSyncMethod(TSyncMethod value);
+  // Coalesced hand-over: after handing a set of events over, the event
+  // thread waits at least this long (ms, 0 = no wait, the default) before it
+  // hands over the next, collecting the events meanwhile, unless the input
+  // queue holds more than a quarter of Buffer.InputSize, the event character
+  // arrives (evRxFlag), a line error or break is reported or the line hangs
+  // up. The device is read throughout, so nothing waits in the kernel.
+  // Takes effect at once, also on an open port.
+  int HandOverInterval() const { return handOverInterval_; }
+  void SetHandOverInterval(int milliseconds);
 
   TNotifyEvent OnAfterOpen;
   TNotifyEvent OnAfterClose;
@@ -200,6 +227,8 @@ class TCustomComPort {
   void ReceiveAction();
   void SignalAction(TComSignal signal, TComSignalEvent TComLink::*slot, const TComSignalEvent& own);
   void LineLost();
+  void DeliverChunk(const char* data, int count);
+  void UpdateHandOverPolicy();
 
   template <typename Slot, typename... Args>
   void CallLinks(Slot TComLink::*slot, Args&&... args);
@@ -215,7 +244,9 @@ class TCustomComPort {
   std::vector<TComPortObserver*> observers_;
   bool hasBufferLink_ = false;
   bool connected_ = false;
+  bool closing_ = false;  // Close is under way: Open and Close do nothing
   bool loading_ = false;
+  int handOverInterval_ = 0;
 
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
@@ -263,6 +294,8 @@ class TComPort : public TCustomComPort {
   using TCustomComPort::SetTimeouts;
   using TCustomComPort::SyncMethod;
   using TCustomComPort::SetSyncMethod;
+  using TCustomComPort::HandOverInterval;
+  using TCustomComPort::SetHandOverInterval;
 
   using TCustomComPort::OnAfterOpen;
   using TCustomComPort::OnAfterClose;

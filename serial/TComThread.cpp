@@ -1,16 +1,20 @@
 #include "serial/TComThread.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <system_error>
 #include <utility>
 
+#include "serial/EventSignal.h"
 #include "serial/SerialDevice.h"
 #include "serial/TComPort.h"
 
@@ -35,6 +39,10 @@ struct TComThread::Shared {
   // SerialDevice::AttachWatcher): it then waits through the device, also
   // while it waits for a hand-over, so that the line is read all the time.
   bool watching = false;
+  // The coalesced hand-over (TCustomComPort::SetHandOverInterval), set by
+  // the main thread at any time.
+  std::atomic<int> interval{0};
+  std::atomic<std::size_t> threshold{0};
 
   // The blocking hand-over: one call at a time travels to the main thread.
   // The event thread does not sit waiting for each call to come back: it
@@ -63,17 +71,6 @@ struct TComThread::Shared {
 namespace {
 using Shared = TComThread::Shared;
 
-void Signal(int fd) {
-  const std::uint64_t one = 1;
-  // Fails only when the counter would overflow, which cannot matter.
-  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
-}
-
-void Drain(int fd) {
-  std::uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
-}
-
 // Main thread: runs the pending hand-over, if there is one.
 void Serve(Shared& s) {
   std::function<void()> call;
@@ -94,9 +91,9 @@ void Serve(Shared& s) {
   s.error = error;
   if (s.threadWaiting) {
     s.changed.notify_all();
-    if (s.watching) Signal(s.handOverDone);
+    if (s.watching) RaiseEventSignal(s.handOverDone);
   }
-  if (error) Signal(s.handOverFailed);
+  if (error) RaiseEventSignal(s.handOverFailed);
 }
 
 bool HandOverFinished(const Shared& s) {
@@ -118,7 +115,7 @@ bool AwaitHandOver(Shared& s) {
         lock.unlock();
         pollfd done{s.handOverDone, POLLIN, 0};
         const int failed = s.device->Watch(&done, 1);
-        if (done.revents != 0) Drain(s.handOverDone);
+        if (done.revents != 0) DrainEventSignal(s.handOverDone);
         lock.lock();
         // A wait that cannot be made at all: wait without reading instead
         // of spinning.
@@ -144,6 +141,9 @@ bool RunOnMainThread(const std::shared_ptr<Shared>& shared, std::function<void()
   const bool waited = AwaitHandOver(s);
   {
     std::lock_guard lock(s.mutex);
+    // Told to stop meanwhile (a Close from inside the delivery just awaited):
+    // the set belongs to an opening that is over.
+    if (s.stopRequested) return waited;
     s.call = std::move(call);
     s.state = Shared::HandOver::Pending;
     s.changed.notify_all();  // a Close waiting for the thread serves it itself
@@ -161,7 +161,11 @@ bool HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
   Shared& s = *shared;
   switch (s.syncMethod) {
     case smThreadSync:
-      return RunOnMainThread(shared, [port = s.port, events] { ComThreadAccess::DeliverEvents(*port, events); });
+      // The port may have been closed (and opened again) or destroyed by the
+      // time the call runs: then the set is not its business any more.
+      return RunOnMainThread(shared, [port = s.port, session = s.session, events] {
+        if (auto open = session.lock()) ComThreadAccess::DeliverEvents(*port, events);
+      });
     case smWindowSync:
       // The main thread takes the set and releases this thread at once; the
       // actions follow as queued calls, each skipped once the port closed.
@@ -181,14 +185,15 @@ bool HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
 }
 
 // One wait of the event thread: on the stop signal, the line's events and
-// the failure of a hand-over. fds[1] reports line events (with a watching
-// thread: always, for TakeEvents to tell). `atOnce`: only look, do not wait.
-int Wait(Shared& s, pollfd (&fds)[3], bool atOnce) {
+// the failure of a hand-over, for at most `timeoutMs` (-1: no limit). fds[1]
+// reports line events (with a watching thread: always, for TakeEvents to
+// tell). `atOnce`: only look, do not wait.
+int Wait(Shared& s, pollfd (&fds)[3], bool atOnce, int timeoutMs) {
   fds[0] = {s.stopSignal, POLLIN, 0};
   fds[2] = {s.handOverFailed, POLLIN, 0};
   if (!s.watching) {
     fds[1] = {s.device->EventDescriptor(), POLLIN, 0};
-    return poll(fds, 3, atOnce ? 0 : -1);
+    return poll(fds, 3, atOnce ? 0 : timeoutMs);
   }
   if (atOnce) {
     pollfd own[2] = {fds[0], fds[2]};
@@ -199,13 +204,32 @@ int Wait(Shared& s, pollfd (&fds)[3], bool atOnce) {
     return r < 0 ? r : 1;
   }
   pollfd extra[2] = {fds[0], fds[2]};
-  const int failed = s.device->Watch(extra, 2);
+  const int failed = s.device->Watch(extra, 2, timeoutMs);
   fds[0].revents = extra[0].revents;
   fds[2].revents = extra[1].revents;
   fds[1].revents = POLLIN;
   if (failed == 0) return 1;
   errno = failed;
   return -1;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Events that are handed over at once, whatever the interval.
+constexpr TComEvent kUrgent[] = {evRxFlag, evError, evBreak};
+
+// Whether the events collected so far go to the main thread now.
+bool HandOverDue(Shared& s, TComEvents collected, Clock::time_point earliest) {
+  if (s.interval.load() <= 0 || Clock::now() >= earliest) return true;
+  for (TComEvent event : kUrgent)
+    if (collected.Contains(event)) return true;
+  int waiting = 0;
+  return s.device->InputCount(waiting) != 0 || static_cast<std::size_t>(waiting) > s.threshold.load();
+}
+
+int MillisecondsUntil(Clock::time_point when) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
 void Run(std::shared_ptr<Shared> shared) {
@@ -230,9 +254,13 @@ void Run(std::shared_ptr<Shared> shared) {
     // (the device's reader may have noted some while it was handing over the
     // line), and after it read the line while waiting to hand over.
     bool takeAgain = s.watching;
+    // Taken from the device but not handed over yet (the interval holds them
+    // back), and the earliest moment of the next hand-over.
+    TComEvents collected;
+    Clock::time_point earliest = Clock::now();
     for (;;) {
       pollfd fds[3];
-      const int r = Wait(s, fds, takeAgain);
+      const int r = Wait(s, fds, takeAgain, collected.Empty() ? -1 : MillisecondsUntil(earliest));
       takeAgain = false;
       if (r < 0 && errno == EINTR) continue;
       // The line is gone (or the wait failed, which ends the thread the
@@ -248,18 +276,21 @@ void Run(std::shared_ptr<Shared> shared) {
       }
       if (fds[0].revents != 0) break;  // the stop wins over events
       if (fds[2].revents != 0) {
-        Drain(s.handOverFailed);
+        DrainEventSignal(s.handOverFailed);
         AwaitHandOver(s);  // raises what the last delivery raised
       }
       if (fds[1].revents & (POLLERR | POLLNVAL)) {
         endLost();
         break;
       }
-      if (fds[1].revents == 0) continue;
       bool lineLost = false;
-      const TComEvents events = EventsOfMask(s.device->TakeEvents(lineLost));
-      // Whatever came before a hang-up is still handed over.
-      if (!events.Empty()) takeAgain = HandOver(shared, events) && s.watching;
+      if (fds[1].revents != 0)
+        collected = TComEvents::FromBits(collected.Bits() | EventsOfMask(s.device->TakeEvents(lineLost)).Bits());
+      // Whatever came before a hang-up is still handed over, at once.
+      if (!collected.Empty() && (lineLost || HandOverDue(s, collected, earliest))) {
+        takeAgain = HandOver(shared, std::exchange(collected, TComEvents())) && s.watching;
+        earliest = Clock::now() + std::chrono::milliseconds(s.interval.load());
+      }
       if (lineLost) {
         endLost();
         break;
@@ -308,12 +339,9 @@ TComThread::TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> devic
   shared_->syncMethod = syncMethod;
   shared_->dispatcher = dispatcher;
   shared_->session = ComThreadAccess::Session(port);
-  shared_->stopSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (shared_->stopSignal < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  shared_->handOverFailed = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (shared_->handOverFailed < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-  shared_->handOverDone = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (shared_->handOverDone < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+  shared_->stopSignal = MakeEventSignal();
+  shared_->handOverFailed = MakeEventSignal();
+  shared_->handOverDone = MakeEventSignal();
   shared_->device->SetEventMask(EventMaskOf(events));
   thread_ = std::thread(Run, shared_);
 }
@@ -322,8 +350,7 @@ TComThread::~TComThread() {
   Shared& s = *shared_;
   std::unique_lock lock(s.mutex);
   s.stopRequested = true;
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(s.stopSignal, &one, sizeof one);
+  RaiseEventSignal(s.stopSignal);
   // Asked to stop from inside its own hand-over (or, with smNone, from its
   // own delivery): waiting here would never end. The thread sees the stop
   // once the hand-over returns and ends by itself; it keeps what it needs.
@@ -351,3 +378,8 @@ bool TComThread::Finished() const {
 }
 
 int TComThread::StopSignal() const { return shared_->stopSignal; }
+
+void TComThread::SetHandOverPolicy(int intervalMs, std::size_t threshold) {
+  shared_->interval = intervalMs;
+  shared_->threshold = threshold;
+}

@@ -15,12 +15,21 @@
 //    themselves once the port was closed. Their exceptions go to the
 //    dispatcher's error reporting and the thread goes on.
 //  - smNone: DeliverEvents runs on this thread itself.
+// Coalescing (SetHandOverPolicy): after a hand-over the next one waits until
+// the interval has passed, unless the events collected meanwhile hold
+// evRxFlag, evError or evBreak, the input queue holds more than the
+// threshold, or the line hangs up; the events collected go over together.
+// The device is read meanwhile (by this thread when it watches, else by the
+// device's reader).
 // A hang-up of the device (or a failed wait) ends the thread after the
 // events still pending were handed over; the port then raises OnLineLost on
-// the main thread.
+// the main thread. A set taken after the thread was told to stop is dropped,
+// and every queued delivery checks that the opening it belongs to is still
+// the port's, so none reaches a closed, reopened or destroyed port.
 //
 // Created by TCustomComPort::Open and destroyed by Close, on the main thread.
 // Nothing here is called by the application directly.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -50,6 +59,9 @@ class TComThread {
   bool Finished() const;
   // The stop descriptor (an eventfd) standing for the stop event.
   int StopSignal() const;
+  // Any thread: the hand-over interval (ms, 0 = none) and the input-queue
+  // count above which it is cut short.
+  void SetHandOverPolicy(int intervalMs, std::size_t threshold);
 
   struct Shared;  // state the thread may outlive its owner with
 

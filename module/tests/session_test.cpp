@@ -121,12 +121,12 @@ TEST_F(Session, InputQueueOverflowIsToldOncePerRecordingWithoutStoppingIt) {
   session.Configure(Eight({true, true, true, false, false, false, false, false}));
   session.StartRecording();
   session.Feed(Bytes({0xF8, 0, 1, 2, 3}));
-  TComErrors overflow;
-  overflow.Include(erRxOverflow);
-  session.Port().OnError(session.Port(), overflow);
+  // As the port tells it at a gap in its input queue.
+  auto overflow = [&] { session.Port().OnRxOverflow(session.Port()); };
+  overflow();
   EXPECT_EQ(shown.panels[spStatus], "Status: Receiving... 1 packets (data lost)");
   session.Feed(Bytes({0xF8, 0, 1, 2, 3}));
-  session.Port().OnError(session.Port(), overflow);
+  overflow();
   EXPECT_TRUE(session.Recording());
   EXPECT_EQ(session.LineQuality().inputOverflows, 2u);
   EXPECT_TRUE(session.DataLostInRecording());

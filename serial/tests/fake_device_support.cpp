@@ -48,6 +48,16 @@ void FakeSerialDevice::Lose() {
   [[maybe_unused]] auto n = ::write(eventFd_, &one, sizeof one);
 }
 
+void FakeSerialDevice::Gap() {
+  std::lock_guard lock(mutex_);
+  gaps_.push_back(input_.size());
+}
+
+std::uint32_t FakeSerialDevice::PendingEvents() const {
+  std::lock_guard lock(mutex_);
+  return pending_;
+}
+
 std::vector<TDeviceControlBlock> FakeSerialDevice::LineSettings() const {
   std::lock_guard lock(mutex_);
   return dcbs_;
@@ -112,7 +122,30 @@ int FakeSerialDevice::Read(char* buffer, int count, int& read) {
   const std::size_t n = std::min(input_.size(), static_cast<std::size_t>(count));
   input_.copy(buffer, n);
   input_.erase(0, n);
+  std::vector<std::size_t> left;
+  for (std::size_t gap : gaps_)
+    if (gap > n) left.push_back(gap - n);
+  gaps_ = left;
   read = static_cast<int>(n);
+  return 0;
+}
+
+int FakeSerialDevice::InputCount(int& inputCount) {
+  std::lock_guard lock(mutex_);
+  if (int e = Check("InputCount")) return e;
+  inputCount = static_cast<int>(input_.size());
+  return 0;
+}
+
+int FakeSerialDevice::TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) {
+  std::lock_guard lock(mutex_);
+  data.clear();
+  gaps.clear();
+  if (int e = Check("TakeInput")) return e;
+  data.assign(input_.begin(), input_.end());
+  gaps = gaps_;
+  input_.clear();
+  gaps_.clear();
   return 0;
 }
 
@@ -143,7 +176,10 @@ int FakeSerialDevice::Escape(TEscapeFunction function) {
 int FakeSerialDevice::Purge(std::uint32_t flags) {
   std::lock_guard lock(mutex_);
   if (int e = Check("Purge")) return e;
-  if (flags & PURGE_RXCLEAR) input_.clear();
+  if (flags & PURGE_RXCLEAR) {
+    input_.clear();
+    gaps_.clear();
+  }
   return 0;
 }
 

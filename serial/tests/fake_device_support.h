@@ -17,14 +17,18 @@ class FakeSerialDevice : public SerialDevice {
   ~FakeSerialDevice() override;
 
   // Operation names for Fail(): "SetQueueSizes", "SetLineSettings",
-  // "SetTimeouts", "Write", "Read", "QueueStatus", "ModemStatus", "Escape",
-  // "Purge".
+  // "SetTimeouts", "Write", "Read", "QueueStatus", "InputCount",
+  // "TakeInput", "ModemStatus", "Escape", "Purge".
   void Fail(const std::string& operation, int error);
   // Queues bytes and announces `events` (EV_* flags, filtered by the mask).
   void Receive(const std::string& bytes, std::uint32_t events = EV_RXCHAR);
   void Announce(std::uint32_t events, TComErrors errors = {});
   void SetModemStatus(std::uint32_t status);
   void Lose();
+  // Marks that the input queue refused bytes after those queued so far.
+  void Gap();
+  // Events announced but not yet taken by the event thread.
+  std::uint32_t PendingEvents() const;
 
   std::vector<TDeviceControlBlock> LineSettings() const;
   std::vector<std::pair<int, int>> QueueSizes() const;
@@ -40,6 +44,8 @@ class FakeSerialDevice : public SerialDevice {
   int Write(const char* data, int count, int& written) override;
   int Read(char* buffer, int count, int& read) override;
   int QueueStatus(int& inputCount, TComErrors& errors) override;
+  int InputCount(int& inputCount) override;
+  int TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) override;
   int ModemStatus(std::uint32_t& status) override;
   int Escape(TEscapeFunction function) override;
   int Purge(std::uint32_t flags) override;
@@ -59,6 +65,7 @@ class FakeSerialDevice : public SerialDevice {
   std::vector<std::pair<int, int>> queueSizes_;
   std::string written_;
   std::string input_;
+  std::vector<std::size_t> gaps_;  // positions in input_
   TComErrors errors_;
   std::uint32_t modem_ = 0;
   std::uint32_t mask_ = 0;

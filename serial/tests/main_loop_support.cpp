@@ -11,6 +11,10 @@ void TestMainLoop::Post(std::function<void()> call) {
 }
 
 void TestMainLoop::RunOne(std::function<void()>& call) {
+  {
+    std::lock_guard lock(mutex_);
+    ++served_;
+  }
   try {
     call();
   } catch (const std::exception& e) {
@@ -63,6 +67,11 @@ bool TestMainLoop::WaitForQueued(std::size_t count, std::chrono::milliseconds li
 std::size_t TestMainLoop::Queued() const {
   std::lock_guard lock(mutex_);
   return queue_.size();
+}
+
+std::size_t TestMainLoop::Served() const {
+  std::lock_guard lock(mutex_);
+  return served_;
 }
 
 std::vector<std::string> TestMainLoop::Errors() const {

@@ -23,6 +23,8 @@ class TestMainLoop : public TMainThreadDispatcher {
   // Waits, serving nothing, until at least `count` calls are queued.
   bool WaitForQueued(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(60));
   std::size_t Queued() const;
+  // How many queued calls have run so far.
+  std::size_t Served() const;
 
   // What escaped the calls (the application's error handler's share).
   std::vector<std::string> Errors() const;
@@ -34,6 +36,7 @@ class TestMainLoop : public TMainThreadDispatcher {
   std::condition_variable posted_;
   std::deque<std::function<void()>> queue_;
   std::vector<std::string> errors_;
+  std::size_t served_ = 0;
 };
 
 // Waits for a condition that other threads make true, checking it often.

@@ -1,9 +1,14 @@
 // The port's properties, settings objects, apply steps, notifications and
 // errors, over a device layer the test drives by hand.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 
 #include "serial/TComDataPacket.h"
 #include "fake_device_support.h"
@@ -528,4 +533,86 @@ TEST(ComPortLifetime, FramerBoundAcrossPortsMovesItsLink) {
   EXPECT_TRUE(b.HasBufferLink());
   framer.SetComPort(nullptr);
   EXPECT_FALSE(b.HasBufferLink());
+}
+
+// ---- closing, loading and what Open raises ----
+
+TEST_F(ComPort, CloseLowersDtrAndRtsBeforeItReleasesTheDevice) {
+  port().SetEvents({});
+  port().Open();
+  port().SetDTR(true);
+  port().SetRTS(true);
+  const std::shared_ptr<FakeSerialDevice> device = rig.device;
+  port().Close();
+  std::vector<std::string> lines;
+  for (const std::string& c : device->Calls())
+    if (c.find("DTR") != std::string::npos || c.find("RTS") != std::string::npos || c == "Close") lines.push_back(c);
+  EXPECT_EQ(lines, (std::vector<std::string>{"SetDTR", "SetRTS", "ClearDTR", "ClearRTS", "Close"}));
+}
+
+TEST_F(ComPort, ConnectedStoredWhileLoadingNeedsNoDeviceToCloseOrToBeDestroyed) {
+  port().BeginLoading();
+  port().SetConnected(true);
+  port().Close();
+  EXPECT_FALSE(port().Connected());
+  {
+    TComPort destroyedConnected(&loop);
+    destroyedConnected.BeginLoading();
+    destroyedConnected.SetConnected(true);
+  }
+  EXPECT_TRUE(rig.openedPaths.empty());
+}
+
+TEST_F(ComPort, CountingTheWaitingBytesLeavesTheLineErrorsToBeTaken) {
+  port().SetEvents({});
+  port().Open();
+  device().Announce(0, {erFraming});
+  device().Receive("ab", 0);
+  EXPECT_EQ(port().BytesWaiting(), 2);
+  char out[1];
+  EXPECT_EQ(port().ReadBytes(out, 1), 1);
+  EXPECT_EQ(port().TakeLineErrors(), TComErrors{erFraming});
+}
+
+TEST_F(ComPort, OpenThatCannotStartItsEventThreadRaisesTheSerialErrorAndStaysClosed) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers' own checks need descriptors too.
+  GTEST_SKIP() << "no descriptors to spare under a sanitizer";
+#endif
+  // No descriptor left for the event thread's signals: every number below
+  // the lowest free one is taken, and the limit forbids that one.
+  const int lowest = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  rlimit tight = old;
+  tight.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  std::optional<EComPort> raised;
+  bool other = false;
+  try {
+    port().Open();
+  } catch (const EComPort& e) {
+    raised = e;
+  } catch (...) {
+    other = true;
+  }
+  setrlimit(RLIMIT_NOFILE, &old);
+  EXPECT_FALSE(other);
+  ASSERT_TRUE(raised.has_value());
+  EXPECT_EQ(raised->ErrorNumber(), ComError::OpenFailed);
+  EXPECT_EQ(raised->SystemCode(), EMFILE);
+  EXPECT_FALSE(port().Connected());
+  EXPECT_TRUE(device().Closed());
+}
+
+TEST_F(ComPort, OpenerThatRaisesASystemErrorBecomesTheSerialError) {
+  port().SetDeviceOpener([](const std::string&, int&) -> std::shared_ptr<SerialDevice> {
+    throw std::system_error(EMFILE, std::generic_category(), "open");
+  });
+  const EComPort e = Raised([&] { port().Open(); });
+  EXPECT_EQ(e.ErrorNumber(), ComError::OpenFailed);
+  EXPECT_EQ(e.SystemCode(), EMFILE);
+  EXPECT_FALSE(port().Connected());
 }

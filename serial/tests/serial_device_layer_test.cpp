@@ -4,18 +4,20 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <thread>
 
-#include "serial/ByteRing.h"
+#include "serial/Ring.h"
 #include "testsupport/PtyPair.h"
 #include "serial/ReceiveFilter.h"
 #include "serial/SerialDevice.h"
 #include "main_loop_support.h"
 
-// ---- ByteRing ----
+// ---- the ring behind the input queue ----
 
 TEST(ByteRing, KeepsOrderAcrossTheWrapAround) {
   ByteRing ring(8);
@@ -26,6 +28,21 @@ TEST(ByteRing, KeepsOrderAcrossTheWrapAround) {
     EXPECT_EQ(std::string(out, 5), "abcde");
   }
   EXPECT_EQ(ring.Size(), 0u);
+}
+
+TEST(Ring, QueuesRecordsFirstInFirstOutAcrossTheWrapAround) {
+  TRing<std::array<int, 2>> ring(3);
+  EXPECT_TRUE(ring.Empty());
+  for (int i = 0; i < 3; ++i) ring.PushBack({i, -i});
+  EXPECT_TRUE(ring.Full());
+  EXPECT_EQ(ring.PopFront()[0], 0);
+  ring.PushBack({3, -3});  // wraps
+  ring.At(0)[1] = 99;
+  EXPECT_EQ(ring.Front(), (std::array<int, 2>{1, 99}));
+  EXPECT_EQ(ring.At(2)[0], 3);
+  EXPECT_EQ(ring.Size(), 3u);
+  ring.Clear();
+  EXPECT_TRUE(ring.Empty());
 }
 
 TEST(ByteRing, RefusesWhatDoesNotFit) {
@@ -266,6 +283,28 @@ TEST_F(DeviceOnPty, QueueSizeBelowOneIsRefused) {
   EXPECT_EQ(device->SetQueueSizes(0, 1024), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(1024, -2), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(120000, 1024), 0);
+}
+
+TEST(DeviceOpening, LineIsRawBeforeAnythingReadsIt) {
+  PtyPair pty;
+  // A terminal as the system leaves it: canonical lines, echo, CR to NL.
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(pty.MasterFd(), &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+  cooked.c_iflag |= ICRNL;
+  cooked.c_oflag |= OPOST;
+  ASSERT_EQ(tcsetattr(pty.MasterFd(), TCSANOW, &cooked), 0);
+  int error = 0;
+  std::shared_ptr<SerialDevice> device = OpenPosixSerialDevice(pty.SlavePath(), error);
+  ASSERT_NE(device, nullptr);
+  // No line settings handed over yet: the reader already runs, and a module
+  // that streams must be neither echoed nor cooked.
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.MasterFd(), &t), 0);
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN));
+  EXPECT_FALSE(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | ISTRIP));
+  EXPECT_FALSE(t.c_oflag & OPOST);
+  device->Close();
 }
 
 // ---- the event thread as the device's watcher ----

@@ -3,11 +3,15 @@
 // links, the three sync methods, and how reception ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
+#include "serial/TComDataPacket.h"
 #include "fake_device_support.h"
 #include "main_loop_support.h"
 
@@ -307,3 +311,181 @@ TEST_F(Dispatch, NoSyncWithoutADispatcherReportsLineLostOnTheEventThread) {
   ASSERT_TRUE(WaitUntil([&] { return Logged("LineLost"); }));
   EXPECT_TRUE(offMainThread);
 }
+
+// ---- Close from handlers, and deliveries of an earlier opening ----
+
+TEST_F(Dispatch, CloseAndOpenFromADeliveryThatCloseServesLeaveThePortClosed) {
+  int beforeClose = 0, afterClose = 0;
+  port().OnBeforeClose = [&](TCustomComPort&) { ++beforeClose; };
+  port().OnAfterClose = [&](TCustomComPort&) { ++afterClose; };
+  TComLink& link = links.emplace_back();
+  link.OnRxBuf = [this](TCustomComPort& sender, const char*, int) {
+    sender.Close();
+    sender.Open();
+    Note("handler done");
+  };
+  port().RegisterLink(link);
+  OpenPort();
+  device().Receive("abc");
+  ASSERT_TRUE(loop.WaitForQueued(1));
+  port().Close();  // serves the queued hand-over while it waits for the thread
+  EXPECT_TRUE(Logged("handler done"));
+  EXPECT_FALSE(port().Connected());
+  EXPECT_FALSE(port().EventThreadRunning());
+  EXPECT_EQ(beforeClose, 1);
+  EXPECT_EQ(afterClose, 1);
+  EXPECT_EQ(rig.openedPaths.size(), 1u);
+  EXPECT_TRUE(device().Closed());
+}
+
+namespace {
+// A link whose first delivery lets the event thread take one more set of
+// events (evRxFlag among them) and then closes the port from inside the
+// delivery, while the thread waits to hand that set over.
+TComLink& CloserAfterAnotherSet(std::deque<TComLink>& links, FakeSerialDevice*& device) {
+  TComLink& link = links.emplace_back();
+  link.OnRxBuf = [&device](TCustomComPort& sender, const char*, int) {
+    if (!sender.Connected()) return;
+    device->Receive("late", EV_RXCHAR | EV_RXFLAG);
+    EXPECT_TRUE(WaitUntil([&] { return device->PendingEvents() == 0; }));
+    sender.Close();
+  };
+  return link;
+}
+}  // namespace
+
+TEST_F(Dispatch, SetTakenBeforeACloseFromInsideADeliveryNeverReachesTheNextOpening) {
+  FakeSerialDevice* current = nullptr;
+  port().RegisterLink(CloserAfterAnotherSet(links, current));
+  OpenPort();
+  current = rig.device.get();
+  const std::weak_ptr<FakeSerialDevice> first = rig.device;
+  device().Receive("1");
+  ASSERT_TRUE(loop.RunUntil([&] { return !port().Connected(); }));
+  port().Open();
+  // The earlier opening's thread ends once nothing of it is left queued.
+  ASSERT_TRUE(loop.RunUntil([&] { return first.expired(); }));
+  loop.RunPending();
+  EXPECT_FALSE(Logged("RxFlag"));
+  EXPECT_TRUE(port().EventThreadRunning());
+}
+
+TEST_F(Dispatch, SetTakenBeforeACloseFromInsideADeliveryOutlivesItsPortHarmlessly) {
+  auto own = std::make_unique<FakePortRig>();
+  own->port.SetDispatcher(&loop);
+  bool flagged = false;
+  own->port.OnRxFlag = [&](TCustomComPort&) { flagged = true; };
+  FakeSerialDevice* current = nullptr;
+  own->port.RegisterLink(CloserAfterAnotherSet(links, current));
+  own->port.Open();
+  current = own->device.get();
+  const std::weak_ptr<FakeSerialDevice> first = own->device;
+  current->Receive("1");
+  ASSERT_TRUE(loop.RunUntil([&] { return !own->port.Connected(); }));
+  own.reset();
+  ASSERT_TRUE(loop.RunUntil([&] { return first.expired(); }));
+  loop.RunPending();
+  EXPECT_FALSE(flagged);
+}
+
+// ---- input-queue overflow ----
+
+TEST_F(Dispatch, OverflowGapsSplitTheReadAndAreToldBetweenTheirSides) {
+  port().OnRxOverflow = [this](TCustomComPort&) { Note("Overflow"); };
+  TComLink& first = BufferLink("first");
+  first.OnRxOverflow = [this](TCustomComPort&) { Note("first.Overflow"); };
+  port().RegisterLink(first);
+  port().RegisterLink(BufferLink("second"));
+  OpenPort();
+  device().Receive("ab", 0);
+  device().Gap();
+  device().Receive("cd", 0);
+  device().Gap();
+  device().Receive("ef", 0);
+  device().Gap();
+  device().Announce(EV_RXCHAR);
+  ASSERT_TRUE(loop.RunUntil([&] { return Log().size() >= 12; }));
+  EXPECT_EQ(Log(), (std::vector<std::string>{"first:ab", "second:ab", "Overflow", "first.Overflow",  //
+                                             "first:cd", "second:cd", "Overflow", "first.Overflow",  //
+                                             "first:ef", "second:ef", "Overflow", "first.Overflow"}));
+}
+
+TEST_F(Dispatch, FramerDropsWhatItHeldWhereTheQueueOverflowed) {
+  TComDataPacket framer;
+  framer.SetStartString("\xF8");
+  framer.SetSize(4);
+  framer.SetIncludeStrings(true);
+  std::vector<std::string> packets, discarded;
+  framer.OnPacket = [&](TComDataPacket&, const std::string& p) { packets.push_back(p); };
+  framer.OnDiscard = [&](TComDataPacket&, const std::string& d) { discarded.push_back(d); };
+  framer.SetComPort(&port());
+  OpenPort();
+  device().Receive("\xF8\x01", 0);
+  device().Gap();
+  device().Receive("\x02\x03\xF8\x11\x12\x13");
+  ASSERT_TRUE(loop.RunUntil([&] { return !packets.empty(); }));
+  EXPECT_EQ(packets, std::vector<std::string>{"\xF8\x11\x12\x13"});
+  EXPECT_EQ(discarded, (std::vector<std::string>{"\xF8\x01", "\x02\x03"}));
+  framer.SetComPort(nullptr);
+}
+
+// ---- the coalesced hand-over ----
+
+namespace {
+constexpr int kLongInterval = 600000;  // far beyond any wait of these tests
+}
+
+TEST_F(Dispatch, HandOverIntervalHoldsSetsBackAndDeliversThemTogether) {
+  port().SetHandOverInterval(kLongInterval);
+  EXPECT_EQ(port().HandOverInterval(), kLongInterval);
+  port().RegisterLink(BufferLink("link"));
+  OpenPort();
+  device().Receive("a");  // the first set goes at once
+  ASSERT_TRUE(loop.RunUntil([&] { return Logged("link:a"); }));
+  const std::size_t served = loop.Served();
+  for (const char* bytes : {"b", "c"}) {
+    device().Receive(bytes);
+    ASSERT_TRUE(WaitUntil([&] { return device().PendingEvents() == 0; }));  // taken, and held
+  }
+  EXPECT_EQ(loop.Queued(), 0u);
+  device().Receive("!", EV_RXCHAR | EV_RXFLAG);
+  ASSERT_TRUE(loop.RunUntil([&] { return Logged("RxFlag"); }));
+  EXPECT_EQ(Log(), (std::vector<std::string>{"link:a", "link:bc!", "RxFlag"}));
+  EXPECT_EQ(loop.Served(), served + 1);  // one hand-over for all three sets
+}
+
+namespace {
+struct CutShortRow {
+  const char* name;
+  std::function<void(FakeSerialDevice&)> cause;
+  std::string told;  // what the delivery that cut the interval short logs
+};
+class HandOverCutShort : public Dispatch, public testing::WithParamInterface<CutShortRow> {};
+}  // namespace
+
+TEST_P(HandOverCutShort, DeliversWhatWasHeldAtOnce) {
+  port().Buffer().SetInputSize(1024);
+  port().SetHandOverInterval(kLongInterval);
+  port().RegisterLink(BufferLink("link"));
+  OpenPort();
+  device().Receive("a");
+  ASSERT_TRUE(loop.RunUntil([&] { return Logged("link:a"); }));
+  device().Receive("x");
+  ASSERT_TRUE(WaitUntil([&] { return device().PendingEvents() == 0; }));
+  GetParam().cause(device());
+  ASSERT_TRUE(loop.RunUntil([&] { return Logged(GetParam().told); }));
+  const std::vector<std::string> log = Log();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& e) { return e.rfind("link:x", 0) == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dispatch, HandOverCutShort,
+    testing::Values(
+        CutShortRow{"EventCharacter", [](FakeSerialDevice& d) { d.Receive("\r", EV_RXCHAR | EV_RXFLAG); }, "RxFlag"},
+        CutShortRow{"LineError", [](FakeSerialDevice& d) { d.Announce(EV_ERR, {erFraming}); }, "Error(1)"},
+        CutShortRow{"Break", [](FakeSerialDevice& d) { d.Announce(EV_BREAK); }, "Break"},
+        // A quarter of the 1024-byte queue is 256 bytes.
+        CutShortRow{"QueuePastAQuarter", [](FakeSerialDevice& d) { d.Receive(std::string(256, 'q')); },
+                    "link:x" + std::string(256, 'q')},
+        CutShortRow{"HangUp", [](FakeSerialDevice& d) { d.Lose(); }, "LineLost"}),
+    [](const testing::TestParamInfo<CutShortRow>& info) { return std::string(info.param.name); });

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <optional>
+
 #include "serial/DeviceControlBlock.h"
 #include "serial/EComPort.h"
 
@@ -134,6 +136,7 @@ TEST(TermiosMapping, WindowSettingsGiveRaw115200EightEvenOne) {
   EXPECT_FALSE(t.c_cflag & CRTSCTS);
   EXPECT_TRUE(t.c_cflag & CLOCAL);
   EXPECT_TRUE(t.c_cflag & CREAD);
+  EXPECT_TRUE(t.c_cflag & HUPCL);  // the lines drop whenever the device is closed
   EXPECT_FALSE(t.c_iflag & (IXON | IXOFF | IXANY));
   EXPECT_FALSE(t.c_iflag & (INPCK | PARMRK | ISTRIP | IGNBRK | BRKINT | IGNPAR));
   EXPECT_FALSE(t.c_iflag & (ICRNL | INLCR | IGNCR));
@@ -273,3 +276,52 @@ TEST(EComPortMessages, TableHoldsTwentyThreeRows) {
   EXPECT_STREQ(ComErrorText(24), "");
   EXPECT_STREQ(EComPort(ComError::RegistryError, 13).what(), "Registry error (win error code: 13)");
 }
+
+// ---- DTR and RTS at a new control block ----
+
+namespace {
+TDeviceControlBlock Modes(TDTRFlowControl dtr, TRTSFlowControl rts) {
+  TLineSettings s;
+  s.FlowControl.SetControlDTR(dtr);
+  s.FlowControl.SetControlRTS(rts);
+  return MakeDeviceControlBlock(s);
+}
+
+struct LineChangeRow {
+  const char* name;
+  std::optional<TDeviceControlBlock> previous;
+  TDeviceControlBlock next;
+  TModemLineChanges changes;
+};
+class ModemLines : public testing::TestWithParam<LineChangeRow> {};
+
+constexpr auto Keep = TLineChange::Keep;
+constexpr auto Raise = TLineChange::Raise;
+constexpr auto Lower = TLineChange::Lower;
+}  // namespace
+
+TEST_P(ModemLines, FollowTheControlModeOnlyWhenItChanges) {
+  const LineChangeRow& row = GetParam();
+  EXPECT_EQ(ModemLineChanges(row.previous ? &*row.previous : nullptr, row.next), row.changes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ControlBlocks, ModemLines,
+    testing::Values(
+        LineChangeRow{"FirstDisableLowersBoth", std::nullopt, Modes(dtrDisable, rtsDisable), {Lower, Lower}},
+        LineChangeRow{"FirstEnableRaisesBoth", std::nullopt, Modes(dtrEnable, rtsEnable), {Raise, Raise}},
+        LineChangeRow{"FirstHandshakeRaisesAndToggleStartsLow", std::nullopt, Modes(dtrHandshake, rtsToggle),
+                      {Raise, Lower}},
+        LineChangeRow{"SameModesAgainKeepRaisedLinesRaised", Modes(dtrDisable, rtsDisable),
+                      [] {
+                        TDeviceControlBlock d = Modes(dtrDisable, rtsDisable);
+                        d.BaudRate = 57600;
+                        d.Parity = 1;
+                        return d;
+                      }(),
+                      {Keep, Keep}},
+        LineChangeRow{"ChangedDtrModeAloneMovesDtrAlone", Modes(dtrDisable, rtsEnable), Modes(dtrEnable, rtsEnable),
+                      {Raise, Keep}},
+        LineChangeRow{"RtsBackToDisableLowersIt", Modes(dtrEnable, rtsHandshake), Modes(dtrEnable, rtsDisable),
+                      {Keep, Lower}}),
+    [](const testing::TestParamInfo<LineChangeRow>& info) { return std::string(info.param.name); });

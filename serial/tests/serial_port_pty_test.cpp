@@ -4,6 +4,7 @@
 #include <termios.h>
 
 #include <cerrno>
+#include <thread>
 
 #include "testsupport/PtyPair.h"
 #include "serial/TComPort.h"
@@ -102,6 +103,20 @@ TEST_F(PortOnPty, WriteThatCannotFinishReturnsWhatWentOutWhenItsTimeOutRunsOut) 
   const int written = port.WriteString(big);
   EXPECT_GT(written, 0);
   EXPECT_LT(written, static_cast<int>(big.size()));
+}
+
+TEST_F(PortOnPty, LargestWriteTimeOutsWaitForTheWholeWrite) {
+  port.Open();
+  // -1 is the largest value: (2^32 - 1) ms per byte plus as much again, far
+  // beyond what the clock can count in nanoseconds.
+  port.Timeouts().SetWriteTotalMultiplier(-1);
+  port.Timeouts().SetWriteTotalConstant(-1);
+  const std::string big(1000000, 'w');
+  std::vector<unsigned char> got;
+  std::thread reader([&] { got = pty.Read(big.size(), std::chrono::seconds(60)); });
+  EXPECT_EQ(port.WriteString(big), static_cast<int>(big.size()));
+  reader.join();
+  EXPECT_EQ(got.size(), big.size());
 }
 
 TEST_F(PortOnPty, PtyHasNoModemLinesSoTheyDoNothingAndReadOff) {

@@ -216,3 +216,102 @@ TEST_F(Stream, SevenWindowFramersHandleThePulseFrameBeforeTheSampleFrame) {
   port.Close();
   for (TComDataPacket& framer : framers) framer.SetComPort(nullptr);
 }
+
+namespace {
+// Frames of a stream in which every frame differs and a packet cut from two
+// frames shows: the start byte, a running counter in four 7-bit digits
+// (least significant first), then the same digits in reverse.
+constexpr std::size_t kFrameSize = 9;
+
+std::string CountedFrame(std::uint32_t counter) {
+  std::string frame(kFrameSize, '\0');
+  frame[0] = static_cast<char>(0xF8);
+  for (std::size_t d = 0; d < 4; ++d) {
+    const char digit = static_cast<char>((counter >> (7 * d)) & 0x7F);
+    frame[1 + d] = digit;
+    frame[8 - d] = digit;
+  }
+  return frame;
+}
+
+std::uint32_t CounterOf(const std::string& packet) {
+  std::uint32_t counter = 0;
+  for (std::size_t d = 0; d < 4; ++d) counter |= static_cast<std::uint32_t>(packet[1 + d] & 0x7F) << (7 * d);
+  return counter;
+}
+
+std::string CountedFrames(std::uint32_t from, std::uint32_t count) {
+  std::string frames;
+  for (std::uint32_t c = from; c < from + count; ++c) frames += CountedFrame(c);
+  return frames;
+}
+}  // namespace
+
+TEST_F(Stream, BurstBeyondTheQueueWhileTheMainThreadIsHeldCutsOnlyWholeFrames) {
+  TComDataPacket framer;
+  framer.SetStartString("\xF8");
+  framer.SetSize(kFrameSize);
+  framer.SetIncludeStrings(true);
+  std::vector<std::string> packets;
+  framer.OnPacket = [&](TComDataPacket&, const std::string& p) { packets.push_back(p); };
+  framer.SetComPort(&port);
+  int overflows = 0;
+  TComErrors errors;
+  port.OnRxOverflow = [&](TCustomComPort&) { ++overflows; };
+  port.OnError = [&](TCustomComPort&, TComErrors e) { errors = TComErrors::FromBits(errors.Bits() | e.Bits()); };
+  port.Open();
+
+  // About 200 KB into the 120000-byte queue while nothing is served.
+  const std::uint32_t burst = 22222;
+  pty.Write(CountedFrames(0, burst));
+  ASSERT_TRUE(WaitUntil([&] { return port.BytesWaiting() == 120000; }));
+  ASSERT_TRUE(loop.RunUntil([&] { return overflows > 0 && port.BytesWaiting() == 0; }));
+  const std::uint32_t tail = 100;
+  pty.Write(CountedFrames(burst, tail));
+  // The line error may come in a later set of events than the bytes.
+  ASSERT_TRUE(loop.RunUntil([&] {
+    return !packets.empty() && CounterOf(packets.back()) == burst + tail - 1 && errors.Contains(erRxOverflow);
+  }));
+
+  EXPECT_LT(packets.size(), static_cast<std::size_t>(burst + tail));
+  std::size_t spliced = 0;
+  for (std::size_t i = 0; i < packets.size(); ++i) {
+    if (packets[i] != CountedFrame(CounterOf(packets[i]))) ++spliced;
+    if (i > 0) {
+      EXPECT_LT(CounterOf(packets[i - 1]), CounterOf(packets[i]));
+    }
+  }
+  EXPECT_EQ(spliced, 0u);
+  port.Close();
+  framer.SetComPort(nullptr);
+}
+
+TEST_F(Stream, MainThreadHeldTenSecondsInADeliveryAtTheFullLineRateLosesNothing) {
+  port.SetHandOverInterval(10);  // as the window sets it
+  // 115200 baud with parity: 10473 bytes a second, 104730 in ten seconds.
+  const std::string source = RandomBytes(104730, 13);
+  std::vector<std::string> chunks;
+  std::atomic<bool> fed{false};
+  TComLink& link = Collector(chunks);
+  // The first delivery holds the main thread until the stream has ended,
+  // as a modal dialog opened from a handler would.
+  link.OnRxBuf = [&, inner = link.OnRxBuf](TCustomComPort& p, const char* b, int n) {
+    const bool first = chunks.empty();
+    inner(p, b, n);
+    if (first) WaitUntil([&] { return fed.load(); }, std::chrono::minutes(2));
+  };
+  port.RegisterLink(link);
+  port.Open();
+  feeder = std::thread([&] {
+    constexpr std::size_t kPiece = 105;  // every 10 ms
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t sent = 0, i = 0; sent < source.size(); sent += kPiece, ++i) {
+      std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * i));
+      pty.Write(source.substr(sent, kPiece));
+    }
+    fed = true;
+  });
+  ASSERT_TRUE(loop.RunUntil([&] { return Total(chunks) >= source.size(); }, std::chrono::minutes(3)));
+  EXPECT_EQ(Joined(chunks), source);
+  EXPECT_TRUE(port.TakeLineErrors().Empty());
+}

@@ -1,0 +1,101 @@
+#pragma once
+// The module's end of a pseudo-terminal for the benchmarks that play a live
+// stream: one sample every 1/rate s (sample and chest frame in one write, as
+// the module simulator writes them) and the status, chest status, pulse and
+// respiration frames once a second, each write stamped with the steady clock
+// once the kernel has the bytes.
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <pthread.h>
+#include <thread>
+#include <vector>
+
+#include "BenchFigures.h"
+#include "simulator/ModuleFrames.h"
+#include "simulator/SyntheticEcg.h"
+#include "testsupport/PtyPair.h"
+
+// The module's end of the line: samples at the set pace, the status frames
+// once a second, every write stamped when the kernel has its bytes.
+class ModuleLine {
+ public:
+  ModuleLine(PtyPair& pty, const ModuleConfig& config, double rate, std::size_t samples)
+      : pty_(pty), config_(config), rate_(rate), samples_(samples) {
+    sentAt_.resize(samples);
+  }
+  ~ModuleLine() { Join(); }
+
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
+  }
+  void Join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void Abort() { abort_ = true; }
+  // CPU time of the thread so far (callable from any thread while it runs).
+  double CpuSeconds() const {
+    clockid_t clock;
+    if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0) return finalCpu_;
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0) return finalCpu_;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+  double FinalCpuSeconds() const { return finalCpu_; }
+  std::size_t Written() const { return written_.load(); }
+  long ThreadId() const { return tid_.load(); }
+  // Time the k-th sample's frames (0-based) were all written.
+  std::chrono::steady_clock::time_point SentAt(std::size_t k) const { return sentAt_[k]; }
+  bool Failed() const { return failed_.load(); }
+
+ private:
+  void Run() {
+    tid_ = static_cast<long>(gettid());
+    SyntheticEcg ecg;
+    std::uint8_t statusSequence = 0;
+    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(1.0 / rate_));
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point nextStatus = start;
+    try {
+      for (std::size_t k = 0; k < samples_ && !abort_; ++k) {
+        const std::chrono::steady_clock::time_point due = start + period * static_cast<long long>(k);
+        std::this_thread::sleep_until(due);
+        if (std::chrono::steady_clock::now() >= nextStatus) {
+          std::string status = EncodeStatusFrame(statusSequence, kAllLimbElectrodes, config_.SettingsByte(), mmNormal);
+          if (config_.TwelveChannel()) status += EncodeChestStatusFrame(statusSequence, kAllChestElectrodes);
+          status += EncodePulseFrame(statusSequence, 72);
+          status += EncodeRespirationFrame(statusSequence, 15);
+          statusSequence = static_cast<std::uint8_t>((statusSequence + 1) % kSequenceModulus);
+          pty_.Write(status);
+          nextStatus += std::chrono::seconds(1);
+        }
+        const SampleBytes sample =
+            SyntheticEcg::ToBytes(ecg.At(static_cast<double>(k) / rate_), config_.amplification);
+        pty_.Write(EncodeSample(config_, static_cast<std::uint8_t>(k % kSequenceModulus), sample));
+        sentAt_[k] = std::chrono::steady_clock::now();
+        written_.store(k + 1);
+      }
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "bench: the module's line failed: %s\n", error.what());
+      failed_ = true;
+    }
+    finalCpu_ = ThreadCpuSeconds();
+  }
+
+  PtyPair& pty_;
+  ModuleConfig config_;
+  double rate_;
+  std::size_t samples_;
+  std::vector<std::chrono::steady_clock::time_point> sentAt_;
+  std::atomic<std::size_t> written_{0};
+  std::atomic<bool> abort_{false};
+  std::atomic<bool> failed_{false};
+  std::atomic<long> tid_{0};
+  double finalCpu_ = 0;
+  std::thread thread_;
+};
