@@ -9,8 +9,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTime>
 #include <QTimer>
 
@@ -71,9 +74,61 @@ QFont FittingFont(QFont font, const QString& widest, int width) {
   return font;
 }
 
-int PrimaryScreenWidth() {
+// The room a control's style leaves its caption: beside the indicator of a
+// check box or radio item, inside the bevel of a button (a pixel of air
+// each side), inside a label's frame and indent. -1 for other controls.
+int CaptionRoom(QWidget* control) {
+  QStyle* style = control->style();
+  if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    if (qobject_cast<QRadioButton*>(button))
+      return style->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
+    if (qobject_cast<QCheckBox*>(button))
+      return style->subElementRect(QStyle::SE_CheckBoxContents, &option, button).width();
+    return style->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() - 2;
+  }
+  if (auto* label = qobject_cast<QLabel*>(control)) {
+    int indent = label->indent();
+    if (indent < 0) indent = label->frameWidth() > 0 ? label->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 : 0;
+    const bool toOneSide = label->alignment() & (Qt::AlignLeft | Qt::AlignRight);
+    return label->contentsRect().width() - 2 * label->margin() - (toOneSide ? indent : 0);
+  }
+  if (auto* box = qobject_cast<QGroupBox*>(control)) {
+    QStyleOptionGroupBox option;
+    option.initFrom(box);
+    option.text = box->title();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    option.textAlignment = box->alignment();
+    option.lineWidth = 1;
+    const QRect title = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+    return box->rect().right() - title.left() - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
+  }
+  return -1;
+}
+
+// The designed sizes assume the designed face's widths. Where the face the
+// desktop gives is wider, the control's font is narrowed just enough that
+// `widest` (its caption, or a longer text a handler writes into it later)
+// shows whole, rather than cut at the control's edge.
+void FitCaption(QWidget* control, const QString& widest) {
+  const int room = CaptionRoom(control);
+  if (room <= 0 || widest.isEmpty()) return;
+  QFont font = control->font();
+  const int needed = QFontMetrics(font).horizontalAdvance(widest);
+  if (needed <= room) return;
+  font.setStretch(std::max(50, 100 * room / needed));
+  while (font.stretch() > 50 && QFontMetrics(font).horizontalAdvance(widest) > room) font.setStretch(font.stretch() - 1);
+  // A box's contents keep the font they had; only its title narrows.
+  for (QWidget* child : control->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(child->font());
+  control->setFont(font);
+}
+
+// The part of the screen windows may take (without the desktop's panels).
+QSize PrimaryScreenSize() {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  return screen ? screen->geometry().width() : 1280;
+  return screen ? screen->availableGeometry().size() : QSize(1280, 1024);
 }
 
 template <typename W>
@@ -186,14 +241,19 @@ ChartLayout ScreenLayout(int screenWidth) {
 
 }  // namespace
 
-TForm1::TForm1(TDialogs& dialogs, std::optional<int> screenWidth, QWidget* parent)
+TForm1::TForm1(TDialogs& dialogs, int screenWidth, QWidget* parent)
+    : TForm1(dialogs, QSize(screenWidth, QWIDGETSIZE_MAX), parent) {}
+
+TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* parent)
     : QWidget(parent),
       dialogs_(dialogs),
-      screenWidth_(screenWidth.value_or(PrimaryScreenWidth())),
+      screenSize_(screenSize.value_or(PrimaryScreenSize())),
       dispatcher_(std::make_unique<QtMainThreadDispatcher>()) {
   // The chart's geometry decides the image's size, which the frame handlers
   // draw on from the start; FormCreate applies the rest of the layout.
-  const ChartLayout layout = ScreenLayout(screenWidth_);
+  // The chart takes the class by a width of that class: the window's own.
+  const ChartLayout layout =
+      ScreenLayout(WindowGeometryFor(ScreenClassFor(screenSize_.width(), screenSize_.height())).Width);
   canvas_ = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
   liveCanvas_ = std::make_unique<TDamageCanvas>(*canvas_, [this](const TRect& touched) {
     Grafik->Invalidate(QRect(touched.Left, touched.Top, touched.Right - touched.Left, touched.Bottom - touched.Top));
@@ -276,6 +336,27 @@ void TForm1::CreateControls() {
 
   CreateSetupBox();
   CreateInfoBoxes();
+
+  // Every caption whole in the face at hand; the status bar's panels take
+  // their font from the bar later and are left to it.
+  const std::pair<QWidget*, QString> laterTexts[] = {
+      {ReadButton, QStringLiteral("Stop")},
+      {RespLabel, Q(kRespNotTransmittedText)},
+      {ChestLabel, Q(kNotConnectedText)},
+  };
+  for (QWidget* control : findChildren<QWidget*>()) {
+    if (StatusBar1->isAncestorOf(control)) continue;
+    QString widest;
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) widest = button->text();
+    if (auto* label = qobject_cast<QLabel*>(control); label && !label->wordWrap()) widest = label->text();
+    if (auto* box = qobject_cast<QGroupBox*>(control)) widest = box->title();
+    for (const auto& [later, text] : laterTexts) {
+      if (later == control && QFontMetrics(control->font()).horizontalAdvance(text) >
+                                  QFontMetrics(control->font()).horizontalAdvance(widest))
+        widest = text;
+    }
+    FitCaption(control, widest);
+  }
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -398,8 +479,14 @@ void TForm1::CreateInfoBoxes() {
   for (QWidget* child : RegisterBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(contentFont);
   RegisterBox->hide();
 
-  // The boxes lie over the chart image.
-  for (QWidget* box : std::initializer_list<QWidget*>{SetupBox, StatusBox, IdentBox, RegisterBox}) box->raise();
+  // The boxes lie over the chart image as panels of their own: opaque in the
+  // window's face colour, so no grid line or trace runs through their texts.
+  // The image behind is left as it is and shows again when a box hides.
+  for (QWidget* box : std::initializer_list<QWidget*>{SetupBox, StatusBox, IdentBox, RegisterBox}) {
+    box->setBackgroundRole(QPalette::Window);
+    box->setAutoFillBackground(true);
+    box->raise();
+  }
 }
 
 // Every control event in one place.
@@ -464,7 +551,7 @@ void TForm1::FormCreate() {
   const ChartLayout& layout = session_->Layout();
   Grafik->setGeometry(layout.ChartLeft, layout.ChartTop, layout.ChartWidth, layout.ChartHeight);
   const WindowGeometry g = WindowGeometryFor(layout.Screen);
-  setFixedSize(g.Width, g.Height);
+  setFixedSize(g.Width, g.ClientHeight());
   StatusBar1->setFont(Font("Arial", g.StatusFontSize));
   StatusBar1->setGeometry(0, g.StatusTop, g.StatusWidth, g.StatusHeight);
   for (int i = 0; i < TStatusBar::kPanelCount; ++i) StatusBar1->SetPanelWidth(i, g.PanelWidths[static_cast<std::size_t>(i)]);

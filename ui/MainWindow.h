@@ -52,9 +52,11 @@ class TForm1 : public QWidget {
   Q_OBJECT
 
  public:
-  // `screenWidth` chooses the screen class; by default the primary screen's
-  // width. `dialogs` must outlive the window.
-  explicit TForm1(TDialogs& dialogs, std::optional<int> screenWidth = std::nullopt, QWidget* parent = nullptr);
+  // `screenSize`, the screen's free area, chooses the screen class; by
+  // default the primary screen's. `dialogs` must outlive the window.
+  explicit TForm1(TDialogs& dialogs, std::optional<QSize> screenSize = std::nullopt, QWidget* parent = nullptr);
+  // A screen `screenWidth` pixels wide and tall enough for any window.
+  TForm1(TDialogs& dialogs, int screenWidth, QWidget* parent = nullptr);
   ~TForm1() override;
   TForm1(const TForm1&) = delete;
   TForm1& operator=(const TForm1&) = delete;
@@ -125,7 +127,7 @@ class TForm1 : public QWidget {
   void OfferSetupWithoutPort();
 
   TDialogs& dialogs_;
-  int screenWidth_;
+  QSize screenSize_;
 
   // The hand-over must outlive the port that uses it.
   std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
