@@ -418,7 +418,8 @@ void TForm1::CreateInfoBoxes() {
   const QFont captionFont = DesignFont(12);
   const QFont contentFont = DesignFont(11);
 
-  StatusBox = Make<QGroupBox>(this, "StatusBox", QRect(280, 56, 225, 257));
+  // Taller than designed by the line figures below its Hide button.
+  StatusBox = Make<QGroupBox>(this, "StatusBox", QRect(280, 56, 225, 312));
   StatusBox->setTitle(QStringLiteral("Status"));
   StatusBox->setFont(captionFont);
   RespLabel = MakeLabel(StatusBox, "RespLabel", "Resp. Wave:", QRect(8, 22, 209, 17));
@@ -448,6 +449,8 @@ void TForm1::CreateInfoBoxes() {
   ChestLabel = stateLabels[4];
   for (std::size_t i = 0; i < chestLabels_.size(); ++i) chestLabels_[i] = stateLabels[5 + i];
   StatusHideButton = MakeButton(StatusBox, "StatusHideButton", "Hide", QRect(75, 222, 75, 25));
+  LineLabel = MakeLabel(StatusBox, "LineLabel", "", QRect(8, 252, 209, 54));
+  LineLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   for (QWidget* child : StatusBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(contentFont);
   StatusBox->hide();
 
@@ -591,6 +594,20 @@ void TForm1::SetupCancelButtonClick() {
 void TForm1::Timer1Timer() {
   SetPanel(spTime, LongTimeText(QTime::currentTime()));
   session_->Tick();
+  ShowLineQuality();
+}
+
+// How the line behaves, in the Status box: what a user needs to trust (or
+// not) the traces.
+void TForm1::ShowLineQuality() {
+  const TLineQuality q = session_->LineQuality();
+  const unsigned long long lineErrors = q.parityErrors + q.framingErrors + q.overrunErrors + q.breaks;
+  LineLabel->setText(QStringLiteral("Outside frames: %1 B\nOverflows: %2 framer, %3 input\nLine errors: %4   %5/s")
+                         .arg(q.bytesOutsideFrames)
+                         .arg(q.framerOverflows)
+                         .arg(q.inputOverflows)
+                         .arg(lineErrors)
+                         .arg(q.recordsPerSecond, 0, 'f', 1));
 }
 
 // ---------------------------------------------------------------------------
@@ -698,7 +715,10 @@ void TForm1::RegWriteButtonClick() {
 
 void TForm1::AddressChange() { Address->clear(); }
 
-void TForm1::StatusButtonClick() { StatusBox->show(); }
+void TForm1::StatusButtonClick() {
+  ShowLineQuality();
+  StatusBox->show();
+}
 void TForm1::StatusHideButtonClick() { StatusBox->hide(); }
 void TForm1::IdentHideButtonClick() { IdentBox->hide(); }
 void TForm1::RegisterButtonClick() { RegisterBox->show(); }

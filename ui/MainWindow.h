@@ -118,6 +118,7 @@ class TForm1 : public QWidget {
   void RecordingStopped();
   void PortLost(bool recording);
   void ShowPortHint();
+  void ShowLineQuality();
   void ReportError(const std::string& text) noexcept;
   void FlushChart();
   void SetPanel(int index, const std::string& text);
@@ -191,6 +192,7 @@ class TForm1 : public QWidget {
   QLabel* LLLabel = nullptr;
   std::array<QLabel*, 5> chestLabels_{};  // Chest2Label .. Chest6Label
   QPushButton* StatusHideButton = nullptr;
+  QLabel* LineLabel = nullptr;  // the line figures
 
   // Module identification box.
   QGroupBox* IdentBox = nullptr;

@@ -1,5 +1,6 @@
 // The electrode search and the register editor are hidden as designed until
 // the user asks for the service mode with Ctrl+Shift+S.
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 
@@ -55,6 +56,21 @@ TEST_F(ServiceMode, StopOfARecordingThatStoredNothingLeavesSetupToChooseAnotherP
   EXPECT_TRUE(Shown("ReadButton"));
   Click("SetupButton");
   EXPECT_TRUE(Shown("SetupBox"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServiceMode, StatusBoxShowsTheLineFigures) {
+  SetUpPort();
+  Click("ReadButton");
+  ModuleSends(Bytes({0x01, 0x02, 0x03, 0xF8, 0, 1, 2, 3}));
+  ASSERT_TRUE(WaitUntil([&] { return form->Store().Count() == 1; }));
+  Click("StatusButton");
+  const QString text = Find<QLabel>("LineLabel")->text();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Outside frames: 3 B\nOverflows: 0 framer, 0 input\nLine errors: 0")))
+      << text.toStdString();
 }
 
 }  // namespace
