@@ -23,6 +23,7 @@
 #include "ui/QtDialogs.h"
 #include "ui/QtMainThreadDispatcher.h"
 #include "ui/RadioGroup.h"
+#include "ui/ReviewBar.h"
 #include "recording/RecordingActions.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
@@ -217,6 +218,8 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<int> screenWidth, QWidget* paren
   framers_->Bind(ComPort1);
 
   CreateControls();
+  ReviewBar = new TReviewBar(*this, layout_.Screen, store_, *canvas_, *Grafik, formatTime_,
+                             [this](const std::string& text) { ReportError(text); });
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
 }
@@ -470,6 +473,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::SetupButtonClick() {
+  EndReview();
   std::vector<std::string> ports;
   ListSerialPorts(ports);
   const QString typed = ComSetupBox->currentText();
@@ -496,6 +500,7 @@ void TForm1::Timer1Timer() { SetPanel(spTime, LongTimeText(QTime::currentTime())
 // Set-up OK.
 
 void TForm1::SetupOKButtonClick() {
+  EndReview();
   const QString typed = ComSetupBox->currentText();
   if (ComSetupBox->findText(typed, Qt::MatchFixedString) < 0) {
     ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
@@ -580,6 +585,7 @@ void TForm1::ReadButtonClick() {
     dialogs_.ShowMessage(kDefineComPortFirst, kApplicationTitle);
     return;
   }
+  EndReview();
   ReadButton->setText(QStringLiteral("Stop"));
   store_.BeginRecording();
   store_.Settings().state = AcquisitionState::Receiving;
@@ -620,6 +626,7 @@ void TForm1::StopRecording() {
     }
   }
   hideRecordingControls();
+  if (stored) BeginReview(CheckBox12C->isChecked());
 }
 
 void TForm1::ElecButtonClick() { ComPort1.WriteString(std::string(kElectrodeSearchCommand)); }
@@ -663,6 +670,7 @@ void TForm1::SaveButtonClick() {
 void TForm1::LoadButtonClick() {
   TRecordingContext context = RecordingContext();
   ::LoadButtonClick(context);
+  store_.Count() > 0 ? BeginReview(false) : EndReview();
 }
 
 void TForm1::PrintButtonClick() {
@@ -702,6 +710,15 @@ void TForm1::OfferSetupWithoutPort() {
   ReadButton->hide();
   SetupButton->show();
 }
+
+// ---------------------------------------------------------------------------
+// Review of the stored recording.
+
+void TForm1::BeginReview(bool twelveChannel) { ReviewBar->Begin(layout_, twelveChannel); }
+
+void TForm1::EndReview() { ReviewBar->End(); }
+
+// ---------------------------------------------------------------------------
 
 void TForm1::ReportError(const std::string& text) noexcept {
   try {
