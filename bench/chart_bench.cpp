@@ -13,6 +13,7 @@
 #include "BenchReporter.h"
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartReview.h"
 #include "chart/ImageCanvas.h"
 #include "store/SampleStore.h"
 #include "chart/TracePlot.h"
@@ -123,6 +124,36 @@ void BM_Segment(benchmark::State& state) {
 }
 BENCHMARK(BM_Segment);
 
+// One view of a full recording redrawn while paging through it: frame and
+// every column, at the first, a middle and the last view (range 1: 0, 1, 2)
+// and 1 or 8 records per pixel (range 2); eight channels on Wide (range 0: 8)
+// or twelve (12).
+void BM_Review(benchmark::State& state) {
+  const bool twelve = state.range(0) == 12;
+  const int compression = static_cast<int>(state.range(2));
+  ChartLayout layout = Layout(1920, twelve);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  static SampleStore store;
+  if (store.Count() != SampleStore::kRunLimit) {
+    store.BeginRecording();
+    for (int n = 1; n <= SampleStore::kRunLimit; ++n) {
+      SampleRecord& record = store.At(store.Append());
+      record.time = 0.5 + n / 300.0 / 86400.0;
+      for (std::size_t c = 0; c < 8; ++c) record.channels[c] = static_cast<std::uint8_t>((n * 7 + c * 31) % 248);
+      for (std::size_t c = 0; c < 5; ++c) record.chest[c] = static_cast<std::uint8_t>((n * 13 + c * 17) % 248);
+    }
+  }
+  const int perView = RecordsPerView(layout, twelve, compression);
+  const int firsts[] = {1, SampleStore::kRunLimit / 2, LastViewFirst(SampleStore::kRunLimit, perView)};
+  const int first = firsts[state.range(1)];
+  for (auto _ : state) DrawReview(store, layout, twelve, canvas, first, compression, kFormat);
+  benchmark::DoNotOptimize(canvas.Image().constBits());
+}
+BENCHMARK(BM_Review)
+    ->ArgsProduct({{8, 12}, {0, 1, 2}, {1, 8}})
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,10 +178,25 @@ int main(int argc, char** argv) {
       {"BM_DrawBasic12C/1920", "empty twelve-channel frame (Wide), once per 580 records", 580 * kPerSample / 4},
       {"BM_DrawBasic/1920", "empty eight-channel frame (Wide), once per 1200 records", 1200 * kPerSample / 4},
   };
+  // Paging through a recording must follow a held key: any view under 50 ms.
+  constexpr double kReviewRedraw = 50e6;
+  const Budget reviewBudgets[] = {
+      {"BM_Review/8/0/1", "review redraw, 80000 records, eight-channel, first view, 1 per pixel", kReviewRedraw},
+      {"BM_Review/8/1/1", "review redraw, 80000 records, eight-channel, middle view, 1 per pixel", kReviewRedraw},
+      {"BM_Review/8/2/1", "review redraw, 80000 records, eight-channel, last view, 1 per pixel", kReviewRedraw},
+      {"BM_Review/8/1/8", "review redraw, 80000 records, eight-channel, middle view, 8 per pixel", kReviewRedraw},
+      {"BM_Review/8/2/8", "review redraw, 80000 records, eight-channel, last view, 8 per pixel", kReviewRedraw},
+      {"BM_Review/12/1/1", "review redraw, 80000 records, twelve-channel, middle view, 1 per pixel", kReviewRedraw},
+      {"BM_Review/12/1/8", "review redraw, 80000 records, twelve-channel, middle view, 8 per pixel", kReviewRedraw},
+  };
   FigureBook& book = FigureBook::Instance();
   for (const Budget& budget : budgets) {
     const double ns = reporter.CpuNanoseconds(budget.run);
     if (ns > 0) book.Record(budget.figure, ns, "ns", FigureTarget::AtMost(budget.targetNs), "a quarter of its budget");
+  }
+  for (const Budget& budget : reviewBudgets) {
+    const double ns = reporter.CpuNanoseconds(budget.run);
+    if (ns > 0) book.Record(budget.figure, ns / 1e6, "ms", FigureTarget::AtMost(budget.targetNs / 1e6), "any view");
   }
   return book.PrintSummary("chart") > 0 ? 1 : 0;
 }

@@ -2,20 +2,15 @@
 
 #include <cmath>
 
-namespace {
-
-void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, const SampleRecord& record,
-                  const TimeFormatter& formatTime) {
+void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime) {
   const int interval = (layout.RightEdge - layout.Margin) / 10;
   if (interval <= 0) return;  // no screen layout chosen yet: nowhere to label
   if ((layout.CursorX - layout.Margin) % interval != 0) return;
-  const std::string text = formatTime ? formatTime(record.time) : LongTimeText(record.time);
+  const std::string text = formatTime ? formatTime(time) : LongTimeText(time);
   canvas.SetFontColor(clBlack);
   canvas.SetFontSize(layout.TimeFontSize);
   canvas.PutText(layout.CursorX - layout.TimeLabelShift, layout.ChartHeight - 20, text);
 }
-
-}  // namespace
 
 int MapSampleToY(int sample, const BandEntry& band, int bandTopPad) {
   const double span = band.Height - bandTopPad;
@@ -42,8 +37,13 @@ std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel) {
 }
 
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime) {
-  const SampleRecord& record = store.Newest();
-  const bool joinPrevious = store.Count() > 1;
+  ShowGraph(layout, canvas, store, store.Count(), formatTime);
+}
+
+void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
+               const TimeFormatter& formatTime) {
+  const SampleRecord& record = store.At(index);
+  const bool joinPrevious = index > 1;
   canvas.SetPenStyle(psSolid);
   for (ChartChannel channel : kEightChannelOrder) {
     const BandEntry& band = layout.BandTable[channel];
@@ -53,7 +53,7 @@ void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& stor
     if (joinPrevious) canvas.Polyline({{layout.PrevX, layout.LastY[channel]}, {layout.CursorX, y}});
     layout.LastY[channel] = y;
   }
-  PutTimeLabel(layout, canvas, record, formatTime);
+  PutTimeLabel(layout, canvas, record.time, formatTime);
   layout.PrevX = layout.CursorX;
 }
 
@@ -75,7 +75,7 @@ void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& s
   };
   for (ChartChannel channel : kLimbLeads) plot(channel, 0);
   for (ChartChannel channel : kChestLeads) plot(channel, layout.ColumnSplit);
-  PutTimeLabel(layout, canvas, record, formatTime);
+  PutTimeLabel(layout, canvas, record.time, formatTime);
   layout.PrevX = layout.CursorX;
   layout.CursorX += 1;
 }

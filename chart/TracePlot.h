@@ -16,6 +16,10 @@ std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel);
 
 // Eight-channel mode. Leaves CursorX alone: the caller advances it.
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
+// The same for the record at `index` (0..kLastSlot) instead of the newest,
+// for redrawing a stored recording; index 1 draws no segment.
+void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
+               const TimeFormatter& formatTime);
 // Twelve-channel mode. Advances CursorX by one itself.
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
 // Twelve-channel mode, for the record at `index` (1..Count()): a record is
@@ -23,3 +27,7 @@ void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& s
 // record. The first record of a recording (index 1) draws no segment.
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                   const TimeFormatter& formatTime);
+
+// The time label of a record plotted at CursorX, if CursorX lies on one of
+// the label positions (every tenth of the eight-channel sweep width).
+void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime);

@@ -27,6 +27,8 @@
 #include "ui/QtDialogs.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "ui/RadioGroup.h"
+#include "ui/ReviewBar.h"
+#include "recording/RecordingShape.h"
 #include "recording/RecordingActions.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
@@ -270,6 +272,8 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
   });
 
   CreateControls();
+  ReviewBar = new TReviewBar(*this, session_->Layout().Screen, session_->Store(), *canvas_, *Grafik, formatTime_,
+                             [this](const std::string& text) { ReportError(text); });
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
 }
@@ -571,6 +575,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::SetupButtonClick() {
+  EndReview();
   std::vector<std::string> ports;
   ListSerialPorts(ports);
   const QString typed = ComSetupBox->currentText();
@@ -614,6 +619,7 @@ void TForm1::ShowLineQuality() {
 // Set-up OK.
 
 void TForm1::SetupOKButtonClick() {
+  EndReview();
   const QString typed = ComSetupBox->currentText();
   if (ComSetupBox->findText(typed, Qt::MatchFixedString) < 0) {
     ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
@@ -670,6 +676,7 @@ void TForm1::ReadButtonClick() {
     dialogs_.ShowMessage(kDefineComPortFirst, kApplicationTitle);
     return;
   }
+  EndReview();
   ReadButton->setText(QStringLiteral("Stop"));
   for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton, ExportButton}) {
     w->hide();
@@ -701,6 +708,7 @@ void TForm1::RecordingStopped() {
                                                      IdentButton, RegisterButton}) {
     w->hide();
   }
+  if (session_->Store().Count() > 0) BeginReview(session_->TwelveChannelMode());
 }
 
 void TForm1::ElecButtonClick() { session_->SendElectrodeSearch(); }
@@ -745,6 +753,11 @@ void TForm1::SaveButtonClick() {
 void TForm1::LoadButtonClick() {
   TRecordingContext context = RecordingContext();
   ::LoadButtonClick(context);
+  if (session_->Store().Count() > 0) {
+    BeginReview(DetectRecordingShape(session_->Store()).mode == RecordingMode::TwelveChannel);
+  } else {
+    EndReview();
+  }
 }
 
 void TForm1::ExportButtonClick() {
@@ -775,6 +788,15 @@ void TForm1::OfferSetupWithoutPort() {
   ReadButton->hide();
   SetupButton->show();
 }
+
+// ---------------------------------------------------------------------------
+// Review of the stored recording.
+
+void TForm1::BeginReview(bool twelveChannel) { ReviewBar->Begin(session_->Layout(), twelveChannel); }
+
+void TForm1::EndReview() { ReviewBar->End(); }
+
+// ---------------------------------------------------------------------------
 
 void TForm1::ReportError(const std::string& text) noexcept {
   try {

@@ -42,6 +42,7 @@ class QtMainThreadDispatcher;
 class TChartView;
 class TClickEdit;
 class TRadioGroup;
+class TReviewBar;
 class TStatusBar;
 struct TRecordingContext;
 
@@ -85,6 +86,15 @@ class TForm1 : public QWidget {
   void PrintButtonClick();
   void ExportButtonClick();
   void ServiceModeKey();
+
+  // ---- Review of the stored recording ----
+  // After a load and after a Stop that stored records: the bar below the
+  // status bar, the paging keys and the wheel on the chart, from the last
+  // view of the recording in the given mode. Ended by Read, Setup and a
+  // set-up's OK, which take the chart back.
+  void BeginReview(bool twelveChannel);
+  void EndReview();
+  TReviewBar& Review() { return *ReviewBar; }
 
   // ---- What tests and tools look at ----
   AcquisitionSession& Session() { return *session_; }
@@ -163,6 +173,8 @@ class TForm1 : public QWidget {
 
   TChartView* Grafik = nullptr;
   TStatusBar* StatusBar1 = nullptr;
+  // Below the status bar while a recording is reviewed.
+  TReviewBar* ReviewBar = nullptr;
 
   // Set-up panel.
   QGroupBox* SetupBox = nullptr;

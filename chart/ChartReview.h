@@ -1,0 +1,49 @@
+#pragma once
+// Paging through a stored recording on the chart: the arithmetic of a view
+// (which records it shows, where the keys take it, its readout) and the
+// redraw of one view with the same frames and plotting as live drawing.
+//
+// A view is the records from `first` across the plotting area, `compression`
+// records per pixel column. Nothing here changes the store or the caller's
+// layout: the redraw plots on a copy of the layout, so the live sweep state
+// (CursorX, PrevX, LastY) is left as the last recording left it.
+#include <array>
+#include <string>
+
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
+
+// The compressions a user can choose, in records per pixel.
+inline constexpr std::array<int, 4> kReviewCompressions{1, 2, 4, 8};
+
+// Pixel columns a sweep plots: RightEdge - Margin in eight-channel mode,
+// LeftColumnRight - Margin in twelve-channel mode (1200 and 580 on Wide).
+int ReviewPlotWidth(const ChartLayout& layout, bool twelveChannel);
+// Records one view shows: plot width x compression.
+int RecordsPerView(const ChartLayout& layout, bool twelveChannel, int compression);
+// First record of the last view: the view that ends with the last record,
+// or 1 when the whole recording fits into one view.
+int LastViewFirst(int count, int perView);
+// `first` brought into 1..LastViewFirst().
+int ClampViewFirst(int first, int count, int perView);
+
+enum class ReviewStep { TenthBack, TenthOn, ViewBack, ViewOn, Start, End };
+// First record after a step: a tenth of a view (Left/Right), a whole view
+// (PageUp/PageDown), the start or the end (Home/End); always clamped.
+int StepViewFirst(int first, ReviewStep step, int count, int perView);
+
+// "records 24001-25200 of 80000, 14:03:20 - 14:03:24": the 1-based numbers of
+// the first and last shown record and their times of day, as the chart's
+// time labels show them. "no records" for an empty store.
+std::string ReviewReadout(const SampleStore& store, int first, int perView, const TimeFormatter& formatTime);
+
+// Wipes `canvas` with the empty frame of the mode (DrawBasic, DrawBasic12C)
+// and plots the view from `first` (clamped) with time labels at the live
+// positions. With compression 1 every record is plotted by ShowGraph or
+// ShowGraph12C exactly as it was live, the first segment joining the record
+// before the view as a wrap joins the previous sweep. With more records per
+// column each column shows the range its records span (see ChartReview.cpp).
+void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
+                int first, int compression, const TimeFormatter& formatTime);

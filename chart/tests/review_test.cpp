@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "chart/ChartFrame.h"
+#include "chart/ChartReview.h"
+#include "chart/ImageCanvas.h"
+#include "chart/TracePlot.h"
+#include "chart_support.h"
+
+namespace {
+
+// hh:mm:ss of a day fraction, to the nearest second.
+const TimeFormatter kClock = [](double t) {
+  const long s = std::lround(t * 86400.0);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02ld:%02ld:%02ld", s / 3600 % 24, s / 60 % 60, s % 60);
+  return std::string(text);
+};
+
+// ---- View arithmetic ----------------------------------------------------------
+
+struct PerViewCase {
+  ScreenClass screen;
+  bool twelve;
+  int compression;
+  int records;
+};
+
+TEST(RecordsPerView, PlotWidthTimesCompressionPerModeAndScreen) {
+  const PerViewCase cases[] = {
+      {ScreenClass::Wide, false, 1, 1200},  {ScreenClass::Wide, false, 8, 9600},  {ScreenClass::Wide, true, 1, 580},
+      {ScreenClass::Wide, true, 4, 2320},   {ScreenClass::Medium, false, 2, 1880}, {ScreenClass::Medium, true, 1, 460},
+      {ScreenClass::Narrow, false, 1, 730}, {ScreenClass::Narrow, true, 8, 2840},
+  };
+  for (const PerViewCase& c : cases) {
+    EXPECT_EQ(RecordsPerView(LayoutFor(c.screen), c.twelve, c.compression), c.records)
+        << ScreenName(c.screen) << (c.twelve ? " twelve" : " eight") << " x" << c.compression;
+  }
+}
+
+struct StepCase {
+  const char* name;
+  int count, perView, first;
+  ReviewStep step;
+  int expected;
+};
+
+class ViewStepping : public ::testing::TestWithParam<StepCase> {};
+
+TEST_P(ViewStepping, StepsAndStaysWithinTheRecording) {
+  const StepCase& c = GetParam();
+  EXPECT_EQ(StepViewFirst(c.first, c.step, c.count, c.perView), c.expected);
+}
+
+using enum ReviewStep;
+INSTANTIATE_TEST_SUITE_P(
+    Views, ViewStepping,
+    ::testing::Values(
+        // First, middle and last view of 80000 records, 1200 a view.
+        StepCase{"FirstViewTenthOn", 80000, 1200, 1, TenthOn, 121},
+        StepCase{"FirstViewTenthBackStays", 80000, 1200, 1, TenthBack, 1},
+        StepCase{"FirstViewPageOn", 80000, 1200, 1, ViewOn, 1201},
+        StepCase{"MiddleTenthBack", 80000, 1200, 24001, TenthBack, 23881},
+        StepCase{"MiddlePageBack", 80000, 1200, 24001, ViewBack, 22801},
+        StepCase{"MiddlePageOn", 80000, 1200, 24001, ViewOn, 25201},
+        StepCase{"MiddleHome", 80000, 1200, 24001, Start, 1},
+        StepCase{"MiddleEnd", 80000, 1200, 24001, End, 78801},
+        StepCase{"LastViewTenthOnStays", 80000, 1200, 78801, TenthOn, 78801},
+        StepCase{"LastViewPageOnStays", 80000, 1200, 78801, ViewOn, 78801},
+        StepCase{"NearTheEndPageOnStopsAtTheLastView", 80000, 1200, 78000, ViewOn, 78801},
+        StepCase{"NearTheStartPageBackStopsAtTheFirst", 80000, 1200, 700, ViewBack, 1},
+        // Compression 8: 9600 a view, a tenth is 960.
+        StepCase{"CompressedTenthOn", 80000, 9600, 1, TenthOn, 961},
+        StepCase{"CompressedEnd", 80000, 9600, 1, End, 70401},
+        StepCase{"CompressedPageOnNearTheEnd", 80000, 9600, 65000, ViewOn, 70401},
+        // Twelve-channel views of 580 records: a tenth is 58.
+        StepCase{"TwelveTenthOn", 80000, 580, 1, TenthOn, 59},
+        // A recording shorter than a view has one view only.
+        StepCase{"ShortRecordingEnd", 500, 1200, 1, End, 1},
+        StepCase{"ShortRecordingPageOn", 500, 1200, 1, ViewOn, 1},
+        StepCase{"EmptyRecordingEnd", 0, 1200, 1, End, 1},
+        // A first record out of range (a stale position) is brought back.
+        StepCase{"StaleFirstPastTheEndTenthBack", 3000, 1200, 9000, TenthBack, 1801}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ViewClamp, FirstRecordLiesBetweenOneAndTheLastViewsFirst) {
+  const std::tuple<int, int, int, int> cases[] = {
+      // first, count, perView, clamped
+      {0, 80000, 1200, 1},   {-5, 80000, 1200, 1},   {1, 80000, 1200, 1},      {40000, 80000, 1200, 40000},
+      {78801, 80000, 1200, 78801}, {78802, 80000, 1200, 78801}, {80000, 80000, 1200, 78801}, {2, 1200, 1200, 1},
+      {2, 1201, 1200, 2},    {50, 10, 1200, 1},
+  };
+  for (auto [first, count, perView, clamped] : cases)
+    EXPECT_EQ(ClampViewFirst(first, count, perView), clamped) << first << " of " << count << " by " << perView;
+}
+
+// ---- Readout ------------------------------------------------------------------
+
+// Records at 300 a second from 14:02:00, each channel byte `value`.
+void FillAt300(SampleStore& store, int count, std::uint8_t value = 10) {
+  const double start = (14 * 3600 + 2 * 60) / 86400.0;
+  for (int n = 1; n <= count; ++n) AppendRecord(store, value, start + (n - 1) / 300.0 / 86400.0);
+}
+
+TEST(ReviewReadout, NamesTheShownRecordsAndTheirTimes) {
+  SampleStore store;
+  FillAt300(store, 80000);
+  EXPECT_EQ(ReviewReadout(store, 24001, 1200, kClock), "records 24001-25200 of 80000, 14:03:20 - 14:03:24");
+  EXPECT_EQ(ReviewReadout(store, 1, 1200, kClock), "records 1-1200 of 80000, 14:02:00 - 14:02:04");
+  EXPECT_EQ(ReviewReadout(store, 78801, 1200, kClock), "records 78801-80000 of 80000, 14:06:23 - 14:06:27");
+  EXPECT_EQ(ReviewReadout(store, 99999, 1200, kClock), "records 78801-80000 of 80000, 14:06:23 - 14:06:27")
+      << "a position past the end shows the last view";
+  EXPECT_EQ(ReviewReadout(store, 1, 9600, kClock), "records 1-9600 of 80000, 14:02:00 - 14:02:32");
+}
+
+TEST(ReviewReadout, ShortAndEmptyRecordings) {
+  SampleStore store;
+  EXPECT_EQ(ReviewReadout(store, 1, 1200, kClock), "no records");
+  FillAt300(store, 500);
+  EXPECT_EQ(ReviewReadout(store, 1, 1200, kClock), "records 1-500 of 500, 14:02:00 - 14:02:02");
+}
+
+// ---- The redrawn view -----------------------------------------------------------
+
+// Eight-channel Wide chart with I (band y 20..445) and II (465..890) shown.
+ChartLayout TwoLeadLayout() {
+  return EightChannelLayout(ScreenClass::Wide, {true, true, false, false, false, false, false, false});
+}
+
+// A quiet recording (every byte 0) with full-scale peaks: lead I at each
+// record of `peaksI`, lead II at each of `peaksII`.
+void FillWithPeaks(SampleStore& store, int count, std::initializer_list<int> peaksI, std::initializer_list<int> peaksII) {
+  FillAt300(store, count, 0);
+  for (int n : peaksI) store.At(n).channels[chI] = 247;
+  for (int n : peaksII) store.At(n).channels[chII] = 247;
+}
+
+// Columns in which the top row of a band's signal span holds `colour`.
+std::vector<int> ColumnsAtTop(const ImageCanvas& canvas, const ChartLayout& layout, ChartChannel channel, TColor colour,
+                              int xOffset = 0) {
+  const BandEntry band = layout.BandTable[channel];
+  const int top = band.Bottom - band.Height + layout.BandTopPad;
+  std::vector<int> xs;
+  for (int x = layout.Margin + 1 + xOffset; x <= layout.RightEdge + xOffset && x < canvas.Width(); ++x)
+    if (canvas.PixelAt(x, top) == colour) xs.push_back(x);
+  return xs;
+}
+
+struct ViewPicture {
+  const char* name;
+  int first;
+  int compression;
+  std::vector<int> peakColumnsI, peakColumnsII;
+};
+
+class ReviewPicture : public ::testing::TestWithParam<ViewPicture> {};
+
+TEST_P(ReviewPicture, PeaksLandInTheirBandsAtTheirRecordsColumns) {
+  const ViewPicture& c = GetParam();
+  SampleStore store;
+  // First view of 1200: peaks at records 100 (I) and 700 (II). Last view
+  // 3801..5000: 4990 (I), 3900 (II). Compressed by 4 (4800 a view), the
+  // first view's columns are (n - 1) / 4.
+  FillWithPeaks(store, 5000, {100, 4990}, {700, 3900});
+  const ChartLayout layout = TwoLeadLayout();
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  DrawReview(store, layout, false, canvas, c.first, c.compression, kClock);
+  EXPECT_EQ(ColumnsAtTop(canvas, layout, ccI, clBlue), c.peakColumnsI);
+  EXPECT_EQ(ColumnsAtTop(canvas, layout, ccII, clPurple), c.peakColumnsII);
+  // Nothing of lead I strays into band II and back.
+  EXPECT_TRUE(ColumnsAtTop(canvas, layout, ccII, clBlue).empty());
+  EXPECT_TRUE(ColumnsAtTop(canvas, layout, ccI, clPurple).empty());
+  // The empty frame is there: both bands' axes.
+  EXPECT_EQ(canvas.PixelAt(layout.Margin, layout.BandTable[ccI].Bottom - 5), clBlack);
+  EXPECT_EQ(canvas.PixelAt(layout.Margin, layout.BandTable[ccII].Bottom - 5), clBlack);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, ReviewPicture,
+    ::testing::Values(ViewPicture{"FirstView", 1, 1, {31 + 99}, {31 + 699}},
+                      ViewPicture{"LastView", 3801, 1, {31 + 4990 - 3801}, {31 + 3900 - 3801}},
+                      ViewPicture{"PastTheEndShowsTheLastView", 4500, 1, {31 + 4990 - 3801}, {31 + 3900 - 3801}},
+                      ViewPicture{"FirstViewBy4", 1, 4, {31 + 99 / 4}, {31 + 699 / 4, 31 + 3899 / 4}},
+                      ViewPicture{"LastViewBy4", 201, 4, {31 + 4789 / 4}, {31 + 499 / 4, 31 + 3699 / 4}},
+                      ViewPicture{"WholeRecordingBy8", 1, 8, {31 + 99 / 8, 31 + 4989 / 8}, {31 + 699 / 8, 31 + 3899 / 8}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReviewPicture, CompressedColumnsSpanTheirRecordsRange) {
+  SampleStore store;
+  FillWithPeaks(store, 5000, {100}, {});
+  const ChartLayout layout = TwoLeadLayout();
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  DrawReview(store, layout, false, canvas, 1, 8, kClock);
+  const int x = 31 + 99 / 8;
+  // The peak's column reaches from the base line to the top in one stroke.
+  for (int y = 20; y <= 445; y += 25) EXPECT_EQ(canvas.PixelAt(x, y), clBlue) << "y " << y;
+  EXPECT_NE(canvas.PixelAt(x - 1, 200), clBlue);
+  EXPECT_NE(canvas.PixelAt(x + 1, 200), clBlue);
+  // 5000 records by 8 fill 625 columns (the last one's end point waits, as
+  // live); the rest of the sweep stays empty.
+  EXPECT_EQ(canvas.PixelAt(31 + 623, 445), clBlue);
+  EXPECT_NE(canvas.PixelAt(31 + 626, 445), clBlue);
+}
+
+TEST(ReviewPicture, TwelveChannelViewsDrawTheChestLeadsInTheRightColumn) {
+  SampleStore store;
+  FillAt300(store, 3000, 0);
+  store.At(2500).chest[1] = 247;  // C3
+  store.At(2500).channels[chAVF] = 247;
+  const ChartLayout layout = TwelveChannelLayout(ScreenClass::Wide);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  DrawReview(store, layout, true, canvas, 3000, 1, kClock);  // the last view: 2421..3000
+  const int x = 31 + 2500 - 2421;
+  EXPECT_EQ(ColumnsAtTop(canvas, layout, ccC3, clTeal, layout.ColumnSplit), std::vector<int>{x + layout.ColumnSplit});
+  EXPECT_EQ(ColumnsAtTop(canvas, layout, ccAVF, clNavy), std::vector<int>{x});
+  EXPECT_TRUE(ColumnsAtTop(canvas, layout, ccC2, clTeal, layout.ColumnSplit).empty());
+  EXPECT_EQ(canvas.PixelAt(layout.ColumnSplit + layout.Margin, layout.BandTable[ccC6].Bottom - 5), clBlack)
+      << "the right column's axis";
+}
+
+// The view that starts where a live sweep started is the picture live
+// plotting left: same frame, same segments, the same join at the left.
+TEST(ReviewPicture, AtCompressionOneAViewIsThePictureLivePlottingDrew) {
+  for (const bool twelve : {false, true}) {
+    SCOPED_TRACE(twelve ? "twelve-channel" : "eight-channel");
+    ChartLayout live = twelve ? TwelveChannelLayout(ScreenClass::Wide) : TwoLeadLayout();
+    const ChartLayout bands = live;
+    const int perSweep = RecordsPerView(bands, twelve, 1);
+    const int wrap = twelve ? live.LeftColumnRight : live.RightEdge;
+    ImageCanvas drawn(live.ChartWidth, live.ChartHeight);
+    PrepareChart(live, drawn);
+    SampleStore store;
+    // Three whole sweeps: the chart then shows the third.
+    const int count = 3 * perSweep;
+    for (int n = 1; n <= count; ++n) {
+      if (live.CursorX > wrap || n == 1) twelve ? DrawBasic12C(live, drawn) : DrawBasic(live, drawn);
+      AppendRecord(store, static_cast<std::uint8_t>((n * 37) % 256), (n + 3600 * 12) / 86400.0);
+      store.At(n).chest[2] = static_cast<std::uint8_t>((n * 11) % 248);
+      if (twelve) {
+        ShowGraph12C(live, drawn, store, kClock);
+      } else {
+        ShowGraph(live, drawn, store, kClock);
+        ++live.CursorX;
+      }
+    }
+    ImageCanvas review(live.ChartWidth, live.ChartHeight);
+    PrepareChart(live, review);
+    DrawReview(store, bands, twelve, review, 2 * perSweep + 1, 1, kClock);
+    EXPECT_TRUE(review.Image() == drawn.Image());
+  }
+}
+
+TEST(ReviewPicture, TimeLabelsSitAtTheLivePositionsWithTheirColumnsTimes) {
+  SampleStore store;
+  FillAt300(store, 80000);
+  const ChartLayout layout = TwoLeadLayout();
+  for (const int compression : kReviewCompressions) {
+    SCOPED_TRACE(compression);
+    RecordingCanvas canvas;
+    DrawReview(store, layout, false, canvas, 24001, compression, kClock);
+    ASSERT_EQ(canvas.texts.size(), 2u + 10u) << "two lead labels and ten time labels";
+    for (int k = 1; k <= 10; ++k) {
+      const RecordingCanvas::DrawnText& label = canvas.texts[static_cast<std::size_t>(k + 1)];
+      // The column at Margin + 120 k starts with record first + (120 k - 1) x compression.
+      const int record = 24001 + (120 * k - 1) * compression;
+      EXPECT_EQ(label.x, 30 + 120 * k - 25);
+      EXPECT_EQ(label.y, 900);
+      EXPECT_EQ(label.text, kClock(store.At(record).time)) << "label " << k;
+    }
+  }
+}
+
+TEST(ReviewPicture, TheCallersLayoutAndSweepStateAreLeftAlone) {
+  SampleStore store;
+  FillAt300(store, 3000);
+  ChartLayout layout = TwoLeadLayout();
+  layout.CursorX = 400;
+  layout.PrevX = 399;
+  layout.LastY[ccI] = 77;
+  const ChartLayout before = layout;
+  RecordingCanvas canvas;
+  DrawReview(store, layout, false, canvas, 1000, 2, kClock);
+  EXPECT_EQ(layout.CursorX, before.CursorX);
+  EXPECT_EQ(layout.PrevX, before.PrevX);
+  EXPECT_EQ(layout.LastY, before.LastY);
+  EXPECT_EQ(store.Count(), 3000);
+}
+
+}  // namespace

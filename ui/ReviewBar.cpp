@@ -1,0 +1,175 @@
+#include "ui/ReviewBar.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QWheelEvent>
+#include <exception>
+
+#include "chart/ImageCanvas.h"
+#include "ui/ChartView.h"
+#include "ui/WindowGeometry.h"
+
+namespace {
+
+// One notch of a common mouse wheel, in eighths of a degree.
+constexpr int kWheelNotch = 120;
+
+}  // namespace
+
+TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& store, ImageCanvas& chart,
+                       TChartView& chartView, TimeFormatter formatTime, ErrorReport reportError)
+    : QWidget(&window),
+      store_(store),
+      chart_(chart),
+      chartView_(chartView),
+      formatTime_(std::move(formatTime)),
+      reportError_(std::move(reportError)) {
+  setObjectName(QStringLiteral("ReviewBar"));
+  const WindowGeometry g = WindowGeometryFor(screen);
+  const int top = g.StatusTop + g.StatusHeight;
+  setGeometry(0, top, g.Width, g.Height - top);
+  const bool narrow = screen == ScreenClass::Narrow;
+
+  ReviewScroll = new QScrollBar(Qt::Horizontal, this);
+  ReviewScroll->setObjectName(QStringLiteral("ReviewScroll"));
+  ReviewCompression = new QComboBox(this);
+  ReviewCompression->setObjectName(QStringLiteral("ReviewCompression"));
+  for (int c : kReviewCompressions) ReviewCompression->addItem(QStringLiteral("%1 per pixel").arg(c), c);
+  ReviewCompression->setToolTip(QStringLiteral("Records drawn in one pixel column"));
+  ReviewLabel = new QLabel(this);
+  ReviewLabel->setObjectName(QStringLiteral("ReviewLabel"));
+  ReviewLabel->setFixedWidth(narrow ? 290 : 340);
+  // The keys page the chart wherever the pointer last was: neither control
+  // takes them for itself.
+  ReviewScroll->setFocusPolicy(Qt::NoFocus);
+  ReviewCompression->setFocusPolicy(Qt::NoFocus);
+
+  auto* row = new QHBoxLayout(this);
+  row->setContentsMargins(narrow ? 2 : 8, narrow ? 1 : 3, narrow ? 2 : 8, narrow ? 1 : 3);
+  row->setSpacing(8);
+  row->addWidget(ReviewLabel);
+  row->addWidget(ReviewCompression);
+  row->addWidget(ReviewScroll, 1);
+
+  connect(ReviewScroll, &QScrollBar::valueChanged, this, [this](int value) { ShowView(value); });
+  connect(ReviewCompression, &QComboBox::currentIndexChanged, this,
+          [this](int index) { SetCompression(ReviewCompression->itemData(index).toInt()); });
+  const std::pair<int, ReviewStep> keys[] = {{Qt::Key_Left, ReviewStep::TenthBack}, {Qt::Key_Right, ReviewStep::TenthOn},
+                                             {Qt::Key_PageUp, ReviewStep::ViewBack}, {Qt::Key_PageDown, ReviewStep::ViewOn},
+                                             {Qt::Key_Home, ReviewStep::Start},     {Qt::Key_End, ReviewStep::End}};
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    keys_[i] = new QShortcut(QKeySequence(keys[i].first), &window);
+    keys_[i]->setContext(Qt::WindowShortcut);
+    connect(keys_[i], &QShortcut::activated, this, [this, step = keys[i].second] { Step(step); });
+  }
+  SetKeysEnabled(false);
+  chartView.installEventFilter(this);
+  hide();
+}
+
+void TReviewBar::Begin(const ChartLayout& layout, bool twelveChannel) {
+  const bool samePlace = active_ && twelveChannel == twelveChannel_ && store_.Count() == reviewedCount_;
+  layout_ = layout;
+  twelveChannel_ = twelveChannel;
+  reviewedCount_ = store_.Count();
+  active_ = true;
+  wheelAngle_ = 0;
+  first_ = samePlace ? ClampViewFirst(first_, reviewedCount_, RecordsPerView())
+                     : LastViewFirst(reviewedCount_, RecordsPerView());
+  SyncControls();
+  Redraw();
+  SetKeysEnabled(true);
+  show();
+  raise();
+}
+
+void TReviewBar::End() {
+  active_ = false;
+  SetKeysEnabled(false);
+  hide();
+}
+
+void TReviewBar::SetKeysEnabled(bool enabled) {
+  for (QShortcut* key : keys_) key->setEnabled(enabled);
+}
+
+int TReviewBar::RecordsPerView() const { return ::RecordsPerView(layout_, twelveChannel_, compression_); }
+
+std::string TReviewBar::ReadoutText() const { return ReviewLabel->text().toStdString(); }
+
+void TReviewBar::Step(ReviewStep step) {
+  if (!active_) return;
+  ShowView(StepViewFirst(first_, step, store_.Count(), RecordsPerView()));
+}
+
+void TReviewBar::SetCompression(int compression) {
+  if (compression == compression_ || compression < 1) return;
+  compression_ = compression;
+  if (!active_) {
+    SyncControls();
+    return;
+  }
+  first_ = ClampViewFirst(first_, store_.Count(), RecordsPerView());
+  SyncControls();
+  Redraw();
+}
+
+void TReviewBar::ShowView(int first) {
+  if (!active_) return;
+  first = ClampViewFirst(first, store_.Count(), RecordsPerView());
+  if (first == first_) return;
+  first_ = first;
+  SyncControls();
+  Redraw();
+}
+
+void TReviewBar::SyncControls() {
+  const int perView = RecordsPerView();
+  {
+    const QSignalBlocker blockScroll(ReviewScroll);
+    ReviewScroll->setRange(1, LastViewFirst(store_.Count(), perView));
+    ReviewScroll->setSingleStep(std::max(1, perView / 10));
+    ReviewScroll->setPageStep(perView);
+    ReviewScroll->setValue(first_);
+  }
+  {
+    const QSignalBlocker blockChoice(ReviewCompression);
+    ReviewCompression->setCurrentIndex(ReviewCompression->findData(compression_));
+  }
+  ReviewLabel->setText(QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_)));
+}
+
+void TReviewBar::Redraw() {
+  try {
+    DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_);
+  } catch (const std::exception& error) {
+    if (reportError_) reportError_(error.what());
+  }
+  chart_.TakeDirtyRect();  // the whole image was drawn anew
+  chartView_.InvalidateAll();
+}
+
+bool TReviewBar::eventFilter(QObject* watched, QEvent* event) {
+  if (active_ && event->type() == QEvent::Wheel && watched == &chartView_) {
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    const QPoint angle = wheel->angleDelta();
+    // Turned away from the user (or pushed left) goes back in time, as on
+    // the scroll bar; fine-grained wheels add up to whole notches.
+    wheelAngle_ += angle.y() != 0 ? angle.y() : angle.x();
+    while (wheelAngle_ >= kWheelNotch) {
+      wheelAngle_ -= kWheelNotch;
+      Step(ReviewStep::TenthBack);
+    }
+    while (wheelAngle_ <= -kWheelNotch) {
+      wheelAngle_ += kWheelNotch;
+      Step(ReviewStep::TenthOn);
+    }
+    wheel->accept();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
