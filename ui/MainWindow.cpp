@@ -792,9 +792,15 @@ void TForm1::OfferSetupWithoutPort() {
 // ---------------------------------------------------------------------------
 // Review of the stored recording.
 
-void TForm1::BeginReview(bool twelveChannel) { ReviewBar->Begin(session_->Layout(), twelveChannel); }
+void TForm1::BeginReview(bool twelveChannel) {
+  ReviewBar->Begin(session_->Layout(), twelveChannel);
+  StatusBar1->setVisible(!ReviewBar->isVisibleTo(this));
+}
 
-void TForm1::EndReview() { ReviewBar->End(); }
+void TForm1::EndReview() {
+  ReviewBar->End();
+  StatusBar1->show();
+}
 
 // ---------------------------------------------------------------------------
 

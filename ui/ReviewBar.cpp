@@ -30,8 +30,9 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
       reportError_(std::move(reportError)) {
   setObjectName(QStringLiteral("ReviewBar"));
   const WindowGeometry g = WindowGeometryFor(screen);
-  const int top = g.StatusTop + g.StatusHeight;
-  setGeometry(0, top, g.Width, g.Height - top);
+  // In the status bar's place while a review runs (the window hides its
+  // status bar meanwhile): the window keeps its size and no control moves.
+  setGeometry(0, g.StatusTop, g.Width, g.StatusHeight);
   const bool narrow = screen == ScreenClass::Narrow;
 
   ReviewScroll = new QScrollBar(Qt::Horizontal, this);

@@ -1,7 +1,7 @@
 #pragma once
-// Paging through the stored recording on the chart: a thin bar in the strip
-// below the status bar (the one place of the window no control uses, so
-// nothing moves when it appears) with a scroll bar over the recording, the
+// Paging through the stored recording on the chart: a thin bar in the status
+// bar's place (the window hides its status bar while a review runs, so
+// nothing moves and the window keeps its size) with a scroll bar over the recording, the
 // records-per-pixel choice and the readout of what the chart shows; the keys
 // Left/Right, PageUp/PageDown, Home/End on the window and the mouse wheel on
 // the chart move the view.
@@ -33,7 +33,7 @@ class TReviewBar : public QWidget {
  public:
   using ErrorReport = std::function<void(const std::string& text)>;
 
-  // A child of `window`, placed in its strip below the status bar for
+  // A child of `window`, placed where the status bar lies for
   // `screen`, hidden until Begin. While it runs the paging keys are
   // shortcuts of `window` (ahead of the top row's buttons, which would take
   // the arrows to move the focus; a text field keeps them), and it watches
