@@ -269,7 +269,7 @@ void AcquisitionSession::OnInputLost() {
 void AcquisitionSession::Tick() {
   const auto now = clock_();
   const double seconds = std::chrono::duration<double>(now - rateSince_).count();
-  const std::uint64_t frames = framers_.Counts().packets[6];
+  const std::uint64_t frames = framers_.Counts().packets[TModuleFramers::kSampleKind];
   if (seconds > 0) quality_.recordsPerSecond = static_cast<double>(frames - sampleFramesSince_) / seconds;
   rateSince_ = now;
   sampleFramesSince_ = frames;

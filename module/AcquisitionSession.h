@@ -71,8 +71,8 @@ struct TLineQuality {
   std::uint64_t overrunErrors = 0;
   std::uint64_t breaks = 0;
 
-  std::uint64_t SampleFrames() const { return frames[6]; }
-  std::uint64_t ChestFrames() const { return frames[0]; }
+  std::uint64_t SampleFrames() const { return frames[TModuleFramers::kSampleKind]; }
+  std::uint64_t ChestFrames() const { return frames[TModuleFramers::kChestKind]; }
 };
 
 enum class TStopReason { User, RunLimit };

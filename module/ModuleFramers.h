@@ -14,6 +14,7 @@
 // exception that still left one (the view's own failure) leaves Feed, and the
 // framers after it in binding order do not see that chunk, as with the port.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -23,6 +24,9 @@
 class TModuleFramers {
  public:
   static constexpr int kFramerCount = 7;
+  // Index of each kind in binding order (Counts().packets, InBindingOrder()).
+  static constexpr std::size_t kChestKind = 0;
+  static constexpr std::size_t kSampleKind = 6;
 
   // Sizes as created (9, 3, 3, 6, 0, 9, 6), IncludeStrings on, OnPacket
   // pointed at `handlers`, then the start bytes in the start-up order and the
