@@ -2,7 +2,11 @@
 # Every tests/*_test.cpp beside a library becomes one GoogleTest executable,
 # linked to that library only (plus LIBS). QT_GUI/QT_WIDGETS give it a main()
 # that creates the matching Qt application object on the offscreen platform.
+# Nothing when BUILD_TESTING is OFF.
 function(ecg_add_tests library)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
   cmake_parse_arguments(ARG "QT_GUI;QT_WIDGETS" "" "LIBS" ${ARGN})
   file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
   file(GLOB test_helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp)
