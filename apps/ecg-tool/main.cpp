@@ -20,30 +20,39 @@ constexpr const char* kUsage =
     "                      (checks an installation, e.g. offscreen)\n"
     "  --help, --version\n";
 
-enum class Request { kRun, kQuitAfterStart, kHelp, kVersion, kBad };
+enum class Request { kRun, kQuitAfterStart, kBad };
 
 Request ParseArguments(int argc, char** argv) {
   if (argc > 2) return Request::kBad;
   if (argc < 2) return Request::kRun;
   const char* arg = argv[1];
   if (std::strcmp(arg, "--quit-after-start") == 0) return Request::kQuitAfterStart;
-  if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return Request::kHelp;
-  if (std::strcmp(arg, "--version") == 0) return Request::kVersion;
   return Request::kBad;
+}
+
+// --help and --version answer without a display: they are what a packager
+// or a user on a console tries first.
+bool AnswerWithoutDisplay(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("ecg-tool %s\n", ECG_VERSION);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnswerWithoutDisplay(argc, argv)) return 0;
   QApplication app(argc, argv);  // removes the Qt options from argv
   const Request request = ParseArguments(argc, argv);
   switch (request) {
-    case Request::kHelp:
-      std::fputs(kUsage, stdout);
-      return 0;
-    case Request::kVersion:
-      std::printf("ecg-tool %s\n", ECG_VERSION);
-      return 0;
     case Request::kBad:
       std::fprintf(stderr, "ecg-tool: unknown argument \"%s\"\n\n%s", argv[argc - 1], kUsage);
       return 2;
