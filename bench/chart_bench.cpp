@@ -37,8 +37,9 @@ void FillStore(SampleStore& store) {
   for (int n = 1; n <= kRecords; ++n) {
     SampleRecord& record = store.At(store.Append());
     record.time = n / 86400.0;
-    for (std::size_t c = 0; c < 8; ++c) record.channels[c] = static_cast<std::uint8_t>((n * 7 + c * 31) % 248);
-    for (std::size_t c = 0; c < 5; ++c) record.chest[c] = static_cast<std::uint8_t>((n * 13 + c * 17) % 248);
+    const auto row = static_cast<std::size_t>(n);
+    for (std::size_t c = 0; c < 8; ++c) record.channels[c] = static_cast<std::uint8_t>((row * 7 + c * 31) % 248);
+    for (std::size_t c = 0; c < 5; ++c) record.chest[c] = static_cast<std::uint8_t>((row * 13 + c * 17) % 248);
   }
 }
 
@@ -140,8 +141,9 @@ void BM_Review(benchmark::State& state) {
     for (int n = 1; n <= SampleStore::kRunLimit; ++n) {
       SampleRecord& record = store.At(store.Append());
       record.time = 0.5 + n / 300.0 / 86400.0;
-      for (std::size_t c = 0; c < 8; ++c) record.channels[c] = static_cast<std::uint8_t>((n * 7 + c * 31) % 248);
-      for (std::size_t c = 0; c < 5; ++c) record.chest[c] = static_cast<std::uint8_t>((n * 13 + c * 17) % 248);
+      const auto row = static_cast<std::size_t>(n);
+      for (std::size_t c = 0; c < 8; ++c) record.channels[c] = static_cast<std::uint8_t>((row * 7 + c * 31) % 248);
+      for (std::size_t c = 0; c < 5; ++c) record.chest[c] = static_cast<std::uint8_t>((row * 13 + c * 17) % 248);
     }
   }
   const int perView = RecordsPerView(layout, twelve, compression);

@@ -45,8 +45,9 @@ void FillRun(SampleStore& store, int records = kRunRecords) {
   for (int i = 0; i < records; ++i) {
     SampleRecord& record = store.At(store.Append());
     record.time = 0.5 + i / 500.0 / 86400.0;  // 500 records per second
-    for (std::size_t c = 0; c < record.channels.size(); ++c) record.channels[c] = static_cast<std::uint8_t>((i + 31 * c) % 248);
-    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((i * 3 + c) % 256);
+    const auto row = static_cast<std::size_t>(i);
+    for (std::size_t c = 0; c < record.channels.size(); ++c) record.channels[c] = static_cast<std::uint8_t>((row + 31 * c) % 248);
+    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((row * 3 + c) % 256);
   }
 }
 

@@ -499,9 +499,10 @@ void FillRun(SampleStore& store) {
   for (int i = 0; i < SampleStore::kRunLimit; ++i) {
     SampleRecord& record = store.At(store.Append());
     record.time = 0.5 + i / 300.0 / 86400.0;
+    const auto row = static_cast<std::size_t>(i);
     for (std::size_t c = 0; c < record.channels.size(); ++c)
-      record.channels[c] = static_cast<std::uint8_t>((i + 31 * c) % 248);
-    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((i * 3 + c) % 248);
+      record.channels[c] = static_cast<std::uint8_t>((row + 31 * c) % 248);
+    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((row * 3 + c) % 248);
   }
 }
 

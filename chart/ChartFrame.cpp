@@ -5,7 +5,8 @@
 
 namespace {
 
-using u128 = unsigned __int128;
+// The compilers' own 128-bit integer, not standard C++.
+__extension__ using u128 = unsigned __int128;
 
 int BitLength(u128 n) {
   int bits = 0;

@@ -15,6 +15,7 @@
 template <class Plot>
 void RasterizeSegment(TPoint from, TPoint to, int width, int height, Plot&& plot) {
   using i64 = std::int64_t;
+  __extension__ using i128 = __int128;  // the compilers' own, not standard C++
   const i64 x0 = from.X, y0 = from.Y;
   const i64 dx = to.X >= from.X ? i64{to.X} - x0 : x0 - to.X;
   const i64 dy = to.Y >= from.Y ? i64{to.Y} - y0 : y0 - to.Y;
@@ -42,7 +43,7 @@ void RasterizeSegment(TPoint from, TPoint to, int width, int height, Plot&& plot
   // nearest pixel to the ideal line; q and r carry that division along.
   const i64 twoMajor = 2 * major, twoMinor = 2 * minor;
   // 128 bits: a far-away start times the slope can pass 2^63.
-  const __int128 num = static_cast<__int128>(kFirst) * twoMinor + major;
+  const i128 num = static_cast<i128>(kFirst) * twoMinor + major;
   i64 q = static_cast<i64>(num / twoMajor), r = static_cast<i64>(num % twoMajor);
   for (i64 k = kFirst; k <= kLast; ++k) {
     const i64 x = xMajor ? x0 + sx * k : x0 + sx * q;

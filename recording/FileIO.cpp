@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr std::size_t kBufferSize = std::size_t{256} * 1024;
 
 std::string SystemText(int error) { return std::strerror(error); }
 

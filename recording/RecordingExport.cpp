@@ -171,7 +171,7 @@ void ExportEdf(const SampleStore& store, const std::string& path, const ExportOp
   Field(header, when, 8);
   std::snprintf(when, sizeof when, "%02lld.%02lld.%02lld", startMs / 3600000, startMs / 60000 % 60, startMs / 1000 % 60);
   Field(header, when, 8);
-  Field(header, Number(static_cast<long long>(256 * (signalCount + 1))), 8);
+  Field(header, Number(256 * (static_cast<long long>(signalCount) + 1)), 8);
   Field(header, "EDF+C", 44);
   Field(header, Number(dataRecords), 8);
   Field(header, "1", 8);
@@ -219,7 +219,7 @@ void ExportEdf(const SampleStore& store, const std::string& path, const ExportOp
                "\x14";
         tal.push_back('\0');
       }
-      tal.resize(kAnnotationSamples * 2, '\0');
+      tal.resize(static_cast<std::size_t>(kAnnotationSamples) * 2, '\0');
       block += tal;
       file.Write(block);
     }

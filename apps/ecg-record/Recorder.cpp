@@ -307,7 +307,6 @@ int TRecorder::Run() {
   session.Tick();
   const TLineQuality quality = session.LineQuality();
   std::string savedLog = logName;
-  std::string savedData = dataName;
   if (store.Count() == 0) {
     err_ << "ecg-record: no records stored; nothing saved\n";
     savedLog.clear();
@@ -320,6 +319,6 @@ int TRecorder::Run() {
     }
   }
   for (const std::string& error : view.errors) err_ << "ecg-record: " << error << "\n";
-  WriteSummary(out_, view, quality, store.Count(), seconds, savedLog, savedData);
+  WriteSummary(out_, view, quality, store.Count(), seconds, savedLog, dataName);
   return exitCode;
 }

@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(AllEight, WideLabels,
                          ::testing::Values(LabelCase{ccI, 111}, LabelCase{ccII, 222}, LabelCase{ccIII, 333},
                                            LabelCase{ccAVR, 444}, LabelCase{ccAVL, 555}, LabelCase{ccAVF, 666},
                                            LabelCase{ccC1, 777}, LabelCase{ccResp, 888}),
-                         [](const auto& info) { return std::string(ChannelLabel(info.param.channel)); });
+                         [](const auto& test) { return std::string(ChannelLabel(test.param.channel)); });
 
 TEST(DrawBasic, OnlyRespGivesOneFullHeightBand) {
   Chart chart(EightChannelLayout(ScreenClass::Wide, {false, false, false, false, false, false, false, true}));
@@ -289,7 +289,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ColumnCase{460, {46, 92, 138, 184, 230, 276, 322, 368, 414, 460}},
                       ColumnCase{440, {44, 88, 132, 176, 220, 264, 308, 352, 396, 440}},
                       ColumnCase{340, {34, 68, 102, 136, 170, 204, 238, 272, 306, 340}}),
-    [](const auto& info) { return "Width" + std::to_string(info.param.width); });
+    [](const auto& test) { return "Width" + std::to_string(test.param.width); });
 
 TEST(GridColumnOffset, NegativeAndZeroWidthsAreSymmetric) {
   EXPECT_EQ(GridColumnOffset(0, 5), 0);

@@ -24,7 +24,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, ScreenClassThresholds,
                                            WidthCase{1001, ScreenClass::Medium}, WidthCase{1200, ScreenClass::Medium},
                                            WidthCase{1201, ScreenClass::Wide}, WidthCase{3840, ScreenClass::Wide},
                                            WidthCase{0, ScreenClass::Narrow}),
-                         [](const auto& info) { return "Width" + std::to_string(info.param.width); });
+                         [](const auto& test) { return "Width" + std::to_string(test.param.width); });
 
 // ---- Fixed fields ---------------------------------------------------------
 
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Classes, FixedFields,
                          ::testing::Values(FixedCase{ScreenClass::Wide, 12, 40, 1260, 920, 30, 20, 620, 25, 11, 9, 1230, 610},
                                            FixedCase{ScreenClass::Medium, 12, 40, 1000, 675, 30, 20, 500, 25, 11, 9, 970, 490},
                                            FixedCase{ScreenClass::Narrow, 8, 40, 780, 520, 25, 0, 390, 22, 9, 5, 755, 380}),
-                         [](const auto& info) { return std::string(ScreenName(info.param.screen)); });
+                         [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
 
 TEST(ChartLayoutDefaults, EverythingStartsAtZero) {
   const ChartLayout layout;
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, EightChannelHeights,
                                            HeightCase{3, 296, 215, 165}, HeightCase{4, 222, 161, 123},
                                            HeightCase{5, 178, 129, 99}, HeightCase{6, 148, 107, 82},
                                            HeightCase{7, 127, 92, 70}, HeightCase{8, 111, 80, 61}),
-                         [](const auto& info) { return std::to_string(info.param.selected) + "Selected"; });
+                         [](const auto& test) { return std::to_string(test.param.selected) + "Selected"; });
 
 TEST(LayoutBands, WideWithAllChannelsLeavesTheStripBelowFree) {
   const ChartLayout layout = EightChannelLayout(ScreenClass::Wide);
@@ -180,7 +180,7 @@ TEST_P(TwelveChannelBands, BothColumnsStackSixBandsAndRespIsKept) {
 INSTANTIATE_TEST_SUITE_P(Classes, TwelveChannelBands,
                          ::testing::Values(std::pair{ScreenClass::Wide, 148}, std::pair{ScreenClass::Medium, 107},
                                            std::pair{ScreenClass::Narrow, 82}),
-                         [](const auto& info) { return std::string(ScreenName(info.param.first)); });
+                         [](const auto& test) { return std::string(ScreenName(test.param.first)); });
 
 TEST(LayoutBands12C, NarrowColumnsEndAt492) {
   const ChartLayout layout = TwelveChannelLayout(ScreenClass::Narrow);
@@ -212,6 +212,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ChannelCase{ccC3, "C3", {0, 128, 128}}, ChannelCase{ccC4, "C4", {0, 128, 128}},
                       ChannelCase{ccC5, "C5", {0, 128, 128}}, ChannelCase{ccC6, "C6", {0, 128, 128}},
                       ChannelCase{ccResp, "RESP", {128, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& test) { return std::string(test.param.label); });
 
 }  // namespace

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         StepCase{"EmptyRecordingEnd", 0, 1200, 1, End, 1},
         // A first record out of range (a stale position) is brought back.
         StepCase{"StaleFirstPastTheEndTenthBack", 3000, 1200, 9000, TenthBack, 1801}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ViewClamp, FirstRecordLiesBetweenOneAndTheLastViewsFirst) {
   const std::tuple<int, int, int, int> cases[] = {
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ViewPicture{"FirstViewBy4", 1, 4, {31 + 99 / 4}, {31 + 699 / 4, 31 + 3899 / 4}},
                       ViewPicture{"LastViewBy4", 201, 4, {31 + 4789 / 4}, {31 + 499 / 4, 31 + 3699 / 4}},
                       ViewPicture{"WholeRecordingBy8", 1, 8, {31 + 99 / 8, 31 + 4989 / 8}, {31 + 699 / 8, 31 + 3899 / 8}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ReviewPicture, CompressedColumnsSpanTheirRecordsRange) {
   SampleStore store;

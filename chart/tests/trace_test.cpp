@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MappingCase{"NarrowEightBandIIIntoBandI_255", {61, 122}, 0, 255, 59},
                       MappingCase{"NarrowTwelve_1", {82, 82}, 0, 1, 82},
                       MappingCase{"NoBand_200", {0, 445}, 20, 200, 461}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SampleMapping, LargerValuesAreNeverDrawnLower) {
   for (const BandEntry band : {BandEntry{111, 111}, BandEntry{890, 890}, BandEntry{61, 61}, BandEntry{148, 296}}) {
@@ -321,7 +321,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LabelCase{ScreenClass::Wide, {150, 270, 390, 510, 630, 750, 870, 990, 1110, 1230}, {150, 270, 390, 510}},
                       LabelCase{ScreenClass::Medium, {124, 218, 312, 406, 500, 594, 688, 782, 876, 970}, {124, 218, 312, 406}},
                       LabelCase{ScreenClass::Narrow, {98, 171, 244, 317, 390, 463, 536, 609, 682, 755}, {98, 171, 244, 317}}),
-    [](const auto& info) { return std::string(ScreenName(info.param.screen)); });
+    [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
 
 TEST(TimeLabels, AreDrawnOpaqueInBlackBelowTheBands) {
   ChartLayout layout = EightChannelLayout(ScreenClass::Wide);

@@ -182,7 +182,7 @@ TEST_P(PrintFailingPartWay, AbortsTheJobInsteadOfSendingTheHalfPage) {
 INSTANTIATE_TEST_SUITE_P(Steps, PrintFailingPartWay,
                          ::testing::Values(PartWayFailure{"ChartCopy", "CopyRectStretched"},
                                            PartWayFailure{"Header", "PutText"}, PartWayFailure{"End", "EndDoc"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(PrintPage, AClockThatFailsAbortsTheJob) {
   context().nowText = []() -> std::string { throw std::runtime_error("no clock"); };

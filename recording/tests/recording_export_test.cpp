@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(Inputs, ExportRefusal,
                          ::testing::Values(FailureCase{"Empty", 0, std::nullopt, "no records"},
                                            FailureCase{"RateZero", 10, 0, "outside 1..1000"},
                                            FailureCase{"RateTooHigh", 10, 1001, "outside 1..1000"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Export, AFailedWriteLeavesThePreviousFileAndNoPartialOne) {
   FillRecording(store, 20000, 300, true);
@@ -241,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Choices, ExportButton,
                          ::testing::Values(ButtonCase{"EdfByFilter", "run", 0, false}, ButtonCase{"CsvByFilter", "run", 1, true},
                                            ButtonCase{"CsvByName", "run.csv", 0, true},
                                            ButtonCase{"EdfByName", "run.EDF", 1, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Export, TheButtonReportsFailuresAndCancelsQuietly) {
   dialogs.onUnscripted = nullptr;

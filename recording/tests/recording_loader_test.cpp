@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ShapeCase{"C2MakesTwelve", {{16, 1}}, RecordingMode::TwelveChannel, kTwelve, {ccC2}},
                       ShapeCase{"C6MakesTwelve", {{8, 5}, {20, 255}}, RecordingMode::TwelveChannel, kTwelve, {ccI, ccC6}},
                       ShapeCase{"TwelveWithResp", {{15, 7}, {17, 7}}, RecordingMode::TwelveChannel, kTwelve, {ccC3, ccResp}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ChannelNames, AreTheLeadNamesWithRespLast) {
   std::string names;

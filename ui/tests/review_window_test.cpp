@@ -31,7 +31,8 @@ void WriteDataFile(const std::filesystem::path& path, int count) {
   for (int n = 1; n <= count; ++n) {
     SampleRecord record{};
     record.time = TimeOf(n);
-    for (std::size_t c = 0; c < 3; ++c) record.channels[c] = static_cast<std::uint8_t>((n / 7 + 40 * c) % 248);
+    const auto row = static_cast<std::size_t>(n);
+    for (std::size_t c = 0; c < 3; ++c) record.channels[c] = static_cast<std::uint8_t>((row / 7 + 40 * c) % 248);
     out.write(reinterpret_cast<const char*>(&record), sizeof record);
   }
 }

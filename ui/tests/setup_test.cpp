@@ -49,25 +49,25 @@ INSTANTIATE_TEST_SUITE_P(
                     Bytes({0x53, 0x31, 0x41, 0x31, 0x35, 0x31, 0x46, 0x31, 0x50, 0x30, 0x45, 0x30, 0x43, 0x07, 0x44,
                            0x00, 0x4D, 0x30}),
                     5, 9},
-        CommandCase{"TwelveChannels", [](SetupOK& t) { t.SetChecked("CheckBox12C", true); },
+        CommandCase{"TwelveChannels", [](SetupOK& fixture) { fixture.SetChecked("CheckBox12C", true); },
                     Bytes({0x53, 0x31, 0x41, 0x31, 0x35, 0x31, 0x46, 0x31, 0x50, 0x30, 0x45, 0x30, 0x43, 0x7F, 0x44,
                            0x1F, 0x4D, 0x30}),
                     9, 7},
         CommandCase{"EverythingChanged",
-                    [](SetupOK& t) {
-                      t.ChooseRadio("TransBox", 3);
-                      t.ChooseRadio("AmpBox", 3);
-                      t.ChooseRadio("FilterBox", 0);
-                      t.ChooseRadio("ModeBox", 0);
-                      t.ChooseRadio("PacerBox", 1);
-                      t.ChooseRadio("SimulationBox", 1);
-                      t.SetChecked("EMGON", true);
-                      for (const char* ch : {"CH_VR", "CH_VL", "CH_VF", "CH_C1", "CH_RE"}) t.SetChecked(ch, true);
+                    [](SetupOK& fixture) {
+                      fixture.ChooseRadio("TransBox", 3);
+                      fixture.ChooseRadio("AmpBox", 3);
+                      fixture.ChooseRadio("FilterBox", 0);
+                      fixture.ChooseRadio("ModeBox", 0);
+                      fixture.ChooseRadio("PacerBox", 1);
+                      fixture.ChooseRadio("SimulationBox", 1);
+                      fixture.SetChecked("EMGON", true);
+                      for (const char* ch : {"CH_VR", "CH_VL", "CH_VF", "CH_C1", "CH_RE"}) fixture.SetChecked(ch, true);
                     },
                     Bytes({0x53, 0x37, 0x41, 0x33, 0x35, 0x30, 0x46, 0x30, 0x50, 0x31, 0x45, 0x31, 0x43, 0xFF, 0x44,
                            0x00, 0x4D, 0x31}),
                     10, 9}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SetupOK, OpenedPortShowsReadAndLoadAndCopiesTheSettings) {
   Click("SetupButton");

@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"RegisterAddress", {"--port", "p", "--register", "26=1"}, "address"},
                     UsageCase{"RegisterValue", {"--port", "p", "--register", "3=256"}, "256"},
                     UsageCase{"RegisterForm", {"--port", "p", "--register", "3"}, "ADDR=VALUE"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(RecorderOptions, DefaultsAreTheWindowsAndValuesMapToTheSetUpIndices) {
   const RecorderOptions defaults = ParseRecorderOptions({"--port", "p", "--identify"});
