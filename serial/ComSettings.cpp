@@ -14,8 +14,10 @@ bool Store(T& field, T value) {
 
 // ---- TComParity (line settings) ----
 
+// Assigned to itself (port.SetParity(port.Parity())) there is nothing to
+// copy, but the port re-applies all the same, as for any assignment.
 TComParity& TComParity::operator=(const TComParity& other) {
-  CopyFields(other);
+  if (this != &other) CopyFields(other);
   Changed();
   return *this;
 }
@@ -52,7 +54,7 @@ void TComParity::SetReplaceChar(std::uint8_t value) {
 // ---- TComFlowControl (line settings) ----
 
 TComFlowControl& TComFlowControl::operator=(const TComFlowControl& other) {
-  CopyFields(other);
+  if (this != &other) CopyFields(other);
   Changed();
   return *this;
 }
@@ -146,7 +148,7 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
 // ---- TComTimeouts ----
 
 TComTimeouts& TComTimeouts::operator=(const TComTimeouts& other) {
-  CopyFields(other);
+  if (this != &other) CopyFields(other);
   Changed();
   return *this;
 }
@@ -192,7 +194,7 @@ std::int32_t EvenSize(std::int32_t value) { return (value > 0 && value % 2 == 1)
 }  // namespace
 
 TComBuffer& TComBuffer::operator=(const TComBuffer& other) {
-  CopyFields(other);
+  if (this != &other) CopyFields(other);
   Changed();
   return *this;
 }

@@ -30,6 +30,16 @@ int ReadNames(const std::string& path, std::vector<std::string>& names) {
   }
 }
 
+// `directory`/`name`, in one allocation.
+std::string Entry(const std::string& directory, const std::string& name) {
+  std::string path;
+  path.reserve(directory.size() + 1 + name.size());
+  path += directory;
+  path += '/';
+  path += name;
+  return path;
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
@@ -61,7 +71,7 @@ void ListSerialPorts(std::vector<std::string>& target, const std::string& sysfsT
   std::vector<std::string> ttys;
   if (int error = ReadNames(sysfsTtyRoot, ttys)) throw EComPort(ComError::RegistryError, error);
   for (const std::string& name : ttys) {
-    const std::string dir = sysfsTtyRoot + "/" + name;
+    const std::string dir = Entry(sysfsTtyRoot, name);
     // Virtual consoles, ptys and the like have no driver behind `device`.
     if (!Exists(dir + "/device/driver")) continue;
     if (ReportsNoUart(dir)) continue;
@@ -74,7 +84,7 @@ void ListSerialPorts(std::vector<std::string>& target, const std::string& sysfsT
     if (error != ENOENT && error != ENOTDIR) throw EComPort(ComError::RegistryError, error);
   }
   for (const std::string& name : links) {
-    const std::string path = virtualPortDirectory + "/" + name;
+    const std::string path = Entry(virtualPortDirectory, name);
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) continue;
     if (!Exists(path)) continue;  // a port whose owner went away

@@ -306,7 +306,7 @@ int TCustomComPort::WriteString(const std::string& Str) {
   SerialDevice& device = OpenDevice(ComError::WriteFailed);
   // The links get the bytes as they were handed over, also if a handler
   // changes the caller's string.
-  const std::string copy = Str;
+  const std::string copy = Str;  // NOLINT(performance-unnecessary-copy-initialization): a handler may change Str
   const int count = static_cast<int>(copy.size());
   int written = 0;
   RaiseOnFailure(device.Write(copy.data(), count, written), ComError::WriteFailed);

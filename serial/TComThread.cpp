@@ -232,7 +232,9 @@ int MillisecondsUntil(Clock::time_point when) {
   return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
-void Run(std::shared_ptr<Shared> shared) {
+// `shared` is the copy std::thread holds until Run returns: it keeps the
+// state alive also after the port's side has detached and let go of it.
+void Run(const std::shared_ptr<Shared>& shared) {
   Shared& s = *shared;
   bool lost = false;
   // With the thread-sync methods the deliveries run on the main thread and

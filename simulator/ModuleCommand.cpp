@@ -47,8 +47,8 @@ std::string EncodeSetupCommand(const ModuleConfig& config) {
 std::string HexBytes(const std::string& bytes) {
   std::string text;
   char hex[4];
-  for (unsigned char byte : bytes) {
-    std::snprintf(hex, sizeof hex, "%02X", byte);
+  for (const char byte : bytes) {
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(byte));
     if (!text.empty()) text += ' ';
     text += hex;
   }

@@ -21,12 +21,12 @@ ModuleMode ModeOf(const ModuleConfig& config, bool searching) {
 std::string EncodeSample(const ModuleConfig& config, std::uint8_t sequence, const SampleBytes& sample) {
   std::string bytes = Frame(fsSample, sequence);
   if (config.TwelveChannel()) {
-    for (int channel = 0; channel < 7; ++channel) Put(bytes, sample.channels[channel]);
+    for (std::size_t channel = 0; channel < 7; ++channel) Put(bytes, sample.channels[channel]);
     bytes += Frame(fsChest, sequence);
     for (std::uint8_t value : sample.chest) Put(bytes, value);
     return bytes;
   }
-  for (int channel = 0; channel < 8; ++channel) {
+  for (std::size_t channel = 0; channel < 8; ++channel) {
     if (config.channelMask & (1u << channel)) Put(bytes, sample.channels[channel]);
   }
   return bytes;

@@ -26,7 +26,7 @@ constexpr auto kListenerPoll = 10ms;
 constexpr auto kChunkGap = 500us;
 // Bytes held back while the reader does not keep up; later frames are dropped
 // (as a real module's would be lost on the line), never queued without end.
-constexpr std::size_t kMaxBacklog = 64 * 1024;
+constexpr std::size_t kMaxBacklog = std::size_t{64} * 1024;
 // How far an unpaced stream runs ahead of the reader.
 constexpr std::size_t kUnpacedBacklog = 4096;
 // A schedule further behind than this (the process was stopped or starved)

@@ -105,9 +105,9 @@ std::uint8_t SyntheticEcg::ToByte(double millivolts, int amplification) {
 
 SampleBytes SyntheticEcg::ToBytes(const LeadVoltages& leads, int amplification) {
   SampleBytes bytes;
-  for (int lead = slI; lead <= slC1; ++lead) bytes.channels[lead] = ToByte(leads.mV[lead], amplification);
+  for (std::size_t lead = slI; lead <= slC1; ++lead) bytes.channels[lead] = ToByte(leads.mV[lead], amplification);
   bytes.channels[7] = static_cast<std::uint8_t>(std::lround(kBaseline + kRespirationSwing * leads.respiration));
-  for (int lead = slC2; lead <= slC6; ++lead) bytes.chest[lead - slC2] = ToByte(leads.mV[lead], amplification);
+  for (std::size_t lead = slC2; lead <= slC6; ++lead) bytes.chest[lead - slC2] = ToByte(leads.mV[lead], amplification);
   return bytes;
 }
 

@@ -111,6 +111,6 @@ TEST_P(InfoFrames, ShortPacketsShowNothingAndRaiseNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, InfoFrames, testing::Bool(),
-                         [](const auto& info) { return info.param ? "WhileReceiving" : "WhileIdle"; });
+                         [](const auto& row) { return row.param ? "WhileReceiving" : "WhileIdle"; });
 
 }  // namespace

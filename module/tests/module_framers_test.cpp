@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FramerCase{"IdentPacket", &TModuleFramers::IdentPacket, 0xFD, 0, std::string(1, '\0')},
                     FramerCase{"CenterStatusPacket", &TModuleFramers::CenterStatusPacket, 0xFF, 9, ""},
                     FramerCase{"ComDataPacket1", &TModuleFramers::ComDataPacket1, 0xF8, 6, ""}),
-    [](const testing::TestParamInfo<FramerCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<FramerCase>& row) { return std::string(row.param.name); });
 
 TEST_F(ModuleFramers, InBindingOrderListsCenterFirstAndSampleLast) {
   const auto order = framers.InBindingOrder();

@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // channels it does not carry stay 0 instead of reading past the frame.
                     EightChannelCase{"FrameShorterThanSelection", kIToIII, Bytes({0xF8, 0x99, 0x10}),
                                      Channels{0x10, 0, 0, 0, 0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(SampleFrames, StatusCountsStoredPacketsWithoutSingular) {
   Recording8(kIToIII);
@@ -399,7 +399,7 @@ INSTANTIATE_TEST_SUITE_P(
         LossCase{"SampleFrameLostAtTheEndOfARead",
                  {PairOf(1) + PairOf(2) + ChestOf(3), PairOf(4)},
                  {{1, 1}, {2, 2}, {4, 4}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ChestPairing, RecordsWhoseChestFramesNeverComeArePlottedOnceTheWaitIsFull) {
   constexpr int kExtra = 10;
@@ -470,7 +470,7 @@ TEST_P(ChestPairingAtTheLimit, LimitRecordWaitsForItsChestFrameInTheNextRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, ChestPairingAtTheLimit, testing::Bool(),
-                         [](const auto& info) { return info.param ? "StopSetsIdle" : "StateLeftReceiving"; });
+                         [](const auto& row) { return row.param ? "StopSetsIdle" : "StateLeftReceiving"; });
 
 // ---- Idle ---------------------------------------------------------------------
 
@@ -497,7 +497,7 @@ TEST_P(IdleFrames, ChangeNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, IdleFrames, testing::Bool(),
-                         [](const auto& info) { return info.param ? "TwelveChannels" : "EightChannels"; });
+                         [](const auto& row) { return row.param ? "TwelveChannels" : "EightChannels"; });
 
 // ---- Run limit ------------------------------------------------------------------
 
@@ -579,7 +579,7 @@ TEST_P(RunLimit, EveryRecordingGetsItsOwnStop) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, RunLimit, testing::Bool(),
-                         [](const auto& info) { return info.param ? "StopSetsIdle" : "StateLeftReceiving"; });
+                         [](const auto& row) { return row.param ? "StopSetsIdle" : "StateLeftReceiving"; });
 
 TEST(RunLimitFullSweep, EightyThousandFramesFillTheStoreExactlyOnce) {
   HandlerRig rig;

@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(, SetupCommandRefusal,
                                          BadIndexCase{"Mode", &AcquisitionSettings::mode, 2},
                                          BadIndexCase{"Pacer", &AcquisitionSettings::pacer, 2},
                                          BadIndexCase{"Simulation", &AcquisitionSettings::simulation, 255}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 struct MaskCase {
   std::array<bool, 8> checked;

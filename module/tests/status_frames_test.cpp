@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(, ConnectionFlag,
                                          FlagCase{0x02, &StatusFrameTexts::RLLabel, "RL"},
                                          FlagCase{0x01, &StatusFrameTexts::LLLabel, "LL"},
                                          FlagCase{0xA0, nullptr, "UnusedBits"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(StatusFrame, SettingsByteIndexesTheSetupItems) {
   const char* transmissions[] = {"50 / sec", "100 / sec", "150 / sec", "300 / sec"};

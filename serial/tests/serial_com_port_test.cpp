@@ -234,6 +234,43 @@ TEST_F(ComPort, AssignedSettingsObjectsAlwaysReapply) {
   EXPECT_EQ(device().QueueSizes().size(), 3u);
 }
 
+struct SelfAssignRow {
+  const char* name;
+  void (*change)(TComPort&);  // a value off its default
+  void (*assign)(TComPort&);  // the port's object assigned to itself
+  bool (*kept)(const TComPort&);
+  const char* reapply;  // the device call that re-applies the group
+};
+class ComPortSelfAssignment : public ComPort, public testing::WithParamInterface<SelfAssignRow> {};
+
+TEST_P(ComPortSelfAssignment, KeepsTheValuesAndStillReapplies) {
+  port().SetEvents({});
+  port().Open();
+  GetParam().change(port());
+  const std::size_t before = device().Calls().size();
+  GetParam().assign(port());
+  EXPECT_TRUE(GetParam().kept(port()));
+  const std::vector<std::string> calls = device().Calls();
+  ASSERT_EQ(calls.size(), before + 1);
+  EXPECT_EQ(calls.back(), GetParam().reapply);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Objects, ComPortSelfAssignment,
+    testing::Values(SelfAssignRow{"Parity", [](TComPort& p) { p.Parity().SetBits(prEven); },
+                                  [](TComPort& p) { p.SetParity(p.Parity()); },
+                                  [](const TComPort& p) { return p.Parity().Bits() == prEven; }, "SetLineSettings"},
+                    SelfAssignRow{"FlowControl", [](TComPort& p) { p.FlowControl().SetXonXoffOut(true); },
+                                  [](TComPort& p) { p.SetFlowControl(p.FlowControl()); },
+                                  [](const TComPort& p) { return p.FlowControl().XonXoffOut(); }, "SetLineSettings"},
+                    SelfAssignRow{"Timeouts", [](TComPort& p) { p.Timeouts().SetReadInterval(5); },
+                                  [](TComPort& p) { p.SetTimeouts(p.Timeouts()); },
+                                  [](const TComPort& p) { return p.Timeouts().ReadInterval() == 5; }, "SetTimeouts"},
+                    SelfAssignRow{"Buffer", [](TComPort& p) { p.Buffer().SetInputSize(4096); },
+                                  [](TComPort& p) { p.SetBuffer(p.Buffer()); },
+                                  [](const TComPort& p) { return p.Buffer().InputSize() == 4096; }, "SetQueueSizes"}),
+    [](const testing::TestParamInfo<SelfAssignRow>& row) { return std::string(row.param.name); });
+
 TEST_F(ComPort, FailedReapplyKeepsTheNewValueAndRaises) {
   port().SetEvents({});
   port().Open();
@@ -346,8 +383,8 @@ TEST_P(ComPortApplyFailure, ClosesTheDeviceAgainAndRaises) {
 INSTANTIATE_TEST_SUITE_P(Steps, ComPortApplyFailure,
                          testing::Values(ApplyFailure{"SetQueueSizes", 9}, ApplyFailure{"SetLineSettings", 7},
                                          ApplyFailure{"SetTimeouts", 8}),
-                         [](const testing::TestParamInfo<ApplyFailure>& info) {
-                           return std::string(info.param.operation);
+                         [](const testing::TestParamInfo<ApplyFailure>& row) {
+                           return std::string(row.param.operation);
                          });
 
 TEST_F(ComPort, LineSignalFailureAfterOpenReachesTheCallerWithThePortOpen) {

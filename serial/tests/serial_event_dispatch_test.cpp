@@ -474,8 +474,8 @@ TEST_P(HandOverCutShort, DeliversWhatWasHeldAtOnce) {
   ASSERT_TRUE(WaitUntil([&] { return device().PendingEvents() == 0; }));
   GetParam().cause(device());
   ASSERT_TRUE(loop.RunUntil([&] { return Logged(GetParam().told); }));
-  const std::vector<std::string> log = Log();
-  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& e) { return e.rfind("link:x", 0) == 0; }));
+  const std::vector<std::string> lines = Log();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& e) { return e.rfind("link:x", 0) == 0; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -488,4 +488,4 @@ INSTANTIATE_TEST_SUITE_P(
         CutShortRow{"QueuePastAQuarter", [](FakeSerialDevice& d) { d.Receive(std::string(256, 'q')); },
                     "link:x" + std::string(256, 'q')},
         CutShortRow{"HangUp", [](FakeSerialDevice& d) { d.Lose(); }, "LineLost"}),
-    [](const testing::TestParamInfo<CutShortRow>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<CutShortRow>& row) { return std::string(row.param.name); });

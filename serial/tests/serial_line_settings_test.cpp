@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(AllSixteen, BaudRateTable,
                                          RateRow{br56000, 56000}, RateRow{br57600, 57600},
                                          RateRow{br115200, 115200}, RateRow{br128000, 128000},
                                          RateRow{br256000, 256000}),
-                         [](const testing::TestParamInfo<RateRow>& info) { return std::to_string(info.param.value); });
+                         [](const testing::TestParamInfo<RateRow>& row) { return std::to_string(row.param.value); });
 
 // ---- termios ----
 
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                    CRTSCTS, IXON | IXOFF, 0},
         TermiosRow{"XonXoffOutOnly", [](TLineSettings& s) { s.FlowControl.SetXonXoffOut(true); }, 0, 0, IXON,
                    IXOFF}),
-    [](const testing::TestParamInfo<TermiosRow>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<TermiosRow>& row) { return std::string(row.param.name); });
 
 TEST(TermiosMapping, XonXoffCharactersGoToStartAndStop) {
   TLineSettings s;
@@ -234,9 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, TermiosSpeed,
                                          SpeedRow{br14400, kBOTHER, 14400}, SpeedRow{br56000, kBOTHER, 56000},
                                          SpeedRow{br128000, kBOTHER, 128000}, SpeedRow{br256000, kBOTHER, 256000},
                                          SpeedRow{brCustom, kBOTHER, 250000}),
-                         [](const testing::TestParamInfo<SpeedRow>& info) {
-                           return std::to_string(info.param.speed);
-                         });
+                         [](const testing::TestParamInfo<SpeedRow>& row) { return std::to_string(row.param.speed); });
 
 TEST(TermiosMapping, RefusesARateBelowOne) {
   TLineSettings s;
@@ -324,4 +322,4 @@ INSTANTIATE_TEST_SUITE_P(
                       {Raise, Keep}},
         LineChangeRow{"RtsBackToDisableLowersIt", Modes(dtrEnable, rtsHandshake), Modes(dtrEnable, rtsDisable),
                       {Keep, Lower}}),
-    [](const testing::TestParamInfo<LineChangeRow>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<LineChangeRow>& row) { return std::string(row.param.name); });

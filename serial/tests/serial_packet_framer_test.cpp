@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IdentCase{"Unfinished", Bytes({0xFD, 0x41}), {}, Bytes({0xFD, 0x41})},
                     IdentCase{"TwoInARow", Bytes({0xFD, 0x41, 0x00, 0xFD, 0x00, 0x42}),
                               {Bytes({0xFD, 0x41, 0x00}), Bytes({0xFD, 0x00})}, Bytes({0x42})}),
-    [](const testing::TestParamInfo<IdentCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<IdentCase>& row) { return std::string(row.param.name); });
 
 TEST(PacketFramer, StopMarkerInsideTheStartMarkerDoesNotEndThePacket) {
   Framer f;

@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SetupCase{"Fastest", kFullSetup, Config(3, 3, 0, 0, true, true, 0xFF, 0x00, true)},
                     SetupCase{"NoChannel", Bytes("53 30 41 30 35 32 46 31 50 30 45 30 43 00 44 00 4D 30"),
                               Config(0, 0, 2, 1, false, false, 0x00, 0x00, false)}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 struct ServiceCase {
   const char* name;
@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ServiceCase{"HighestRegister", Bytes("72 49 81"), CommandKind::RegisterWrite, 25, 0x81},
                     ServiceCase{"LowestRegisterZero", Bytes("72 30 00"), CommandKind::RegisterWrite, 0, 0x00},
                     ServiceCase{"ValueLooksLikeACommand", Bytes("72 35 53"), CommandKind::RegisterWrite, 5, 'S'}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 // Commands as the tool sends them in a session, back to back.
 const std::string kSession = kDefaultSetup + "q0" + "K" + "I" + Bytes("72 35 7F") + kTwelveSetup + "I" +
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedCase{"RegisterAddressBelowDigits", Bytes("72 2F") + "K", {R, R, CommandKind::Calibrate}},
         MalformedCase{"StraysBeforeACommand", "xyz" + Bytes("F8 00") + "K", {R, CommandKind::Calibrate}},
         MalformedCase{"IncompleteAtTheEnd", "K" + kDefaultSetup.substr(0, 9), {CommandKind::Calibrate, R}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CommandParser, BrokenSetupNeverYieldsASetup) {
   // Every truncation of a set-up followed by garbage stays rejected.

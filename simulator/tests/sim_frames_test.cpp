@@ -86,8 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                                false, 0x0A, mmSimulation},
                     StatusCase{"SearchingOutranksAll", ModuleConfig{1, 1, 1, 1, true, false, 0x07, 0, true}, true,
                                0x25, mmSearching}),
-    [](const auto& info) {
-      std::string name = info.param.name;
+    [](const auto& row) {
+      std::string name = row.param.name;
       std::erase(name, ' ');
       return name;
     });
@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                              kTwelveChannelLineRate},
                     PaceCase{"Unpaced", SimulatorPace{1.0, SimulatorPace::kUnpaced, false}, Twelve(1),
                              SimulatorPace::kUnpaced}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(FaultInjector, WithoutFaultsFramesPassUnchanged) {
   FaultInjector injector;

@@ -254,7 +254,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  0x3F, 1},
                       StatusCase{"Simulation", ModuleConfig{0, 0, 2, 1, false, false, 0x07, 0, true}, 0x1F, 0x40, 8},
                       StatusCase{"TwelveChannel", TwelveChannel(2), 0x1F, 0x26, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(SimulatorTest, VitalValuesAndChestStatusComeOnceASecond) {
   SimulatorOptions options = Options();

@@ -87,9 +87,9 @@ TEST(SyntheticEcg, ChestLeadsProgressFromDeepSToTallR) {
   std::array<double, 6> low{}, high{};
   for (double t = 0; t < 2.0; t += 0.001) {
     const LeadVoltages v = ecg.At(t);
-    for (int c = 0; c < 6; ++c) {
-      low[static_cast<std::size_t>(c)] = std::min(low[static_cast<std::size_t>(c)], v.mV[slC1 + c]);
-      high[static_cast<std::size_t>(c)] = std::max(high[static_cast<std::size_t>(c)], v.mV[slC1 + c]);
+    for (std::size_t c = 0; c < 6; ++c) {
+      low[c] = std::min(low[c], v.mV[slC1 + c]);
+      high[c] = std::max(high[c], v.mV[slC1 + c]);
     }
   }
   EXPECT_LT(low[0], -0.5);             // C1: deep S

@@ -153,7 +153,7 @@ TEST_P(OutOfRangeIndex, AccessOutsideTheSlotsIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Indices, OutOfRangeIndex, ::testing::Values(-1, -100000, 100001, 2147483647, -2147483647 - 1),
-                         [](const auto& info) { return std::string(kIndexNames[info.index]); });
+                         [](const auto& row) { return std::string(kIndexNames[row.index]); });
 
 TEST_F(SampleStoreTest, SetCountAcceptsTheWholeRange) {
   for (int count : {0, 1, 80000, 80001, 100000}) {
