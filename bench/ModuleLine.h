@@ -7,12 +7,12 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <pthread.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <exception>
-#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -58,7 +58,8 @@ class ModuleLine {
     tid_ = static_cast<long>(gettid());
     SyntheticEcg ecg;
     std::uint8_t statusSequence = 0;
-    const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(1.0 / rate_));
+    const auto period =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(1.0 / rate_));
     const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point nextStatus = start;
     try {
@@ -74,8 +75,7 @@ class ModuleLine {
           pty_.Write(status);
           nextStatus += std::chrono::seconds(1);
         }
-        const SampleBytes sample =
-            SyntheticEcg::ToBytes(ecg.At(static_cast<double>(k) / rate_), config_.amplification);
+        const SampleBytes sample = SyntheticEcg::ToBytes(ecg.At(static_cast<double>(k) / rate_), config_.amplification);
         pty_.Write(EncodeSample(config_, static_cast<std::uint8_t>(k % kSequenceModulus), sample));
         sentAt_[k] = std::chrono::steady_clock::now();
         written_.store(k + 1);

@@ -15,8 +15,8 @@
 #include "chart/ChartLayout.h"
 #include "chart/ChartReview.h"
 #include "chart/ImageCanvas.h"
-#include "store/SampleStore.h"
 #include "chart/TracePlot.h"
+#include "store/SampleStore.h"
 
 namespace {
 
@@ -25,10 +25,8 @@ constexpr int kRecords = 4096;
 ChartLayout Layout(int screenWidth, bool twelve) {
   ChartLayout layout;
   SelectScreenLayout(layout, screenWidth);
-  if (twelve)
-    LayoutBands12C(layout);
-  else
-    LayoutBands(layout, {true, true, true, true, true, true, true, true});
+  if (twelve) LayoutBands12C(layout);
+  else LayoutBands(layout, {true, true, true, true, true, true, true, true});
   return layout;
 }
 
@@ -152,9 +150,7 @@ void BM_Review(benchmark::State& state) {
   for (auto _ : state) DrawReview(store, layout, twelve, canvas, first, compression, kFormat);
   benchmark::DoNotOptimize(canvas.Image().constBits());
 }
-BENCHMARK(BM_Review)
-    ->ArgsProduct({{8, 12}, {0, 1, 2}, {1, 8}})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Review)->ArgsProduct({{8, 12}, {0, 1, 2}, {1, 8}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

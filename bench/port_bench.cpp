@@ -157,9 +157,8 @@ int RunMainLoopReading(const Options& o) {
   const StreamCost cost = PlayStream(pty, o);
   notifier.setEnabled(false);
   ::close(fd);
-  FigureBook::Instance().Record("main loop reading the line, " + Rate(o) + ": CPU share",
-                                100.0 * cost.cpu / cost.wall, "% of a core", FigureTarget::Informational(),
-                                std::to_string(chunks) + " reads");
+  FigureBook::Instance().Record("main loop reading the line, " + Rate(o) + ": CPU share", 100.0 * cost.cpu / cost.wall,
+                                "% of a core", FigureTarget::Informational(), std::to_string(chunks) + " reads");
   return 0;
 }
 

@@ -195,7 +195,8 @@ void BM_ReceiveAtLength(benchmark::State& state) {
     reception->store.SetCount(length);
     state.ResumeTiming();
     const double before = ThreadCpuSeconds();
-    for (std::size_t at = 0; at < stretch.size(); at += 64) reception->Deliver(std::string_view(stretch).substr(at, 64));
+    for (std::size_t at = 0; at < stretch.size(); at += 64)
+      reception->Deliver(std::string_view(stretch).substr(at, 64));
     cpu += ThreadCpuSeconds() - before;
     samples += reception->store.Count() - length;
   }

@@ -18,10 +18,10 @@
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
 #include "chart/ImageCanvas.h"
-#include "store/LocaleFormat.h"
 #include "recording/RecordingExport.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
+#include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 #include "testsupport/FakeDialogs.h"
 
@@ -46,8 +46,10 @@ void FillRun(SampleStore& store, int records = kRunRecords) {
     SampleRecord& record = store.At(store.Append());
     record.time = 0.5 + i / 500.0 / 86400.0;  // 500 records per second
     const auto row = static_cast<std::size_t>(i);
-    for (std::size_t c = 0; c < record.channels.size(); ++c) record.channels[c] = static_cast<std::uint8_t>((row + 31 * c) % 248);
-    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((row * 3 + c) % 256);
+    for (std::size_t c = 0; c < record.channels.size(); ++c)
+      record.channels[c] = static_cast<std::uint8_t>((row + 31 * c) % 248);
+    for (std::size_t c = 0; c < record.chest.size(); ++c)
+      record.chest[c] = static_cast<std::uint8_t>((row * 3 + c) % 256);
   }
 }
 
@@ -58,7 +60,6 @@ class NullView : public TRecordingView {
   void SetStatusPanel(int, const std::string& text) override { last = text; }
   std::string last;
 };
-
 
 std::filesystem::path BenchFolder() {
   auto folder = std::filesystem::temp_directory_path() / ("recording_bench_" + std::to_string(::getpid()));

@@ -65,19 +65,19 @@
 
 #include "BenchFigures.h"
 #include "ModuleLine.h"
-#include "ui/ChartView.h"
-#include "simulator/CommandParser.h"
+#include "module/QtMainThreadDispatcher.h"
 #include "recording/Dialogs.h"
-#include "ui/MainWindow.h"
+#include "serial/TComPort.h"
+#include "serial/VirtualPortDirectory.h"
+#include "simulator/CommandParser.h"
 #include "simulator/ModuleFrames.h"
+#include "simulator/SyntheticEcg.h"
+#include "store/SampleStore.h"
 #include "testsupport/FakeDialogs.h"
 #include "testsupport/PtyPair.h"
-#include "module/QtMainThreadDispatcher.h"
-#include "serial/TComPort.h"
+#include "ui/ChartView.h"
+#include "ui/MainWindow.h"
 #include "ui/RadioGroup.h"
-#include "store/SampleStore.h"
-#include "simulator/SyntheticEcg.h"
-#include "serial/VirtualPortDirectory.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ double Milliseconds(Clock::duration d) { return std::chrono::duration<double, st
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return std::nan("");
   std::sort(values.begin(), values.end());
-  const auto at = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size()))) ;
+  const auto at = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
   return values[std::min(values.size() - 1, at == 0 ? 0 : at - 1)];
 }
 
@@ -233,7 +233,8 @@ class PaintProbe : public QObject {
     if (event->type() == QEvent::Paint) {
       paints.push_back(Clock::now());
       long long area = 0;
-      for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) area += static_cast<long long>(r.width()) * r.height();
+      for (const QRect& r : static_cast<QPaintEvent*>(event)->region())
+        area += static_cast<long long>(r.width()) * r.height();
       pixels.push_back(area);
     }
     return QObject::eventFilter(watched, event);
@@ -280,7 +281,6 @@ ModuleConfig SetUpThroughHandlers(TForm1& form, PtyPair& pty, const std::string&
   }
   throw std::runtime_error("the module received no set-up command");
 }
-
 
 // A record the window plotted: the sequence byte of the frame whose handler
 // plotted it (sample and chest frame of one sample carry the same), and when
@@ -449,10 +449,10 @@ int RunLive(const Options& o) {
               FigureTarget::Between(20, 60));
   book.Record("window " + where + ": status bar panel repaints",
               static_cast<double>(end.panelPaints - begin.panelPaints) / wall, "per s", FigureTarget::Informational());
-  book.Record("window " + where + ": pixels per repaint", paintedPixels / std::max<double>(1, static_cast<double>(during.size())), "px",
+  book.Record("window " + where + ": pixels per repaint",
+              paintedPixels / std::max<double>(1, static_cast<double>(during.size())), "px",
               FigureTarget::Informational());
-  book.Record("window " + where + ": gap between repaints, p99", Percentile(gaps, 99), "ms",
-              FigureTarget::AtMost(50));
+  book.Record("window " + where + ": gap between repaints, p99", Percentile(gaps, 99), "ms", FigureTarget::AtMost(50));
   book.Record("window " + where + ": gap between repaints, longest",
               gaps.empty() ? std::nan("") : *std::max_element(gaps.begin(), gaps.end()), "ms",
               FigureTarget::Informational());
@@ -502,7 +502,8 @@ void FillRun(SampleStore& store) {
     const auto row = static_cast<std::size_t>(i);
     for (std::size_t c = 0; c < record.channels.size(); ++c)
       record.channels[c] = static_cast<std::uint8_t>((row + 31 * c) % 248);
-    for (std::size_t c = 0; c < record.chest.size(); ++c) record.chest[c] = static_cast<std::uint8_t>((row * 3 + c) % 248);
+    for (std::size_t c = 0; c < record.chest.size(); ++c)
+      record.chest[c] = static_cast<std::uint8_t>((row * 3 + c) % 248);
   }
 }
 

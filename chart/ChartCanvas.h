@@ -44,7 +44,9 @@ class ChartCanvas {
   virtual void SetBrushColor(TColor color) = 0;
   virtual void FillRect(const TRect& rect) = 0;
   virtual void Polyline(std::span<const TPoint> points) = 0;
-  void Polyline(std::initializer_list<TPoint> points) { Polyline(std::span<const TPoint>(points.begin(), points.size())); }
+  void Polyline(std::initializer_list<TPoint> points) {
+    Polyline(std::span<const TPoint>(points.begin(), points.size()));
+  }
   virtual void SetFontSize(int points) = 0;
   virtual void SetFontColor(TColor color) = 0;
   virtual void PutText(int x, int y, std::string_view text) = 0;

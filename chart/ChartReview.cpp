@@ -32,8 +32,8 @@ int ShownChannels(const ChartLayout& layout, bool twelveChannel, std::array<Show
 // first segment starts where the record before it ended.
 void JoinFrom(ChartLayout& layout, std::span<const ShownChannel> shown, const SampleRecord& record) {
   for (const ShownChannel& c : shown) {
-    layout.LastY[c.channel] = MapSampleToY(ChannelSample(record, c.channel), layout.BandTable[c.channel],
-                                           layout.BandTopPad);
+    layout.LastY[c.channel] =
+        MapSampleToY(ChannelSample(record, c.channel), layout.BandTable[c.channel], layout.BandTopPad);
   }
 }
 
@@ -109,8 +109,8 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
          time(first) + " - " + time(last);
 }
 
-void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
-                int first, int compression, const TimeFormatter& formatTime) {
+void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
+                int compression, const TimeFormatter& formatTime) {
   ChartLayout view = layout;
   compression = std::max(1, compression);
   if (twelveChannel) {
@@ -125,7 +125,8 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   const int last = std::min(count, first + perView - 1);
 
   std::array<ShownChannel, 12> buffer{};
-  const std::span<const ShownChannel> shown(buffer.data(), static_cast<std::size_t>(ShownChannels(view, twelveChannel, buffer)));
+  const std::span<const ShownChannel> shown(buffer.data(),
+                                            static_cast<std::size_t>(ShownChannels(view, twelveChannel, buffer)));
   if (first > 1) JoinFrom(view, shown, store.At(first - 1));
 
   if (compression == 1) {

@@ -45,5 +45,5 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 // ShowGraph12C exactly as it was live, the first segment joining the record
 // before the view as a wrap joins the previous sweep. With more records per
 // column each column shows the range its records span (see ChartReview.cpp).
-void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
-                int first, int compression, const TimeFormatter& formatTime);
+void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
+                int compression, const TimeFormatter& formatTime);

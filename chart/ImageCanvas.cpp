@@ -108,8 +108,8 @@ void ImageCanvas::CopyRectStretched(const TRect& dest, const ChartCanvas& source
   // under the painter.
   const QImage src = from == this ? image_.copy() : from->image_;
   QPainter painter(&image_);
-  painter.drawImage(QRect(dest.Left, dest.Top, dest.Right - dest.Left, dest.Bottom - dest.Top), src,
-                    QRect(sourceRect.Left, sourceRect.Top, sourceRect.Right - sourceRect.Left,
-                          sourceRect.Bottom - sourceRect.Top));
+  painter.drawImage(
+      QRect(dest.Left, dest.Top, dest.Right - dest.Left, dest.Bottom - dest.Top), src,
+      QRect(sourceRect.Left, sourceRect.Top, sourceRect.Right - sourceRect.Left, sourceRect.Bottom - sourceRect.Top));
   Touch(dest.Left, dest.Top, dest.Right, dest.Bottom);
 }

@@ -60,8 +60,8 @@ void PainterCanvas::CopyRectStretched(const TRect& dest, const ChartCanvas& sour
   painter_.save();
   // Scaled up many times onto a page, one-pixel lines must stay sharp.
   painter_.setRenderHint(QPainter::SmoothPixmapTransform, false);
-  painter_.drawImage(QRect(dest.Left, dest.Top, dest.Right - dest.Left, dest.Bottom - dest.Top), from->Image(),
-                     QRect(sourceRect.Left, sourceRect.Top, sourceRect.Right - sourceRect.Left,
-                           sourceRect.Bottom - sourceRect.Top));
+  painter_.drawImage(
+      QRect(dest.Left, dest.Top, dest.Right - dest.Left, dest.Bottom - dest.Top), from->Image(),
+      QRect(sourceRect.Left, sourceRect.Top, sourceRect.Right - sourceRect.Left, sourceRect.Bottom - sourceRect.Top));
   painter_.restore();
 }

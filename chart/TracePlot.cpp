@@ -69,8 +69,7 @@ void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& s
   auto plot = [&](ChartChannel channel, int xOffset) {
     canvas.SetPenColor(ChannelColor(channel));
     const int y = MapSampleToY(ChannelSample(record, channel), layout.BandTable[channel], layout.BandTopPad);
-    if (joinPrevious)
-      canvas.Polyline({{layout.PrevX + xOffset, layout.LastY[channel]}, {layout.CursorX + xOffset, y}});
+    if (joinPrevious) canvas.Polyline({{layout.PrevX + xOffset, layout.LastY[channel]}, {layout.CursorX + xOffset, y}});
     layout.LastY[channel] = y;
   };
   for (ChartChannel channel : kLimbLeads) plot(channel, 0);

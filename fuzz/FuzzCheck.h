@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition, ...)                                                 \
-  do {                                                                             \
-    if (!(condition)) {                                                            \
-      std::fprintf(stderr, "%s:%d: invariant broken: ", __FILE__, __LINE__);       \
-      std::fprintf(stderr, __VA_ARGS__);                                           \
-      std::fputc('\n', stderr);                                                    \
-      std::abort();                                                                \
-    }                                                                              \
+#define FUZZ_CHECK(condition, ...)                                           \
+  do {                                                                       \
+    if (!(condition)) {                                                      \
+      std::fprintf(stderr, "%s:%d: invariant broken: ", __FILE__, __LINE__); \
+      std::fprintf(stderr, __VA_ARGS__);                                     \
+      std::fputc('\n', stderr);                                              \
+      std::abort();                                                          \
+    }                                                                        \
   } while (0)

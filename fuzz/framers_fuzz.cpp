@@ -50,7 +50,8 @@ Selection SelectionFrom(std::uint8_t mask) {
 }
 
 void CheckRecordingBounds(const SampleStore& store) {
-  FUZZ_CHECK(store.Count() >= 0 && store.Count() <= SampleStore::kLastSlot, "count %d outside the store", store.Count());
+  FUZZ_CHECK(store.Count() >= 0 && store.Count() <= SampleStore::kLastSlot, "count %d outside the store",
+             store.Count());
   if (store.Settings().state == AcquisitionState::Receiving) {
     FUZZ_CHECK(store.Count() <= kRunLimit, "count %d above the run limit while receiving", store.Count());
   }
@@ -130,7 +131,8 @@ class Reader {
 
 struct Station {
   Station(ImageCanvas& canvas, int screenWidth)
-      : session(dispatcher, ScreenLayout(screenWidth), canvas, view, LocaleTimeFormatter(), [this] { return NextTime(); }) {
+      : session(dispatcher, ScreenLayout(screenWidth), canvas, view, LocaleTimeFormatter(),
+                [this] { return NextTime(); }) {
     view.store = &session.Store();
     PrepareChart(session.Layout(), canvas);
   }
@@ -190,15 +192,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 0:
         (void)in.Byte();  // boxes changed without OK: the module streams as before
         break;
-      case 1:
-        station.SetupOK(twelveChannels, SelectionFrom(in.Byte()));
-        break;
-      case 2:
-        station.session.StartRecording();
-        break;
-      default:
-        station.session.StopRecording();
-        break;
+      case 1: station.SetupOK(twelveChannels, SelectionFrom(in.Byte())); break;
+      case 2: station.session.StartRecording(); break;
+      default: station.session.StopRecording(); break;
     }
     CheckRecordingBounds(station.session.Store());
   }

@@ -18,11 +18,11 @@
 #include <memory>
 #include <string>
 
-#include "chart/ChartLayout.h"
-#include "recording/Dialogs.h"
 #include "FuzzCheck.h"
-#include "chart/ImageCanvas.h"
 #include "OffscreenGui.h"
+#include "chart/ChartLayout.h"
+#include "chart/ImageCanvas.h"
+#include "recording/Dialogs.h"
 #include "recording/RecordingLoader.h"
 #include "store/SampleStore.h"
 #include "testsupport/FakeDialogs.h"
@@ -123,12 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (wholeRecords <= static_cast<std::size_t>(SampleStore::kLastSlot)) {
     FUZZ_CHECK(messages.empty(), "a good file gave the message \"%s\"", LastText(messages).c_str());
   }
-  FUZZ_CHECK(view.printVisible == (count > 0), "Print button %s with %d records", view.printVisible ? "shown" : "hidden",
-             count);
+  FUZZ_CHECK(view.printVisible == (count > 0), "Print button %s with %d records",
+             view.printVisible ? "shown" : "hidden", count);
 
   const std::size_t headerBytes = std::min(size, kRecordSize);
-  FUZZ_CHECK(std::memcmp(&store.At(0), data, headerBytes) == 0, "the header slot differs from the file's first %zu bytes",
-             headerBytes);
+  FUZZ_CHECK(std::memcmp(&store.At(0), data, headerBytes) == 0,
+             "the header slot differs from the file's first %zu bytes", headerBytes);
   for (int slot = 1; slot <= count; ++slot) {
     FUZZ_CHECK(std::memcmp(&store.At(slot), data + static_cast<std::size_t>(slot) * kRecordSize, kRecordSize) == 0,
                "slot %d differs from the file's record %d", slot, slot);

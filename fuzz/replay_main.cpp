@@ -140,10 +140,9 @@ class Random {
 // Bytes that mean something to one target or another: the frame start bytes,
 // the identification stop byte, the data file marker, command letters,
 // register addresses, the set-up command's parameter digits.
-constexpr std::uint8_t kInteresting[] = {0x00, 0x01, 0x05, 0x1F, 0x30, 0x31, 0x37, 0x49, 0x7F, 0x80,
-                                         0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 'S',  'A',
-                                         '5',  'F',  'P',  'E',  'C',  'D',  'M',  'q',  'r',  'K',
-                                         'I',  '0'};
+constexpr std::uint8_t kInteresting[] = {0x00, 0x01, 0x05, 0x1F, 0x30, 0x31, 0x37, 0x49, 0x7F, 0x80, 0xF8,
+                                         0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0xFF, 'S',  'A',  '5',  'F',
+                                         'P',  'E',  'C',  'D',  'M',  'q',  'r',  'K',  'I',  '0'};
 
 class Mutator {
  public:
@@ -190,7 +189,8 @@ class Mutator {
         const std::size_t at = random_.Below(data.size() + 1);
         const std::size_t count = 1 + random_.Below(8);
         Bytes run(count);
-        for (auto& b : run) b = random_.Below(2) ? random_.Byte() : kInteresting[random_.Below(std::size(kInteresting))];
+        for (auto& b : run)
+          b = random_.Below(2) ? random_.Byte() : kInteresting[random_.Below(std::size(kInteresting))];
         data.insert(data.begin() + static_cast<std::ptrdiff_t>(at), run.begin(), run.end());
         break;
       }
@@ -198,7 +198,8 @@ class Mutator {
         if (data.empty()) break;
         const std::size_t at = random_.Below(data.size());
         const std::size_t count = std::min(data.size() - at, 1 + random_.Below(16));
-        data.erase(data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + count));
+        data.erase(data.begin() + static_cast<std::ptrdiff_t>(at),
+                   data.begin() + static_cast<std::ptrdiff_t>(at + count));
         break;
       }
       case 6: {  // copy a run of the input to another place in it
@@ -276,7 +277,8 @@ int main(int argc, char** argv) {
 
   const char* crashDir = std::getenv("ECG_FUZZ_CRASH_DIR");
   const char* base = std::strrchr(argv[0], '/');
-  std::snprintf(g_crashPath, sizeof g_crashPath, "%s/%s-crash-input", crashDir ? crashDir : ".", base ? base + 1 : argv[0]);
+  std::snprintf(g_crashPath, sizeof g_crashPath, "%s/%s-crash-input", crashDir ? crashDir : ".",
+                base ? base + 1 : argv[0]);
   InstallCrashHandlers();
 
   std::vector<std::string> files;

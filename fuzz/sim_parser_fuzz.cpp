@@ -14,14 +14,14 @@
 #include <string_view>
 #include <vector>
 
-#include "simulator/CommandParser.h"
 #include "FuzzCheck.h"
+#include "simulator/CommandParser.h"
 
 namespace {
 
 bool SameCommand(const ModuleCommand& a, const ModuleCommand& b) {
-  return a.kind == b.kind && a.bytes == b.bytes && a.setup == b.setup && a.address == b.address &&
-         a.value == b.value && a.reason == b.reason;
+  return a.kind == b.kind && a.bytes == b.bytes && a.setup == b.setup && a.address == b.address && a.value == b.value &&
+         a.reason == b.reason;
 }
 
 std::vector<ModuleCommand> Parse(const std::vector<std::string_view>& pieces) {

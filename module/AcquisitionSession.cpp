@@ -30,9 +30,7 @@ std::string CountText(int count) {
 class AcquisitionSession::HandlerView : public TAcquisitionView {
  public:
   explicit HandlerView(AcquisitionSession& session) : session_(session) {}
-  void SetStatusPanel(int index, std::string_view text) override {
-    session_.view_.SetFrequentStatusPanel(index, text);
-  }
+  void SetStatusPanel(int index, std::string_view text) override { session_.view_.SetFrequentStatusPanel(index, text); }
   void SetText(ViewText which, std::string_view text) override { session_.view_.SetText(which, text); }
   void ShowIdentBox() override { session_.view_.ShowIdentBox(); }
   void StopRecording() override { session_.StopRecording(TStopReason::RunLimit); }
@@ -260,8 +258,8 @@ void AcquisitionSession::OnInputLost() {
   if (!Recording() || dataLost_) return;
   dataLost_ = true;
   handlers_.SetStatusSuffix(kDataLostSuffix);
-  view_.SetStatusPanel(spStatus, "Status: Receiving... " + CountText(store_.Count()) + " packets" +
-                                     std::string(kDataLostSuffix));
+  view_.SetStatusPanel(spStatus,
+                       "Status: Receiving... " + CountText(store_.Count()) + " packets" + std::string(kDataLostSuffix));
 }
 
 // ---- Figures ------------------------------------------------------------------------

@@ -61,7 +61,7 @@ struct TLineQuality {
   // pulse (0xF9), respiration (0xFA), status (0xFC), identification (0xFD),
   // chest status (0xFF), sample (0xF8).
   std::array<std::uint64_t, TModuleFramers::kFramerCount> frames{};
-  double recordsPerSecond = 0;        // sample frames over the last second
+  double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;
   std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame
   std::uint64_t framerOverflows = 0;     // a framer's pending bytes reached its limit

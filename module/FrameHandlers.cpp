@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "chart/ChartFrame.h"
-#include "module/StatusFrames.h"
 #include "chart/TracePlot.h"
+#include "module/StatusFrames.h"
 
 namespace {
 
@@ -160,7 +160,8 @@ void TFrameHandlers::ReceiveSample12(std::string_view packet) {
   record.time = clock_();
   record.channels.fill(0);
   record.chest.fill(0);
-  for (std::size_t channel = chI; channel <= chC1; ++channel) record.channels[channel] = ByteOrZero(packet, 3 + channel);
+  for (std::size_t channel = chI; channel <= chC1; ++channel)
+    record.channels[channel] = ByteOrZero(packet, 3 + channel);
 
   if (!waitingChests_.Empty()) {
     // Its chest frame came in the same read and was handled first.

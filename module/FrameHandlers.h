@@ -26,16 +26,16 @@
 
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
-#include "store/LocaleFormat.h"
-#include "store/SampleStore.h"
 #include "module/SetupChoices.h"
 #include "module/StatusFrames.h"
 #include "serial/Ring.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
 
 // The labels and panels the frames write (besides status bar panels).
 enum class ViewText {
-  RespLabel,    // "Resp. Wave: ..."
-  ChestLabel,   // C1
+  RespLabel,   // "Resp. Wave: ..."
+  ChestLabel,  // C1
   RALabel,
   LALabel,
   RLLabel,
@@ -166,7 +166,7 @@ class TFrameHandlers {
   bool twelveChannel_ = TwelveChannelDefault;
   std::array<bool, kChannelBoxCount> channels_ = ChannelBoxDefaults;
   std::string statusSuffix_;
-  std::string statusText_;  // reused for every sample: no allocation per frame
+  std::string statusText_;      // reused for every sample: no allocation per frame
   bool limitStopDone_ = false;  // the run-limit stop of the current recording has run
 
   // Twelve-channel pairing, in stream order: the slots of sample frames whose

@@ -34,8 +34,8 @@ inline constexpr RadioGroupChoice SimulationBoxChoice{"Simulation", setup_items:
 inline constexpr std::size_t kChannelBoxCount = 8;
 inline constexpr std::string_view ChannelBoxCaption = "Channels";
 inline constexpr std::array<std::string_view, kChannelBoxCount> ChannelBoxItems{"I",   "II",  "III", "aVR",
-                                                                               "aVL", "aVF", "C1",  "Resp."};
-inline constexpr std::array<bool, kChannelBoxCount> ChannelBoxDefaults{true, true, true, false,
+                                                                                "aVL", "aVF", "C1",  "Resp."};
+inline constexpr std::array<bool, kChannelBoxCount> ChannelBoxDefaults{true,  true,  true,  false,
                                                                        false, false, false, false};
 
 inline constexpr std::string_view EmgBoxCaption = "EMG Filter";

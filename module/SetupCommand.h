@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "store/SampleStore.h"
 #include "module/SetupChoices.h"
+#include "store/SampleStore.h"
 
 // ---- The set-up command ---------------------------------------------------
 

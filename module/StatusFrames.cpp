@@ -31,7 +31,8 @@ std::optional<std::string> ValueText(std::string_view packet, std::string_view p
 
 std::string FilterPanelText(int filterIndex, bool emg) {
   const std::string_view item = ChoiceItem(FilterBoxChoice, filterIndex);
-  std::string text = item.empty() ? "Filter: unknown (" + std::to_string(filterIndex) + ")" : WithPrefix("Filter: ", item);
+  std::string text =
+      item.empty() ? "Filter: unknown (" + std::to_string(filterIndex) + ")" : WithPrefix("Filter: ", item);
   if (emg) text += " + EMG";
   return text;
 }

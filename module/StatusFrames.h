@@ -30,12 +30,12 @@ inline constexpr std::string_view kRespNotTransmittedText = "Resp. Wave: NOT tra
 
 // Status frame FC xx flags xx settings mode (6 bytes).
 struct StatusFrameTexts {
-  std::string_view RespLabel;   // bit 6 of the flags
-  std::string_view ChestLabel;  // C1, bit 4
-  std::string_view RALabel;     // bit 3
-  std::string_view LALabel;     // bit 2
-  std::string_view RLLabel;     // bit 1
-  std::string_view LLLabel;     // bit 0
+  std::string_view RespLabel;      // bit 6 of the flags
+  std::string_view ChestLabel;     // C1, bit 4
+  std::string_view RALabel;        // bit 3
+  std::string_view LALabel;        // bit 2
+  std::string_view RLLabel;        // bit 1
+  std::string_view LLLabel;        // bit 0
   std::string TransmissionPanel;   // panel 1, "Transmission: 100 / sec"
   std::string AmplificationPanel;  // panel 2, "Amplification: Stage 2"
   std::string FilterPanel;         // panel 3, "Filter: 50 Hz" [+ " + EMG"]

@@ -13,8 +13,8 @@
 #include "chart/ChartCanvas.h"
 
 struct FileDialogOptions {
-  std::string filter;       // "ECG Data Files|*.dat" style: description|pattern pairs
-  std::string defaultExt;   // without the dot, may be empty
+  std::string filter;      // "ECG Data Files|*.dat" style: description|pattern pairs
+  std::string defaultExt;  // without the dot, may be empty
   bool overwritePrompt = false;
   bool fileMustExist = false;
   bool pathMustExist = false;
@@ -33,10 +33,10 @@ class PrintJob {
   virtual ~PrintJob() = default;
   virtual void SetLandscape() = 0;
   virtual void BeginDoc() = 0;
-  virtual int PageWidth() const = 0;   // device pixels, valid after BeginDoc
+  virtual int PageWidth() const = 0;  // device pixels, valid after BeginDoc
   virtual int PageHeight() const = 0;
-  virtual ChartCanvas& Page() = 0;     // valid between BeginDoc and EndDoc
-  virtual void EndDoc() = 0;           // sends the page to the printer
+  virtual ChartCanvas& Page() = 0;  // valid between BeginDoc and EndDoc
+  virtual void EndDoc() = 0;        // sends the page to the printer
   // Drops a begun document without sending anything (after a failure while
   // the page was being drawn). Never throws.
   virtual void Abort() noexcept = 0;

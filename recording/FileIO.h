@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <span>
 #include <stdexcept>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Any failure to open, read, write, sync, close or rename a recording file.

@@ -39,7 +39,7 @@ class TRecordingView {
 struct TRecordingContext {
   SampleStore& store;
   ChartLayout& layout;
-  ChartCanvas& chart;      // the chart image Grafik (an ImageCanvas)
+  ChartCanvas& chart;  // the chart image Grafik (an ImageCanvas)
   TDialogs& dialogs;
   TRecordingView& view;
   std::string& currentDataFile;  // CurrentDataFile of the window

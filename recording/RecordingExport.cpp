@@ -163,13 +163,15 @@ void ExportEdf(const SampleStore& store, const std::string& path, const ExportOp
   Field(header, "0", 8);
   Field(header, "X X X X", 80);
   char recording[96];
-  std::snprintf(recording, sizeof recording, "Startdate %02d-%s-%04d X X ECG_module Raw_sample_steps,_volts_per_step_unknown",
-                date.day, kMonths[std::clamp(date.month, 1, 12) - 1], date.year);
+  std::snprintf(recording, sizeof recording,
+                "Startdate %02d-%s-%04d X X ECG_module Raw_sample_steps,_volts_per_step_unknown", date.day,
+                kMonths[std::clamp(date.month, 1, 12) - 1], date.year);
   Field(header, recording, 80);
   char when[48];
   std::snprintf(when, sizeof when, "%02d.%02d.%02d", date.day, date.month, date.year % 100);
   Field(header, when, 8);
-  std::snprintf(when, sizeof when, "%02lld.%02lld.%02lld", startMs / 3600000, startMs / 60000 % 60, startMs / 1000 % 60);
+  std::snprintf(when, sizeof when, "%02lld.%02lld.%02lld", startMs / 3600000, startMs / 60000 % 60,
+                startMs / 1000 % 60);
   Field(header, when, 8);
   Field(header, Number(256 * (static_cast<long long>(signalCount) + 1)), 8);
   Field(header, "EDF+C", 44);
@@ -215,8 +217,8 @@ void ExportEdf(const SampleStore& store, const std::string& path, const ExportOp
       tal.push_back('\0');
       if (r == dataRecords - 1 && count % rate != 0) {
         // Where the records end inside the padded last data record.
-        tal += Onset(static_cast<long long>(count) * 1000 / rate + subsecond) + "\x15" + "0" + "\x14" + "Recording ends" +
-               "\x14";
+        tal += Onset(static_cast<long long>(count) * 1000 / rate + subsecond) + "\x15" + "0" + "\x14" +
+               "Recording ends" + "\x14";
         tal.push_back('\0');
       }
       tal.resize(static_cast<std::size_t>(kAnnotationSamples) * 2, '\0');

@@ -3,7 +3,6 @@
 #include <charconv>
 #include <span>
 
-
 namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
@@ -15,9 +14,7 @@ void AppendByte(std::string& out, std::uint8_t value) {
   out.push_back('\t');
 }
 
-std::span<const std::byte> BytesOf(const SampleRecord& record) {
-  return std::as_bytes(std::span(&record, 1));
-}
+std::span<const std::byte> BytesOf(const SampleRecord& record) { return std::as_bytes(std::span(&record, 1)); }
 
 }  // namespace
 
@@ -44,7 +41,8 @@ std::string LogHeaderText(std::string_view logPath, std::string_view createdText
 void AppendLogRecordLine(std::string& out, const SampleRecord& record, const TimeFormatter& formatTime) {
   out.append(formatTime(record.time));
   out.push_back('\t');
-  for (int channel = chI; channel <= chC1; ++channel) AppendByte(out, record.channels[static_cast<std::size_t>(channel)]);
+  for (int channel = chI; channel <= chC1; ++channel)
+    AppendByte(out, record.channels[static_cast<std::size_t>(channel)]);
   for (std::uint8_t value : record.chest) AppendByte(out, value);
   // Resp sits before the chest leads in the record but is the last column.
   AppendByte(out, record.channels[chResp]);
@@ -60,7 +58,8 @@ SampleRecord DataHeaderRecord(const SampleRecord& headerSlot) {
 void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, const std::string& dataPath,
                          std::string_view createdText, const TimeFormatter& formatTime) {
   // A log and a data file of the same name would overwrite each other.
-  if (logPath == dataPath) throw ERecordingFile("Cannot create file \"" + logPath + "\": the log and the data file would be the same file");
+  if (logPath == dataPath)
+    throw ERecordingFile("Cannot create file \"" + logPath + "\": the log and the data file would be the same file");
 
   TTemporaryFile log(logPath, "log");
   TTemporaryFile data(dataPath, "dat");

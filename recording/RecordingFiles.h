@@ -18,7 +18,8 @@ inline constexpr std::size_t kDataRecordSize = sizeof(SampleRecord);
 // Byte offset and value of the file-type marker in the header record.
 inline constexpr std::size_t kDataMarkerOffset = 8;
 inline constexpr std::uint8_t kDataFileMarker = 5;
-static_assert(offsetof(SampleRecord, channels) == kDataMarkerOffset, "the marker is the header slot's first channel byte");
+static_assert(offsetof(SampleRecord, channels) == kDataMarkerOffset,
+              "the marker is the header slot's first channel byte");
 
 // The data file's name for a log name, in the same folder: the file name's
 // extension replaced by ".dat", or ".dat" appended when it has none.

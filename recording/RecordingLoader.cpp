@@ -6,11 +6,11 @@
 
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/TracePlot.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingShape.h"
 #include "store/SampleStore.h"
-#include "chart/TracePlot.h"
 
 namespace {
 
@@ -110,9 +110,9 @@ void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
                                 kRecordingMessageCaption);
   }
   if (readError) {
-    context.dialogs.ShowMessage(*readError + ". Only the first " + std::to_string(store.Count()) +
-                                    " records were loaded.",
-                                kRecordingMessageCaption);
+    context.dialogs.ShowMessage(
+        *readError + ". Only the first " + std::to_string(store.Count()) + " records were loaded.",
+        kRecordingMessageCaption);
   }
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 // Export order: the limb leads, the chest leads, respiration last.
 constexpr std::array<ChartChannel, kChartChannelCount> kExportOrder{ccI,  ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1,
-                                                                   ccC2, ccC3, ccC4,  ccC5,  ccC6,  ccResp};
+                                                                    ccC2, ccC3, ccC4,  ccC5,  ccC6,  ccResp};
 
 }  // namespace
 

@@ -73,9 +73,8 @@ void TComFlowControl::CopyFields(const TComFlowControl& other) {
 }
 
 bool TComFlowControl::operator==(const TComFlowControl& other) const {
-  return outCTSFlow_ == other.outCTSFlow_ && outDSRFlow_ == other.outDSRFlow_ &&
-         controlDTR_ == other.controlDTR_ && controlRTS_ == other.controlRTS_ &&
-         xonXoffOut_ == other.xonXoffOut_ && xonXoffIn_ == other.xonXoffIn_ &&
+  return outCTSFlow_ == other.outCTSFlow_ && outDSRFlow_ == other.outDSRFlow_ && controlDTR_ == other.controlDTR_ &&
+         controlRTS_ == other.controlRTS_ && xonXoffOut_ == other.xonXoffOut_ && xonXoffIn_ == other.xonXoffIn_ &&
          dsrSensitivity_ == other.dsrSensitivity_ && txContinueOnXoff_ == other.txContinueOnXoff_ &&
          xonChar_ == other.xonChar_ && xoffChar_ == other.xoffChar_;
 }
@@ -139,8 +138,7 @@ void TComFlowControl::SetFlowControl(TFlowControl value) {
       outCTSFlow_ = false;
       xonXoffIn_ = xonXoffOut_ = false;
       break;
-    case fcCustom:
-      break;
+    case fcCustom: break;
   }
   Changed();
 }
@@ -163,8 +161,8 @@ void TComTimeouts::CopyFields(const TComTimeouts& other) {
 
 bool TComTimeouts::operator==(const TComTimeouts& other) const {
   return readInterval_ == other.readInterval_ && readTotalMultiplier_ == other.readTotalMultiplier_ &&
-         readTotalConstant_ == other.readTotalConstant_ &&
-         writeTotalMultiplier_ == other.writeTotalMultiplier_ && writeTotalConstant_ == other.writeTotalConstant_;
+         readTotalConstant_ == other.readTotalConstant_ && writeTotalMultiplier_ == other.writeTotalMultiplier_ &&
+         writeTotalConstant_ == other.writeTotalConstant_;
 }
 
 void TComTimeouts::Changed() {

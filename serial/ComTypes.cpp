@@ -11,16 +11,16 @@ int BaudRateValue(TBaudRate rate, int customRate) {
 
 namespace {
 constexpr std::array<std::uint32_t, 10> kEventFlags = {
-    EV_RXCHAR,  // evRxChar
-    EV_TXEMPTY, // evTxEmpty
-    EV_RXFLAG,  // evRxFlag
-    EV_RING,    // evRing
-    EV_BREAK,   // evBreak
-    EV_CTS,     // evCTS
-    EV_DSR,     // evDSR
-    EV_ERR,     // evError
-    EV_RLSD,    // evRLSD
-    EV_RX80FULL // evRx80Full
+    EV_RXCHAR,   // evRxChar
+    EV_TXEMPTY,  // evTxEmpty
+    EV_RXFLAG,   // evRxFlag
+    EV_RING,     // evRing
+    EV_BREAK,    // evBreak
+    EV_CTS,      // evCTS
+    EV_DSR,      // evDSR
+    EV_ERR,      // evError
+    EV_RLSD,     // evRLSD
+    EV_RX80FULL  // evRx80Full
 };
 }  // namespace
 

@@ -9,8 +9,22 @@
 #include <initializer_list>
 
 enum TBaudRate : std::uint8_t {
-  brCustom, br110, br300, br600, br1200, br2400, br4800, br9600,
-  br14400, br19200, br38400, br56000, br57600, br115200, br128000, br256000
+  brCustom,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
 };
 enum TStopBits : std::uint8_t { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
 enum TDataBits : std::uint8_t { dbFive, dbSix, dbSeven, dbEight };
@@ -20,11 +34,18 @@ enum TRTSFlowControl : std::uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsTo
 enum TFlowControl : std::uint8_t { fcHardware, fcSoftware, fcNone, fcCustom };
 enum TSyncMethod : std::uint8_t { smThreadSync, smWindowSync, smNone };
 enum TComEvent : std::uint8_t {
-  evRxChar, evTxEmpty, evRxFlag, evRing, evBreak, evCTS, evDSR, evError, evRLSD, evRx80Full
+  evRxChar,
+  evTxEmpty,
+  evRxFlag,
+  evRing,
+  evBreak,
+  evCTS,
+  evDSR,
+  evError,
+  evRLSD,
+  evRx80Full
 };
-enum TComError : std::uint8_t {
-  erFraming, erParity, erOverrun, erBreak, erDevice, erMode, erRxOverflow, erTxFull
-};
+enum TComError : std::uint8_t { erFraming, erParity, erOverrun, erBreak, erDevice, erMode, erRxOverflow, erTxFull };
 // The modem-status lines read by LineSignals.
 enum TComSignal : std::uint8_t { csCTS, csDSR, csRing, csRLSD };
 

@@ -39,8 +39,8 @@ EComPort::EComPort(int errorNumber)
     : std::runtime_error(ComErrorText(errorNumber)), errorNumber_(errorNumber), systemCode_(-1) {}
 
 EComPort::EComPort(int errorNumber, int systemCode)
-    : std::runtime_error(std::string(ComErrorText(errorNumber)) + " (win error code: " +
-                         std::to_string(systemCode) + ")"),
+    : std::runtime_error(std::string(ComErrorText(errorNumber)) + " (win error code: " + std::to_string(systemCode) +
+                         ")"),
       errorNumber_(errorNumber),
       systemCode_(systemCode) {}
 

@@ -120,9 +120,7 @@ void PosixSerialDevice::Close() {
     dataArrived_.notify_all();
   }
   stopping_ = true;
-  {
-    std::lock_guard park(parkMutex_);
-  }
+  { std::lock_guard park(parkMutex_); }
   parkChanged_.notify_all();
   WakeReader();  // and a watcher: both wait on the wake descriptor too
   if (reader_.joinable()) reader_.join();
@@ -275,8 +273,7 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
   const bool anyByte = interval == kMaxDword && multiplier == kMaxDword && constant != 0 && constant != kMaxDword;
   const auto start = Clock::now();
   std::optional<Clock::time_point> totalDeadline;
-  if (anyByte)
-    totalDeadline = DeadlineAfter(constant);
+  if (anyByte) totalDeadline = DeadlineAfter(constant);
   else if (multiplier != 0 || constant != 0)
     totalDeadline = DeadlineAfter(TotalMilliseconds(multiplier, want, constant));
   const bool useInterval = !anyByte && interval != 0 && interval != kMaxDword;
@@ -291,10 +288,8 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
       deadline = deadline ? std::min(*deadline, next) : next;
     }
     bool timedOut = false;
-    if (deadline)
-      timedOut = dataArrived_.wait_until(lock, *deadline) == std::cv_status::timeout;
-    else
-      dataArrived_.wait(lock);
+    if (deadline) timedOut = dataArrived_.wait_until(lock, *deadline) == std::cv_status::timeout;
+    else dataArrived_.wait(lock);
     const std::size_t before = got;
     const std::size_t more = queue_.Pop(buffer + got, want - got);
     Popped(more);
@@ -443,7 +438,7 @@ void PosixSerialDevice::MarkLost() {
 
 int PosixSerialDevice::PollTimeout() {
   std::lock_guard lock(mutex_);
-  if (txPending_) return 2;  // watch the output queue drain
+  if (txPending_) return 2;                       // watch the output queue drain
   if (hasCounters_ || hasModemLines_) return 50;  // modem lines and line errors are polled
   return -1;
 }

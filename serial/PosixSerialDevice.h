@@ -23,10 +23,10 @@
 //
 // A pseudo-terminal has no modem lines: TIOCM* ioctls answer ENOTTY/EINVAL,
 // which makes DTR/RTS do nothing and the modem status read all off.
+#include <linux/serial.h>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <linux/serial.h>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -34,8 +34,8 @@
 #include <thread>
 #include <vector>
 
-#include "serial/Ring.h"
 #include "serial/ReceiveFilter.h"
+#include "serial/Ring.h"
 #include "serial/SerialDevice.h"
 
 class PosixSerialDevice final : public SerialDevice {
@@ -126,7 +126,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::mutex parkMutex_;
   std::condition_variable parkChanged_;
   std::atomic<bool> watched_{false};  // a watcher is attached (changed under parkMutex_)
-  bool readerParked_ = false;   // the reader rests while watched_
+  bool readerParked_ = false;         // the reader rests while watched_
   bool readerEnded_ = false;
   std::vector<char> watchScratch_;
   // A wait or a read on the descriptor is under way (mutex_ guards it):

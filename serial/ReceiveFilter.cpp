@@ -24,10 +24,8 @@ void ReceiveFilter::Process(const char* data, std::size_t count, std::string& ou
     const char byte = data[i];
     switch (state_) {
       case State::Plain:
-        if (static_cast<unsigned char>(byte) == 0xFF)
-          state_ = State::SawFF;
-        else
-          Emit(byte, out);
+        if (static_cast<unsigned char>(byte) == 0xFF) state_ = State::SawFF;
+        else Emit(byte, out);
         break;
       case State::SawFF:
         if (static_cast<unsigned char>(byte) == 0xFF) {

@@ -10,7 +10,7 @@
 class ReceiveFilter {
  public:
   struct Settings {
-    bool marked = false;      // PARMRK is on: decode the marks
+    bool marked = false;  // PARMRK is on: decode the marks
     bool discardNull = false;
     std::uint8_t errorChar = 0;
     bool operator==(const Settings&) const = default;

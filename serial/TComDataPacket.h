@@ -55,7 +55,7 @@ class TComDataPacket : private TComPortObserver {
   void SetStartString(const std::string& value);  // a different value clears the buffer
   const std::string& StopString() const { return stopString_; }
   void SetStopString(const std::string& value);  // a different value clears the buffer
-  std::int32_t Size() const { return size_; }   // <= 0: no fixed length
+  std::int32_t Size() const { return size_; }    // <= 0: no fixed length
   void SetSize(std::int32_t value);              // a different value clears the buffer
 
   TComStrEvent OnDiscard;

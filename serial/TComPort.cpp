@@ -185,10 +185,8 @@ void TCustomComPort::SetConnected(bool value) {
     return;
   }
   if (value == connected_) return;
-  if (value)
-    Open();
-  else
-    Close();
+  if (value) Open();
+  else Close();
 }
 
 // ---- apply steps ----
@@ -369,8 +367,7 @@ void TCustomComPort::UnregisterLink(TComLink& Link) {
 }
 
 void TCustomComPort::AddObserver(TComPortObserver& observer) {
-  if (std::find(observers_.begin(), observers_.end(), &observer) == observers_.end())
-    observers_.push_back(&observer);
+  if (std::find(observers_.begin(), observers_.end(), &observer) == observers_.end()) observers_.push_back(&observer);
 }
 
 void TCustomComPort::RemoveObserver(TComPortObserver& observer) {
@@ -391,37 +388,25 @@ void TCustomComPort::RunEventAction(TComEvent event) {
       if (!errors.Empty()) Fire(OnError, *this, errors);
       break;
     }
-    case evRxChar:
-      ReceiveAction();
-      break;
+    case evRxChar: ReceiveAction(); break;
     case evTxEmpty:
       CallLinks(&TComLink::OnTxActivity, false);
       CallLinks(&TComLink::OnTxEmpty);
       Fire(OnTxEmpty, *this);
       break;
-    case evBreak:
-      Fire(OnBreak, *this);
-      break;
+    case evBreak: Fire(OnBreak, *this); break;
     case evRing:
       CallLinks(&TComLink::OnRing);
       Fire(OnRing, *this);
       break;
-    case evCTS:
-      SignalAction(csCTS, &TComLink::OnCTSChange, OnCTSChange);
-      break;
-    case evDSR:
-      SignalAction(csDSR, &TComLink::OnDSRChange, OnDSRChange);
-      break;
+    case evCTS: SignalAction(csCTS, &TComLink::OnCTSChange, OnCTSChange); break;
+    case evDSR: SignalAction(csDSR, &TComLink::OnDSRChange, OnDSRChange); break;
     case evRxFlag:
       CallLinks(&TComLink::OnRxFlag);
       Fire(OnRxFlag, *this);
       break;
-    case evRLSD:
-      SignalAction(csRLSD, &TComLink::OnRLSDChange, OnRLSDChange);
-      break;
-    case evRx80Full:
-      Fire(OnRx80Full, *this);
-      break;
+    case evRLSD: SignalAction(csRLSD, &TComLink::OnRLSDChange, OnRLSDChange); break;
+    case evRx80Full: Fire(OnRx80Full, *this); break;
   }
 }
 

@@ -75,8 +75,7 @@ class TComPortObserver {
 
 // Opens the device at `path`; nullptr plus `systemCode` on failure. The
 // default opens the Linux device (OpenPosixSerialDevice).
-using TSerialDeviceOpener =
-    std::function<std::shared_ptr<SerialDevice>(const std::string& path, int& systemCode)>;
+using TSerialDeviceOpener = std::function<std::shared_ptr<SerialDevice>(const std::string& path, int& systemCode)>;
 
 class TCustomComPort {
  public:

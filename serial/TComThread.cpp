@@ -177,9 +177,7 @@ bool HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
           });
         }
       });
-    case smNone:
-      ComThreadAccess::DeliverEvents(*s.port, events);
-      break;
+    case smNone: ComThreadAccess::DeliverEvents(*s.port, events); break;
   }
   return false;
 }

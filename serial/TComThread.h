@@ -43,8 +43,8 @@ class TComThread {
  public:
   // Sets the device's event mask from `events` and starts the thread.
   // `dispatcher` may be null only with smNone.
-  TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events,
-             TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher);
+  TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events, TSyncMethod syncMethod,
+             TMainThreadDispatcher* dispatcher);
   // Stops the thread and waits for it to end. While waiting, the calling
   // (main) thread runs the hand-over still queued, if any, which the thread
   // waits for before it ends. Called from inside that very

@@ -1,7 +1,7 @@
 #include "serial/VirtualPortDirectory.h"
 
-#include <cstdlib>
 #include <unistd.h>
+#include <cstdlib>
 
 std::string VirtualPortDirectory() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");

@@ -12,21 +12,15 @@ constexpr std::uint8_t kLastRegister = 0x30 + 25;
 // Whether `parameter` is one the module accepts after `letter`.
 bool ValidParameter(char letter, std::uint8_t parameter) {
   switch (letter) {
-    case 'S':
-      return parameter == '0' || parameter == '1' || parameter == '2' || parameter == '7';
-    case 'A':
-      return parameter >= '0' && parameter <= '3';
-    case '5':
-      return parameter >= '0' && parameter <= '2';
+    case 'S': return parameter == '0' || parameter == '1' || parameter == '2' || parameter == '7';
+    case 'A': return parameter >= '0' && parameter <= '3';
+    case '5': return parameter >= '0' && parameter <= '2';
     case 'F':
     case 'P':
     case 'E':
-    case 'M':
-      return parameter == '0' || parameter == '1';
-    case 'C':
-      return true;  // a bit mask: every byte is a selection
-    case 'D':
-      return parameter == 0x00 || parameter == 0x1F;
+    case 'M': return parameter == '0' || parameter == '1';
+    case 'C': return true;  // a bit mask: every byte is a selection
+    case 'D': return parameter == 0x00 || parameter == 0x1F;
   }
   return false;
 }

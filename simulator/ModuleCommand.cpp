@@ -79,19 +79,15 @@ std::string ModuleCommand::Describe() const {
       }
       return text;
     }
-    case CommandKind::ElectrodeSearch:
-      return "electrode search (q0)";
-    case CommandKind::Calibrate:
-      return "calibration signal (K)";
-    case CommandKind::Identify:
-      return "identification request (I)";
+    case CommandKind::ElectrodeSearch: return "electrode search (q0)";
+    case CommandKind::Calibrate: return "calibration signal (K)";
+    case CommandKind::Identify: return "identification request (I)";
     case CommandKind::RegisterWrite: {
       char text[64];
       std::snprintf(text, sizeof text, "register %d := 0x%02X", address, value);
       return text;
     }
-    case CommandKind::Rejected:
-      return "rejected [" + HexBytes(bytes) + "]: " + reason;
+    case CommandKind::Rejected: return "rejected [" + HexBytes(bytes) + "]: " + reason;
   }
   return {};
 }

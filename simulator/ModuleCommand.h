@@ -48,11 +48,11 @@ enum class CommandKind {
 
 struct ModuleCommand {
   CommandKind kind = CommandKind::Rejected;
-  std::string bytes;          // exactly as received
-  ModuleConfig setup;         // kind Setup
-  int address = 0;            // kind RegisterWrite: 0..25
-  std::uint8_t value = 0;     // kind RegisterWrite
-  std::string reason;         // kind Rejected: why, for the log
+  std::string bytes;       // exactly as received
+  ModuleConfig setup;      // kind Setup
+  int address = 0;         // kind RegisterWrite: 0..25
+  std::uint8_t value = 0;  // kind RegisterWrite
+  std::string reason;      // kind Rejected: why, for the log
 
   // One line for a log, e.g. "set-up 100/s, stage 2, 50 Hz, ...".
   std::string Describe() const;

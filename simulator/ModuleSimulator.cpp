@@ -9,10 +9,10 @@
 #include <thread>
 #include <utility>
 
+#include "serial/VirtualPortDirectory.h"
 #include "simulator/CommandParser.h"
 #include "simulator/PseudoTerminal.h"
 #include "simulator/SyntheticEcg.h"
-#include "serial/VirtualPortDirectory.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -328,8 +328,8 @@ void ModuleSimulator::Impl::Handle(std::vector<ModuleCommand>& received, Clock::
         break;
       case CommandKind::Calibrate: {
         const double seconds = std::chrono::duration<double>(options.calibrationDuration).count();
-        calibrationLeft = static_cast<std::uint64_t>(
-            std::llround(seconds * config.value_or(ModuleConfig{}).NominalRate()));
+        calibrationLeft =
+            static_cast<std::uint64_t>(std::llround(seconds * config.value_or(ModuleConfig{}).NominalRate()));
         break;
       }
       case CommandKind::Identify:
@@ -341,8 +341,7 @@ void ModuleSimulator::Impl::Handle(std::vector<ModuleCommand>& received, Clock::
         }
         break;
       case CommandKind::RegisterWrite:
-      case CommandKind::Rejected:
-        break;
+      case CommandKind::Rejected: break;
     }
     {
       std::lock_guard lock(mutex);

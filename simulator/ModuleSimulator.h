@@ -51,9 +51,9 @@ struct SimulatorPace {
   // 115200 baud with 8 data bits, parity and a stop bit: 11 bits a byte.
   static constexpr double kLineBytesPerSecond = 115200.0 / 11.0;
 
-  double rateMultiplier = 1.0;   // scales the set-up's rate
-  double samplesPerSecond = 0;   // > 0: this rate whatever the set-up says; kUnpaced: as fast as the reader takes them
-  bool capAtLineRate = true;     // never more samples than the real line could carry
+  double rateMultiplier = 1.0;  // scales the set-up's rate
+  double samplesPerSecond = 0;  // > 0: this rate whatever the set-up says; kUnpaced: as fast as the reader takes them
+  bool capAtLineRate = true;    // never more samples than the real line could carry
 
   // Samples per second for `config` (infinity when unpaced and uncapped).
   double RateFor(const ModuleConfig& config) const;
@@ -62,10 +62,10 @@ struct SimulatorPace {
 
 struct SimulatorOptions {
   std::string name = "ECG-SIM0";
-  std::string directory;      // empty: VirtualPortDirectory()
-  bool registerLink = true;   // false: no link; the tool opens DevicePath()
-  int heartRate = 72;         // beats per minute, also sent as the pulse value
-  int respirationRate = 15;   // breaths per minute, also sent as the respiration value
+  std::string directory;     // empty: VirtualPortDirectory()
+  bool registerLink = true;  // false: no link; the tool opens DevicePath()
+  int heartRate = 72;        // beats per minute, also sent as the pulse value
+  int respirationRate = 15;  // breaths per minute, also sent as the respiration value
   SimulatorPace pace;
   FaultOptions faults;
   std::string identification = "ECG-SIM 1.0 12-channel simulator";
@@ -89,16 +89,16 @@ struct RegisterWriteEntry {
 struct SimulatorState {
   bool running = false;
   bool hungUp = false;
-  bool listenerConnected = false;         // someone holds the port open
-  std::optional<ModuleConfig> config;     // the last accepted set-up
+  bool listenerConnected = false;      // someone holds the port open
+  std::optional<ModuleConfig> config;  // the last accepted set-up
   std::uint64_t samplesSent = 0;
   std::uint64_t samplesSinceSetup = 0;
-  std::uint64_t samplesDiscarded = 0;     // due while no one had the port open, or no one read it
-  std::uint64_t framesSent = 0;           // every frame; a twelve-channel sample counts two
-  std::uint64_t statusFramesSent = 0;     // FC frames
+  std::uint64_t samplesDiscarded = 0;  // due while no one had the port open, or no one read it
+  std::uint64_t framesSent = 0;        // every frame; a twelve-channel sample counts two
+  std::uint64_t statusFramesSent = 0;  // FC frames
   std::uint64_t identFramesSent = 0;
-  std::uint8_t nextSequence = 0;          // byte 2 of the next sample frame
-  std::size_t commandsSeen = 0;           // rejected ones included
+  std::uint8_t nextSequence = 0;  // byte 2 of the next sample frame
+  std::size_t commandsSeen = 0;   // rejected ones included
   std::size_t rejectedCommands = 0;
   std::size_t setupsAccepted = 0;
   std::map<int, std::uint8_t> registers;  // address -> last value written

@@ -1,16 +1,16 @@
 #include "simulator/PseudoTerminal.h"
 
-#include <cerrno>
-#include <ctime>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <pty.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include <filesystem>
 
@@ -141,7 +141,8 @@ VirtualPortLink::VirtualPortLink(const std::string& directory, const std::string
       }
       throw ESimulator("cannot lock " + lockPath_ + ": " + SystemReason(reason));
     }
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (fstat(fd, &held) == 0 && stat(lockPath_.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
         held.st_dev == named.st_dev) {
       lockFd_ = fd;

@@ -30,7 +30,7 @@ struct Wave {
 };
 
 struct BeatTiming {
-  double period;  // seconds from one R peak to the next
+  double period;   // seconds from one R peak to the next
   double rOffset;  // seconds from the beat's start to its R peak
   Wave p, q, r, s, t;
 };
@@ -68,9 +68,7 @@ SyntheticEcg::SyntheticEcg(int heartRate, int respirationRate) {
 
 void SyntheticEcg::SetHeartRate(int beatsPerMinute) { heartRate_ = std::clamp(beatsPerMinute, 20, 250); }
 
-void SyntheticEcg::SetRespirationRate(int breathsPerMinute) {
-  respirationRate_ = std::clamp(breathsPerMinute, 1, 60);
-}
+void SyntheticEcg::SetRespirationRate(int breathsPerMinute) { respirationRate_ = std::clamp(breathsPerMinute, 1, 60); }
 
 LeadVoltages SyntheticEcg::At(double seconds) const {
   const BeatTiming timing = TimingFor(heartRate_);

@@ -25,8 +25,8 @@ struct SampleBytes {
 
 class SyntheticEcg {
  public:
-  static constexpr int kBaseline = 128;          // byte of 0 mV
-  static constexpr int kRespirationSwing = 40;   // bytes either side of the baseline
+  static constexpr int kBaseline = 128;         // byte of 0 mV
+  static constexpr int kRespirationSwing = 40;  // bytes either side of the baseline
 
   explicit SyntheticEcg(int heartRate = 72, int respirationRate = 15);
 

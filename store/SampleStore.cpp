@@ -19,6 +19,4 @@ SampleRecord& SampleStore::At(int index) {
   return records_[static_cast<std::size_t>(index)];
 }
 
-const SampleRecord& SampleStore::At(int index) const {
-  return const_cast<SampleStore*>(this)->At(index);
-}
+const SampleRecord& SampleStore::At(int index) const { return const_cast<SampleStore*>(this)->At(index); }

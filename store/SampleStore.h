@@ -53,7 +53,7 @@ class SampleStore {
  public:
   static constexpr int kLastSlot = 100000;  // slots 0..100000, slot 0 is the file header
   static constexpr int kSlotCount = kLastSlot + 1;
-  static constexpr int kRunLimit = 80000;   // records per recording during acquisition
+  static constexpr int kRunLimit = 80000;  // records per recording during acquisition
 
   SampleStore();  // one zero-filled allocation for the whole run
 

@@ -64,7 +64,7 @@ class FakeDialogs : public TDialogs {
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
   std::unique_ptr<PrintJob> ExecutePrintDialog() override;
 
-  std::vector<std::string> Messages() const;      // texts of the message boxes, in order
+  std::vector<std::string> Messages() const;       // texts of the message boxes, in order
   std::vector<ShownMessage> MessageBoxes() const;  // message boxes with their captions
   std::vector<ShownMessage> Questions() const;     // the Yes/No questions
   int ConfirmCount() const;

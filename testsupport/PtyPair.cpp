@@ -1,19 +1,17 @@
 #include "testsupport/PtyPair.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <pty.h>
-#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
 
 namespace {
-[[noreturn]] void Fail(const char* what) {
-  throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
-}
+[[noreturn]] void Fail(const char* what) { throw std::runtime_error(std::string(what) + ": " + std::strerror(errno)); }
 }  // namespace
 
 PtyPair::PtyPair() {
@@ -42,9 +40,7 @@ void PtyPair::HangUp() {
   master_ = -1;
 }
 
-void PtyPair::Write(const std::string& bytes) {
-  Write(std::vector<unsigned char>(bytes.begin(), bytes.end()));
-}
+void PtyPair::Write(const std::string& bytes) { Write(std::vector<unsigned char>(bytes.begin(), bytes.end())); }
 
 void PtyPair::Write(const std::vector<unsigned char>& bytes) {
   std::size_t done = 0;
@@ -80,8 +76,7 @@ std::vector<unsigned char> PtyPair::Read(std::size_t count, std::chrono::millise
   return out;
 }
 
-ScopedVirtualPort::ScopedVirtualPort(const std::string& directory, const std::string& name,
-                                     const std::string& target) {
+ScopedVirtualPort::ScopedVirtualPort(const std::string& directory, const std::string& name, const std::string& target) {
   std::filesystem::create_directories(directory);
   path_ = directory + "/" + name;
   std::filesystem::remove(path_);

@@ -1,7 +1,7 @@
 // GoogleTest main for suites that draw with QtGui (fonts need a QGuiApplication).
+#include <gtest/gtest.h>
 #include <QGuiApplication>
 #include <cstdlib>
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

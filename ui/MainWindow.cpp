@@ -18,22 +18,22 @@
 #include <QTimer>
 
 #include "chart/ChartFrame.h"
+#include "chart/ImageCanvas.h"
+#include "module/AcquisitionSession.h"
+#include "module/QtMainThreadDispatcher.h"
+#include "module/SetupChoices.h"
+#include "module/SetupCommand.h"
+#include "module/StatusFrames.h"
+#include "recording/RecordingActions.h"
+#include "recording/RecordingShape.h"
+#include "serial/PortEnumeration.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DamageCanvas.h"
-#include "module/AcquisitionSession.h"
-#include "chart/ImageCanvas.h"
-#include "serial/PortEnumeration.h"
 #include "ui/QtDialogs.h"
-#include "module/QtMainThreadDispatcher.h"
 #include "ui/RadioGroup.h"
 #include "ui/ReviewBar.h"
-#include "recording/RecordingShape.h"
-#include "recording/RecordingActions.h"
-#include "module/SetupChoices.h"
-#include "module/SetupCommand.h"
 #include "ui/StatusBar.h"
-#include "module/StatusFrames.h"
 #include "ui/WindowGeometry.h"
 
 namespace {
@@ -121,7 +121,8 @@ void FitCaption(QWidget* control, const QString& widest) {
   const int needed = QFontMetrics(font).horizontalAdvance(widest);
   if (needed <= room) return;
   font.setStretch(std::max(50, 100 * room / needed));
-  while (font.stretch() > 50 && QFontMetrics(font).horizontalAdvance(widest) > room) font.setStretch(font.stretch() - 1);
+  while (font.stretch() > 50 && QFontMetrics(font).horizontalAdvance(widest) > room)
+    font.setStretch(font.stretch() - 1);
   // A box's contents keep the font they had; only its title narrows.
   for (QWidget* child : control->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(child->font());
   control->setFont(font);
@@ -189,7 +190,9 @@ class TForm1::SessionView : public TSessionView {
   void RecordingStopping(bool stored) override { form_.RecordingStopping(stored); }
   void RecordingStopped() override { form_.RecordingStopped(); }
   void PortLost(bool recording) override { form_.PortLost(recording); }
-  void PortNotAvailable(const std::string&) override { form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle); }
+  void PortNotAvailable(const std::string&) override {
+    form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
+  }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
  private:
@@ -322,9 +325,9 @@ void TForm1::CreateControls() {
   IdentButton->setToolTip(QStringLiteral("Click to get Module Information"));
   ElecButton->setToolTip(QStringLiteral("Click here to search for connected Electrodes"));
   CalButton->setToolTip(QStringLiteral("Click for a 1mV Rectangle Signal"));
-  for (QWidget* hidden : std::initializer_list<QWidget*>{ReadButton, SaveButton, LoadButton, PrintButton, ExportButton, PulsePanel,
-                                                         RespPanel, StatusButton, IdentButton, ElecButton, CalButton,
-                                                         RegisterButton}) {
+  for (QWidget* hidden :
+       std::initializer_list<QWidget*>{ReadButton, SaveButton, LoadButton, PrintButton, ExportButton, PulsePanel,
+                                       RespPanel, StatusButton, IdentButton, ElecButton, CalButton, RegisterButton}) {
     hidden->hide();
   }
 
@@ -434,11 +437,16 @@ void TForm1::CreateInfoBoxes() {
     const char* labelCaption;
   };
   static const Row rows[] = {
-      {"RALabelCaption", "RA:", "RALabel", "RA"},         {"LALabelCaption", "LA:", "LALabel", "LA"},
-      {"RLLabelCaption", "RL:", "RLLabel", "RL"},         {"LLLabelCaption", "LL:", "LLLabel", "LL"},
-      {"ChestLabelCaption", "C1:", "ChestLabel", "Chest"}, {"Chest2LabelCaption", "C2", "Chest2Label", "Chest2"},
-      {"Chest3LabelCaption", "C3", "Chest3Label", "Chest3"}, {"Chest4LabelCaption", "C4", "Chest4Label", "Chest4"},
-      {"Chest5LabelCaption", "C5", "Chest5Label", "Chest5"}, {"Chest6LabelCaption", "C6", "Chest6Label", "Chest6"},
+      {"RALabelCaption", "RA:", "RALabel", "RA"},
+      {"LALabelCaption", "LA:", "LALabel", "LA"},
+      {"RLLabelCaption", "RL:", "RLLabel", "RL"},
+      {"LLLabelCaption", "LL:", "LLLabel", "LL"},
+      {"ChestLabelCaption", "C1:", "ChestLabel", "Chest"},
+      {"Chest2LabelCaption", "C2", "Chest2Label", "Chest2"},
+      {"Chest3LabelCaption", "C3", "Chest3Label", "Chest3"},
+      {"Chest4LabelCaption", "C4", "Chest4Label", "Chest4"},
+      {"Chest5LabelCaption", "C5", "Chest5Label", "Chest5"},
+      {"Chest6LabelCaption", "C6", "Chest6Label", "Chest6"},
   };
   std::array<QLabel*, std::size(rows)> stateLabels{};
   for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -499,7 +507,8 @@ void TForm1::CreateInfoBoxes() {
 // Every control event in one place.
 void TForm1::ConnectHandlers() {
   auto bind = [this](QAbstractButton* button, void (TForm1::*handler)()) {
-    connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    connect(button, &QAbstractButton::clicked, this,
+            [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
   };
   bind(SetupButton, &TForm1::SetupButtonClick);
   bind(ReadButton, &TForm1::ReadButtonClick);
@@ -545,8 +554,9 @@ void TForm1::ShowPortHint() {
   if (!session_->Port().Connected()) return;
   const QString name = QString::fromLocal8Bit(session_->Port().Port());
   StatusBar1->Panel(spPort)->setToolTip(
-      QStringLiteral("Port: %1\n%2").arg(name, serviceMode_ ? QStringLiteral("Service mode: Electrodes and Register shown")
-                                                         : QStringLiteral("Ctrl+Shift+S: service mode (Electrodes, Register)")));
+      QStringLiteral("Port: %1\n%2")
+          .arg(name, serviceMode_ ? QStringLiteral("Service mode: Electrodes and Register shown")
+                                  : QStringLiteral("Ctrl+Shift+S: service mode (Electrodes, Register)")));
 }
 
 // ---------------------------------------------------------------------------
@@ -561,7 +571,8 @@ void TForm1::FormCreate() {
   setFixedSize(g.Width, g.ClientHeight());
   StatusBar1->setFont(Font("Arial", g.StatusFontSize));
   StatusBar1->setGeometry(0, g.StatusTop, g.StatusWidth, g.StatusHeight);
-  for (int i = 0; i < TStatusBar::kPanelCount; ++i) StatusBar1->SetPanelWidth(i, g.PanelWidths[static_cast<std::size_t>(i)]);
+  for (int i = 0; i < TStatusBar::kPanelCount; ++i)
+    StatusBar1->SetPanelWidth(i, g.PanelWidths[static_cast<std::size_t>(i)]);
 
   // Step 3: the blank chart.
   PrepareChart(session_->Layout(), *canvas_);
@@ -681,7 +692,8 @@ void TForm1::ReadButtonClick() {
   for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton, ExportButton}) {
     w->hide();
   }
-  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton}) w->show();
+  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton})
+    w->show();
   if (serviceMode_) {
     for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
   }
@@ -705,7 +717,7 @@ void TForm1::RecordingStopping(bool stored) {
 // ... and after it.
 void TForm1::RecordingStopped() {
   for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, ElecButton, CalButton,
-                                                     IdentButton, RegisterButton}) {
+                                                    IdentButton, RegisterButton}) {
     w->hide();
   }
   if (session_->Store().Count() > 0) BeginReview(session_->TwelveChannelMode());
@@ -741,8 +753,8 @@ void TForm1::CheckBox12CClick() { ChannelBox->setVisible(!CheckBox12C->isChecked
 // Recording files and print-out.
 
 TRecordingContext TForm1::RecordingContext() {
-  return TRecordingContext{session_->Store(), session_->Layout(), *canvas_, dialogs_, *recordingView_,
-                           currentDataFile_, formatTime_};
+  return TRecordingContext{session_->Store(), session_->Layout(), *canvas_,   dialogs_,
+                           *recordingView_,   currentDataFile_,   formatTime_};
 }
 
 void TForm1::SaveButtonClick() {

@@ -38,7 +38,8 @@ QString FilterSuffix(const QString& qtFilterEntry) {
   const qsizetype open = qtFilterEntry.lastIndexOf(QLatin1Char('('));
   const qsizetype close = qtFilterEntry.lastIndexOf(QLatin1Char(')'));
   if (open < 0 || close < open) return {};
-  const QString first = qtFilterEntry.mid(open + 1, close - open - 1).section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+  const QString first =
+      qtFilterEntry.mid(open + 1, close - open - 1).section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
   if (!first.startsWith(QLatin1String("*."))) return {};
   const QString suffix = first.mid(2);
   return suffix.contains(QLatin1Char('*')) ? QString() : suffix;
@@ -50,8 +51,8 @@ void QtDialogs::ShowMessage(const std::string& text, const std::string& caption)
 }
 
 bool QtDialogs::Confirm(const std::string& text, const std::string& caption) {
-  QMessageBox box(QMessageBox::Question, DisplayText(caption), DisplayText(text),
-                  QMessageBox::Yes | QMessageBox::No, parent_);
+  QMessageBox box(QMessageBox::Question, DisplayText(caption), DisplayText(text), QMessageBox::Yes | QMessageBox::No,
+                  parent_);
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
 }

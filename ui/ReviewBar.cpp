@@ -59,9 +59,10 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
   connect(ReviewScroll, &QScrollBar::valueChanged, this, [this](int value) { ShowView(value); });
   connect(ReviewCompression, &QComboBox::currentIndexChanged, this,
           [this](int index) { SetCompression(ReviewCompression->itemData(index).toInt()); });
-  const std::pair<int, ReviewStep> keys[] = {{Qt::Key_Left, ReviewStep::TenthBack}, {Qt::Key_Right, ReviewStep::TenthOn},
-                                             {Qt::Key_PageUp, ReviewStep::ViewBack}, {Qt::Key_PageDown, ReviewStep::ViewOn},
-                                             {Qt::Key_Home, ReviewStep::Start},     {Qt::Key_End, ReviewStep::End}};
+  const std::pair<int, ReviewStep> keys[] = {
+      {Qt::Key_Left, ReviewStep::TenthBack},  {Qt::Key_Right, ReviewStep::TenthOn},
+      {Qt::Key_PageUp, ReviewStep::ViewBack}, {Qt::Key_PageDown, ReviewStep::ViewOn},
+      {Qt::Key_Home, ReviewStep::Start},      {Qt::Key_End, ReviewStep::End}};
   for (std::size_t i = 0; i < keys_.size(); ++i) {
     keys_[i] = new QShortcut(QKeySequence(keys[i].first), &window);
     keys_[i]->setContext(Qt::WindowShortcut);

@@ -98,9 +98,7 @@ int TStatusBar::PanelWidth(int index) const {
   return widths_[static_cast<std::size_t>(index)];
 }
 
-void TStatusBar::SetPanelAlignment(int index, Qt::Alignment alignment) {
-  PanelAt(index)->setAlignment(alignment);
-}
+void TStatusBar::SetPanelAlignment(int index, Qt::Alignment alignment) { PanelAt(index)->setAlignment(alignment); }
 
 void TStatusBar::SetBorderWidth(int pixels) {
   border_ = pixels;

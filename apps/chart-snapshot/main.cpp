@@ -13,9 +13,9 @@
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
 #include "chart/ImageCanvas.h"
+#include "chart/TracePlot.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
-#include "chart/TracePlot.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include <unistd.h>
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
@@ -9,7 +10,6 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <unistd.h>
 
 #include "chart/NullCanvas.h"
 #include "module/AcquisitionSession.h"
@@ -117,12 +117,18 @@ std::string PanelValue(const std::string& text) {
 void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQuality& q, int records, double seconds,
                   const std::string& logName, const std::string& dataName) {
   static const char* const kPanelNames[] = {"port", "transmission", "amplification", "filter", "mode", "acquisition"};
-  static const std::pair<ViewText, const char*> kLabels[] = {
-      {ViewText::RespLabel, "respiration wave"}, {ViewText::ChestLabel, "C1"}, {ViewText::RALabel, "RA"},
-      {ViewText::LALabel, "LA"}, {ViewText::RLLabel, "RL"}, {ViewText::LLLabel, "LL"},
-      {ViewText::Chest2Label, "C2"}, {ViewText::Chest3Label, "C3"}, {ViewText::Chest4Label, "C4"},
-      {ViewText::Chest5Label, "C5"}, {ViewText::Chest6Label, "C6"}};
-  static const char* const kFrameNames[] = {"chest", "pulse", "respiration", "status",
+  static const std::pair<ViewText, const char*> kLabels[] = {{ViewText::RespLabel, "respiration wave"},
+                                                             {ViewText::ChestLabel, "C1"},
+                                                             {ViewText::RALabel, "RA"},
+                                                             {ViewText::LALabel, "LA"},
+                                                             {ViewText::RLLabel, "RL"},
+                                                             {ViewText::LLLabel, "LL"},
+                                                             {ViewText::Chest2Label, "C2"},
+                                                             {ViewText::Chest3Label, "C3"},
+                                                             {ViewText::Chest4Label, "C4"},
+                                                             {ViewText::Chest5Label, "C5"},
+                                                             {ViewText::Chest6Label, "C6"}};
+  static const char* const kFrameNames[] = {"chest",          "pulse",        "respiration", "status",
                                             "identification", "chest status", "sample"};
   out << "{\"records\": " << records << ", \"seconds\": " << Number(seconds)
       << ", \"rate\": " << Number(seconds > 0 ? records / seconds : 0.0)
@@ -142,7 +148,8 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
     out << "null";
   }
   out << ", \"line\": {\"frames\": {";
-  for (std::size_t i = 0; i < q.frames.size(); ++i) out << (i ? ", " : "") << Json(kFrameNames[i]) << ": " << q.frames[i];
+  for (std::size_t i = 0; i < q.frames.size(); ++i)
+    out << (i ? ", " : "") << Json(kFrameNames[i]) << ": " << q.frames[i];
   out << "}, \"records per second\": " << Number(q.recordsPerSecond) << ", \"bytes received\": " << q.bytesReceived
       << ", \"bytes outside frames\": " << q.bytesOutsideFrames << ", \"framer overflows\": " << q.framerOverflows
       << ", \"input overflows\": " << q.inputOverflows << ", \"parity errors\": " << q.parityErrors

@@ -1,11 +1,11 @@
 // ecg-record: the acquisition without the window, for test benches and
 // scripts. See RecorderUsage() for the command line.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <iostream>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "Recorder.h"
 

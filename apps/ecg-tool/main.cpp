@@ -57,8 +57,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "ecg-tool: unknown argument \"%s\"\n\n%s", argv[argc - 1], kUsage);
       return 2;
     case Request::kRun:
-    case Request::kQuitAfterStart:
-      break;
+    case Request::kQuitAfterStart: break;
   }
   QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
   // Only the name: a display name would be appended to the window caption by

@@ -70,12 +70,13 @@ TEST_P(SegmentShapes, FirstPointSetLastPointUnsetAndOnePixelPerStep) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Directions, SegmentShapes,
-                         ::testing::Values(std::pair{TPoint{5, 10}, TPoint{40, 10}}, std::pair{TPoint{40, 10}, TPoint{5, 10}},
-                                           std::pair{TPoint{7, 3}, TPoint{7, 50}}, std::pair{TPoint{7, 50}, TPoint{7, 3}},
-                                           std::pair{TPoint{2, 2}, TPoint{30, 30}}, std::pair{TPoint{30, 2}, TPoint{2, 30}},
-                                           std::pair{TPoint{10, 5}, TPoint{13, 60}}, std::pair{TPoint{13, 60}, TPoint{10, 5}},
-                                           std::pair{TPoint{1, 40}, TPoint{60, 33}}, std::pair{TPoint{31, 20}, TPoint{32, 55}}));
+INSTANTIATE_TEST_SUITE_P(
+    Directions, SegmentShapes,
+    ::testing::Values(std::pair{TPoint{5, 10}, TPoint{40, 10}}, std::pair{TPoint{40, 10}, TPoint{5, 10}},
+                      std::pair{TPoint{7, 3}, TPoint{7, 50}}, std::pair{TPoint{7, 50}, TPoint{7, 3}},
+                      std::pair{TPoint{2, 2}, TPoint{30, 30}}, std::pair{TPoint{30, 2}, TPoint{2, 30}},
+                      std::pair{TPoint{10, 5}, TPoint{13, 60}}, std::pair{TPoint{13, 60}, TPoint{10, 5}},
+                      std::pair{TPoint{1, 40}, TPoint{60, 33}}, std::pair{TPoint{31, 20}, TPoint{32, 55}}));
 
 TEST(ImageCanvasLines, AChainOfSegmentsDoublesNoPixelAndLeavesItsEndUnset) {
   ImageCanvas canvas = RedCanvas();
@@ -281,7 +282,8 @@ TEST(ImageCanvasCopy, StretchesTheSourceRectangleToFillTheDestination) {
   ImageCanvas canvas(20, 20);
   canvas.CopyRectStretched({10, 10, 18, 18}, source, {0, 0, 4, 4});
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(canvas.PixelAt(10 + x, 10 + y), source.PixelAt(x / 2, y / 2)) << x << "," << y;
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(canvas.PixelAt(10 + x, 10 + y), source.PixelAt(x / 2, y / 2)) << x << "," << y;
   EXPECT_EQ(canvas.PixelAt(9, 9), (TColor{255, 255, 255}));
   EXPECT_EQ(canvas.TakeDirtyRect(), (TRect{10, 10, 18, 18}));
 }

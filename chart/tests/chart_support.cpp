@@ -36,7 +36,9 @@ ChartLayout TwelveChannelLayout(ScreenClass screen) {
   return layout;
 }
 
-void PrintTo(const TColor& c, std::ostream* os) { *os << "rgb(" << int{c.r} << "," << int{c.g} << "," << int{c.b} << ")"; }
+void PrintTo(const TColor& c, std::ostream* os) {
+  *os << "rgb(" << int{c.r} << "," << int{c.g} << "," << int{c.b} << ")";
+}
 void PrintTo(const TPoint& p, std::ostream* os) { *os << "(" << p.X << "," << p.Y << ")"; }
 void PrintTo(const TRect& r, std::ostream* os) {
   *os << "[" << r.Left << "," << r.Top << " .. " << r.Right << "," << r.Bottom << ")";

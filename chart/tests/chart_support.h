@@ -16,7 +16,8 @@ const char* ScreenName(ScreenClass screen);
 // A chart of the class with the fixed fields chosen; no bands yet.
 ChartLayout LayoutFor(ScreenClass screen);
 // The same with all eight eight-channel boxes checked, or the twelve-channel layout.
-ChartLayout EightChannelLayout(ScreenClass screen, std::array<bool, 8> checked = {true, true, true, true, true, true, true, true});
+ChartLayout EightChannelLayout(ScreenClass screen,
+                               std::array<bool, 8> checked = {true, true, true, true, true, true, true, true});
 ChartLayout TwelveChannelLayout(ScreenClass screen);
 
 void PrintTo(const TColor& color, std::ostream* os);

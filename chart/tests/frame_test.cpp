@@ -50,7 +50,8 @@ void ExpectBand(const Chart& chart, int x0, int x1, const BandEntry& band, int p
     }
   }
   for (int x : columns) {
-    for (int y = top; y < b; ++y) ASSERT_EQ(chart.At(x, y), (y - top) % 2 == 0 ? clBlack : kGrey) << "column " << x << " y " << y;
+    for (int y = top; y < b; ++y)
+      ASSERT_EQ(chart.At(x, y), (y - top) % 2 == 0 ? clBlack : kGrey) << "column " << x << " y " << y;
     EXPECT_EQ(chart.At(x + 1, top + 1), kGrey) << "nothing beside column " << x;
     EXPECT_EQ(chart.At(x - 1, top + 1), kGrey) << "nothing beside column " << x;
   }
@@ -232,7 +233,8 @@ TEST(DrawBasic12C, LabelsTheChestLeadsInTealAtTheRightColumn) {
     EXPECT_GE(glyphs.Left, 650) << row;
     EXPECT_LE(glyphs.Left, 653) << row;
     EXPECT_GE(glyphs.Top, top + 4) << row;
-    const TRect limb = BoxOf(chart.canvas, ChannelColor(kLimbLeads[static_cast<std::size_t>(row)]), {0, top, 140, top + 40});
+    const TRect limb =
+        BoxOf(chart.canvas, ChannelColor(kLimbLeads[static_cast<std::size_t>(row)]), {0, top, 140, top + 40});
     EXPECT_GE(limb.Left, 30) << row;
     EXPECT_GE(limb.Top, top + 4) << row;
   }
@@ -279,17 +281,16 @@ TEST_P(GridColumns, OffsetsForEveryColumnWidth) {
     EXPECT_EQ(GridColumnOffset(GetParam().width, j), GetParam().offsets[static_cast<std::size_t>(j - 1)]) << "j " << j;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Widths, GridColumns,
-    ::testing::Values(ColumnCase{355, {36, 71, 107, 142, 178, 213, 248, 284, 320, 355}},
-                      ColumnCase{1200, {120, 240, 360, 480, 600, 720, 840, 960, 1080, 1200}},
-                      ColumnCase{940, {94, 188, 282, 376, 470, 564, 658, 752, 846, 940}},
-                      ColumnCase{730, {73, 146, 219, 292, 365, 438, 511, 584, 657, 730}},
-                      ColumnCase{580, {58, 116, 174, 232, 290, 348, 406, 464, 522, 580}},
-                      ColumnCase{460, {46, 92, 138, 184, 230, 276, 322, 368, 414, 460}},
-                      ColumnCase{440, {44, 88, 132, 176, 220, 264, 308, 352, 396, 440}},
-                      ColumnCase{340, {34, 68, 102, 136, 170, 204, 238, 272, 306, 340}}),
-    [](const auto& test) { return "Width" + std::to_string(test.param.width); });
+INSTANTIATE_TEST_SUITE_P(Widths, GridColumns,
+                         ::testing::Values(ColumnCase{355, {36, 71, 107, 142, 178, 213, 248, 284, 320, 355}},
+                                           ColumnCase{1200, {120, 240, 360, 480, 600, 720, 840, 960, 1080, 1200}},
+                                           ColumnCase{940, {94, 188, 282, 376, 470, 564, 658, 752, 846, 940}},
+                                           ColumnCase{730, {73, 146, 219, 292, 365, 438, 511, 584, 657, 730}},
+                                           ColumnCase{580, {58, 116, 174, 232, 290, 348, 406, 464, 522, 580}},
+                                           ColumnCase{460, {46, 92, 138, 184, 230, 276, 322, 368, 414, 460}},
+                                           ColumnCase{440, {44, 88, 132, 176, 220, 264, 308, 352, 396, 440}},
+                                           ColumnCase{340, {34, 68, 102, 136, 170, 204, 238, 272, 306, 340}}),
+                         [](const auto& test) { return "Width" + std::to_string(test.param.width); });
 
 TEST(GridColumnOffset, NegativeAndZeroWidthsAreSymmetric) {
   EXPECT_EQ(GridColumnOffset(0, 5), 0);

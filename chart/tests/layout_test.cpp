@@ -68,11 +68,12 @@ TEST_P(FixedFields, SelectScreenLayoutLeavesBandsAndSweepAlone) {
   EXPECT_EQ(layout.LastY[ccResp], 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(Classes, FixedFields,
-                         ::testing::Values(FixedCase{ScreenClass::Wide, 12, 40, 1260, 920, 30, 20, 620, 25, 11, 9, 1230, 610},
-                                           FixedCase{ScreenClass::Medium, 12, 40, 1000, 675, 30, 20, 500, 25, 11, 9, 970, 490},
-                                           FixedCase{ScreenClass::Narrow, 8, 40, 780, 520, 25, 0, 390, 22, 9, 5, 755, 380}),
-                         [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
+INSTANTIATE_TEST_SUITE_P(
+    Classes, FixedFields,
+    ::testing::Values(FixedCase{ScreenClass::Wide, 12, 40, 1260, 920, 30, 20, 620, 25, 11, 9, 1230, 610},
+                      FixedCase{ScreenClass::Medium, 12, 40, 1000, 675, 30, 20, 500, 25, 11, 9, 970, 490},
+                      FixedCase{ScreenClass::Narrow, 8, 40, 780, 520, 25, 0, 390, 22, 9, 5, 755, 380}),
+    [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
 
 TEST(ChartLayoutDefaults, EverythingStartsAtZero) {
   const ChartLayout layout;
@@ -139,11 +140,13 @@ TEST(LayoutBands, WideWithAllChannelsLeavesTheStripBelowFree) {
 }
 
 TEST(LayoutBands, UncheckedChannelsTakeNoRoomButCarryTheRunningBottom) {
-  const ChartLayout layout = EightChannelLayout(ScreenClass::Wide, {true, false, true, false, false, false, false, false});
+  const ChartLayout layout =
+      EightChannelLayout(ScreenClass::Wide, {true, false, true, false, false, false, false, false});
   EXPECT_EQ(layout.BandTable[ccI], (BandEntry{445, 445}));
   EXPECT_EQ(layout.BandTable[ccII], (BandEntry{0, 445}));
   EXPECT_EQ(layout.BandTable[ccIII], (BandEntry{445, 890}));
-  for (ChartChannel channel : {ccAVR, ccAVL, ccAVF, ccC1, ccResp}) EXPECT_EQ(layout.BandTable[channel], (BandEntry{0, 890}));
+  for (ChartChannel channel : {ccAVR, ccAVL, ccAVF, ccC1, ccResp})
+    EXPECT_EQ(layout.BandTable[channel], (BandEntry{0, 890}));
 }
 
 TEST(LayoutBands, NothingCheckedKeepsThePreviousTable) {

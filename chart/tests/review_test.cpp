@@ -30,7 +30,7 @@ struct PerViewCase {
 
 TEST(RecordsPerView, PlotWidthTimesCompressionPerModeAndScreen) {
   const PerViewCase cases[] = {
-      {ScreenClass::Wide, false, 1, 1200},  {ScreenClass::Wide, false, 8, 9600},  {ScreenClass::Wide, true, 1, 580},
+      {ScreenClass::Wide, false, 1, 1200},  {ScreenClass::Wide, false, 8, 9600},   {ScreenClass::Wide, true, 1, 580},
       {ScreenClass::Wide, true, 4, 2320},   {ScreenClass::Medium, false, 2, 1880}, {ScreenClass::Medium, true, 1, 460},
       {ScreenClass::Narrow, false, 1, 730}, {ScreenClass::Narrow, true, 8, 2840},
   };
@@ -55,42 +55,42 @@ TEST_P(ViewStepping, StepsAndStaysWithinTheRecording) {
 }
 
 using enum ReviewStep;
-INSTANTIATE_TEST_SUITE_P(
-    Views, ViewStepping,
-    ::testing::Values(
-        // First, middle and last view of 80000 records, 1200 a view.
-        StepCase{"FirstViewTenthOn", 80000, 1200, 1, TenthOn, 121},
-        StepCase{"FirstViewTenthBackStays", 80000, 1200, 1, TenthBack, 1},
-        StepCase{"FirstViewPageOn", 80000, 1200, 1, ViewOn, 1201},
-        StepCase{"MiddleTenthBack", 80000, 1200, 24001, TenthBack, 23881},
-        StepCase{"MiddlePageBack", 80000, 1200, 24001, ViewBack, 22801},
-        StepCase{"MiddlePageOn", 80000, 1200, 24001, ViewOn, 25201},
-        StepCase{"MiddleHome", 80000, 1200, 24001, Start, 1},
-        StepCase{"MiddleEnd", 80000, 1200, 24001, End, 78801},
-        StepCase{"LastViewTenthOnStays", 80000, 1200, 78801, TenthOn, 78801},
-        StepCase{"LastViewPageOnStays", 80000, 1200, 78801, ViewOn, 78801},
-        StepCase{"NearTheEndPageOnStopsAtTheLastView", 80000, 1200, 78000, ViewOn, 78801},
-        StepCase{"NearTheStartPageBackStopsAtTheFirst", 80000, 1200, 700, ViewBack, 1},
-        // Compression 8: 9600 a view, a tenth is 960.
-        StepCase{"CompressedTenthOn", 80000, 9600, 1, TenthOn, 961},
-        StepCase{"CompressedEnd", 80000, 9600, 1, End, 70401},
-        StepCase{"CompressedPageOnNearTheEnd", 80000, 9600, 65000, ViewOn, 70401},
-        // Twelve-channel views of 580 records: a tenth is 58.
-        StepCase{"TwelveTenthOn", 80000, 580, 1, TenthOn, 59},
-        // A recording shorter than a view has one view only.
-        StepCase{"ShortRecordingEnd", 500, 1200, 1, End, 1},
-        StepCase{"ShortRecordingPageOn", 500, 1200, 1, ViewOn, 1},
-        StepCase{"EmptyRecordingEnd", 0, 1200, 1, End, 1},
-        // A first record out of range (a stale position) is brought back.
-        StepCase{"StaleFirstPastTheEndTenthBack", 3000, 1200, 9000, TenthBack, 1801}),
-    [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Views, ViewStepping,
+                         ::testing::Values(
+                             // First, middle and last view of 80000 records, 1200 a view.
+                             StepCase{"FirstViewTenthOn", 80000, 1200, 1, TenthOn, 121},
+                             StepCase{"FirstViewTenthBackStays", 80000, 1200, 1, TenthBack, 1},
+                             StepCase{"FirstViewPageOn", 80000, 1200, 1, ViewOn, 1201},
+                             StepCase{"MiddleTenthBack", 80000, 1200, 24001, TenthBack, 23881},
+                             StepCase{"MiddlePageBack", 80000, 1200, 24001, ViewBack, 22801},
+                             StepCase{"MiddlePageOn", 80000, 1200, 24001, ViewOn, 25201},
+                             StepCase{"MiddleHome", 80000, 1200, 24001, Start, 1},
+                             StepCase{"MiddleEnd", 80000, 1200, 24001, End, 78801},
+                             StepCase{"LastViewTenthOnStays", 80000, 1200, 78801, TenthOn, 78801},
+                             StepCase{"LastViewPageOnStays", 80000, 1200, 78801, ViewOn, 78801},
+                             StepCase{"NearTheEndPageOnStopsAtTheLastView", 80000, 1200, 78000, ViewOn, 78801},
+                             StepCase{"NearTheStartPageBackStopsAtTheFirst", 80000, 1200, 700, ViewBack, 1},
+                             // Compression 8: 9600 a view, a tenth is 960.
+                             StepCase{"CompressedTenthOn", 80000, 9600, 1, TenthOn, 961},
+                             StepCase{"CompressedEnd", 80000, 9600, 1, End, 70401},
+                             StepCase{"CompressedPageOnNearTheEnd", 80000, 9600, 65000, ViewOn, 70401},
+                             // Twelve-channel views of 580 records: a tenth is 58.
+                             StepCase{"TwelveTenthOn", 80000, 580, 1, TenthOn, 59},
+                             // A recording shorter than a view has one view only.
+                             StepCase{"ShortRecordingEnd", 500, 1200, 1, End, 1},
+                             StepCase{"ShortRecordingPageOn", 500, 1200, 1, ViewOn, 1},
+                             StepCase{"EmptyRecordingEnd", 0, 1200, 1, End, 1},
+                             // A first record out of range (a stale position) is brought back.
+                             StepCase{"StaleFirstPastTheEndTenthBack", 3000, 1200, 9000, TenthBack, 1801}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ViewClamp, FirstRecordLiesBetweenOneAndTheLastViewsFirst) {
   const std::tuple<int, int, int, int> cases[] = {
       // first, count, perView, clamped
-      {0, 80000, 1200, 1},   {-5, 80000, 1200, 1},   {1, 80000, 1200, 1},      {40000, 80000, 1200, 40000},
-      {78801, 80000, 1200, 78801}, {78802, 80000, 1200, 78801}, {80000, 80000, 1200, 78801}, {2, 1200, 1200, 1},
-      {2, 1201, 1200, 2},    {50, 10, 1200, 1},
+      {0, 80000, 1200, 1},         {-5, 80000, 1200, 1},        {1, 80000, 1200, 1},
+      {40000, 80000, 1200, 40000}, {78801, 80000, 1200, 78801}, {78802, 80000, 1200, 78801},
+      {80000, 80000, 1200, 78801}, {2, 1200, 1200, 1},          {2, 1201, 1200, 2},
+      {50, 10, 1200, 1},
   };
   for (auto [first, count, perView, clamped] : cases)
     EXPECT_EQ(ClampViewFirst(first, count, perView), clamped) << first << " of " << count << " by " << perView;
@@ -131,7 +131,8 @@ ChartLayout TwoLeadLayout() {
 
 // A quiet recording (every byte 0) with full-scale peaks: lead I at each
 // record of `peaksI`, lead II at each of `peaksII`.
-void FillWithPeaks(SampleStore& store, int count, std::initializer_list<int> peaksI, std::initializer_list<int> peaksII) {
+void FillWithPeaks(SampleStore& store, int count, std::initializer_list<int> peaksI,
+                   std::initializer_list<int> peaksII) {
   FillAt300(store, count, 0);
   for (int n : peaksI) store.At(n).channels[chI] = 247;
   for (int n : peaksII) store.At(n).channels[chII] = 247;
@@ -185,7 +186,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ViewPicture{"PastTheEndShowsTheLastView", 4500, 1, {31 + 4990 - 3801}, {31 + 3900 - 3801}},
                       ViewPicture{"FirstViewBy4", 1, 4, {31 + 99 / 4}, {31 + 699 / 4, 31 + 3899 / 4}},
                       ViewPicture{"LastViewBy4", 201, 4, {31 + 4789 / 4}, {31 + 499 / 4, 31 + 3699 / 4}},
-                      ViewPicture{"WholeRecordingBy8", 1, 8, {31 + 99 / 8, 31 + 4989 / 8}, {31 + 699 / 8, 31 + 3899 / 8}}),
+                      ViewPicture{
+                          "WholeRecordingBy8", 1, 8, {31 + 99 / 8, 31 + 4989 / 8}, {31 + 699 / 8, 31 + 3899 / 8}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ReviewPicture, CompressedColumnsSpanTheirRecordsRange) {

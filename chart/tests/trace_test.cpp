@@ -26,23 +26,22 @@ TEST_P(SampleMapping, SampleGivesY) {
   EXPECT_EQ(MapSampleToY(GetParam().sample, GetParam().band, GetParam().pad), GetParam().y);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Bands, SampleMapping,
-    ::testing::Values(MappingCase{"WideEightBandI_0", {111, 111}, 20, 0, 111},
-                      MappingCase{"WideEightBandI_128", {111, 111}, 20, 128, 64},
-                      MappingCase{"WideEightBandI_247", {111, 111}, 20, 247, 20},
-                      MappingCase{"WideEightBandI_248", {111, 111}, 20, 248, 20},
-                      MappingCase{"WideEightBandI_255", {111, 111}, 20, 255, 17},
-                      MappingCase{"WideEightResp_128", {111, 888}, 20, 128, 841},
-                      MappingCase{"WideOneBand_0", {890, 890}, 20, 0, 890},
-                      MappingCase{"WideOneBand_247", {890, 890}, 20, 247, 20},
-                      MappingCase{"WideOneBandAboveTheImage_255", {890, 890}, 20, 255, -8},
-                      MappingCase{"MediumEightBandI_128", {80, 80}, 20, 128, 49},
-                      MappingCase{"NarrowEightBandI_247", {61, 61}, 0, 247, 0},
-                      MappingCase{"NarrowEightBandIIIntoBandI_255", {61, 122}, 0, 255, 59},
-                      MappingCase{"NarrowTwelve_1", {82, 82}, 0, 1, 82},
-                      MappingCase{"NoBand_200", {0, 445}, 20, 200, 461}),
-    [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Bands, SampleMapping,
+                         ::testing::Values(MappingCase{"WideEightBandI_0", {111, 111}, 20, 0, 111},
+                                           MappingCase{"WideEightBandI_128", {111, 111}, 20, 128, 64},
+                                           MappingCase{"WideEightBandI_247", {111, 111}, 20, 247, 20},
+                                           MappingCase{"WideEightBandI_248", {111, 111}, 20, 248, 20},
+                                           MappingCase{"WideEightBandI_255", {111, 111}, 20, 255, 17},
+                                           MappingCase{"WideEightResp_128", {111, 888}, 20, 128, 841},
+                                           MappingCase{"WideOneBand_0", {890, 890}, 20, 0, 890},
+                                           MappingCase{"WideOneBand_247", {890, 890}, 20, 247, 20},
+                                           MappingCase{"WideOneBandAboveTheImage_255", {890, 890}, 20, 255, -8},
+                                           MappingCase{"MediumEightBandI_128", {80, 80}, 20, 128, 49},
+                                           MappingCase{"NarrowEightBandI_247", {61, 61}, 0, 247, 0},
+                                           MappingCase{"NarrowEightBandIIIntoBandI_255", {61, 122}, 0, 255, 59},
+                                           MappingCase{"NarrowTwelve_1", {82, 82}, 0, 1, 82},
+                                           MappingCase{"NoBand_200", {0, 445}, 20, 200, 461}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(SampleMapping, LargerValuesAreNeverDrawnLower) {
   for (const BandEntry band : {BandEntry{111, 111}, BandEntry{890, 890}, BandEntry{61, 61}, BandEntry{148, 296}}) {
@@ -54,9 +53,9 @@ TEST(ChannelSample, ReadsEachChannelsByteOfTheRecord) {
   SampleRecord record{};
   for (int i = 0; i < 8; ++i) record.channels[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(10 + i);
   for (int i = 0; i < 5; ++i) record.chest[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(30 + i);
-  const std::pair<ChartChannel, int> expected[] = {{ccI, 10},  {ccII, 11}, {ccIII, 12}, {ccAVR, 13}, {ccAVL, 14},
+  const std::pair<ChartChannel, int> expected[] = {{ccI, 10},   {ccII, 11}, {ccIII, 12}, {ccAVR, 13}, {ccAVL, 14},
                                                    {ccAVF, 15}, {ccC1, 16}, {ccC2, 30},  {ccC3, 31},  {ccC4, 32},
-                                                   {ccC5, 33}, {ccC6, 34}, {ccResp, 17}};
+                                                   {ccC5, 33},  {ccC6, 34}, {ccResp, 17}};
   for (auto [channel, value] : expected) EXPECT_EQ(ChannelSample(record, channel), value) << ChannelLabel(channel);
 }
 
@@ -69,10 +68,8 @@ void AppendChannels(SampleStore& store, const std::array<int, 13>& values, doubl
   for (int c = 0; c < 13; ++c) {
     const auto channel = static_cast<ChartChannel>(c);
     const auto value = static_cast<std::uint8_t>(values[static_cast<std::size_t>(c)]);
-    if (channel >= ccC2 && channel <= ccC6)
-      record.chest[static_cast<std::size_t>(channel - ccC2)] = value;
-    else
-      record.channels[channel == ccResp ? std::size_t{chResp} : static_cast<std::size_t>(channel)] = value;
+    if (channel >= ccC2 && channel <= ccC6) record.chest[static_cast<std::size_t>(channel - ccC2)] = value;
+    else record.channels[channel == ccResp ? std::size_t{chResp} : static_cast<std::size_t>(channel)] = value;
   }
 }
 
@@ -255,8 +252,8 @@ TEST(ShowGraph12C, AChestFrameBeforeAnySampleDrawsNothingButAdvances) {
 }
 
 TEST(ShowGraph12C, RightColumnTracesRunPastTheGridInTheSmallerClasses) {
-  for (auto [screen, lastRight] : {std::pair{ScreenClass::Wide, 1230}, std::pair{ScreenClass::Medium, 990},
-                                   std::pair{ScreenClass::Narrow, 770}}) {
+  for (auto [screen, lastRight] :
+       {std::pair{ScreenClass::Wide, 1230}, std::pair{ScreenClass::Medium, 990}, std::pair{ScreenClass::Narrow, 770}}) {
     ChartLayout layout = TwelveChannelLayout(screen);
     RecordingCanvas canvas;
     DrawBasic12C(layout, canvas);
@@ -318,9 +315,10 @@ TEST_P(TimeLabels, TwelveChannelSweepKeepsTheFullWidthInterval) {
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, TimeLabels,
-    ::testing::Values(LabelCase{ScreenClass::Wide, {150, 270, 390, 510, 630, 750, 870, 990, 1110, 1230}, {150, 270, 390, 510}},
-                      LabelCase{ScreenClass::Medium, {124, 218, 312, 406, 500, 594, 688, 782, 876, 970}, {124, 218, 312, 406}},
-                      LabelCase{ScreenClass::Narrow, {98, 171, 244, 317, 390, 463, 536, 609, 682, 755}, {98, 171, 244, 317}}),
+    ::testing::Values(
+        LabelCase{ScreenClass::Wide, {150, 270, 390, 510, 630, 750, 870, 990, 1110, 1230}, {150, 270, 390, 510}},
+        LabelCase{ScreenClass::Medium, {124, 218, 312, 406, 500, 594, 688, 782, 876, 970}, {124, 218, 312, 406}},
+        LabelCase{ScreenClass::Narrow, {98, 171, 244, 317, 390, 463, 536, 609, 682, 755}, {98, 171, 244, 317}}),
     [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
 
 TEST(TimeLabels, AreDrawnOpaqueInBlackBelowTheBands) {

@@ -13,13 +13,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "store/LocaleFormat.h"
-#include "simulator/ModuleFrames.h"
-#include "ui/QtDialogs.h"
-#include "ui/RadioGroup.h"
-#include "simulator/SyntheticEcg.h"
 #include "serial/TComDataPacket.h"
 #include "serial/VirtualPortDirectory.h"
+#include "simulator/ModuleFrames.h"
+#include "simulator/SyntheticEcg.h"
+#include "store/LocaleFormat.h"
+#include "ui/QtDialogs.h"
+#include "ui/RadioGroup.h"
 
 // ---- Waiting ----------------------------------------------------------------
 
@@ -199,8 +199,7 @@ StreamMatch MatchStoreWithStream(const SampleStore& store, const FrameTap& tap, 
   const std::vector<long long> frames = tap.StoredFrames(count);
   match.firstFrame = frames[1];
   match.lastFrame = frames[static_cast<std::size_t>(count)];
-  const long long newestFrame =
-      static_cast<long long>(std::max(tap.Samples().size(), tap.Chests().size())) + 1;
+  const long long newestFrame = static_cast<long long>(std::max(tap.Samples().size(), tap.Chests().size())) + 1;
   const std::vector<SampleBytes> sent = SentSamples(config, static_cast<std::size_t>(newestFrame));
 
   for (int slot = 1; slot <= count; ++slot) {
@@ -229,7 +228,8 @@ StreamMatch MatchStoreWithStream(const SampleStore& store, const FrameTap& tap, 
         ++match.chestNextSample;
       } else {
         bool later = false;
-        for (std::size_t k = static_cast<std::size_t>(frame) + 2; k < sent.size() && k <= static_cast<std::size_t>(frame) + 64; ++k) {
+        for (std::size_t k = static_cast<std::size_t>(frame) + 2;
+             k < sent.size() && k <= static_cast<std::size_t>(frame) + 64; ++k) {
           if (record.chest == sent[k].chest) later = true;
         }
         if (later) {
@@ -241,8 +241,8 @@ StreamMatch MatchStoreWithStream(const SampleStore& store, const FrameTap& tap, 
     } else {
       channels = SelectedChannels(own, config.channelMask);
     }
-    const bool same = record.channels == channels && record.chest == chest &&
-                      record.reserved == std::array<std::uint8_t, 3>{};
+    const bool same =
+        record.channels == channels && record.chest == chest && record.reserved == std::array<std::uint8_t, 3>{};
     if (!same && match.mismatches++ < 5) {
       ADD_FAILURE() << "slot " << slot << " (sample " << frame << ") does not hold what the simulator sent";
     }

@@ -20,10 +20,10 @@
 #include <gtest/gtest.h>
 
 #include "recording/Dialogs.h"
-#include "testsupport/FakeDialogs.h"
-#include "ui/MainWindow.h"
 #include "simulator/ModuleSimulator.h"
 #include "store/SampleStore.h"
+#include "testsupport/FakeDialogs.h"
+#include "ui/MainWindow.h"
 
 // Generous: the runs must pass on a loaded two-core machine under sanitizers.
 inline constexpr std::chrono::seconds kDeadline{90};
@@ -115,13 +115,13 @@ bool ProgramAvailable(const std::string& name);
 
 // What the checks found, for the test's own assertions and its report.
 struct StreamMatch {
-  long long firstFrame = -1;   // the simulator's sample in slot 1
-  long long lastFrame = -1;    // ... in the last slot
-  int mismatches = 0;          // records whose bytes differ from what was sent
-  int chestOwnSample = 0;      // twelve channels: chest bytes of the record's own sample
-  int chestNextSample = 0;     //   ... of the sample after it
-  int chestLaterSample = 0;    //   ... of a sample further on
-  int chestMissing = 0;        //   ... none (left 0)
+  long long firstFrame = -1;  // the simulator's sample in slot 1
+  long long lastFrame = -1;   // ... in the last slot
+  int mismatches = 0;         // records whose bytes differ from what was sent
+  int chestOwnSample = 0;     // twelve channels: chest bytes of the record's own sample
+  int chestNextSample = 0;    //   ... of the sample after it
+  int chestLaterSample = 0;   //   ... of a sample further on
+  int chestMissing = 0;       //   ... none (left 0)
 };
 
 // Every sample frame the tap saw carries the next sequence number: nothing
@@ -134,8 +134,7 @@ void ExpectUnbrokenSequence(const std::vector<FrameTap::Delivery>& frames, const
 StreamMatch MatchStoreWithStream(const SampleStore& store, const FrameTap& tap, const ModuleConfig& config);
 // The data file holds slot 0 with the marker 5 and slots 1..Count() byte for
 // byte; the log has its five header lines and one line per slot.
-void ExpectFilesHoldStore(const std::filesystem::path& log, const std::filesystem::path& dat,
-                          const SampleStore& store);
+void ExpectFilesHoldStore(const std::filesystem::path& log, const std::filesystem::path& dat, const SampleStore& store);
 
 // A real window (Wide screen class), shown offscreen with scripted dialogs,
 // and a module simulator (default options) running on a pseudo-terminal

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "chart/ImageCanvas.h"
-#include "ui/QtDialogs.h"
-#include "store/LocaleFormat.h"
 #include "e2e_support.h"
+#include "store/LocaleFormat.h"
+#include "ui/QtDialogs.h"
 
 namespace {
 

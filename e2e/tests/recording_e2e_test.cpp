@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "store/LocaleFormat.h"
 #include "e2e_support.h"
+#include "store/LocaleFormat.h"
 
 namespace {
 
@@ -86,17 +86,17 @@ class EndToEndRecording : public EndToEnd {
       // The simulator counts a write's samples once the write has returned.
       EXPECT_GE(onWay, -allowed) << "samples handled that the simulator had not sent";
     }
-    std::printf("[ recording ] %d records = sample frames %lld..%lld; the simulator sent %lld between Read and Stop; "
-                "on their way at Read %lld, at Stop %lld\n",
-                count, match.firstFrame, match.lastFrame, sentAtStop - sentAtRead, onWayAtRead, onWayAtStop);
+    std::printf(
+        "[ recording ] %d records = sample frames %lld..%lld; the simulator sent %lld between Read and Stop; "
+        "on their way at Read %lld, at Stop %lld\n",
+        count, match.firstFrame, match.lastFrame, sentAtStop - sentAtRead, onWayAtRead, onWayAtStop);
 
     // Each record stamped with the time it arrived (unless midnight passed).
     if (run.dayAtStop >= run.dayAtRead) {
       const double slack = 2.0 / 86400;
       for (int slot = 1; slot <= count; ++slot) {
         const double t = store.At(slot).time;
-        if (t < run.dayAtRead - slack || t > run.dayAtStop + slack ||
-            (slot > 1 && t < store.At(slot - 1).time)) {
+        if (t < run.dayAtRead - slack || t > run.dayAtStop + slack || (slot > 1 && t < store.At(slot - 1).time)) {
           ADD_FAILURE() << "record " << slot << " has the time " << LongTimeText(t);
           break;
         }
@@ -146,9 +146,10 @@ TEST_F(EndToEndRecording, TwelveChannelRecordingFillsLimbAndChestLeads) {
   // Limb leads exactly as sent; chest leads those of a chest frame the
   // simulator sent.
   const StreamMatch match = ExpectRecordingMatchesStream(run);
-  std::printf("[ twelve-channel ] chest leads of the record's own sample: %d, of the next: %d, of a later one: %d, "
-              "none: %d\n",
-              match.chestOwnSample, match.chestNextSample, match.chestLaterSample, match.chestMissing);
+  std::printf(
+      "[ twelve-channel ] chest leads of the record's own sample: %d, of the next: %d, of a later one: %d, "
+      "none: %d\n",
+      match.chestOwnSample, match.chestNextSample, match.chestLaterSample, match.chestMissing);
 
   const int count = Count();
   const std::vector<SampleRecord> records = ReadDataFile(run.dat);

@@ -3,21 +3,21 @@
 // port another window or program already holds. And, not run by ctest, the
 // long run: full recordings back to back at the line's full rate with noise
 // on, each saved (scripts/long-run).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <QComboBox>
 #include <QImage>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "chart/ImageCanvas.h"
-#include "simulator/ModuleFrames.h"
-#include "serial/VirtualPortDirectory.h"
 #include "e2e_support.h"
+#include "serial/VirtualPortDirectory.h"
+#include "simulator/ModuleFrames.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ECG_SANITIZED 1
@@ -59,7 +59,8 @@ FaultOptions Noise(std::uint32_t seed) {
 
 std::size_t LargestPending(const TModuleFramers& framers) {
   std::size_t largest = 0;
-  for (const TComDataPacket* framer : framers.InBindingOrder()) largest = std::max(largest, framer->PendingBytes().size());
+  for (const TComDataPacket* framer : framers.InBindingOrder())
+    largest = std::max(largest, framer->PendingBytes().size());
   return largest;
 }
 
@@ -67,8 +68,8 @@ std::size_t LargestPending(const TModuleFramers& framers) {
 // the sequence byte of the frame each was made of: a record made of a whole
 // frame holds the bytes of the sample with that number.
 struct WholeFrames {
-  int whole = 0;    // records made of a whole frame
-  int damaged = 0;  // records made of something else (a frame that lost a byte, noise)
+  int whole = 0;               // records made of a whole frame
+  int damaged = 0;             // records made of something else (a frame that lost a byte, noise)
   long long firstSample = -1;  // the first and last sample found whole
   long long lastSample = -1;
 };
@@ -132,10 +133,11 @@ TEST_F(EndToEndReliability, NoisyLineKeepsRecordingWholeFramesWithinBoundedMemor
   const WholeFrames frames = MatchWholeFrames(form->Store(), *tap, *sim->Configuration(), sim->SamplesSent());
   const int count = Count();
   const long long span = frames.lastSample - frames.firstSample + 1;
-  std::printf("[ noise ] %d records: %d of whole frames, %d of damaged ones; the whole ones are %.1f%% of the %lld "
-              "samples sent meanwhile; largest framer buffer %zu bytes; VmRSS %ld -> %ld kB\n",
-              count, frames.whole, frames.damaged, span > 0 ? 100.0 * frames.whole / static_cast<double>(span) : 0.0,
-              span, largestPending, residentWarm, residentEnd);
+  std::printf(
+      "[ noise ] %d records: %d of whole frames, %d of damaged ones; the whole ones are %.1f%% of the %lld "
+      "samples sent meanwhile; largest framer buffer %zu bytes; VmRSS %ld -> %ld kB\n",
+      count, frames.whole, frames.damaged, span > 0 ? 100.0 * frames.whole / static_cast<double>(span) : 0.0, span,
+      largestPending, residentWarm, residentEnd);
 
   EXPECT_EQ(dialogs.Messages(), std::vector<std::string>{}) << "noise is not an error to tell the user";
   EXPECT_EQ(form->Store().Settings().state, AcquisitionState::Receiving);
@@ -196,9 +198,8 @@ TEST_F(EndToEndReliability, AdapterPulledOutMidRecordingThenPluggedInGoesOnWithT
   std::printf("[ replug ] %d records before the adapter was pulled out, %d after it was plugged in again\n", atLoss,
               count - atLoss);
   for (int slot = 1; slot <= atLoss; ++slot) {
-    ASSERT_EQ(std::memcmp(&form->Store().At(slot), &beforeLoss[static_cast<std::size_t>(slot) - 1],
-                          sizeof(SampleRecord)),
-              0)
+    ASSERT_EQ(
+        std::memcmp(&form->Store().At(slot), &beforeLoss[static_cast<std::size_t>(slot) - 1], sizeof(SampleRecord)), 0)
         << "record " << slot << " changed";
   }
   // The records after the loss are samples of the same three leads.
@@ -349,8 +350,7 @@ TEST_F(LongRun, DISABLED_FullRecordingsBackToBackWithNoiseAreSavedInBoundedMemor
     const long residentStart = ResidentKb();
     const auto started = std::chrono::steady_clock::now();
     Click("ReadButton");
-    const bool stopped =
-        WaitUntil([&] { return dialogs.ConfirmCount() > offersBefore; }, std::chrono::minutes(15));
+    const bool stopped = WaitUntil([&] { return dialogs.ConfirmCount() > offersBefore; }, std::chrono::minutes(15));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const long residentEnd = ResidentKb();
     if (run == 1) firstEnd = residentEnd;
@@ -361,10 +361,11 @@ TEST_F(LongRun, DISABLED_FullRecordingsBackToBackWithNoiseAreSavedInBoundedMemor
     std::string errors;
     for (const std::string& text : messages) errors += (errors.empty() ? "" : "; ") + text;
     if (!stopped) errors += (errors.empty() ? "" : "; ") + std::string("did not reach the run limit");
-    std::printf("[ long run ] run %d: %d records in %.1f s; %s %ld bytes, %s %ld bytes; VmRSS start %ld kB, end %ld "
-                "kB; errors: %s\n",
-                run, form->Store().Count(), seconds, log.filename().c_str(), FileSize(log), dat.filename().c_str(),
-                FileSize(dat), residentStart, residentEnd, errors.empty() ? "none" : errors.c_str());
+    std::printf(
+        "[ long run ] run %d: %d records in %.1f s; %s %ld bytes, %s %ld bytes; VmRSS start %ld kB, end %ld "
+        "kB; errors: %s\n",
+        run, form->Store().Count(), seconds, log.filename().c_str(), FileSize(log), dat.filename().c_str(),
+        FileSize(dat), residentStart, residentEnd, errors.empty() ? "none" : errors.c_str());
     std::fflush(stdout);
 
     EXPECT_TRUE(stopped) << "run " << run << " stopped at " << form->Store().Count() << " records";

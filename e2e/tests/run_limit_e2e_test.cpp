@@ -5,8 +5,8 @@
 // the line the tool's input queue would rightly overflow, as a real port's.)
 #include <cstdio>
 
-#include "simulator/ModuleFrames.h"
 #include "e2e_support.h"
+#include "simulator/ModuleFrames.h"
 
 namespace {
 

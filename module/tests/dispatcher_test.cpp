@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "module/QtMainThreadDispatcher.h"
 #include <gtest/gtest.h>
+#include "module/QtMainThreadDispatcher.h"
 
 #include "testsupport/QtWait.h"
 

@@ -18,8 +18,8 @@ HandlerRig::HandlerRig()
     : layout(WideLayout()),
       canvas(layout.ChartWidth, layout.ChartHeight),
       view(store),
-      handlers(store, layout, trace, view, [](double) { return std::string("12:00:00"); },
-               [] { return kFixedClock; }) {
+      handlers(
+          store, layout, trace, view, [](double) { return std::string("12:00:00"); }, [] { return kFixedClock; }) {
   PrepareChart(layout, canvas);
   SetUp8({true, true, true, false, false, false, false, false});
 }

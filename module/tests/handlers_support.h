@@ -13,8 +13,8 @@
 
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
-#include "module/FrameHandlers.h"
 #include "chart/ImageCanvas.h"
+#include "module/FrameHandlers.h"
 #include "store/SampleStore.h"
 
 namespace module_test {

@@ -2,8 +2,8 @@
 // window shows them, whether or not a recording runs.
 #include <gtest/gtest.h>
 
-#include "module/StatusFrames.h"
 #include "handlers_support.h"
+#include "module/StatusFrames.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ class InfoFrames : public testing::TestWithParam<bool> {
 TEST_P(InfoFrames, StatusFrameFillsLabelsAndPanels) {
   rig.handlers.ReceiveStatus(Bytes({0xFC, 0x00, 0x5F, 0x00, 0x25, 0x01}));
   EXPECT_EQ(Text(ViewText::RespLabel), "Resp. Wave: Transmitted");
-  for (ViewText label : {ViewText::ChestLabel, ViewText::RALabel, ViewText::LALabel, ViewText::RLLabel,
-                         ViewText::LLLabel}) {
+  for (ViewText label :
+       {ViewText::ChestLabel, ViewText::RALabel, ViewText::LALabel, ViewText::RLLabel, ViewText::LLLabel}) {
     EXPECT_EQ(Text(label), "Connected");
   }
   EXPECT_EQ(Panel(spTransmission), "Transmission: 100 / sec");
@@ -35,8 +35,8 @@ TEST_P(InfoFrames, StatusFrameFillsLabelsAndPanels) {
 
   rig.handlers.ReceiveStatus(Bytes({0xFC, 0x00, 0x00, 0x00, 0x3F, 0x0A}));
   EXPECT_EQ(Text(ViewText::RespLabel), "Resp. Wave: NOT transmitted");
-  for (ViewText label : {ViewText::ChestLabel, ViewText::RALabel, ViewText::LALabel, ViewText::RLLabel,
-                         ViewText::LLLabel}) {
+  for (ViewText label :
+       {ViewText::ChestLabel, ViewText::RALabel, ViewText::LALabel, ViewText::RLLabel, ViewText::LLLabel}) {
     EXPECT_EQ(Text(label), "NOT connected");
   }
   EXPECT_EQ(Panel(spTransmission), "Transmission: 300 / sec");

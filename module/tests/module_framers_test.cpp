@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "handlers_support.h"
 #include "module/ModuleFramers.h"
 #include "module/SetupCommand.h"
 #include "serial/TComPort.h"
-#include "handlers_support.h"
 
 namespace {
 
@@ -59,8 +59,9 @@ struct Reception {
         }()),
         canvas(layout.ChartWidth, layout.ChartHeight),
         view(store),
-        handlers(store, layout, canvas, view, [](double) { return std::string("12:00:00"); },
-                 [] { return module_test::kFixedClock; }),
+        handlers(
+            store, layout, canvas, view, [](double) { return std::string("12:00:00"); },
+            [] { return module_test::kFixedClock; }),
         framers(handlers) {
     PrepareChart(layout, canvas);
   }
@@ -133,10 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ModuleFramers, InBindingOrderListsCenterFirstAndSampleLast) {
   const auto order = framers.InBindingOrder();
-  const std::array<TComDataPacket*, 7> expected{&framers.CenterPacket,   &framers.PulsePacket,
-                                                &framers.RespPacket,     &framers.StatusPacket,
-                                                &framers.IdentPacket,    &framers.CenterStatusPacket,
-                                                &framers.ComDataPacket1};
+  const std::array<TComDataPacket*, 7> expected{
+      &framers.CenterPacket, &framers.PulsePacket,        &framers.RespPacket,    &framers.StatusPacket,
+      &framers.IdentPacket,  &framers.CenterStatusPacket, &framers.ComDataPacket1};
   EXPECT_EQ(order, expected);
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "module/ModuleFramers.h"
 #include "chart/TracePlot.h"
 #include "handlers_support.h"
+#include "module/ModuleFramers.h"
 
 namespace {
 

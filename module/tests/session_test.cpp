@@ -102,7 +102,7 @@ TEST_F(Session, LineFiguresCountFramesBytesOutsideFramesAndTheRate) {
   session.StartRecording();
   std::string chunk;
   for (int i = 0; i < 30; ++i) chunk += Bytes({0xF8, 0, 1, 2, 3});
-  chunk += Bytes({0x10, 0x20, 0x30});               // between frames: belongs to none
+  chunk += Bytes({0x10, 0x20, 0x30});                // between frames: belongs to none
   chunk += Bytes({0xF9, 0, 72}) + Bytes({0xF8, 0});  // a pulse frame, a sample frame arriving
   session.Feed(chunk);
   now += std::chrono::milliseconds(500);

@@ -33,8 +33,7 @@ TEST(SetupCommand, DefaultEightChannelSetupSendsTheDefaultCommand) {
 }
 
 TEST(SetupCommand, TwelveChannelSetupSendsFixedMasksWhateverTheChannelBoxesSay) {
-  const std::string command =
-      BuildSetupCommand(DefaultSettings(), false, kTwelveChannelMask, kTwelveChannelChestMask);
+  const std::string command = BuildSetupCommand(DefaultSettings(), false, kTwelveChannelMask, kTwelveChannelChestMask);
   EXPECT_EQ(ByteValues(command), (std::vector<int>{0x53, 0x31, 0x41, 0x31, 0x35, 0x31, 0x46, 0x31, 0x50, 0x30, 0x45,
                                                    0x30, 0x43, 0x7F, 0x44, 0x1F, 0x4D, 0x30}));
 }
@@ -107,14 +106,13 @@ TEST_P(ChannelMaskTable, CheckedBoxesGiveMaskBitsAndFrameSize) {
   EXPECT_EQ(SampleFrameSize8(SelectedChannelCount(GetParam().checked)), GetParam().frameSize);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , ChannelMaskTable,
-    testing::Values(MaskCase{{false, false, false, false, false, false, false, false}, 0x00, 2},
-                    MaskCase{{true, false, false, false, false, false, false, false}, 0x01, 3},
-                    MaskCase{{false, true, false, false, false, false, false, true}, 0x82, 4},
-                    MaskCase{{false, false, false, true, true, true, false, false}, 0x38, 5},
-                    MaskCase{{false, false, false, false, false, false, true, false}, 0x40, 3},
-                    MaskCase{{true, true, true, true, true, true, true, true}, 0xFF, 10}));
+INSTANTIATE_TEST_SUITE_P(, ChannelMaskTable,
+                         testing::Values(MaskCase{{false, false, false, false, false, false, false, false}, 0x00, 2},
+                                         MaskCase{{true, false, false, false, false, false, false, false}, 0x01, 3},
+                                         MaskCase{{false, true, false, false, false, false, false, true}, 0x82, 4},
+                                         MaskCase{{false, false, false, true, true, true, false, false}, 0x38, 5},
+                                         MaskCase{{false, false, false, false, false, false, true, false}, 0x40, 3},
+                                         MaskCase{{true, true, true, true, true, true, true, true}, 0xFF, 10}));
 
 TEST(ServiceCommands, AreTheirLettersOnly) {
   EXPECT_EQ(ByteValues(std::string(kElectrodeSearchCommand)), (std::vector<int>{0x71, 0x30}));

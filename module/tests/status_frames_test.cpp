@@ -106,13 +106,13 @@ TEST_P(ModeCodeTable, LowNibbleChoosesPanelText) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , ModeCodeTable,
-    testing::Values(ModeCase{0, "Mode: Normal"}, ModeCase{1, "Mode: Normal + Pace"}, ModeCase{2, nullptr},
-                    ModeCase{3, nullptr}, ModeCase{4, "Mode: Initializing"}, ModeCase{5, "Mode: Searching"},
-                    ModeCase{6, nullptr}, ModeCase{7, nullptr}, ModeCase{8, "Mode: Simulation"}, ModeCase{9, nullptr},
-                    ModeCase{10, "Mode: Error"}, ModeCase{11, nullptr}, ModeCase{12, nullptr}, ModeCase{13, nullptr},
-                    ModeCase{14, nullptr}, ModeCase{15, nullptr}));
+INSTANTIATE_TEST_SUITE_P(, ModeCodeTable,
+                         testing::Values(ModeCase{0, "Mode: Normal"}, ModeCase{1, "Mode: Normal + Pace"},
+                                         ModeCase{2, nullptr}, ModeCase{3, nullptr}, ModeCase{4, "Mode: Initializing"},
+                                         ModeCase{5, "Mode: Searching"}, ModeCase{6, nullptr}, ModeCase{7, nullptr},
+                                         ModeCase{8, "Mode: Simulation"}, ModeCase{9, nullptr},
+                                         ModeCase{10, "Mode: Error"}, ModeCase{11, nullptr}, ModeCase{12, nullptr},
+                                         ModeCase{13, nullptr}, ModeCase{14, nullptr}, ModeCase{15, nullptr}));
 
 TEST(ChestStatusFrame, AlternateBitsConnectC2C4C6) {
   const auto texts = DecodeChestStatusFrame(Bytes({0xFF, 0, 0x15, 0, 0, 0, 0, 0, 0}));

@@ -48,8 +48,8 @@ TEST_P(PrintedName, LongNamesKeepTheirLastSixtyCharacters) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, PrintedName,
-                         ::testing::Values(NameCase{20, true}, NameCase{64, true}, NameCase{65, true}, NameCase{66, false},
-                                           NameCase{67, false}, NameCase{300, false}));
+                         ::testing::Values(NameCase{20, true}, NameCase{64, true}, NameCase{65, true},
+                                           NameCase{66, false}, NameCase{67, false}, NameCase{300, false}));
 
 TEST(PrintHeader, LengthsCountCharactersNotBytes) {
   // 65 characters, 130 bytes: shown whole.
@@ -107,7 +107,8 @@ TEST_P(HeaderPosition, StartsAtATenthOfThePageWidthRoundedDown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, HeaderPosition,
-                         ::testing::Values(std::pair{6600, 660}, std::pair{6599, 659}, std::pair{9, 0}, std::pair{3508, 350}));
+                         ::testing::Values(std::pair{6600, 660}, std::pair{6599, 659}, std::pair{9, 0},
+                                           std::pair{3508, 350}));
 
 TEST_F(PrintPage, CancellingTheDialogPrintsNothingAndChangesNothing) {
   currentDataFile = "/home/ecg/run1.dat";

@@ -73,7 +73,9 @@ struct TimeCase {
 
 class IsoTime : public ::testing::TestWithParam<TimeCase> {};
 
-TEST_P(IsoTime, IsTheTimeOfDayWithMilliseconds) { EXPECT_EQ(IsoTimeOfDay(GetParam().seconds / 86400.0), GetParam().iso); }
+TEST_P(IsoTime, IsTheTimeOfDayWithMilliseconds) {
+  EXPECT_EQ(IsoTimeOfDay(GetParam().seconds / 86400.0), GetParam().iso);
+}
 
 INSTANTIATE_TEST_SUITE_P(Times, IsoTime,
                          ::testing::Values(TimeCase{0, "00:00:00.000"}, TimeCase{43200, "12:00:00.000"},
@@ -238,7 +240,8 @@ TEST_P(ExportButton, WritesTheFormatOfTheNameOrElseOfTheFilter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, ExportButton,
-                         ::testing::Values(ButtonCase{"EdfByFilter", "run", 0, false}, ButtonCase{"CsvByFilter", "run", 1, true},
+                         ::testing::Values(ButtonCase{"EdfByFilter", "run", 0, false},
+                                           ButtonCase{"CsvByFilter", "run", 1, true},
                                            ButtonCase{"CsvByName", "run.csv", 0, true},
                                            ButtonCase{"EdfByName", "run.EDF", 1, false}),
                          [](const auto& test) { return std::string(test.param.name); });

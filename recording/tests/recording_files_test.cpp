@@ -72,23 +72,26 @@ struct NameCase {
 
 class DataName : public ::testing::TestWithParam<NameCase> {};
 
-TEST_P(DataName, ReplacesTheFileNamesExtensionWithDat) { EXPECT_EQ(DataNameForLogName(GetParam().log), GetParam().data); }
+TEST_P(DataName, ReplacesTheFileNamesExtensionWithDat) {
+  EXPECT_EQ(DataNameForLogName(GetParam().log), GetParam().data);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DataName,
-    ::testing::Values(NameCase{"C:\\rec\\run1.log", "C:\\rec\\run1.dat"}, NameCase{"/home/ecg/run1.log", "/home/ecg/run1.dat"},
-                      NameCase{"/home/ecg/run1.txt", "/home/ecg/run1.dat"},
-                      NameCase{"/home/ecg/run1.LOG", "/home/ecg/run1.dat"}, NameCase{"run1.log", "run1.dat"},
-                      NameCase{"/home/ecg/.log", "/home/ecg/.dat"},
-                      // Other extensions are replaced whatever their length.
-                      NameCase{"/home/ecg/a.b", "/home/ecg/a.dat"}, NameCase{"/home/ecg/run.tar.gz", "/home/ecg/run.tar.dat"},
-                      NameCase{"/home/ecg/run1.", "/home/ecg/run1.dat"},
-                      // Without an extension the name is kept whole.
-                      NameCase{"/home/ecg/run12345", "/home/ecg/run12345.dat"}, NameCase{"ab", "ab.dat"},
-                      NameCase{"/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F", "/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F.dat"},
-                      // A dot in a folder's name is not the file's extension.
-                      NameCase{"dir/sub/a.b", "dir/sub/a.dat"}, NameCase{"dir/sub.d/run", "dir/sub.d/run.dat"},
-                      NameCase{"/home/ecg.v2/run1", "/home/ecg.v2/run1.dat"}));
+    ::testing::Values(
+        NameCase{"C:\\rec\\run1.log", "C:\\rec\\run1.dat"}, NameCase{"/home/ecg/run1.log", "/home/ecg/run1.dat"},
+        NameCase{"/home/ecg/run1.txt", "/home/ecg/run1.dat"}, NameCase{"/home/ecg/run1.LOG", "/home/ecg/run1.dat"},
+        NameCase{"run1.log", "run1.dat"}, NameCase{"/home/ecg/.log", "/home/ecg/.dat"},
+        // Other extensions are replaced whatever their length.
+        NameCase{"/home/ecg/a.b", "/home/ecg/a.dat"}, NameCase{"/home/ecg/run.tar.gz", "/home/ecg/run.tar.dat"},
+        NameCase{"/home/ecg/run1.", "/home/ecg/run1.dat"},
+        // Without an extension the name is kept whole.
+        NameCase{"/home/ecg/run12345", "/home/ecg/run12345.dat"}, NameCase{"ab", "ab.dat"},
+        NameCase{"/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F",
+                 "/home/ecg/Messung-\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x9F.dat"},
+        // A dot in a folder's name is not the file's extension.
+        NameCase{"dir/sub/a.b", "dir/sub/a.dat"}, NameCase{"dir/sub.d/run", "dir/sub.d/run.dat"},
+        NameCase{"/home/ecg.v2/run1", "/home/ecg.v2/run1.dat"}));
 
 TEST(DataHeader, CarriesTheMarkerAtOffsetEightAndTheSlotsOtherBytes) {
   SampleRecord slot{};
@@ -135,15 +138,15 @@ TEST_F(WriteFiles, ThreeRecordsGiveA96ByteDataFileWithTheMarker) {
 
 TEST_F(WriteFiles, ThreeRecordsGiveAnEightLineLog) {
   WriteRecordingFiles(store, log, data, kTestNow, kClock);
-  EXPECT_EQ(ReadWholeFile(log),
-            "VARNOK ECG Data : " + log + "\r\n"
-            "File created: 2024-03-05 14:05:33\r\n"
-            "\r\n"
-            "TIME    \tI\tII\tIII\tVR\tVL\tVF\tC1\tC2\tC3\tC4\tC5\tC6\tRESP\r\n"
-            "\r\n"
-            "12:00:00\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t255\t\r\n"
-            "10:00:00\t1\t2\t3\t4\t5\t6\t7\t9\t10\t11\t12\t13\t8\t\r\n"
-            "12:00:00\t128\t128\t128\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n");
+  EXPECT_EQ(ReadWholeFile(log), "VARNOK ECG Data : " + log +
+                                    "\r\n"
+                                    "File created: 2024-03-05 14:05:33\r\n"
+                                    "\r\n"
+                                    "TIME    \tI\tII\tIII\tVR\tVL\tVF\tC1\tC2\tC3\tC4\tC5\tC6\tRESP\r\n"
+                                    "\r\n"
+                                    "12:00:00\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t255\t\r\n"
+                                    "10:00:00\t1\t2\t3\t4\t5\t6\t7\t9\t10\t11\t12\t13\t8\t\r\n"
+                                    "12:00:00\t128\t128\t128\t0\t0\t0\t0\t0\t0\t0\t0\t0\t0\t\r\n");
 }
 
 TEST_F(WriteFiles, LeavesOnlyTheTwoFilesAndReadsTheStoreOnly) {

@@ -7,11 +7,11 @@
 #include <future>
 
 #include "chart/ChartFrame.h"
+#include "chart/TracePlot.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
 #include "recording/RecordingShape.h"
-#include "chart/TracePlot.h"
 #include "recording_support.h"
 
 namespace {
@@ -28,7 +28,8 @@ class LoaderTest : public RecordingFixture {
     if (!twelve)
       for (int slot = 1; slot <= count; ++slot) source->At(slot).chest = {};
     saved.clear();
-    for (int slot = 0; slot <= count; ++slot) saved.push_back(slot == 0 ? DataHeaderRecord(source->At(0)) : source->At(slot));
+    for (int slot = 0; slot <= count; ++slot)
+      saved.push_back(slot == 0 ? DataHeaderRecord(source->At(0)) : source->At(slot));
     const std::string log = folder / (name + ".log");
     WriteRecordingFiles(*source, log, DataNameForLogName(log), kTestNow, LocaleTimeFormatter());
     return DataNameForLogName(log);
@@ -91,7 +92,8 @@ TEST_F(LoaderTest, ThreeRecordsCountUpInTheStatusBarAndShowPrint) {
 
 TEST_F(LoaderTest, TheStoreHoldsTheFileByteForByte) {
   Load(SavedFile("run1", 3));
-  for (int slot = 0; slot <= 3; ++slot) EXPECT_EQ(RecordBytes(store.At(slot)), RecordBytes(saved[static_cast<std::size_t>(slot)])) << "slot " << slot;
+  for (int slot = 0; slot <= 3; ++slot)
+    EXPECT_EQ(RecordBytes(store.At(slot)), RecordBytes(saved[static_cast<std::size_t>(slot)])) << "slot " << slot;
 }
 
 TEST_F(LoaderTest, RecordsAreDrawnAsDuringEightChannelAcquisition) {
@@ -187,13 +189,14 @@ const std::vector<ChartChannel> kTwelve{ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, c
 
 INSTANTIATE_TEST_SUITE_P(
     Records, RecordingShapeOf,
-    ::testing::Values(ShapeCase{"AllZero", {}, RecordingMode::EightChannel, kAllEight, {}},
-                      ShapeCase{"LeadIOnly", {{8, 1}}, RecordingMode::EightChannel, {ccI}, {ccI}},
-                      ShapeCase{"IIIAndResp", {{10, 200}, {15, 3}}, RecordingMode::EightChannel, {ccIII, ccResp}, {ccIII, ccResp}},
-                      ShapeCase{"C1IsAnEightChannelLead", {{14, 9}}, RecordingMode::EightChannel, {ccC1}, {ccC1}},
-                      ShapeCase{"C2MakesTwelve", {{16, 1}}, RecordingMode::TwelveChannel, kTwelve, {ccC2}},
-                      ShapeCase{"C6MakesTwelve", {{8, 5}, {20, 255}}, RecordingMode::TwelveChannel, kTwelve, {ccI, ccC6}},
-                      ShapeCase{"TwelveWithResp", {{15, 7}, {17, 7}}, RecordingMode::TwelveChannel, kTwelve, {ccC3, ccResp}}),
+    ::testing::Values(
+        ShapeCase{"AllZero", {}, RecordingMode::EightChannel, kAllEight, {}},
+        ShapeCase{"LeadIOnly", {{8, 1}}, RecordingMode::EightChannel, {ccI}, {ccI}},
+        ShapeCase{"IIIAndResp", {{10, 200}, {15, 3}}, RecordingMode::EightChannel, {ccIII, ccResp}, {ccIII, ccResp}},
+        ShapeCase{"C1IsAnEightChannelLead", {{14, 9}}, RecordingMode::EightChannel, {ccC1}, {ccC1}},
+        ShapeCase{"C2MakesTwelve", {{16, 1}}, RecordingMode::TwelveChannel, kTwelve, {ccC2}},
+        ShapeCase{"C6MakesTwelve", {{8, 5}, {20, 255}}, RecordingMode::TwelveChannel, kTwelve, {ccI, ccC6}},
+        ShapeCase{"TwelveWithResp", {{15, 7}, {17, 7}}, RecordingMode::TwelveChannel, kTwelve, {ccC3, ccResp}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ChannelNames, AreTheLeadNamesWithRespLast) {
@@ -329,7 +332,8 @@ TEST_P(NotARegularFile, IsRefusedAtOnceAndChangesNothing) {
   EXPECT_TRUE(view.panel5.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, NotARegularFile, ::testing::Values(Special::Folder, Special::NamedPipe, Special::Device));
+INSTANTIATE_TEST_SUITE_P(Kinds, NotARegularFile,
+                         ::testing::Values(Special::Folder, Special::NamedPipe, Special::Device));
 
 TEST_F(LoaderTest, ARecordingLongerThanTheChartWraps) {
   // Wide: records at x 31..1230, 1200 per sweep.

@@ -1,10 +1,10 @@
 #include "recording_support.h"
 
+#include <sys/resource.h>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <csignal>
@@ -47,7 +47,9 @@ ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   // A test may have made a folder read-only.
   for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
-    if (entry.is_directory(ignored)) std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    if (entry.is_directory(ignored))
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                   ignored);
   }
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
@@ -55,7 +57,8 @@ ScratchFolder::~ScratchFolder() {
 
 std::vector<std::string> ScratchFolder::Names() const {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(path_))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -167,8 +170,8 @@ RecordingFixture::RecordingFixture() {
   LayoutBands(layout, {true, true, true, true, true, true, true, true});
   chartPtr = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, *chartPtr);
-  contextPtr = std::make_unique<TRecordingContext>(
-      TRecordingContext{store, layout, *chartPtr, dialogs, view, currentDataFile});
+  contextPtr =
+      std::make_unique<TRecordingContext>(TRecordingContext{store, layout, *chartPtr, dialogs, view, currentDataFile});
   contextPtr->nowText = [] { return std::string(kTestNow); };
   dialogs.onUnscripted = [](const std::string& dialog) { ADD_FAILURE() << "unexpected " << dialog << " dialog"; };
 }

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "chart/ChartLayout.h"
-#include "recording/Dialogs.h"
 #include "chart/ImageCanvas.h"
+#include "recording/Dialogs.h"
 #include "recording/RecordingActions.h"
-#include "testsupport/FakeDialogs.h"
 #include "store/SampleStore.h"
+#include "testsupport/FakeDialogs.h"
 
 // The date and time the tests' clock shows.
 inline constexpr const char* kTestNow = "2024-03-05 14:05:33";

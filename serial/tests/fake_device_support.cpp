@@ -33,7 +33,8 @@ void FakeSerialDevice::Announce(std::uint32_t events, TComErrors errors) {
   errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
   pending_ |= events & mask_;
   const std::uint64_t one = 1;
-  if (pending_) [[maybe_unused]] auto n = ::write(eventFd_, &one, sizeof one);
+  if (pending_) [[maybe_unused]]
+    auto n = ::write(eventFd_, &one, sizeof one);
 }
 
 void FakeSerialDevice::SetModemStatus(std::uint32_t status) {

@@ -10,9 +10,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "serial/TComDataPacket.h"
 #include "fake_device_support.h"
 #include "main_loop_support.h"
+#include "serial/TComDataPacket.h"
 
 namespace {
 // Runs `action` and returns the EComPort it raised.
@@ -31,9 +31,7 @@ EComPort Raised(F action) {
 struct RecordingLink {
   explicit RecordingLink(std::vector<std::string>& log, const std::string& name) {
     auto signal = [&log, name](const char* what) {
-      return [&log, name, what](TCustomComPort&, bool on) {
-        log.push_back(name + "." + what + (on ? "(1)" : "(0)"));
-      };
+      return [&log, name, what](TCustomComPort&, bool on) { log.push_back(name + "." + what + (on ? "(1)" : "(0)")); };
     };
     link.OnPortState = signal("PortState");
     link.OnCTSChange = signal("CTS");
@@ -64,9 +62,7 @@ void RecordPortEvents(TComPort& port, std::vector<std::string>& log) {
 
 class ComPort : public testing::Test {
  protected:
-  ComPort() {
-    rig.port.SetDispatcher(&loop);
-  }
+  ComPort() { rig.port.SetDispatcher(&loop); }
   TComPort& port() { return rig.port; }
   FakeSerialDevice& device() { return *rig.device; }
 
@@ -321,18 +317,18 @@ TEST_F(ComPort, OpenNotifiesLinksThenThePortThenEachLineSignal) {
     return rig.device;
   });
   port().Open();
-  EXPECT_EQ(log, (std::vector<std::string>{"BeforeOpen", "a.PortState(1)", "b.PortState(1)", "AfterOpen",
-                                           "a.CTS(1)", "b.CTS(1)", "CTS(1)", "a.DSR(0)", "b.DSR(0)", "DSR(0)",
-                                           "a.RLSD(1)", "b.RLSD(1)", "RLSD(1)"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"BeforeOpen", "a.PortState(1)", "b.PortState(1)", "AfterOpen", "a.CTS(1)",
+                                           "b.CTS(1)", "CTS(1)", "a.DSR(0)", "b.DSR(0)", "DSR(0)", "a.RLSD(1)",
+                                           "b.RLSD(1)", "RLSD(1)"}));
   int readings = 0;
   for (const std::string& call : device().Calls()) readings += call == "ModemStatus";
   EXPECT_EQ(readings, 3);
 
   log.clear();
   port().Close();
-  EXPECT_EQ(log, (std::vector<std::string>{"a.CTS(0)", "b.CTS(0)", "a.DSR(0)", "b.DSR(0)", "a.RLSD(0)",
-                                           "b.RLSD(0)", "CTS(0)", "DSR(0)", "RLSD(0)", "BeforeClose",
-                                           "a.PortState(0)", "b.PortState(0)", "AfterClose"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"a.CTS(0)", "b.CTS(0)", "a.DSR(0)", "b.DSR(0)", "a.RLSD(0)", "b.RLSD(0)",
+                                           "CTS(0)", "DSR(0)", "RLSD(0)", "BeforeClose", "a.PortState(0)",
+                                           "b.PortState(0)", "AfterClose"}));
   EXPECT_TRUE(device().Closed());
   EXPECT_FALSE(port().Connected());
 }

@@ -11,11 +11,11 @@
 #include <cerrno>
 #include <thread>
 
-#include "serial/Ring.h"
-#include "testsupport/PtyPair.h"
-#include "serial/ReceiveFilter.h"
-#include "serial/SerialDevice.h"
 #include "main_loop_support.h"
+#include "serial/ReceiveFilter.h"
+#include "serial/Ring.h"
+#include "serial/SerialDevice.h"
+#include "testsupport/PtyPair.h"
 
 // ---- the ring behind the input queue ----
 
@@ -229,7 +229,8 @@ TEST_F(DeviceOnPty, ReadTimeOutsCanWaitForTheFirstByte) {
   EXPECT_EQ(device->Read(out, 8, read), 0);
   writer.join();
   EXPECT_GE(read, 1);
-  EXPECT_EQ(std::string(out, static_cast<std::size_t>(read)), std::string("late").substr(0, static_cast<std::size_t>(read)));
+  EXPECT_EQ(std::string(out, static_cast<std::size_t>(read)),
+            std::string("late").substr(0, static_cast<std::size_t>(read)));
 }
 
 TEST_F(DeviceOnPty, ReadWaitingForBytesEndsWhenTheLineIsLost) {

@@ -11,9 +11,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "serial/TComDataPacket.h"
 #include "fake_device_support.h"
 #include "main_loop_support.h"
+#include "serial/TComDataPacket.h"
 
 namespace {
 class Dispatch : public testing::Test {
@@ -89,8 +89,7 @@ TEST_F(Dispatch, ChunkReachesThePortThenEveryLinkInRegistrationOrderOnTheMainThr
   device().Receive(std::string("a\0b", 3));
   ASSERT_TRUE(loop.RunUntil([&] { return Log().size() >= 4; }));
   const std::string chunk("a\0b", 3);
-  EXPECT_EQ(Log(), (std::vector<std::string>{"port:" + chunk, "first:" + chunk, "second:" + chunk,
-                                             "third:" + chunk}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{"port:" + chunk, "first:" + chunk, "second:" + chunk, "third:" + chunk}));
   EXPECT_FALSE(offMainThread);
   EXPECT_EQ(device().Waiting(), 0u);
 }
@@ -128,8 +127,8 @@ TEST_F(Dispatch, ActionsOfOneSetRunInTheFixedOrder) {
   device().Announce(0, {erFraming});
   device().Receive("z", 0x05FF);  // every event at once
   ASSERT_TRUE(loop.RunUntil([&] { return Logged("Rx80Full"); }));
-  EXPECT_EQ(Log(), (std::vector<std::string>{"Error(1)", "RxChar(1)", "TxEmpty", "Break", "Ring", "CTS(1)",
-                                             "DSR(0)", "RxFlag", "RLSD(1)", "Rx80Full"}));
+  EXPECT_EQ(Log(), (std::vector<std::string>{"Error(1)", "RxChar(1)", "TxEmpty", "Break", "Ring", "CTS(1)", "DSR(0)",
+                                             "RxFlag", "RLSD(1)", "Rx80Full"}));
 }
 
 TEST_F(Dispatch, TxEmptyAndSignalEventsReachTheLinksBeforeThePort) {
@@ -480,12 +479,12 @@ TEST_P(HandOverCutShort, DeliversWhatWasHeldAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dispatch, HandOverCutShort,
-    testing::Values(
-        CutShortRow{"EventCharacter", [](FakeSerialDevice& d) { d.Receive("\r", EV_RXCHAR | EV_RXFLAG); }, "RxFlag"},
-        CutShortRow{"LineError", [](FakeSerialDevice& d) { d.Announce(EV_ERR, {erFraming}); }, "Error(1)"},
-        CutShortRow{"Break", [](FakeSerialDevice& d) { d.Announce(EV_BREAK); }, "Break"},
-        // A quarter of the 1024-byte queue is 256 bytes.
-        CutShortRow{"QueuePastAQuarter", [](FakeSerialDevice& d) { d.Receive(std::string(256, 'q')); },
-                    "link:x" + std::string(256, 'q')},
-        CutShortRow{"HangUp", [](FakeSerialDevice& d) { d.Lose(); }, "LineLost"}),
+    testing::Values(CutShortRow{"EventCharacter", [](FakeSerialDevice& d) { d.Receive("\r", EV_RXCHAR | EV_RXFLAG); },
+                                "RxFlag"},
+                    CutShortRow{"LineError", [](FakeSerialDevice& d) { d.Announce(EV_ERR, {erFraming}); }, "Error(1)"},
+                    CutShortRow{"Break", [](FakeSerialDevice& d) { d.Announce(EV_BREAK); }, "Break"},
+                    // A quarter of the 1024-byte queue is 256 bytes.
+                    CutShortRow{"QueuePastAQuarter", [](FakeSerialDevice& d) { d.Receive(std::string(256, 'q')); },
+                                "link:x" + std::string(256, 'q')},
+                    CutShortRow{"HangUp", [](FakeSerialDevice& d) { d.Lose(); }, "LineLost"}),
     [](const testing::TestParamInfo<CutShortRow>& row) { return std::string(row.param.name); });

@@ -117,9 +117,8 @@ INSTANTIATE_TEST_SUITE_P(AllSixteen, BaudRateTable,
                          testing::Values(RateRow{brCustom, 1234}, RateRow{br110, 110}, RateRow{br300, 300},
                                          RateRow{br600, 600}, RateRow{br1200, 1200}, RateRow{br2400, 2400},
                                          RateRow{br4800, 4800}, RateRow{br9600, 9600}, RateRow{br14400, 14400},
-                                         RateRow{br19200, 19200}, RateRow{br38400, 38400},
-                                         RateRow{br56000, 56000}, RateRow{br57600, 57600},
-                                         RateRow{br115200, 115200}, RateRow{br128000, 128000},
+                                         RateRow{br19200, 19200}, RateRow{br38400, 38400}, RateRow{br56000, 56000},
+                                         RateRow{br57600, 57600}, RateRow{br115200, 115200}, RateRow{br128000, 128000},
                                          RateRow{br256000, 256000}),
                          [](const testing::TestParamInfo<RateRow>& row) { return std::to_string(row.param.value); });
 
@@ -174,8 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TermiosRow{"NoParity", [](TLineSettings&) {}, CS8, PARENB | CMSPAR | CSTOPB | CRTSCTS, 0, INPCK | IXON},
         TermiosRow{"Odd", [](TLineSettings& s) { s.Parity.SetBits(prOdd); }, PARENB | PARODD, CMSPAR, 0, 0},
-        TermiosRow{"Mark", [](TLineSettings& s) { s.Parity.SetBits(prMark); }, PARENB | CMSPAR | PARODD, 0, 0,
-                   0},
+        TermiosRow{"Mark", [](TLineSettings& s) { s.Parity.SetBits(prMark); }, PARENB | CMSPAR | PARODD, 0, 0, 0},
         TermiosRow{"Space", [](TLineSettings& s) { s.Parity.SetBits(prSpace); }, PARENB | CMSPAR, PARODD, 0, 0},
         TermiosRow{"CheckedParity", [](TLineSettings& s) { s.Parity.SetCheck(true); }, 0, 0, INPCK, PARMRK},
         TermiosRow{"ReplacedParity",
@@ -184,22 +182,20 @@ INSTANTIATE_TEST_SUITE_P(
                      s.Parity.SetReplace(true);
                    },
                    0, 0, INPCK | PARMRK, 0},
-        TermiosRow{"OneAndAHalfStopBitsBecomeTwo", [](TLineSettings& s) { s.StopBits = sbOne5StopBits; }, CSTOPB,
-                   0, 0, 0},
+        TermiosRow{"OneAndAHalfStopBitsBecomeTwo", [](TLineSettings& s) { s.StopBits = sbOne5StopBits; }, CSTOPB, 0, 0,
+                   0},
         TermiosRow{"TwoStopBits", [](TLineSettings& s) { s.StopBits = sbTwoStopBits; }, CSTOPB, 0, 0, 0},
         TermiosRow{"FiveDataBits", [](TLineSettings& s) { s.DataBits = dbFive; }, CS5, CS8 & ~CS5, 0, 0},
         TermiosRow{"SixDataBits", [](TLineSettings& s) { s.DataBits = dbSix; }, CS6, CS8 & ~CS6, 0, 0},
         TermiosRow{"SevenDataBits", [](TLineSettings& s) { s.DataBits = dbSeven; }, CS7, CS8 & ~CS7, 0, 0},
-        TermiosRow{"HardwareHandshake", [](TLineSettings& s) { s.FlowControl.SetFlowControl(fcHardware); },
-                   CRTSCTS, 0, 0, IXON | IXOFF},
-        TermiosRow{"CtsOutputFlowAlone", [](TLineSettings& s) { s.FlowControl.SetOutCTSFlow(true); }, CRTSCTS, 0,
+        TermiosRow{"HardwareHandshake", [](TLineSettings& s) { s.FlowControl.SetFlowControl(fcHardware); }, CRTSCTS, 0,
+                   0, IXON | IXOFF},
+        TermiosRow{"CtsOutputFlowAlone", [](TLineSettings& s) { s.FlowControl.SetOutCTSFlow(true); }, CRTSCTS, 0, 0, 0},
+        TermiosRow{"RtsHandshakeAlone", [](TLineSettings& s) { s.FlowControl.SetControlRTS(rtsHandshake); }, CRTSCTS, 0,
                    0, 0},
-        TermiosRow{"RtsHandshakeAlone", [](TLineSettings& s) { s.FlowControl.SetControlRTS(rtsHandshake); },
-                   CRTSCTS, 0, 0, 0},
         TermiosRow{"SoftwareFlowControl", [](TLineSettings& s) { s.FlowControl.SetFlowControl(fcSoftware); }, 0,
                    CRTSCTS, IXON | IXOFF, 0},
-        TermiosRow{"XonXoffOutOnly", [](TLineSettings& s) { s.FlowControl.SetXonXoffOut(true); }, 0, 0, IXON,
-                   IXOFF}),
+        TermiosRow{"XonXoffOutOnly", [](TLineSettings& s) { s.FlowControl.SetXonXoffOut(true); }, 0, 0, IXON, IXOFF}),
     [](const testing::TestParamInfo<TermiosRow>& row) { return std::string(row.param.name); });
 
 TEST(TermiosMapping, XonXoffCharactersGoToStartAndStop) {
@@ -308,9 +304,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         LineChangeRow{"FirstDisableLowersBoth", std::nullopt, Modes(dtrDisable, rtsDisable), {Lower, Lower}},
         LineChangeRow{"FirstEnableRaisesBoth", std::nullopt, Modes(dtrEnable, rtsEnable), {Raise, Raise}},
-        LineChangeRow{"FirstHandshakeRaisesAndToggleStartsLow", std::nullopt, Modes(dtrHandshake, rtsToggle),
-                      {Raise, Lower}},
-        LineChangeRow{"SameModesAgainKeepRaisedLinesRaised", Modes(dtrDisable, rtsDisable),
+        LineChangeRow{
+            "FirstHandshakeRaisesAndToggleStartsLow", std::nullopt, Modes(dtrHandshake, rtsToggle), {Raise, Lower}},
+        LineChangeRow{"SameModesAgainKeepRaisedLinesRaised",
+                      Modes(dtrDisable, rtsDisable),
                       [] {
                         TDeviceControlBlock d = Modes(dtrDisable, rtsDisable);
                         d.BaudRate = 57600;
@@ -318,8 +315,10 @@ INSTANTIATE_TEST_SUITE_P(
                         return d;
                       }(),
                       {Keep, Keep}},
-        LineChangeRow{"ChangedDtrModeAloneMovesDtrAlone", Modes(dtrDisable, rtsEnable), Modes(dtrEnable, rtsEnable),
+        LineChangeRow{"ChangedDtrModeAloneMovesDtrAlone",
+                      Modes(dtrDisable, rtsEnable),
+                      Modes(dtrEnable, rtsEnable),
                       {Raise, Keep}},
-        LineChangeRow{"RtsBackToDisableLowersIt", Modes(dtrEnable, rtsHandshake), Modes(dtrEnable, rtsDisable),
-                      {Keep, Lower}}),
+        LineChangeRow{
+            "RtsBackToDisableLowersIt", Modes(dtrEnable, rtsHandshake), Modes(dtrEnable, rtsDisable), {Keep, Lower}}),
     [](const testing::TestParamInfo<LineChangeRow>& row) { return std::string(row.param.name); });

@@ -46,8 +46,8 @@ TEST(PacketFramer, StartsWithTheDocumentedDefaults) {
 TEST(PacketFramer, OneChunkWithTwoFramesYieldsBothDuringTheCall) {
   Framer f(0xF8, 6);
   f.framer.AddChunk(Bytes({0xF8, 1, 2, 3, 4, 5, 0xF8, 0x11, 0x12, 0x13, 0x14, 0x15}));
-  EXPECT_EQ(f.packets, (std::vector<std::string>{Bytes({0xF8, 1, 2, 3, 4, 5}),
-                                                 Bytes({0xF8, 0x11, 0x12, 0x13, 0x14, 0x15})}));
+  EXPECT_EQ(f.packets,
+            (std::vector<std::string>{Bytes({0xF8, 1, 2, 3, 4, 5}), Bytes({0xF8, 0x11, 0x12, 0x13, 0x14, 0x15})}));
   EXPECT_TRUE(f.framer.PendingBytes().empty());
   EXPECT_FALSE(f.framer.InPacket());
 }
@@ -128,8 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(IdentCase{"Text", Bytes({0xFD, 0x41, 0x42, 0x00}), {Bytes({0xFD, 0x41, 0x42, 0x00})}, ""},
                     IdentCase{"Empty", Bytes({0xFD, 0x00}), {Bytes({0xFD, 0x00})}, ""},
                     IdentCase{"Unfinished", Bytes({0xFD, 0x41}), {}, Bytes({0xFD, 0x41})},
-                    IdentCase{"TwoInARow", Bytes({0xFD, 0x41, 0x00, 0xFD, 0x00, 0x42}),
-                              {Bytes({0xFD, 0x41, 0x00}), Bytes({0xFD, 0x00})}, Bytes({0x42})}),
+                    IdentCase{"TwoInARow",
+                              Bytes({0xFD, 0x41, 0x00, 0xFD, 0x00, 0x42}),
+                              {Bytes({0xFD, 0x41, 0x00}), Bytes({0xFD, 0x00})},
+                              Bytes({0x42})}),
     [](const testing::TestParamInfo<IdentCase>& row) { return std::string(row.param.name); });
 
 TEST(PacketFramer, StopMarkerInsideTheStartMarkerDoesNotEndThePacket) {
@@ -337,7 +339,7 @@ TEST(PacketFramer, StartFoundAgainAfterTheMarkerChanges) {
   Framer f(0xF9, 2);
   f.framer.SetMaxBufferSize(0);
   f.framer.AddChunk(Bytes({1, 2, 0xFA, 3}));  // searched for 0xF9: none
-  f.framer.BeginLoading();                     // keeps the pending bytes
+  f.framer.BeginLoading();                    // keeps the pending bytes
   f.framer.SetStartString(Bytes({0xFA}));
   f.framer.Loaded();
   f.framer.AddChunk(Bytes({4}));
@@ -382,8 +384,8 @@ TEST(WindowFramers, PulsePacketIsHandledBeforeTheSamplePacketThatCameFirst) {
   // binding order.
   for (TComDataPacket* framer : w.InBindingOrder()) framer->AddChunk(chunk);
 
-  EXPECT_EQ(w.delivered, (std::vector<std::pair<int, std::string>>{
-                             {0xF9, Bytes({0xF9, 0x48, 0x00})}, {0xF8, Bytes({0xF8, 0x00, 0x10, 0x20, 0x30})}}));
+  EXPECT_EQ(w.delivered, (std::vector<std::pair<int, std::string>>{{0xF9, Bytes({0xF9, 0x48, 0x00})},
+                                                                   {0xF8, Bytes({0xF8, 0x00, 0x10, 0x20, 0x30})}}));
   EXPECT_EQ(w.samples.PendingBytes(), Bytes({0xF9, 0x48, 0x00}));
   EXPECT_TRUE(w.pulse.PendingBytes().empty());
   for (TComDataPacket* framer : {&w.center, &w.resp, &w.status, &w.ident, &w.centerStatus})

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <thread>
 
-#include "testsupport/PtyPair.h"
-#include "serial/TComPort.h"
 #include "main_loop_support.h"
+#include "serial/TComPort.h"
+#include "testsupport/PtyPair.h"
 
 namespace {
 // The module's line as the main window configures it.

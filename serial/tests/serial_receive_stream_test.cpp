@@ -8,10 +8,10 @@
 #include <random>
 #include <thread>
 
-#include "testsupport/PtyPair.h"
+#include "main_loop_support.h"
 #include "serial/TComDataPacket.h"
 #include "serial/TComPort.h"
-#include "main_loop_support.h"
+#include "testsupport/PtyPair.h"
 
 namespace {
 std::string RandomBytes(std::size_t count, unsigned seed) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "simulator/CommandParser.h"
 #include "sim_stream_support.h"
+#include "simulator/CommandParser.h"
 
 namespace {
 const std::string kDefaultSetup = Bytes("53 31 41 31 35 31 46 31 50 30 45 30 43 07 44 00 4D 30");
@@ -87,12 +87,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 // Commands as the tool sends them in a session, back to back.
-const std::string kSession = kDefaultSetup + "q0" + "K" + "I" + Bytes("72 35 7F") + kTwelveSetup + "I" +
-                             Bytes("72 49 53") + kFullSetup;
+const std::string kSession =
+    kDefaultSetup + "q0" + "K" + "I" + Bytes("72 35 7F") + kTwelveSetup + "I" + Bytes("72 49 53") + kFullSetup;
 const std::vector<CommandKind> kSessionKinds = {
-    CommandKind::Setup,         CommandKind::ElectrodeSearch, CommandKind::Calibrate,
-    CommandKind::Identify,      CommandKind::RegisterWrite,   CommandKind::Setup,
-    CommandKind::Identify,      CommandKind::RegisterWrite,   CommandKind::Setup};
+    CommandKind::Setup,    CommandKind::ElectrodeSearch, CommandKind::Calibrate,
+    CommandKind::Identify, CommandKind::RegisterWrite,   CommandKind::Setup,
+    CommandKind::Identify, CommandKind::RegisterWrite,   CommandKind::Setup};
 
 TEST(CommandParser, BackToBackCommandsAreEachRecognised) {
   const auto commands = ParseAll(kSession);
@@ -161,11 +161,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Broken off after ten bytes by the start of a complete set-up.
         MalformedCase{"TruncatedSetup", kDefaultSetup.substr(0, 10) + kTwelveSetup, {R, CommandKind::Setup}},
         // A wrong letter: the rest of the broken command is strays.
-        MalformedCase{"WrongLetter", kDefaultSetup.substr(0, 4) + "X" + kDefaultSetup.substr(5) + "K",
+        MalformedCase{"WrongLetter",
+                      kDefaultSetup.substr(0, 4) + "X" + kDefaultSetup.substr(5) + "K",
                       {R, R, CommandKind::Calibrate}},
-        MalformedCase{"RateCodeThree", Bytes("53 33") + kDefaultSetup.substr(2) + kDefaultSetup,
-                      {R, R, CommandKind::Setup}},
-        MalformedCase{"AmplificationFour", kDefaultSetup.substr(0, 3) + "4" + kDefaultSetup.substr(4) + "I",
+        MalformedCase{
+            "RateCodeThree", Bytes("53 33") + kDefaultSetup.substr(2) + kDefaultSetup, {R, R, CommandKind::Setup}},
+        MalformedCase{"AmplificationFour",
+                      kDefaultSetup.substr(0, 3) + "4" + kDefaultSetup.substr(4) + "I",
                       {R, R, CommandKind::Identify}},
         MalformedCase{"ChestMaskNotTwelveChannel",
                       kDefaultSetup.substr(0, 15) + Bytes("05") + kDefaultSetup.substr(16) + kDefaultSetup,

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "sim_stream_support.h"
 #include "simulator/FaultInjector.h"
 #include "simulator/ModuleFrames.h"
 #include "simulator/ModuleSimulator.h"
-#include "sim_stream_support.h"
 
 namespace {
 // Channel bytes 0x11..0x18 for I..Resp, chest 0x21..0x25, so each byte names its channel.
@@ -76,16 +76,15 @@ TEST_P(StatusEncoding, SettingsAndModeAreEncodedAsTheToolReadsThem) {
 
 INSTANTIATE_TEST_SUITE_P(
     SetUps, StatusEncoding,
-    testing::Values(StatusCase{"Defaults", ModuleConfig{}, false, 0x25, mmNormal},
-                    // "300 / sec" goes out as "7" but is reported as index 3.
-                    StatusCase{"FastestStage4EmgOn", ModuleConfig{3, 3, 1, 0, false, true, 0x07, 0, false}, false,
-                               0x3F, mmNormal},
-                    StatusCase{"Sixty HzPacer", ModuleConfig{0, 0, 2, 1, true, false, 0x07, 0, false}, false, 0x40,
-                               mmNormalPace},
-                    StatusCase{"SimulationOutranksPacer", ModuleConfig{2, 2, 0, 1, true, false, 0x07, 0, true},
-                               false, 0x0A, mmSimulation},
-                    StatusCase{"SearchingOutranksAll", ModuleConfig{1, 1, 1, 1, true, false, 0x07, 0, true}, true,
-                               0x25, mmSearching}),
+    testing::Values(
+        StatusCase{"Defaults", ModuleConfig{}, false, 0x25, mmNormal},
+        // "300 / sec" goes out as "7" but is reported as index 3.
+        StatusCase{"FastestStage4EmgOn", ModuleConfig{3, 3, 1, 0, false, true, 0x07, 0, false}, false, 0x3F, mmNormal},
+        StatusCase{"Sixty HzPacer", ModuleConfig{0, 0, 2, 1, true, false, 0x07, 0, false}, false, 0x40, mmNormalPace},
+        StatusCase{"SimulationOutranksPacer", ModuleConfig{2, 2, 0, 1, true, false, 0x07, 0, true}, false, 0x0A,
+                   mmSimulation},
+        StatusCase{"SearchingOutranksAll", ModuleConfig{1, 1, 1, 1, true, false, 0x07, 0, true}, true, 0x25,
+                   mmSearching}),
     [](const auto& row) {
       std::string name = row.param.name;
       std::erase(name, ' ');
@@ -100,7 +99,10 @@ TEST(ModuleFrames, ShortFramesHaveTheirFixedLayouts) {
 }
 
 TEST(ModuleFrames, IdentificationEndsAtItsOnlyZero) {
-  EXPECT_EQ(EncodeIdentFrame("ECG-SIM"), "\xFD" "ECG-SIM" + std::string(1, '\0'));
+  EXPECT_EQ(EncodeIdentFrame("ECG-SIM"),
+            "\xFD"
+            "ECG-SIM" +
+                std::string(1, '\0'));
   EXPECT_EQ(HexBytes(EncodeIdentFrame("")), "FD 00");
   EXPECT_EQ(HexBytes(EncodeIdentFrame(std::string("A\0B", 3))), "FD 41 42 00");
 }
@@ -136,17 +138,16 @@ ModuleConfig Twelve(int transmission) {
 constexpr double kTwelveChannelLineRate = 115200.0 / 11.0 / 16.0;  // about 654 samples per second
 INSTANTIATE_TEST_SUITE_P(
     Paces, PaceTable,
-    testing::Values(PaceCase{"SetupRate", SimulatorPace{}, ModuleConfig{}, 100},
-                    PaceCase{"Slowest", SimulatorPace{}, ModuleConfig{0, 1, 1, 1, false, false, 7, 0, false}, 50},
-                    PaceCase{"Fastest", SimulatorPace{}, Twelve(3), 300},
-                    PaceCase{"Multiplied", SimulatorPace{3.0, 0, true}, ModuleConfig{}, 300},
-                    PaceCase{"MultipliedPastTheLine", SimulatorPace{3.0, 0, true}, Twelve(3), kTwelveChannelLineRate},
-                    PaceCase{"MultipliedUncapped", SimulatorPace{3.0, 0, false}, Twelve(3), 900},
-                    PaceCase{"FixedRate", SimulatorPace{1.0, 500, true}, ModuleConfig{}, 500},
-                    PaceCase{"LineRate", SimulatorPace{1.0, SimulatorPace::kUnpaced, true}, Twelve(1),
-                             kTwelveChannelLineRate},
-                    PaceCase{"Unpaced", SimulatorPace{1.0, SimulatorPace::kUnpaced, false}, Twelve(1),
-                             SimulatorPace::kUnpaced}),
+    testing::Values(
+        PaceCase{"SetupRate", SimulatorPace{}, ModuleConfig{}, 100},
+        PaceCase{"Slowest", SimulatorPace{}, ModuleConfig{0, 1, 1, 1, false, false, 7, 0, false}, 50},
+        PaceCase{"Fastest", SimulatorPace{}, Twelve(3), 300},
+        PaceCase{"Multiplied", SimulatorPace{3.0, 0, true}, ModuleConfig{}, 300},
+        PaceCase{"MultipliedPastTheLine", SimulatorPace{3.0, 0, true}, Twelve(3), kTwelveChannelLineRate},
+        PaceCase{"MultipliedUncapped", SimulatorPace{3.0, 0, false}, Twelve(3), 900},
+        PaceCase{"FixedRate", SimulatorPace{1.0, 500, true}, ModuleConfig{}, 500},
+        PaceCase{"LineRate", SimulatorPace{1.0, SimulatorPace::kUnpaced, true}, Twelve(1), kTwelveChannelLineRate},
+        PaceCase{"Unpaced", SimulatorPace{1.0, SimulatorPace::kUnpaced, false}, Twelve(1), SimulatorPace::kUnpaced}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(FaultInjector, WithoutFaultsFramesPassUnchanged) {

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "simulator/ModuleSimulator.h"
 #include "sim_stream_support.h"
+#include "simulator/ModuleSimulator.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -42,8 +42,8 @@ ModuleConfig TwelveChannel(int transmission = 1) {
   for (std::size_t k = 1; k < frames.size(); ++k) {
     const int expected = (frames[k - 1].Byte(1) + 1) % kSequenceModulus;
     if (frames[k].Byte(1) != expected) {
-      return ::testing::AssertionFailure() << "frame " << k << " numbered " << int(frames[k].Byte(1))
-                                           << ", expected " << expected;
+      return ::testing::AssertionFailure()
+             << "frame " << k << " numbered " << int(frames[k].Byte(1)) << ", expected " << expected;
     }
   }
   return ::testing::AssertionSuccess();
@@ -132,7 +132,8 @@ TEST_F(SimulatorTest, SomethingElseUnderTheNameIsLeftAlone) {
 
 TEST_F(SimulatorTest, SendsOnlyStatusFramesBeforeASetup) {
   ModuleSimulator& sim = Launch();
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFC) >= 2; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFC) >= 2; }, kDeadline));
   EXPECT_EQ(splitter_.Count(0xF8), 0u);
   EXPECT_GE(splitter_.Count(0xF9), 1u);
   EXPECT_GE(splitter_.Count(0xFA), 1u);
@@ -232,12 +233,13 @@ TEST_P(StatusFrames, ReportTheSetupInUse) {
   port_->Write(EncodeSetupCommand(c.config));
   splitter_.SetSampleFrameLength(c.config.SampleFrameLength());
   bool seen = false;
-  ASSERT_TRUE(ReadUntil(*port_, splitter_,
-                        [&](FrameSplitter& s) {
-                          for (const Frame& f : s.Frames()) seen |= f.kind == 0xFC && f.Byte(4) == c.settings;
-                          return seen;
-                        },
-                        kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        for (const Frame& f : s.Frames()) seen |= f.kind == 0xFC && f.Byte(4) == c.settings;
+        return seen;
+      },
+      kDeadline));
   for (const Frame& f : splitter_.Frames()) {
     if (f.kind != 0xFC || f.Byte(4) != c.settings) continue;
     EXPECT_EQ(f.Byte(2), c.flags);
@@ -264,7 +266,8 @@ TEST_F(SimulatorTest, VitalValuesAndChestStatusComeOnceASecond) {
   sim.SetConnectionFlags(0x0F, 0x15);  // C1 and chest leads C3, C5 off
   port_->Write(EncodeSetupCommand(TwelveChannel()));
   splitter_.SetSampleFrameLength(9);
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFF) >= 2; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFF) >= 2; }, kDeadline));
   const Frame* pulse = nullptr;
   const Frame* resp = nullptr;
   const Frame* chest = nullptr;
@@ -285,23 +288,28 @@ TEST_F(SimulatorTest, VitalValuesAndChestStatusComeOnceASecond) {
 TEST_F(SimulatorTest, ElectrodeSearchIsReportedForAWhile) {
   Launch();
   port_->Write("q0");
-  ASSERT_TRUE(ReadUntil(*port_, splitter_,
-                        [](FrameSplitter& s) {
-                          for (const Frame& f : s.Frames()) {
-                            if (f.kind == 0xFC && f.Byte(5) == 5) return true;
-                          }
-                          return false;
-                        },
-                        kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [](FrameSplitter& s) {
+        for (const Frame& f : s.Frames()) {
+          if (f.kind == 0xFC && f.Byte(5) == 5) return true;
+        }
+        return false;
+      },
+      kDeadline));
 }
 
 TEST_F(SimulatorTest, IdentificationRequestIsAnswered) {
   ModuleSimulator& sim = Launch();
   port_->Write("I");
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFD) >= 1; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFD) >= 1; }, kDeadline));
   for (const Frame& f : splitter_.Frames()) {
     if (f.kind == 0xFD) {
-      EXPECT_EQ(f.bytes, "\xFD" "ECG-SIM 1.0 12-channel simulator" + std::string(1, '\0'));
+      EXPECT_EQ(f.bytes,
+                "\xFD"
+                "ECG-SIM 1.0 12-channel simulator" +
+                    std::string(1, '\0'));
     }
   }
   EXPECT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.identFramesSent == 1; }, kDeadline));
@@ -321,7 +329,8 @@ TEST_F(SimulatorTest, MalformedSetupStartsNoStreamAndTheNextOneDoes) {
   port_->Write(kDefaultSetup.substr(0, 12) + "X" + kDefaultSetup.substr(13));
   ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.rejectedCommands >= 1; }, kDeadline));
   // A full status round after the rejection: no sample frame among it.
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFA) >= 2; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFA) >= 2; }, kDeadline));
   EXPECT_EQ(splitter_.Count(0xF8), 0u);
   EXPECT_FALSE(sim.Configuration().has_value());
 
@@ -382,9 +391,9 @@ TEST_F(SimulatorTest, UnpacedStreamFollowsTheReaderWithoutLoss) {
 TEST_F(SimulatorTest, BurstSendsSamplesBackToBack) {
   ModuleSimulator& sim = Launch();
   Stream(EightChannel(0x07, 0), 1);  // 50 per second
-  sim.Burst(1000);                    // 20 s worth at that rate
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return SampleFrames(s.Frames()).size() >= 1000; },
-                        10s));
+  sim.Burst(1000);                   // 20 s worth at that rate
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return SampleFrames(s.Frames()).size() >= 1000; }, 10s));
   EXPECT_TRUE(Consecutive(SampleFrames(splitter_.Frames())));
 }
 
@@ -398,19 +407,20 @@ TEST_F(SimulatorTest, CalibrationSendsAOneMillivoltRectangle) {
   // 2 s of signal at 100 samples per second: 200 samples at 1 mV on every lead.
   const std::uint8_t oneMillivolt = 128 + 40;
   std::size_t run = 0, longest = 0;
-  ReadUntil(*port_, splitter_,
-            [&](FrameSplitter& s) {
-              run = 0;
-              longest = 0;
-              for (const Frame& f : SampleFrames(s.Frames())) {
-                bool flat = true;
-                for (std::size_t b = 2; b < 9; ++b) flat &= f.Byte(b) == oneMillivolt;
-                run = flat ? run + 1 : 0;
-                longest = std::max(longest, run);
-              }
-              return longest >= 200 && run == 0;
-            },
-            kDeadline);
+  ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        run = 0;
+        longest = 0;
+        for (const Frame& f : SampleFrames(s.Frames())) {
+          bool flat = true;
+          for (std::size_t b = 2; b < 9; ++b) flat &= f.Byte(b) == oneMillivolt;
+          run = flat ? run + 1 : 0;
+          longest = std::max(longest, run);
+        }
+        return longest >= 200 && run == 0;
+      },
+      kDeadline);
   EXPECT_EQ(longest, 200u);
 }
 
@@ -433,7 +443,8 @@ TEST_F(SimulatorTest, ReplugOffersANewPortUnderTheSameName) {
   EXPECT_EQ(fs::read_symlink(sim.PortPath()).string(), sim.DevicePath());
   port_ = std::make_unique<PortEnd>(sim.PortPath());
   // The module kept its set-up: samples flow without a new one.
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xF8) >= 10; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return s.Count(0xF8) >= 10; }, kDeadline));
 }
 
 TEST_F(SimulatorTest, ClosingAndReopeningThePortKeepsTheModuleRunning) {
@@ -444,7 +455,8 @@ TEST_F(SimulatorTest, ClosingAndReopeningThePortKeepsTheModuleRunning) {
   port_ = std::make_unique<PortEnd>(sim.PortPath());
   ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.listenerConnected; }, kDeadline));
   FrameSplitter fresh(5);
-  ASSERT_TRUE(ReadUntil(*port_, fresh, [](FrameSplitter& s) { return s.Count(0xF8) >= 10; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, fresh, [](FrameSplitter& s) { return s.Count(0xF8) >= 10; }, kDeadline));
   EXPECT_TRUE(Consecutive(SampleFrames(fresh.Frames())));
   EXPECT_EQ(fresh.Strays(), 0u) << "no stale half frame from before the close";
 }
@@ -460,7 +472,8 @@ TEST_F(SimulatorTest, BytesLeftUnreadAtACloseAreNotDeliveredAfterReopening) {
   const int next = sim.SequenceNumber();
   port_ = std::make_unique<PortEnd>(sim.PortPath());
   FrameSplitter fresh(5);
-  ASSERT_TRUE(ReadUntil(*port_, fresh, [](FrameSplitter& s) { return s.Count(0xF8) >= 10; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, fresh, [](FrameSplitter& s) { return s.Count(0xF8) >= 10; }, kDeadline));
   EXPECT_EQ(fresh.Strays(), 0u);
   const int first = SampleFrames(fresh.Frames()).front().Byte(1);
   EXPECT_LT((first - next + kSequenceModulus) % kSequenceModulus, 100) << "first " << first << ", next " << next;
@@ -471,7 +484,8 @@ TEST_F(SimulatorTest, InjectedBytesArriveAsTheyAre) {
   // Bytes for nobody are not written: wait until the module sees the reader.
   ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.listenerConnected; }, kDeadline));
   sim.Inject(Bytes("FD 41 42 00"));
-  ASSERT_TRUE(ReadUntil(*port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFD) >= 1; }, kDeadline));
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [](FrameSplitter& s) { return s.Count(0xFD) >= 1; }, kDeadline));
   for (const Frame& f : splitter_.Frames()) {
     if (f.kind == 0xFD) {
       EXPECT_EQ(HexBytes(f.bytes), "FD 41 42 00");

@@ -92,9 +92,9 @@ TEST(SyntheticEcg, ChestLeadsProgressFromDeepSToTallR) {
       high[c] = std::max(high[c], v.mV[slC1 + c]);
     }
   }
-  EXPECT_LT(low[0], -0.5);             // C1: deep S
+  EXPECT_LT(low[0], -0.5);  // C1: deep S
   EXPECT_LT(high[0], std::abs(low[0]));
-  EXPECT_GT(high[4], 1.0);             // C5: tall R
+  EXPECT_GT(high[4], 1.0);  // C5: tall R
   EXPECT_GT(high[4], std::abs(low[4]));
   for (int c = 1; c < 4; ++c) EXPECT_GT(high[static_cast<std::size_t>(c)], high[0]);
 }

@@ -1,14 +1,14 @@
 #include "sim_stream_support.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <stdexcept>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what + ": " + std::strerror(errno)); }
@@ -17,7 +17,8 @@ namespace {
 int LengthOf(std::uint8_t kind, int sampleLength) {
   switch (kind) {
     case 0xF8: return sampleLength;
-    case 0xF9: case 0xFA: return 3;
+    case 0xF9:
+    case 0xFA: return 3;
     case 0xFC: return 6;
     case 0xFE: return 7;
     case 0xFF: return 9;

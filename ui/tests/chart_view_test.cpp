@@ -49,7 +49,6 @@ TEST_F(ChartViewTest, EmptyChangeSchedulesNothing) {
   EXPECT_FALSE(view->RepaintPending());
 }
 
-
 TEST_F(ChartViewTest, DistantChangesAreRepaintedApart) {
   view->RecordPaintedRegion(true);
   view->Invalidate(QRect(10, 5, 2, 90));

@@ -27,9 +27,9 @@ TEST_F(ConfirmedSetup, BoxesChangedWithoutOkDuringARecordingKeepTheConfirmedLayo
 
   for (int slot = 1; slot <= 3; ++slot) {
     const SampleRecord& record = form->Store().At(slot);
-    EXPECT_EQ(record.channels, (std::array<std::uint8_t, 8>{static_cast<std::uint8_t>(9 + slot),
-                                                            static_cast<std::uint8_t>(19 + slot),
-                                                            static_cast<std::uint8_t>(29 + slot), 0, 0, 0, 0, 0}))
+    EXPECT_EQ(record.channels,
+              (std::array<std::uint8_t, 8>{static_cast<std::uint8_t>(9 + slot), static_cast<std::uint8_t>(19 + slot),
+                                           static_cast<std::uint8_t>(29 + slot), 0, 0, 0, 0, 0}))
         << "slot " << slot;
     EXPECT_EQ(record.chest, (std::array<std::uint8_t, 5>{})) << "slot " << slot;
   }

@@ -3,8 +3,8 @@
 #include <QLabel>
 
 #include "chart/ChartLayout.h"
-#include "ui/DamageCanvas.h"
 #include "chart/ImageCanvas.h"
+#include "ui/DamageCanvas.h"
 #include "ui/StatusBar.h"
 #include "window_support.h"
 

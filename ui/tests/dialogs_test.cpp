@@ -3,9 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QString>
 
 #include <functional>
 
@@ -29,8 +29,7 @@ INSTANTIATE_TEST_SUITE_P(Filters, FileFilter,
                          ::testing::Values(FilterCase{"ECG Log File|*.log", "ECG Log File (*.log)"},
                                            FilterCase{"ECG Data Files|*.dat", "ECG Data Files (*.dat)"},
                                            FilterCase{"Logs|*.log|All|*.*", "Logs (*.log);;All (*.*)"},
-                                           FilterCase{"Text|*.txt;*.log", "Text (*.txt *.log)"},
-                                           FilterCase{"", ""}));
+                                           FilterCase{"Text|*.txt;*.log", "Text (*.txt *.log)"}, FilterCase{"", ""}));
 
 TEST(DisplayText, Utf8IsShownAsItIsOtherBytesAsSingleByteCharacters) {
   EXPECT_EQ(DisplayText("Com-Port not available !!!"), "Com-Port not available !!!");
@@ -50,9 +49,11 @@ TEST_P(FilterSuffixOf, IsTheFirstPatternsExtension) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, FilterSuffixOf,
-                         ::testing::Values(FilterSuffixCase{"EDF+ (*.edf)", "edf"}, FilterSuffixCase{"CSV (*.csv)", "csv"},
-                                           FilterSuffixCase{"Text (*.txt *.log)", "txt"}, FilterSuffixCase{"All (*)", ""},
-                                           FilterSuffixCase{"All (*.*)", ""}, FilterSuffixCase{"no pattern", ""}));
+                         ::testing::Values(FilterSuffixCase{"EDF+ (*.edf)", "edf"},
+                                           FilterSuffixCase{"CSV (*.csv)", "csv"},
+                                           FilterSuffixCase{"Text (*.txt *.log)", "txt"},
+                                           FilterSuffixCase{"All (*)", ""}, FilterSuffixCase{"All (*.*)", ""},
+                                           FilterSuffixCase{"no pattern", ""}));
 
 // Runs `inside` on the file dialog once it is open, then lets it finish.
 void WhileFileDialogOpen(const std::function<void(QFileDialog&)>& inside) {

@@ -133,9 +133,8 @@ constexpr std::array<bool, 8> kMsbAndLsb{true, false, false, false, false, false
 
 INSTANTIATE_TEST_SUITE_P(Addresses, RegisterEditor,
                          ::testing::Values(RegisterCase{"25", kMsbAndLsb, "72 49 81"},
-                                           RegisterCase{"0", kNoBits, "72 30 00"},
-                                           RegisterCase{"26", kMsbAndLsb, ""}, RegisterCase{"-1", kNoBits, ""},
-                                           RegisterCase{"", kNoBits, ""},
+                                           RegisterCase{"0", kNoBits, "72 30 00"}, RegisterCase{"26", kMsbAndLsb, ""},
+                                           RegisterCase{"-1", kNoBits, ""}, RegisterCase{"", kNoBits, ""},
                                            RegisterCase{"address (0..25 dec.)", kNoBits, ""},
                                            RegisterCase{"1x", kNoBits, ""}));
 

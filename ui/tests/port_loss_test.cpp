@@ -2,12 +2,12 @@
 // gone before a set-up's open, another program holding it) against a
 // pseudo-terminal: the user is told, a recording keeps its records, Stop
 // always ends and offers it, and a set-up with the port back goes on with it.
-#include <QComboBox>
-#include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <unistd.h>
+#include <QComboBox>
+#include <cerrno>
+#include <filesystem>
 
 #include "serial/VirtualPortDirectory.h"
 #include "window_support.h"
@@ -112,8 +112,8 @@ TEST_F(PortLoss, SetupWithThePortBackGoesOnWithTheSameRecording) {
 
   ModuleSends(Bytes({0xF8, 0x03, 0x41, 0x42, 0x43, 0xF8, 0x04, 0x51, 0x52, 0x53}));
   ASSERT_TRUE(WaitUntil([&] { return Count() == 4; }))
-      << Count() << " records; reception running: " << form->Port().EventThreadRunning()
-      << ", sample framer holds " << form->SampleFramer().PendingBytes().size() << " bytes";
+      << Count() << " records; reception running: " << form->Port().EventThreadRunning() << ", sample framer holds "
+      << form->SampleFramer().PendingBytes().size() << " bytes";
   // The cut-off frame took nothing from the new line.
   EXPECT_EQ(form->Store().At(2).channels, (std::array<std::uint8_t, 8>{0x11, 0x21, 0x31, 0, 0, 0, 0, 0}));
   EXPECT_EQ(form->Store().At(3).channels, (std::array<std::uint8_t, 8>{0x41, 0x42, 0x43, 0, 0, 0, 0, 0}));

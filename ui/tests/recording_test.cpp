@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ui/ChartView.h"
 #include "chart/ImageCanvas.h"
-#include "ui/QtDialogs.h"
 #include "module/SetupCommand.h"
+#include "ui/ChartView.h"
+#include "ui/QtDialogs.h"
 #include "window_support.h"
 
 namespace {
@@ -294,7 +294,6 @@ TEST_F(Recording, ChartRepaintsAreCoalescedWhileSamplesStream) {
   for (int y = 0; y < image.height(); y += 7) ASSERT_EQ(shown.pixel(x, y), image.pixel(x, y)) << "y " << y;
 }
 
-
 TEST_F(Recording, LostLineWithoutARecordingLeavesSetupAsTheWayBack) {
   SetUpPortIn(false);
   Click("ReadButton");
@@ -306,7 +305,6 @@ TEST_F(Recording, LostLineWithoutARecordingLeavesSetupAsTheWayBack) {
   Click("SetupButton");
   EXPECT_TRUE(Shown("SetupBox"));
 }
-
 
 TEST_F(Recording, ClosingTheWindowWhileSamplesPourInReturns) {
   SetUpPortIn(true);

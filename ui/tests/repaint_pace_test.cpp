@@ -39,7 +39,7 @@ TEST_F(ChartPace, EverythingOneHandlerDrewIsRepaintedTogetherRightAfterIt) {
   DrainEvents(TChartView::kMaxFrameDelay * 2);
   view->RecordPaintedRegion(true);
   const long long before = view->PaintCount();
-  Draw(20, Qt::blue);   // both columns of a twelve-channel record
+  Draw(20, Qt::blue);  // both columns of a twelve-channel record
   Draw(300, Qt::blue);
   EXPECT_EQ(view->PaintCount(), before) << "not in the middle of the handler";
   QCoreApplication::sendPostedEvents();  // the rest of this pass of the loop

@@ -88,9 +88,9 @@ TEST_F(Review, ALoadedRecordingIsPagedByTheKeysTheWheelAndTheCompression) {
     int key;
     int first;
   };
-  const Move moves[] = {{Qt::Key_Home, 1},        {Qt::Key_Left, 1},       {Qt::Key_Right, 121},
-                        {Qt::Key_PageDown, 1321}, {Qt::Key_PageUp, 121},   {Qt::Key_End, 4801},
-                        {Qt::Key_Right, 4801},    {Qt::Key_PageUp, 3601},  {Qt::Key_Left, 3481}};
+  const Move moves[] = {{Qt::Key_Home, 1},        {Qt::Key_Left, 1},      {Qt::Key_Right, 121},
+                        {Qt::Key_PageDown, 1321}, {Qt::Key_PageUp, 121},  {Qt::Key_End, 4801},
+                        {Qt::Key_Right, 4801},    {Qt::Key_PageUp, 3601}, {Qt::Key_Left, 3481}};
   QImage chart = Chart();
   int previous = form->Review().First();
   for (const Move& move : moves) {

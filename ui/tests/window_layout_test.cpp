@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
-#include "ui/ChartView.h"
 #include "chart/ImageCanvas.h"
+#include "ui/ChartView.h"
 #include "ui/RadioGroup.h"
 #include "ui/StatusBar.h"
 #include "ui/WindowGeometry.h"
@@ -56,16 +56,44 @@ TEST_P(WindowSizePerScreen, WindowStatusBarAndChartFollowTheScreenClass) {
 INSTANTIATE_TEST_SUITE_P(
     ScreenClasses, WindowSizePerScreen,
     ::testing::Values(
-        ScreenCase{1280, ScreenClass::Wide, 1280, 1000, 940, 30, 7, {135, 185, 185, 155, 145, 355, 75},
+        ScreenCase{1280,
+                   ScreenClass::Wide,
+                   1280,
+                   1000,
+                   940,
+                   30,
+                   7,
+                   {135, 185, 185, 155, 145, 355, 75},
                    QRect(12, 40, 1260, 920)},
-        ScreenCase{1000, ScreenClass::Narrow, 800, 600, 560, 20, 6, {115, 125, 165, 75, 164, 50, 100},
-                   QRect(8, 40, 780, 520)},
-        ScreenCase{1100, ScreenClass::Medium, 1024, 768, 708, 30, 7, {100, 150, 150, 120, 110, 320, 40},
+        ScreenCase{
+            1000, ScreenClass::Narrow, 800, 600, 560, 20, 6, {115, 125, 165, 75, 164, 50, 100}, QRect(8, 40, 780, 520)},
+        ScreenCase{1100,
+                   ScreenClass::Medium,
+                   1024,
+                   768,
+                   708,
+                   30,
+                   7,
+                   {100, 150, 150, 120, 110, 320, 40},
                    QRect(12, 40, 1000, 675)},
         // The Wide window does not fit on a screen narrower than itself.
-        ScreenCase{1201, ScreenClass::Medium, 1024, 768, 708, 30, 7, {100, 150, 150, 120, 110, 320, 40},
+        ScreenCase{1201,
+                   ScreenClass::Medium,
+                   1024,
+                   768,
+                   708,
+                   30,
+                   7,
+                   {100, 150, 150, 120, 110, 320, 40},
                    QRect(12, 40, 1000, 675)},
-        ScreenCase{640, ScreenClass::Narrow, 800, 600, 560, 20, 6, {115, 125, 165, 75, 164, 50, 100},
+        ScreenCase{640,
+                   ScreenClass::Narrow,
+                   800,
+                   600,
+                   560,
+                   20,
+                   6,
+                   {115, 125, 165, 75, 164, 50, 100},
                    QRect(8, 40, 780, 520)}));
 
 TEST(WindowGeometryTable, NarrowKeepsTheDesignedClockPanelWidth) {
@@ -172,10 +200,11 @@ TEST_F(StartedWindow, BoxesLieOverTheChartWhereDesigned) {
 
 TEST_F(StartedWindow, SetupPanelHoldsItsControlsWhereDesigned) {
   const PlacedControl controls[] = {
-      {"TransBox", {8, 56, 97, 89}},       {"FilterBox", {120, 56, 97, 73}},   {"EMGBox", {120, 136, 97, 41}},
-      {"ChannelBox", {8, 160, 97, 153}},   {"ModeBox", {120, 184, 97, 57}},    {"AmpBox", {120, 248, 97, 89}},
-      {"SimulationBox", {16, 344, 97, 57}}, {"PacerBox", {120, 344, 97, 57}},  {"SetupOKButton", {16, 408, 89, 25}},
-      {"SetupCancelButton", {120, 408, 89, 25}},
+      {"TransBox", {8, 56, 97, 89}},        {"FilterBox", {120, 56, 97, 73}},
+      {"EMGBox", {120, 136, 97, 41}},       {"ChannelBox", {8, 160, 97, 153}},
+      {"ModeBox", {120, 184, 97, 57}},      {"AmpBox", {120, 248, 97, 89}},
+      {"SimulationBox", {16, 344, 97, 57}}, {"PacerBox", {120, 344, 97, 57}},
+      {"SetupOKButton", {16, 408, 89, 25}}, {"SetupCancelButton", {120, 408, 89, 25}},
   };
   for (const PlacedControl& c : controls) EXPECT_EQ(Find(c.name)->geometry(), c.geometry) << c.name;
   EXPECT_EQ(Find("ComSetupBox")->geometry().topLeft(), QPoint(8, 24));
@@ -216,9 +245,9 @@ TEST_F(StartedWindow, RadioGroupsOfferTheirItemsWithTheirDefaults) {
 }
 
 TEST_F(StartedWindow, CheckBoxesStartWithTheirDefaults) {
-  const std::pair<const char*, const char*> channels[] = {{"CH_I", "I"},     {"CH_II", "II"},   {"CH_III", "III"},
-                                                          {"CH_VR", "aVR"},  {"CH_VL", "aVL"},  {"CH_VF", "aVF"},
-                                                          {"CH_C1", "C1"},   {"CH_RE", "Resp."}};
+  const std::pair<const char*, const char*> channels[] = {{"CH_I", "I"},    {"CH_II", "II"},   {"CH_III", "III"},
+                                                          {"CH_VR", "aVR"}, {"CH_VL", "aVL"},  {"CH_VF", "aVF"},
+                                                          {"CH_C1", "C1"},  {"CH_RE", "Resp."}};
   for (const auto& [name, caption] : channels) EXPECT_EQ(Caption(name), caption);
   for (const char* on : {"CH_I", "CH_II", "CH_III"}) EXPECT_TRUE(Find<QAbstractButton>(on)->isChecked()) << on;
   for (const char* off : {"CH_VR", "CH_VL", "CH_VF", "CH_C1", "CH_RE", "EMGON", "CheckBox12C"})
@@ -269,10 +298,15 @@ TEST_F(StartedWindow, StatusBoxShowsAndHides) {
 }
 
 TEST_F(StartedWindow, StatusBoxRowsStartWithTheirDesignCaptions) {
-  const std::pair<const char*, const char*> labels[] = {
-      {"RespLabel", "Resp. Wave:"}, {"RALabel", "RA"},         {"LALabel", "LA"},
-      {"RLLabel", "RL"},            {"LLLabel", "LL"},         {"ChestLabel", "Chest"},
-      {"Chest2Label", "Chest2"},    {"Chest6Label", "Chest6"}, {"IdentLabel", "Identification:"}};
+  const std::pair<const char*, const char*> labels[] = {{"RespLabel", "Resp. Wave:"},
+                                                        {"RALabel", "RA"},
+                                                        {"LALabel", "LA"},
+                                                        {"RLLabel", "RL"},
+                                                        {"LLLabel", "LL"},
+                                                        {"ChestLabel", "Chest"},
+                                                        {"Chest2Label", "Chest2"},
+                                                        {"Chest6Label", "Chest6"},
+                                                        {"IdentLabel", "Identification:"}};
   for (const auto& [name, caption] : labels) EXPECT_EQ(Caption(name), caption) << name;
 }
 

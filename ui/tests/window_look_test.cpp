@@ -49,15 +49,13 @@ TEST_P(ScreenClassForScreenSize, TakesTheLargestWindowThatFitsTheScreen) {
 
 INSTANTIATE_TEST_SUITE_P(
     FakeScreens, ScreenClassForScreenSize,
-    ::testing::Values(ScreenSizeCase{{1366, 768}, ScreenClass::Medium},   // a laptop: Wide runs off its bottom
-                      ScreenSizeCase{{1366, 740}, ScreenClass::Narrow},   // the same with a desktop panel
-                      ScreenSizeCase{{1280, 1024}, ScreenClass::Wide},
-                      ScreenSizeCase{{1920, 1080}, ScreenClass::Wide},
+    ::testing::Values(ScreenSizeCase{{1366, 768}, ScreenClass::Medium},  // a laptop: Wide runs off its bottom
+                      ScreenSizeCase{{1366, 740}, ScreenClass::Narrow},  // the same with a desktop panel
+                      ScreenSizeCase{{1280, 1024}, ScreenClass::Wide}, ScreenSizeCase{{1920, 1080}, ScreenClass::Wide},
                       ScreenSizeCase{{1280, 999}, ScreenClass::Medium},
                       ScreenSizeCase{{1024, 768}, ScreenClass::Medium},
                       ScreenSizeCase{{1100, 1024}, ScreenClass::Medium},  // as the width alone chose it
-                      ScreenSizeCase{{1010, 768}, ScreenClass::Narrow},
-                      ScreenSizeCase{{800, 600}, ScreenClass::Narrow},
+                      ScreenSizeCase{{1010, 768}, ScreenClass::Narrow}, ScreenSizeCase{{800, 600}, ScreenClass::Narrow},
                       ScreenSizeCase{{640, 480}, ScreenClass::Narrow}));  // nothing fits: the smallest
 
 // ---- Status bar panels ------------------------------------------------------

@@ -1,17 +1,17 @@
 #include "window_support.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QCoreApplication>
 #include <QRadioButton>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
+#include "serial/VirtualPortDirectory.h"
 #include "ui/QtDialogs.h"
 #include "ui/RadioGroup.h"
-#include "serial/VirtualPortDirectory.h"
 
 std::vector<unsigned char> Bytes(std::initializer_list<int> values) {
   std::vector<unsigned char> bytes;

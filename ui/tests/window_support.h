@@ -18,10 +18,9 @@
 
 #include "recording/Dialogs.h"
 #include "testsupport/FakeDialogs.h"
-#include "ui/MainWindow.h"
 #include "testsupport/PtyPair.h"
 #include "testsupport/QtWait.h"
-
+#include "ui/MainWindow.h"
 
 std::vector<unsigned char> Bytes(std::initializer_list<int> values);
 std::string Hex(const std::vector<unsigned char>& bytes);
@@ -75,7 +74,6 @@ class WindowTest : public ::testing::Test {
   std::string PortName() const { return port->Path(); }
 
  protected:
-
   int screenWidth_;
   std::unique_ptr<PrivateRuntimeDir> runtime;
   std::unique_ptr<PtyPair> pty;

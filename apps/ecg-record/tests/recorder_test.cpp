@@ -76,10 +76,11 @@ TEST(RecorderOptions, DefaultsAreTheWindowsAndValuesMapToTheSetUpIndices) {
   EXPECT_EQ(defaults.setup.channels, ChannelBoxDefaults);
   EXPECT_FALSE(defaults.setup.twelveChannel);
 
-  const RecorderOptions o = ParseRecorderOptions(
-      {"--port", "p", "--rate", "300", "--amplification", "4", "--filter", "OFF", "--mode", "diagnostic", "--pacer",
-       "--emg", "--simulation", "--channels", "ii,Resp", "--register", " 7 =0b10000001", "--seconds", "1.5", "--out",
-       "x.log"});
+  const RecorderOptions o =
+      ParseRecorderOptions({"--port",       "p",          "--rate",  "300",        "--amplification", "4",
+                            "--filter",     "OFF",        "--mode",  "diagnostic", "--pacer",         "--emg",
+                            "--simulation", "--channels", "ii,Resp", "--register", " 7 =0b10000001",  "--seconds",
+                            "1.5",          "--out",      "x.log"});
   EXPECT_EQ(o.setup.indices.transmission, 3);
   EXPECT_EQ(o.setup.indices.amplification, 3);
   EXPECT_EQ(o.setup.indices.filter, 0);
@@ -162,8 +163,8 @@ TEST_F(RecorderRun, TwelveChannelRecordsAreSavedWholeWithASummary) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   });
-  const RunResult run = Record({"--port", simulator->DevicePath(), "--twelve", "--rate", "300", "--records", "600", "--out",
-                          Out("twelve.log")});
+  const RunResult run = Record(
+      {"--port", simulator->DevicePath(), "--twelve", "--rate", "300", "--records", "600", "--out", Out("twelve.log")});
   done = true;
   noise.join();
   ASSERT_EQ(run.exit, kExitDone) << run.err;
@@ -205,11 +206,9 @@ TEST_F(RecorderRun, StopRequestSavesWhatWasStoredAndExistingFilesAreKept) {
   EXPECT_NE(refused.err.find("--force"), std::string::npos);
 
   // Ctrl-C half a second into a 30-second recording.
-  const RunResult stopped = Record({"--port", simulator->DevicePath(), "--seconds", "30", "--force", "--identify", "--out",
-                              Out("kept.log")},
-                             [](TRecorder& recorder) {
-                               QTimer::singleShot(2500, [&recorder] { recorder.RequestStop(); });
-                             });
+  const RunResult stopped =
+      Record({"--port", simulator->DevicePath(), "--seconds", "30", "--force", "--identify", "--out", Out("kept.log")},
+             [](TRecorder& recorder) { QTimer::singleShot(2500, [&recorder] { recorder.RequestStop(); }); });
   ASSERT_EQ(stopped.exit, kExitDone) << stopped.err;
   const std::vector<SampleRecord> records = DataRecords(Out("kept.dat"));
   EXPECT_GT(records.size(), 0u);
