@@ -53,48 +53,22 @@ TEST_P(WindowSizePerScreen, WindowStatusBarAndChartFollowTheScreenClass) {
   EXPECT_TRUE(dialogs.shown.empty());
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     ScreenClasses, WindowSizePerScreen,
     ::testing::Values(
-        ScreenCase{1280,
-                   ScreenClass::Wide,
-                   1280,
-                   1000,
-                   940,
-                   30,
-                   7,
-                   {135, 185, 185, 155, 145, 355, 75},
+        ScreenCase{1280, ScreenClass::Wide, 1280, 1000, 940, 30, 7, {135, 185, 185, 155, 145, 355, 75},
                    QRect(12, 40, 1260, 920)},
-        ScreenCase{
-            1000, ScreenClass::Narrow, 800, 600, 560, 20, 6, {115, 125, 165, 75, 164, 50, 100}, QRect(8, 40, 780, 520)},
-        ScreenCase{1100,
-                   ScreenClass::Medium,
-                   1024,
-                   768,
-                   708,
-                   30,
-                   7,
-                   {100, 150, 150, 120, 110, 320, 40},
+        ScreenCase{1000, ScreenClass::Narrow, 800, 600, 560, 20, 6, {115, 125, 165, 75, 164, 50, 100},
+                   QRect(8, 40, 780, 520)},
+        ScreenCase{1100, ScreenClass::Medium, 1024, 768, 708, 30, 7, {100, 150, 150, 120, 110, 320, 40},
                    QRect(12, 40, 1000, 675)},
         // The Wide window does not fit on a screen narrower than itself.
-        ScreenCase{1201,
-                   ScreenClass::Medium,
-                   1024,
-                   768,
-                   708,
-                   30,
-                   7,
-                   {100, 150, 150, 120, 110, 320, 40},
+        ScreenCase{1201, ScreenClass::Medium, 1024, 768, 708, 30, 7, {100, 150, 150, 120, 110, 320, 40},
                    QRect(12, 40, 1000, 675)},
-        ScreenCase{640,
-                   ScreenClass::Narrow,
-                   800,
-                   600,
-                   560,
-                   20,
-                   6,
-                   {115, 125, 165, 75, 164, 50, 100},
+        ScreenCase{640, ScreenClass::Narrow, 800, 600, 560, 20, 6, {115, 125, 165, 75, 164, 50, 100},
                    QRect(8, 40, 780, 520)}));
+// clang-format on
 
 TEST(WindowGeometryTable, NarrowKeepsTheDesignedClockPanelWidth) {
   EXPECT_EQ(WindowGeometryFor(ScreenClass::Narrow).PanelWidths[6], 100);
@@ -175,12 +149,14 @@ struct PlacedControl {
 };
 
 TEST_F(StartedWindow, BoxesLieOverTheChartWhereDesigned) {
+  // clang-format off
   const PlacedControl boxes[] = {
       {"SetupBox", {48, 56, 225, 449}},
       {"StatusBox", {280, 56, 225, 312}},  // taller by the line figures
       {"IdentBox", {560, 288, 345, 105}},
       {"RegisterBox", {280, 320, 273, 105}},
   };
+  // clang-format on
   for (const PlacedControl& b : boxes) {
     SCOPED_TRACE(b.name);
     auto* box = Find<QGroupBox>(b.name);
@@ -199,13 +175,14 @@ TEST_F(StartedWindow, BoxesLieOverTheChartWhereDesigned) {
 }
 
 TEST_F(StartedWindow, SetupPanelHoldsItsControlsWhereDesigned) {
+  // clang-format off
   const PlacedControl controls[] = {
-      {"TransBox", {8, 56, 97, 89}},        {"FilterBox", {120, 56, 97, 73}},
-      {"EMGBox", {120, 136, 97, 41}},       {"ChannelBox", {8, 160, 97, 153}},
-      {"ModeBox", {120, 184, 97, 57}},      {"AmpBox", {120, 248, 97, 89}},
-      {"SimulationBox", {16, 344, 97, 57}}, {"PacerBox", {120, 344, 97, 57}},
-      {"SetupOKButton", {16, 408, 89, 25}}, {"SetupCancelButton", {120, 408, 89, 25}},
+      {"TransBox", {8, 56, 97, 89}},       {"FilterBox", {120, 56, 97, 73}},   {"EMGBox", {120, 136, 97, 41}},
+      {"ChannelBox", {8, 160, 97, 153}},   {"ModeBox", {120, 184, 97, 57}},    {"AmpBox", {120, 248, 97, 89}},
+      {"SimulationBox", {16, 344, 97, 57}}, {"PacerBox", {120, 344, 97, 57}},  {"SetupOKButton", {16, 408, 89, 25}},
+      {"SetupCancelButton", {120, 408, 89, 25}},
   };
+  // clang-format on
   for (const PlacedControl& c : controls) EXPECT_EQ(Find(c.name)->geometry(), c.geometry) << c.name;
   EXPECT_EQ(Find("ComSetupBox")->geometry().topLeft(), QPoint(8, 24));
   EXPECT_EQ(Find("ComSetupBox")->width(), 129);
