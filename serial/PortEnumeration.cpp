@@ -30,15 +30,7 @@ int ReadNames(const std::string& path, std::vector<std::string>& names) {
   }
 }
 
-// `directory`/`name`, in one allocation.
-std::string Entry(const std::string& directory, const std::string& name) {
-  std::string path;
-  path.reserve(directory.size() + 1 + name.size());
-  path += directory;
-  path += '/';
-  path += name;
-  return path;
-}
+std::string Entry(const std::string& directory, const std::string& name) { return directory + '/' + name; }
 
 bool Exists(const std::string& path) {
   struct stat st;
