@@ -16,8 +16,21 @@ struct SampleRecord {
   double time;                           // local time of day, fraction of a day
   std::array<std::uint8_t, 8> channels;  // I, II, III, aVR, aVL, aVF, C1, Resp
   std::array<std::uint8_t, 5> chest;     // C2..C6
-  std::array<std::uint8_t, 3> reserved;  // zero unless loaded from a file
+  // Byte 0: RecordFlags, byte 1: the user marker's number (0: none), byte 2:
+  // unused. Files written before the marks existed hold zeros here, which
+  // reads as "whole, unmarked".
+  std::array<std::uint8_t, 3> reserved;
 };
+
+// What went wrong around a record, kept in its first reserved byte.
+enum RecordFlag : std::uint8_t {
+  kChestMissing = 0x01,    // twelve-channel record whose chest frame never came
+  kDataLostBefore = 0x02,  // input lost or frames rejected just before this record
+};
+inline std::uint8_t& RecordFlags(SampleRecord& record) { return record.reserved[0]; }
+inline std::uint8_t RecordFlags(const SampleRecord& record) { return record.reserved[0]; }
+inline std::uint8_t& RecordMarker(SampleRecord& record) { return record.reserved[1]; }
+inline std::uint8_t RecordMarker(const SampleRecord& record) { return record.reserved[1]; }
 
 static_assert(sizeof(SampleRecord) == 24, "a sample record is 24 bytes on disk");
 static_assert(offsetof(SampleRecord, time) == 0);
