@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "BenchFigures.h"
-#include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/SetupCommand.h"
@@ -28,9 +28,11 @@ constexpr int kSamplesPerStream = 3000;  // ten seconds at 300 per second
 constexpr int kInfoFramesEvery = 300;    // status, chest status, pulse, resp once a second
 constexpr double kTargetSamplesPerSecond = 100000;
 
-// A view that keeps what the window would show and counts the calls.
+// A view that keeps what the window would show, plots each record on the
+// chart as the window does, and counts the calls.
 class CountingView : public TSessionView {
  public:
+  explicit CountingView(ChartSweep& sweep) : sweep_(sweep) {}
   void SetStatusPanel(int index, std::string_view text) override {
     if (index >= 0 && index < static_cast<int>(panels.size())) panels[static_cast<std::size_t>(index)].assign(text);
     ++calls;
@@ -40,6 +42,10 @@ class CountingView : public TSessionView {
     ++calls;
   }
   void ShowIdentBox() override { ++calls; }
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    sweep_.Restart(twelveChannel, channels);
+  }
+  void RecordReady(int slot) override { sweep_.Plot(*store, slot); }
   // The benchmark never lets a recording reach the limit.
   void RecordingStopping(bool) override { ++stops; }
   void ReportError(const std::string&) override { ++errors; }
@@ -49,6 +55,10 @@ class CountingView : public TSessionView {
   long calls = 0;
   long stops = 0;
   long errors = 0;
+  const SampleStore* store = nullptr;  // the session's
+
+ private:
+  ChartSweep& sweep_;
 };
 
 // The port is never opened: nothing is handed over.
@@ -96,11 +106,15 @@ std::string ModuleStream(const ModuleConfig& config) {
 // twelve-channel mode) and Read.
 struct Reception {
   explicit Reception(bool twelveChannels)
-      : canvas(Layout().ChartWidth, Layout().ChartHeight),
-        session(dispatcher, Layout(), canvas, view),
+      : layout(Layout()),
+        canvas(layout.ChartWidth, layout.ChartHeight),
+        sweep(layout, canvas),
+        view(sweep),
+        session(dispatcher, view),
         store(session.Store()),
         handlers(session.Handlers()) {
-    PrepareChart(session.Layout(), canvas);
+    view.store = &store;
+    PrepareChart(layout, canvas);
     TSetupRequest request;
     request.twelveChannel = twelveChannels;
     request.channels = {true, true, true, true, true, true, true, true};
@@ -120,8 +134,10 @@ struct Reception {
   void Deliver(std::string_view chunk) { session.Feed(chunk); }
 
   NoDispatcher dispatcher;
-  CountingView view;
+  ChartLayout layout;
   ImageCanvas canvas;
+  ChartSweep sweep;
+  CountingView view;
   AcquisitionSession session;
   SampleStore& store;
   TFrameHandlers& handlers;

@@ -31,6 +31,7 @@
 #include "OffscreenGui.h"
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "store/SampleStore.h"
@@ -68,6 +69,14 @@ class FuzzView : public TSessionView {
   }
   void SetText(ViewText, std::string_view text) override { lastText.assign(text); }
   void ShowIdentBox() override {}
+  // The window's sweep draws every record reported ready, on a real image.
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    sweep->Restart(twelveChannel, channels);
+  }
+  void RecordReady(int slot) override {
+    FUZZ_CHECK(store && slot >= 1 && slot <= store->Count(), "record %d reported ready outside the recording", slot);
+    sweep->Plot(*store, slot);
+  }
   void RecordingStopping(bool) override {
     if (store) CheckRecordingBounds(*store);
   }
@@ -77,6 +86,7 @@ class FuzzView : public TSessionView {
   }
 
   const SampleStore* store = nullptr;
+  ChartSweep* sweep = nullptr;
   std::string lastText;
 };
 
@@ -131,10 +141,12 @@ class Reader {
 
 struct Station {
   Station(ImageCanvas& canvas, int screenWidth)
-      : session(dispatcher, ScreenLayout(screenWidth), canvas, view, LocaleTimeFormatter(),
-                [this] { return NextTime(); }) {
+      : layout(ScreenLayout(screenWidth)),
+        sweep(layout, canvas, LocaleTimeFormatter()),
+        session(dispatcher, view, [this] { return NextTime(); }) {
     view.store = &session.Store();
-    PrepareChart(session.Layout(), canvas);
+    view.sweep = &sweep;
+    PrepareChart(layout, canvas);
   }
 
   // A clock that moves on by one sample at 300 per second, the same for every run.
@@ -162,6 +174,8 @@ struct Station {
   NoDispatcher dispatcher;
   FuzzView view;
   double time = 0.5;
+  ChartLayout layout;
+  ChartSweep sweep;
   AcquisitionSession session;
 };
 

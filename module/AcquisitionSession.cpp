@@ -5,7 +5,6 @@
 #include <exception>
 #include <utility>
 
-#include "chart/ChartFrame.h"
 #include "module/SetupCommand.h"
 #include "module/StatusFrames.h"
 
@@ -33,6 +32,7 @@ class AcquisitionSession::HandlerView : public TAcquisitionView {
   void SetStatusPanel(int index, std::string_view text) override { session_.view_.SetFrequentStatusPanel(index, text); }
   void SetText(ViewText which, std::string_view text) override { session_.view_.SetText(which, text); }
   void ShowIdentBox() override { session_.view_.ShowIdentBox(); }
+  void RecordReady(int slot) override { session_.view_.RecordReady(slot); }
   void StopRecording() override { session_.StopRecording(TStopReason::RunLimit); }
   void ReportError(const std::string& text) override { session_.view_.ReportError(text); }
 
@@ -40,15 +40,11 @@ class AcquisitionSession::HandlerView : public TAcquisitionView {
   AcquisitionSession& session_;
 };
 
-AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, const ChartLayout& layout,
-                                       ChartCanvas& canvas, TSessionView& view, TimeFormatter formatTime,
-                                       DayClock dayClock)
+AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessionView& view, DayClock dayClock)
     : dispatcher_(dispatcher),
       view_(view),
-      layout_(layout),
-      canvas_(canvas),
       handlerView_(std::make_unique<HandlerView>(*this)),
-      handlers_(store_, layout_, canvas_, *handlerView_, std::move(formatTime), std::move(dayClock)),
+      handlers_(store_, *handlerView_, std::move(dayClock)),
       port_(&dispatcher),
       framers_(handlers_) {
   // The module's line: 115200 baud, 8E1, no flow control; DTR and RTS are
@@ -147,15 +143,13 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
 
 std::string AcquisitionSession::SetSwitches(const TSetupRequest& request) {
   framers_.SetEightChannelSizes(SelectedChannelCount(request.channels));
-  LayoutBands(layout_, request.channels);
-  DrawBasic(layout_, canvas_);
+  view_.SweepRestart(false, request.channels);
   return BuildSetupCommand(store_.Settings(), request.emg, ChannelMask(request.channels), kEightChannelChestMask);
 }
 
 std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
   framers_.SetTwelveChannelSizes();
-  LayoutBands12C(layout_);
-  DrawBasic12C(layout_, canvas_);
+  view_.SweepRestart(true, request.channels);
   return BuildSetupCommand(store_.Settings(), request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
 }
 
@@ -168,13 +162,7 @@ void AcquisitionSession::StartRecording() {
   handlers_.SetStatusSuffix({});
   view_.SetStatusPanel(spStatus, "Status: Receiving... ");
   // A load may have laid the bands out for its own recording.
-  if (handlers_.TwelveChannelMode()) {
-    LayoutBands12C(layout_);
-    DrawBasic12C(layout_, canvas_);
-  } else {
-    LayoutBands(layout_, handlers_.ChannelSelection());
-    DrawBasic(layout_, canvas_);
-  }
+  view_.SweepRestart(handlers_.TwelveChannelMode(), handlers_.ChannelSelection());
 }
 
 void AcquisitionSession::StopRecording(TStopReason reason) {

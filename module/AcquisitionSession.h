@@ -24,8 +24,6 @@
 #include <string>
 #include <string_view>
 
-#include "chart/ChartCanvas.h"
-#include "chart/ChartLayout.h"
 #include "module/FrameHandlers.h"
 #include "module/ModuleFramers.h"
 #include "module/SetupChoices.h"
@@ -91,6 +89,15 @@ class TSessionView {
   // A label or panel; only IdentLabel can hold bytes above 0x7F (Latin-1).
   virtual void SetText(ViewText which, std::string_view text) = 0;
   virtual void ShowIdentBox() = 0;
+  // A new sweep: a set-up (the mode and, in eight-channel mode, the channels
+  // it confirmed) and Read start one, with the bands laid out again and the
+  // empty frame drawn.
+  virtual void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) {
+    (void)twelveChannel;
+    (void)channels;
+  }
+  // Record `slot` of the recording is complete: the next column of the sweep.
+  virtual void RecordReady(int slot) { (void)slot; }
   // A recording is ending (Stop or the run limit), before the offer to save;
   // `stored`: it holds records.
   virtual void RecordingStopping(bool stored) { (void)stored; }
@@ -112,13 +119,10 @@ class AcquisitionSession {
   using SaveOffer = std::function<void(TStopReason reason)>;
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-  // `dispatcher`, `canvas` and `view` must outlive the session. `layout` is
-  // the chart's geometry (screen class chosen, canvas of its size). The port
-  // is set up for the module's line (115200 baud 8E1, no flow control, a
-  // 120000-byte input queue) and left closed.
-  AcquisitionSession(TMainThreadDispatcher& dispatcher, const ChartLayout& layout, ChartCanvas& canvas,
-                     TSessionView& view, TimeFormatter formatTime = LocaleTimeFormatter(),
-                     DayClock dayClock = NowAsDayFraction);
+  // `dispatcher` and `view` must outlive the session; `dayClock` stamps each
+  // record. The port is set up for the module's line (115200 baud 8E1, no
+  // flow control, a 120000-byte input queue) and left closed.
+  AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessionView& view, DayClock dayClock = NowAsDayFraction);
   ~AcquisitionSession();
   AcquisitionSession(const AcquisitionSession&) = delete;
   AcquisitionSession& operator=(const AcquisitionSession&) = delete;
@@ -132,17 +136,17 @@ class AcquisitionSession {
   void SetClock(Clock clock) { clock_ = std::move(clock); }
 
   // Set-up OK: closes the port, opens `request.port`, raises DTR and RTS,
-  // keeps the indices, gives the framers their lengths, lays out the bands,
-  // draws the empty frame and writes the 18-byte set-up command. A port that
+  // keeps the indices, gives the framers their lengths, restarts the sweep
+  // and writes the 18-byte set-up command. A port that
   // cannot be opened leaves the session closed; a recording running goes on
   // (Stop still ends it, a later set-up lets it receive again).
   TSetupResult ApplySetup(const TSetupRequest& request);
-  // The set-up without the port: indices, framer lengths, bands, frame, and
-  // the decoding. Returns the 18-byte command (fuzzing, benchmarks).
+  // The set-up without the port: indices, framer lengths, the sweep's
+  // restart, and the decoding. Returns the 18-byte command (fuzzing, benchmarks).
   std::string Configure(const TSetupRequest& request);
 
-  // Read: a new recording from count 0 with a fresh frame in the confirmed
-  // set-up's layout (a load may have drawn another).
+  // Read: a new recording from count 0 and a new sweep in the confirmed
+  // set-up's mode (a load may have drawn another).
   void StartRecording();
   // Stop: Idle, "Status: Idle", and the offer to save when records were stored.
   void StopRecording(TStopReason reason = TStopReason::User);
@@ -172,7 +176,6 @@ class AcquisitionSession {
 
   TComPort& Port() { return port_; }
   SampleStore& Store() { return store_; }
-  ChartLayout& Layout() { return layout_; }
   TModuleFramers& Framers() { return framers_; }
   TFrameHandlers& Handlers() { return handlers_; }
   const TModuleFramers& Framers() const { return framers_; }
@@ -180,7 +183,7 @@ class AcquisitionSession {
  private:
   class HandlerView;
 
-  // The two halves of a set-up: framer lengths, bands, empty frame; each
+  // The two halves of a set-up: framer lengths and the sweep's restart; each
   // returns the command to send.
   std::string SetSwitches(const TSetupRequest& request);
   std::string SetSwitches12C(const TSetupRequest& request);
@@ -196,8 +199,6 @@ class AcquisitionSession {
   Clock clock_ = [] { return std::chrono::steady_clock::now(); };
 
   SampleStore store_;
-  ChartLayout layout_;
-  ChartCanvas& canvas_;
   std::unique_ptr<HandlerView> handlerView_;
   TFrameHandlers handlers_;
 

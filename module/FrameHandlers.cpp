@@ -5,8 +5,6 @@
 #include <exception>
 #include <utility>
 
-#include "chart/ChartFrame.h"
-#include "chart/TracePlot.h"
 #include "module/StatusFrames.h"
 
 namespace {
@@ -24,14 +22,8 @@ std::uint8_t ByteOrZero(std::string_view packet, std::size_t position) {
 
 }  // namespace
 
-TFrameHandlers::TFrameHandlers(SampleStore& store, ChartLayout& layout, ChartCanvas& canvas, TAcquisitionView& view,
-                               TimeFormatter formatTime, DayClock clock)
-    : store_(store),
-      layout_(layout),
-      canvas_(canvas),
-      view_(view),
-      formatTime_(std::move(formatTime)),
-      clock_(std::move(clock)) {
+TFrameHandlers::TFrameHandlers(SampleStore& store, TAcquisitionView& view, DayClock clock)
+    : store_(store), view_(view), clock_(std::move(clock)) {
   statusText_.reserve(64);
 }
 
@@ -116,10 +108,9 @@ void TFrameHandlers::Receive(const std::string& packet) {
 }
 
 void TFrameHandlers::StoreSample8(std::string_view packet) {
-  store_.Append();
+  const int slot = store_.Append();
   ShowReceivingStatus();
-  if (layout_.CursorX > layout_.RightEdge) DrawBasic(layout_, canvas_);
-  SampleRecord& record = store_.Newest();
+  SampleRecord& record = store_.At(slot);
   record.time = clock_();
   record.channels.fill(0);
   record.chest.fill(0);
@@ -128,9 +119,8 @@ void TFrameHandlers::StoreSample8(std::string_view packet) {
   for (std::size_t channel = 0; channel < selected.size(); ++channel) {
     if (selected[channel]) record.channels[channel] = ByteOrZero(packet, position++);
   }
-  ShowGraph(layout_, canvas_, store_, formatTime_);
-  ++layout_.CursorX;
-  if (store_.Count() >= kRunLimit) StopAtRunLimit();
+  view_.RecordReady(slot);
+  if (slot >= kRunLimit) StopAtRunLimit();
 }
 
 void TFrameHandlers::ReceiveSample12(std::string_view packet) {
@@ -155,7 +145,6 @@ void TFrameHandlers::ReceiveSample12(std::string_view packet) {
   const int slot = store_.Append();
   newestStoredSlot_ = slot;
   ShowReceivingStatus();
-  if (layout_.CursorX > layout_.LeftColumnRight) DrawBasic12C(layout_, canvas_);
   SampleRecord& record = store_.At(slot);
   record.time = clock_();
   record.channels.fill(0);
@@ -247,12 +236,12 @@ void TFrameHandlers::AwaitChest(int slot) {
 void TFrameHandlers::GiveUpOldestAwaiting() {
   const int slot = awaitingChest_.PopFront();
   if (slot == kNotStored) return;
-  ShowGraph12C(layout_, canvas_, store_, slot, formatTime_);  // chest leads stay 0
+  view_.RecordReady(slot);  // chest leads stay 0
 }
 
 void TFrameHandlers::CompleteRecord(int slot, const ChestLeads& chest) {
   store_.At(slot).chest = chest;
-  ShowGraph12C(layout_, canvas_, store_, slot, formatTime_);
+  view_.RecordReady(slot);
   // Records complete in stream order: the run limit's record is the last.
   if (slot >= kRunLimit) StopAtRunLimit();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The handlers of every frame the module sends: the sample and chest frames
-// that build the recording and sweep the chart, and the status,
-// identification and vital-value frames that fill labels and panels.
+// that build the recording, and the status, identification and vital-value
+// frames that fill labels and panels. They draw nothing: each record they
+// complete is reported (RecordReady) for the owner's chart to plot.
 //
 // The acquisition session owns one TFrameHandlers and points each framer's
 // OnPacket at the matching method; the handlers show what they decide through
@@ -24,8 +25,6 @@
 #include <string_view>
 #include <vector>
 
-#include "chart/ChartCanvas.h"
-#include "chart/ChartLayout.h"
 #include "module/SetupChoices.h"
 #include "module/StatusFrames.h"
 #include "serial/Ring.h"
@@ -63,6 +62,11 @@ class TAcquisitionView {
   virtual void SetText(ViewText which, std::string_view text) = 0;
   // Shows IdentBox ("Module Identification").
   virtual void ShowIdentBox() = 0;
+  // Record `slot` is complete (a twelve-channel record once its chest frame
+  // has come, or has been given up): the next column of the sweep. Reported
+  // after the record's count (SetStatusPanel) and before the run limit's
+  // stop, in the order the records were stored.
+  virtual void RecordReady(int slot) = 0;
   // The stop branch of ReadButtonClick, run when a recording reaches the run
   // limit: state Idle, captions, panel 5, the offer to save. It runs inside
   // the delivery; it may throw (a failed save), the handlers report it.
@@ -83,10 +87,8 @@ class TFrameHandlers {
   // its oldest is given up (a record then keeps chest leads 0 and is plotted).
   static constexpr std::size_t kPairingCapacity = 8192;
 
-  // All references must outlive the handlers. `formatTime` writes the chart's
-  // time labels, `clock` stamps each record.
-  TFrameHandlers(SampleStore& store, ChartLayout& layout, ChartCanvas& canvas, TAcquisitionView& view,
-                 TimeFormatter formatTime = LocaleTimeFormatter(), DayClock clock = NowAsDayFraction);
+  // Both references must outlive the handlers. `clock` stamps each record.
+  TFrameHandlers(SampleStore& store, TAcquisitionView& view, DayClock clock = NowAsDayFraction);
 
   // The set-up the module streams with: twelve-channel mode, or eight
   // channels with `channels` (CH_I .. CH_RE) selected. Until the first call:
@@ -105,14 +107,15 @@ class TFrameHandlers {
 
   // Sample frame (0xF8, ComDataPacket1). While Receiving: stores a record,
   // shows "Status: Receiving... <count> packets", and in eight-channel mode
-  // plots it and stops the recording at the run limit. A twelve-channel
-  // record is plotted once its own chest frame has completed it (at once when
-  // that frame was handled first, see below). A sample frame that finds the
+  // reports it ready and stops the recording at the run limit. A
+  // twelve-channel record is ready once its own chest frame has completed it
+  // (at once when that frame was handled first, see below). A sample frame that finds the
   // recording full (count at the run limit) is not stored and stops the
   // recording if that has not happened yet.
   void Receive(const std::string& packet);
   // Chest frame (0xFE, CenterPacket), twelve-channel mode only: completes the
-  // oldest record still waiting for its chest leads with C2..C6, plots it and
+  // oldest record still waiting for its chest leads with C2..C6, reports it
+  // ready and
   // stops the recording when that record is the run limit's. With no record
   // waiting, its bytes wait for the next sample frame. Ignored in
   // eight-channel mode.
@@ -158,10 +161,7 @@ class TFrameHandlers {
   void Guarded(Step&& step) noexcept;
 
   SampleStore& store_;
-  ChartLayout& layout_;
-  ChartCanvas& canvas_;
   TAcquisitionView& view_;
-  TimeFormatter formatTime_;
   DayClock clock_;
   bool twelveChannel_ = TwelveChannelDefault;
   std::array<bool, kChannelBoxCount> channels_ = ChannelBoxDefaults;

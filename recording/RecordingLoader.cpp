@@ -6,7 +6,7 @@
 
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
-#include "chart/TracePlot.h"
+#include "chart/ChartSweep.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingShape.h"
@@ -20,31 +20,11 @@ std::size_t ReadRecord(TInputFile& file, SampleRecord& record) {
 
 std::uint8_t MarkerOf(const SampleRecord& record) { return record.channels[0]; }
 
-// Plots slots 1..Count() as acquisition would have, sweep by sweep. The
-// eight-channel plotting draws the newest record, so the count walks up to
-// each slot in turn and ends where it was.
+// Plots slots 1..Count() as acquisition would have, sweep by sweep.
 void DrawRecording(TRecordingContext& context, const RecordingShape& shape) {
-  SampleStore& store = context.store;
-  ChartLayout& layout = context.layout;
-  ChartCanvas& chart = context.chart;
-  const int count = store.Count();
-  LayoutBandsFor(layout, shape);
-  if (shape.mode == RecordingMode::TwelveChannel) {
-    DrawBasic12C(layout, chart);
-    for (int slot = 1; slot <= count; ++slot) {
-      if (layout.CursorX > layout.LeftColumnRight) DrawBasic12C(layout, chart);
-      ShowGraph12C(layout, chart, store, slot, context.formatTime);
-    }
-    return;
-  }
-  DrawBasic(layout, chart);
-  for (int slot = 1; slot <= count; ++slot) {
-    store.SetCount(slot);
-    if (layout.CursorX > layout.RightEdge) DrawBasic(layout, chart);
-    ShowGraph(layout, chart, store, context.formatTime);
-    ++layout.CursorX;
-  }
-  store.SetCount(count);
+  ChartSweep sweep(context.layout, context.chart, context.formatTime);
+  sweep.Restart(shape.mode == RecordingMode::TwelveChannel, EightChannelBoxes(shape));
+  for (int slot = 1; slot <= context.store.Count(); ++slot) sweep.Plot(context.store, slot);
 }
 
 }  // namespace

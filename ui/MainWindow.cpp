@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "chart/ChartFrame.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
@@ -187,6 +188,10 @@ class TForm1::SessionView : public TSessionView {
                                                  : Q(text));
   }
   void ShowIdentBox() override { form_.IdentBox->show(); }
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    form_.sweep_->Restart(twelveChannel, channels);
+  }
+  void RecordReady(int slot) override { form_.sweep_->Plot(form_.session_->Store(), slot); }
   void RecordingStopping(bool stored) override { form_.RecordingStopping(stored); }
   void RecordingStopped() override { form_.RecordingStopped(); }
   void PortLost(bool recording) override { form_.PortLost(recording); }
@@ -257,25 +262,25 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
   // The chart's geometry decides the image's size, which the frame handlers
   // draw on from the start; FormCreate applies the rest of the layout.
   // The chart takes the class by a width of that class: the window's own.
-  const ChartLayout layout =
-      ScreenLayout(WindowGeometryFor(ScreenClassFor(screenSize_.width(), screenSize_.height())).Width);
-  canvas_ = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
+  layout_ = ScreenLayout(WindowGeometryFor(ScreenClassFor(screenSize_.width(), screenSize_.height())).Width);
+  canvas_ = std::make_unique<ImageCanvas>(layout_.ChartWidth, layout_.ChartHeight);
   liveCanvas_ = std::make_unique<TDamageCanvas>(*canvas_, [this](const TRect& touched) {
     Grafik->Invalidate(QRect(touched.Left, touched.Top, touched.Right - touched.Left, touched.Bottom - touched.Top));
   });
+  sweep_ = std::make_unique<ChartSweep>(layout_, *liveCanvas_, formatTime_);
   sessionView_ = std::make_unique<SessionView>(*this);
   recordingView_ = std::make_unique<RecordingView>(*this);
   dispatcher_->SetErrorHandler([this](const std::string& text) { ReportError(text); });
-  // The port, its seven framers (sizes, handlers and start bytes as the
-  // window description creates them) and the recording.
-  session_ = std::make_unique<AcquisitionSession>(*dispatcher_, layout, *liveCanvas_, *sessionView_, formatTime_);
+  // The port, its seven framers (sizes, handlers and start bytes as they
+  // are created before the first set-up) and the recording.
+  session_ = std::make_unique<AcquisitionSession>(*dispatcher_, *sessionView_);
   session_->SetSaveOffer([this](TStopReason reason) {
     TRecordingContext context = RecordingContext();
     ::FileSave(context, reason == TStopReason::RunLimit ? kRunLimitReached : std::string_view{});
   });
 
   CreateControls();
-  ReviewBar = new TReviewBar(*this, session_->Layout().Screen, session_->Store(), *canvas_, *Grafik, formatTime_,
+  ReviewBar = new TReviewBar(*this, layout_.Screen, session_->Store(), *canvas_, *Grafik, formatTime_,
                              [this](const std::string& text) { ReportError(text); });
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
@@ -565,7 +570,7 @@ void TForm1::ShowPortHint() {
 void TForm1::FormCreate() {
   // Steps 1 and 2: the chart's fixed layout (chosen in the constructor) and
   // the window around it.
-  const ChartLayout& layout = session_->Layout();
+  const ChartLayout& layout = layout_;
   Grafik->setGeometry(layout.ChartLeft, layout.ChartTop, layout.ChartWidth, layout.ChartHeight);
   const WindowGeometry g = WindowGeometryFor(layout.Screen);
   setFixedSize(g.Width, g.ClientHeight());
@@ -575,7 +580,7 @@ void TForm1::FormCreate() {
     StatusBar1->SetPanelWidth(i, g.PanelWidths[static_cast<std::size_t>(i)]);
 
   // Step 3: the blank chart.
-  PrepareChart(session_->Layout(), *canvas_);
+  PrepareChart(layout_, *canvas_);
   canvas_->TakeDirtyRect();
   Grafik->InvalidateAll();
 
@@ -753,8 +758,8 @@ void TForm1::CheckBox12CClick() { ChannelBox->setVisible(!CheckBox12C->isChecked
 // Recording files and print-out.
 
 TRecordingContext TForm1::RecordingContext() {
-  return TRecordingContext{session_->Store(), session_->Layout(), *canvas_,   dialogs_,
-                           *recordingView_,   currentDataFile_,   formatTime_};
+  return TRecordingContext{session_->Store(), layout_,         *canvas_,   dialogs_,
+                           *recordingView_,   currentDataFile_, formatTime_};
 }
 
 void TForm1::SaveButtonClick() {
@@ -805,7 +810,7 @@ void TForm1::OfferSetupWithoutPort() {
 // Review of the stored recording.
 
 void TForm1::BeginReview(bool twelveChannel) {
-  ReviewBar->Begin(session_->Layout(), twelveChannel);
+  ReviewBar->Begin(layout_, twelveChannel);
   StatusBar1->setVisible(!ReviewBar->isVisibleTo(this));
 }
 

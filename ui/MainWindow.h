@@ -36,6 +36,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class ChartSweep;
 class ImageCanvas;
 class TDamageCanvas;
 class QtMainThreadDispatcher;
@@ -99,14 +100,14 @@ class TForm1 : public QWidget {
   // ---- What tests and tools look at ----
   AcquisitionSession& Session() { return *session_; }
   SampleStore& Store() { return session_->Store(); }
-  ChartLayout& Layout() { return session_->Layout(); }
+  ChartLayout& Layout() { return layout_; }
   ImageCanvas& Canvas() { return *canvas_; }
   TChartView& ChartView() { return *Grafik; }
   TComPort& Port() { return session_->Port(); }
   TComDataPacket& SampleFramer() { return session_->Framers().ComDataPacket1; }
   TComDataPacket& ChestFramer() { return session_->Framers().CenterPacket; }
   TModuleFramers& Framers() { return session_->Framers(); }
-  ScreenClass Screen() const { return session_->Layout().Screen; }
+  ScreenClass Screen() const { return layout_.Screen; }
   std::string StatusPanelText(int index) const;
   const std::string& CurrentDataFile() const { return currentDataFile_; }
   // Runs `handler` as a control's event runs it: errors reported, the chart
@@ -142,14 +143,18 @@ class TForm1 : public QWidget {
 
   // The hand-over must outlive the port that uses it.
   std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
+  // The chart: its geometry and sweep state, its image, the image as live
+  // drawing reaches it (reporting what each step touched), and the sweep that
+  // plots each record the session reports ready.
+  ChartLayout layout_;
   std::unique_ptr<ImageCanvas> canvas_;
-  // The image as live drawing reaches it, reporting what each step touched.
   std::unique_ptr<TDamageCanvas> liveCanvas_;
+  TimeFormatter formatTime_ = LocaleTimeFormatter();
+  std::unique_ptr<ChartSweep> sweep_;
   std::unique_ptr<SessionView> sessionView_;
   std::unique_ptr<RecordingView> recordingView_;
   std::string currentDataFile_;
   bool serviceMode_ = false;  // Ctrl+Shift+S pressed in this run
-  TimeFormatter formatTime_ = LocaleTimeFormatter();
   // The port (ComPort1), its seven framers (CenterPacket ... ComDataPacket1),
   // the store and the frame handlers. Last of the non-visual objects: it
   // closes the port first, while everything a delivery touches exists.

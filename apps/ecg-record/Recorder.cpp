@@ -11,7 +11,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "chart/NullCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "module/StatusFrames.h"
@@ -207,10 +206,7 @@ int TRecorder::Run() {
 
   QtMainThreadDispatcher dispatcher;
   RecorderView view;
-  ChartLayout layout;
-  SelectScreenLayout(layout, 1280);
-  TNullCanvas canvas(layout.ChartWidth, layout.ChartHeight);
-  AcquisitionSession session(dispatcher, layout, canvas, view);
+  AcquisitionSession session(dispatcher, view);
   dispatcher.SetErrorHandler([&view](const std::string& text) { view.ReportError(text); });
 
   const TSetupResult setup = session.ApplySetup(o.setup);

@@ -17,33 +17,27 @@ ChartLayout WideLayout() {
 HandlerRig::HandlerRig()
     : layout(WideLayout()),
       canvas(layout.ChartWidth, layout.ChartHeight),
-      view(store),
-      handlers(
-          store, layout, trace, view, [](double) { return std::string("12:00:00"); }, [] { return kFixedClock; }) {
+      sweep(layout, trace, [](double) { return std::string("12:00:00"); }),
+      view(store, sweep),
+      handlers(store, view, [] { return kFixedClock; }) {
   PrepareChart(layout, canvas);
   SetUp8({true, true, true, false, false, false, false, false});
 }
 
 void HandlerRig::SetUp8(const std::array<bool, kChannelBoxCount>& selection) {
   handlers.SetDecoding(false, selection);
-  LayoutBands(layout, selection);
-  DrawBasic(layout, canvas);
+  sweep.Restart(false, selection);
 }
 
 void HandlerRig::SetUp12() {
   handlers.SetDecoding(true, ChannelBoxDefaults);
-  LayoutBands12C(layout);
-  DrawBasic12C(layout, canvas);
+  sweep.Restart(true, ChannelBoxDefaults);
 }
 
 void HandlerRig::StartRecording() {
   store.BeginRecording();
   store.Settings().state = AcquisitionState::Receiving;
-  if (handlers.TwelveChannelMode()) {
-    DrawBasic12C(layout, canvas);
-  } else {
-    DrawBasic(layout, canvas);
-  }
+  sweep.Frame();
 }
 
 std::string Bytes(std::initializer_list<int> values) {

@@ -1,6 +1,7 @@
 #pragma once
-// A frame-handler rig: the store, a Wide chart on a real ImageCanvas and a
-// view that records what the handlers show, as the window would.
+// A frame-handler rig: the store, a Wide chart on a real ImageCanvas, and a
+// view that records what the handlers show and feeds each record they report
+// ready to the chart's sweep, as the window does.
 #include <array>
 #include <functional>
 #include <map>
@@ -13,6 +14,7 @@
 
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/FrameHandlers.h"
 #include "store/SampleStore.h"
@@ -21,7 +23,7 @@ namespace module_test {
 
 class RecordingView : public TAcquisitionView {
  public:
-  explicit RecordingView(SampleStore& store) : store_(store) {}
+  RecordingView(SampleStore& store, ChartSweep& sweep) : store_(store), sweep_(sweep) {}
 
   void SetStatusPanel(int index, std::string_view text) override {
     panels[index] = std::string(text);
@@ -29,6 +31,10 @@ class RecordingView : public TAcquisitionView {
   }
   void SetText(ViewText which, std::string_view text) override { texts[which] = std::string(text); }
   void ShowIdentBox() override { ++identBoxShown; }
+  void RecordReady(int slot) override {
+    readySlots.push_back(slot);
+    sweep_.Plot(store_, slot);
+  }
   // Like the window's stop branch: Idle first, then the offer to save.
   void StopRecording() override {
     ++stopCalls;
@@ -49,10 +55,12 @@ class RecordingView : public TAcquisitionView {
   std::map<ViewText, std::string> texts;
   int identBoxShown = 0;
   int stopCalls = 0;
+  std::vector<int> readySlots;
   std::vector<std::string> errors;
 
  private:
   SampleStore& store_;
+  ChartSweep& sweep_;
 };
 
 // Draws on `inner` and writes down every line drawn, in order.
@@ -107,7 +115,8 @@ struct HandlerRig {
   SampleStore store;
   ChartLayout layout;
   ImageCanvas canvas;
-  TracingCanvas trace{canvas};  // what the handlers draw on
+  TracingCanvas trace{canvas};  // what the sweep draws on
+  ChartSweep sweep;
   RecordingView view;
   TFrameHandlers handlers;
 };

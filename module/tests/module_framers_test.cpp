@@ -32,7 +32,7 @@ constexpr Selection kIToIII{true, true, true, false, false, false, false, false}
 // how many records the store held at that moment.
 class OrderView : public module_test::RecordingView {
  public:
-  explicit OrderView(SampleStore& store) : RecordingView(store), store_(store) {}
+  OrderView(SampleStore& store, ChartSweep& sweep) : RecordingView(store, sweep), store_(store) {}
   void SetStatusPanel(int index, std::string_view text) override {
     if (index == spStatus) log.push_back("sample@" + std::to_string(store().Count()));
     RecordingView::SetStatusPanel(index, text);
@@ -58,10 +58,9 @@ struct Reception {
           return l;
         }()),
         canvas(layout.ChartWidth, layout.ChartHeight),
-        view(store),
-        handlers(
-            store, layout, canvas, view, [](double) { return std::string("12:00:00"); },
-            [] { return module_test::kFixedClock; }),
+        sweep(layout, canvas, [](double) { return std::string("12:00:00"); }),
+        view(store, sweep),
+        handlers(store, view, [] { return module_test::kFixedClock; }),
         framers(handlers) {
     PrepareChart(layout, canvas);
   }
@@ -69,14 +68,12 @@ struct Reception {
   void SetUp8(const Selection& selection) {
     handlers.SetDecoding(false, selection);
     framers.SetEightChannelSizes(SelectedChannelCount(selection));
-    LayoutBands(layout, selection);
-    DrawBasic(layout, canvas);
+    sweep.Restart(false, selection);
   }
   void SetUp12() {
     handlers.SetDecoding(true, ChannelBoxDefaults);
     framers.SetTwelveChannelSizes();
-    LayoutBands12C(layout);
-    DrawBasic12C(layout, canvas);
+    sweep.Restart(true, ChannelBoxDefaults);
   }
   void Read() {
     store.BeginRecording();
@@ -86,6 +83,7 @@ struct Reception {
   SampleStore store;
   ChartLayout layout;
   ImageCanvas canvas;
+  ChartSweep sweep;
   OrderView view;
   TFrameHandlers handlers;
   TModuleFramers framers;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "chart/TracePlot.h"
+#include "store/ChartChannel.h"
 #include "handlers_support.h"
 #include "module/ModuleFramers.h"
 
@@ -186,9 +187,21 @@ TEST_F(SampleFrames, TwelveChannelSweepWrapsAtTheLeftColumn) {
   Recording12();
   rig.layout.CursorX = rig.layout.LeftColumnRight + 1;
   rig.handlers.Receive(SampleFrame12(1));
-  EXPECT_EQ(rig.layout.CursorX, rig.layout.Margin + 1);
+  EXPECT_EQ(rig.layout.CursorX, rig.layout.LeftColumnRight + 1) << "the record waits: nothing to draw yet";
   rig.handlers.ReceiveCenter(ChestFrame(1));
-  EXPECT_EQ(rig.layout.CursorX, rig.layout.Margin + 2);
+  EXPECT_EQ(rig.layout.CursorX, rig.layout.Margin + 2) << "a fresh frame, then the record at its left edge";
+  EXPECT_EQ(rig.layout.PrevX, rig.layout.Margin + 1);
+}
+
+TEST_F(SampleFrames, EachRecordIsReportedReadyOnceInStreamOrder) {
+  Recording8(kIToIII);
+  rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
+  rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
+  Recording12();
+  rig.handlers.Receive(SampleFrame12(1));
+  rig.handlers.Receive(SampleFrame12(2));  // the first lost its chest frame
+  rig.handlers.ReceiveCenter(ChestFrame(2));
+  EXPECT_EQ(rig.view.readySlots, (std::vector<int>{1, 2, 1, 2}));
 }
 
 TEST_F(SampleFrames, ChestFramesInEightChannelModeAreIgnored) {
@@ -413,7 +426,12 @@ TEST_F(ChestPairing, RecordsWhoseChestFramesNeverComeArePlottedOnceTheWaitIsFull
   rig.handlers.ReceiveCenter(ChestOf(2));
   EXPECT_EQ(rig.store.At(frames).chest, ChestLeadsOf(2));
   EXPECT_EQ(rig.store.At(frames - 1).chest, Chest{});
-  EXPECT_EQ(rig.layout.CursorX, start + frames);
+  // Every record once, in order, the sweep starting over at the left column's
+  // end however many records are given up at once.
+  ASSERT_EQ(rig.view.readySlots.size(), static_cast<std::size_t>(frames));
+  for (int slot = 1; slot <= frames; ++slot) ASSERT_EQ(rig.view.readySlots[static_cast<std::size_t>(slot - 1)], slot);
+  const int perSweep = rig.layout.LeftColumnRight - rig.layout.Margin;
+  EXPECT_EQ(rig.layout.CursorX, start + frames % perSweep);
 }
 
 TEST_F(ChestPairing, ChestFramesWhoseSampleFramesNeverComeAreBounded) {

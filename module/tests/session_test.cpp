@@ -5,7 +5,6 @@
 
 #include <map>
 
-#include "chart/NullCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "testsupport/PtyPair.h"
@@ -29,12 +28,6 @@ class Shown : public TSessionView {
   std::vector<std::string> errors;
 };
 
-ChartLayout Wide() {
-  ChartLayout layout;
-  SelectScreenLayout(layout, 1280);
-  return layout;
-}
-
 std::string Bytes(std::initializer_list<int> values) {
   std::string bytes;
   for (int v : values) bytes.push_back(static_cast<char>(v));
@@ -43,7 +36,7 @@ std::string Bytes(std::initializer_list<int> values) {
 
 class Session : public testing::Test {
  protected:
-  Session() : canvas(Wide().ChartWidth, Wide().ChartHeight), session(dispatcher, Wide(), canvas, shown) {}
+  Session() : session(dispatcher, shown) {}
 
   TSetupRequest Eight(std::array<bool, 8> channels) {
     TSetupRequest request;
@@ -55,7 +48,6 @@ class Session : public testing::Test {
 
   PtyPair pty;
   QtMainThreadDispatcher dispatcher;
-  TNullCanvas canvas;
   Shown shown;
   AcquisitionSession session;
 };

@@ -7,7 +7,7 @@
 #include <future>
 
 #include "chart/ChartFrame.h"
-#include "chart/TracePlot.h"
+#include "chart/ChartSweep.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
@@ -52,12 +52,9 @@ class LoaderTest : public RecordingFixture {
   // A recording already on the chart and in the store, as after a stop.
   void PreviousRecording() {
     FillStore(store, 50, 11);
-    DrawBasic(layout, chart());
-    for (int n = 1; n <= 50; ++n) {
-      store.SetCount(n);
-      ShowGraph(layout, chart(), store, LocaleTimeFormatter());
-      ++layout.CursorX;
-    }
+    ChartSweep sweep(layout, chart(), LocaleTimeFormatter());
+    sweep.Frame();
+    for (int n = 1; n <= 50; ++n) sweep.Plot(store, n);
     currentDataFile = "/earlier/run.dat";
   }
 
@@ -102,13 +99,13 @@ TEST_F(LoaderTest, RecordsAreDrawnAsDuringEightChannelAcquisition) {
   ChartLayout expectedLayout = layout;
   ImageCanvas expected(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(expectedLayout, expected);
-  DrawBasic(expectedLayout, expected);
+  ChartSweep sweep(expectedLayout, expected, LocaleTimeFormatter());
+  sweep.Frame();
   auto replay = std::make_unique<SampleStore>();
   replay->BeginRecording();
   for (int slot = 1; slot <= 40; ++slot) {
     replay->At(replay->Append()) = saved[static_cast<std::size_t>(slot)];
-    ShowGraph(expectedLayout, expected, *replay, LocaleTimeFormatter());
-    ++expectedLayout.CursorX;
+    sweep.Plot(*replay, slot);
   }
   EXPECT_TRUE(chart().Image() == expected.Image());
   EXPECT_EQ(layout.CursorX, layout.Margin + 1 + 40);
@@ -128,13 +125,13 @@ TEST_F(LoaderTest, ATwelveChannelRecordingIsDrawnWithTheTwelveChannelFrame) {
   ChartLayout expectedLayout = layout;
   ImageCanvas expected(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(expectedLayout, expected);
-  DrawBasic12C(expectedLayout, expected);
+  ChartSweep sweep(expectedLayout, expected, LocaleTimeFormatter(), true);
+  sweep.Frame();
   auto replay = std::make_unique<SampleStore>();
   replay->BeginRecording();
   for (int slot = 1; slot <= 1500; ++slot) {
     replay->At(replay->Append()) = saved[static_cast<std::size_t>(slot)];
-    if (expectedLayout.CursorX > expectedLayout.LeftColumnRight) DrawBasic12C(expectedLayout, expected);
-    ShowGraph12C(expectedLayout, expected, *replay, LocaleTimeFormatter());
+    sweep.Plot(*replay, slot);
   }
   EXPECT_TRUE(chart().Image() == expected.Image());
   EXPECT_EQ(store.Count(), 1500);
