@@ -59,25 +59,29 @@ void CheckRecordingBounds(const SampleStore& store) {
 }
 
 // What the session tells its owner, checked as it happens (no offer to save:
-// that is the recording library's business and not fuzzed here).
+// that is the window's business and not fuzzed here).
 class FuzzView : public TSessionView {
  public:
-  void SetStatusPanel(int index, std::string_view text) override {
-    FUZZ_CHECK(index >= 0 && index < 7, "status panel %d does not exist", index);
-    lastText.assign(text);
-    if (store) CheckRecordingBounds(*store);
+  void StatusReceived(const TModuleStatus& status) override {
+    FUZZ_CHECK(status.modeCode >= 0 && status.modeCode < 16, "mode code %d", status.modeCode);
   }
-  void SetText(ViewText, std::string_view text) override { lastText.assign(text); }
-  void ShowIdentBox() override {}
+  void Identified(std::string_view text) override { lastText.assign(text); }
+  void PulseReceived(int value) override { FUZZ_CHECK(value >= 0 && value <= 255, "pulse %d", value); }
+  void RespirationReceived(int value) override { FUZZ_CHECK(value >= 0 && value <= 255, "respiration %d", value); }
   // The window's sweep draws every record reported ready, on a real image.
   void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
     sweep->Restart(twelveChannel, channels);
+  }
+  void RecordCount(int count, bool) override {
+    FUZZ_CHECK(store && count == store->Count(), "count %d told, the store holds %d", count,
+               store ? store->Count() : -1);
+    CheckRecordingBounds(*store);
   }
   void RecordReady(int slot) override {
     FUZZ_CHECK(store && slot >= 1 && slot <= store->Count(), "record %d reported ready outside the recording", slot);
     sweep->Plot(*store, slot);
   }
-  void RecordingStopping(bool) override {
+  void RecordingStopped(bool) override {
     if (store) CheckRecordingBounds(*store);
   }
   void ReportError(const std::string& text) override {

@@ -24,7 +24,6 @@
 #include "module/QtMainThreadDispatcher.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
-#include "module/StatusFrames.h"
 #include "recording/RecordingActions.h"
 #include "recording/RecordingShape.h"
 #include "serial/PortEnumeration.h"
@@ -34,6 +33,7 @@
 #include "ui/QtDialogs.h"
 #include "ui/RadioGroup.h"
 #include "ui/ReviewBar.h"
+#include "ui/SessionTexts.h"
 #include "ui/StatusBar.h"
 #include "ui/WindowGeometry.h"
 
@@ -174,54 +174,69 @@ TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const RadioGroupC
 
 class TForm1::SessionView : public TSessionView {
  public:
-  explicit SessionView(TForm1& form) : form_(form) {}
+  explicit SessionView(TForm1& form) : form_(form) { statusText_.reserve(64); }
 
-  void SetStatusPanel(int index, std::string_view text) override { form_.SetPanel(index, std::string(text)); }
-  // Panel 5 changes with every sample: shown at the chart's pace.
-  void SetFrequentStatusPanel(int index, std::string_view text) override {
-    form_.StatusBar1->SetPanelTextSoon(index, text);
+  void StatusReceived(const TModuleStatus& status) override {
+    const StatusFrameTexts texts = StatusTexts(status);
+    form_.RespLabel->setText(Q(texts.RespLabel));
+    form_.ChestLabel->setText(Q(texts.ChestLabel));
+    form_.RALabel->setText(Q(texts.RALabel));
+    form_.LALabel->setText(Q(texts.LALabel));
+    form_.RLLabel->setText(Q(texts.RLLabel));
+    form_.LLLabel->setText(Q(texts.LLLabel));
+    // Frames may come hundreds of times a second: panels at the chart's pace.
+    form_.StatusBar1->SetPanelTextSoon(spTransmission, texts.TransmissionPanel);
+    form_.StatusBar1->SetPanelTextSoon(spAmplification, texts.AmplificationPanel);
+    form_.StatusBar1->SetPanelTextSoon(spFilter, texts.FilterPanel);
+    if (texts.ModePanel) form_.StatusBar1->SetPanelTextSoon(spMode, *texts.ModePanel);
   }
-  void SetText(ViewText which, std::string_view text) override {
-    QLabel* label = Label(which);
-    // The identification text is the module's single-byte text.
-    label->setText(which == ViewText::IdentLabel ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))
-                                                 : Q(text));
+  void ChestStatusReceived(const std::array<bool, 5>& connected) override {
+    for (std::size_t i = 0; i < connected.size(); ++i) form_.chestLabels_[i]->setText(Q(ConnectionText(connected[i])));
   }
-  void ShowIdentBox() override { form_.IdentBox->show(); }
+  void Identified(std::string_view text) override {
+    // The module's text is single-byte.
+    const std::string label = IdentificationLabelText(text);
+    form_.IdentLabel->setText(QString::fromLatin1(label.data(), static_cast<qsizetype>(label.size())));
+    form_.IdentBox->show();
+  }
+  void PulseReceived(int value) override { form_.PulsePanel->setText(Q(PulsePanelText(value))); }
+  void RespirationReceived(int value) override { form_.RespPanel->setText(Q(RespPanelText(value))); }
+
   void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
     form_.sweep_->Restart(twelveChannel, channels);
   }
+  // Once per sample: the panel at the chart's pace, its text's buffer reused.
+  void RecordCount(int count, bool dataLost) override {
+    AssignReceivingStatus(statusText_, count, dataLost);
+    form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
+  }
   void RecordReady(int slot) override { form_.sweep_->Plot(form_.session_->Store(), slot); }
-  void RecordingStopping(bool stored) override { form_.RecordingStopping(stored); }
-  void RecordingStopped() override { form_.RecordingStopped(); }
-  void PortLost(bool recording) override { form_.PortLost(recording); }
+  void RecordingStopped(bool stored) override {
+    form_.SetPanel(spStatus, std::string(kIdleStatusText));
+    form_.RecordingStopping(stored);
+  }
+  void RunLimitReached() override {
+    form_.OfferToSave(kRunLimitReached);
+    form_.RecordingStopped();
+  }
+
   void PortNotAvailable(const std::string&) override {
     form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
+    form_.SetPanel(spPort, std::string(kPortPanelClosed));
+  }
+  void PortLost(bool recording, int count) override {
+    form_.SetPanel(spPort, std::string(kPortPanelClosed));
+    form_.SetPanel(spStatus, PortLostStatusText(count));
+    // Values that no longer arrive must not look live.
+    form_.PulsePanel->setText(Q(kPulsePanelEmpty));
+    form_.RespPanel->setText(Q(kRespPanelEmpty));
+    form_.PortLost(recording);
   }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
  private:
-  QLabel* Label(ViewText which) const {
-    switch (which) {
-      case ViewText::RespLabel: return form_.RespLabel;
-      case ViewText::ChestLabel: return form_.ChestLabel;
-      case ViewText::RALabel: return form_.RALabel;
-      case ViewText::LALabel: return form_.LALabel;
-      case ViewText::RLLabel: return form_.RLLabel;
-      case ViewText::LLLabel: return form_.LLLabel;
-      case ViewText::Chest2Label: return form_.chestLabels_[0];
-      case ViewText::Chest3Label: return form_.chestLabels_[1];
-      case ViewText::Chest4Label: return form_.chestLabels_[2];
-      case ViewText::Chest5Label: return form_.chestLabels_[3];
-      case ViewText::Chest6Label: return form_.chestLabels_[4];
-      case ViewText::IdentLabel: return form_.IdentLabel;
-      case ViewText::PulsePanel: return form_.PulsePanel;
-      case ViewText::RespPanel: return form_.RespPanel;
-    }
-    return form_.IdentLabel;
-  }
-
   TForm1& form_;
+  std::string statusText_;
 };
 
 class TForm1::RecordingView : public TRecordingView {
@@ -274,10 +289,6 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
   // The port, its seven framers (sizes, handlers and start bytes as they
   // are created before the first set-up) and the recording.
   session_ = std::make_unique<AcquisitionSession>(*dispatcher_, *sessionView_);
-  session_->SetSaveOffer([this](TStopReason reason) {
-    TRecordingContext context = RecordingContext();
-    ::FileSave(context, reason == TStopReason::RunLimit ? kRunLimitReached : std::string_view{});
-  });
 
   CreateControls();
   ReviewBar = new TReviewBar(*this, layout_.Screen, session_->Store(), *canvas_, *Grafik, formatTime_,
@@ -640,7 +651,11 @@ void TForm1::SetupOKButtonClick() {
   if (ComSetupBox->findText(typed, Qt::MatchFixedString) < 0) {
     ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
   } else {
-    const TSetupResult result = session_->ApplySetup(SetupRequest(typed.toLocal8Bit().toStdString()));
+    const std::string port = typed.toLocal8Bit().toStdString();
+    SetPanel(spPort, PortPanelText(port));
+    const TSetupResult result = session_->ApplySetup(SetupRequest(port));
+    // The panel said the port was lost; now it is back.
+    if (result.portBack && !result.recording) SetPanel(spStatus, std::string(kIdleStatusText));
     ReadButton->show();
     // A load during a recording would put a file's records where the
     // recording's are still arriving.
@@ -686,6 +701,8 @@ void TForm1::ReadButtonClick() {
   // again must still end and be offered for saving.
   if (session_->Recording()) {
     session_->StopRecording();
+    if (session_->Store().Count() > 0) OfferToSave({});
+    RecordingStopped();
     return;
   }
   if (!session_->Port().Connected()) {
@@ -693,6 +710,7 @@ void TForm1::ReadButtonClick() {
     return;
   }
   EndReview();
+  SetPanel(spStatus, std::string(kReceivingStatusStart));
   ReadButton->setText(QStringLiteral("Stop"));
   for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton, ExportButton}) {
     w->hide();
@@ -760,6 +778,12 @@ void TForm1::CheckBox12CClick() { ChannelBox->setVisible(!CheckBox12C->isChecked
 TRecordingContext TForm1::RecordingContext() {
   return TRecordingContext{session_->Store(), layout_,         *canvas_,   dialogs_,
                            *recordingView_,   currentDataFile_, formatTime_};
+}
+
+// The offer to save a stopped recording; `preface` says why it stopped.
+void TForm1::OfferToSave(std::string_view preface) {
+  TRecordingContext context = RecordingContext();
+  ::FileSave(context, preface);
 }
 
 void TForm1::SaveButtonClick() {

@@ -126,6 +126,7 @@ class TForm1 : public QWidget {
   void ConnectHandlers();
   TSetupRequest SetupRequest(const std::string& port) const;
   void RecordingStopping(bool stored);
+  void OfferToSave(std::string_view preface);
   void RecordingStopped();
   void PortLost(bool recording);
   void ShowPortHint();

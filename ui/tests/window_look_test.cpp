@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "chart/ImageCanvas.h"
-#include "module/StatusFrames.h"
+#include "ui/SessionTexts.h"
 #include "ui/ChartView.h"
 #include "ui/StatusBar.h"
 #include "ui/WindowGeometry.h"
