@@ -8,7 +8,6 @@
 #include <string>
 
 #include "recording/FileIO.h"
-#include "recording/RecordingActions.h"
 #include "recording/RecordingShape.h"
 #include "store/SampleStore.h"
 

@@ -24,14 +24,13 @@
 #include "module/QtMainThreadDispatcher.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
-#include "recording/RecordingActions.h"
-#include "recording/RecordingShape.h"
 #include "serial/PortEnumeration.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DamageCanvas.h"
 #include "ui/QtDialogs.h"
 #include "ui/RadioGroup.h"
+#include "ui/RecordingFlows.h"
 #include "ui/ReviewBar.h"
 #include "ui/SessionTexts.h"
 #include "ui/StatusBar.h"
@@ -197,7 +196,8 @@ class TForm1::SessionView : public TSessionView {
     // The module's text is single-byte.
     const std::string label = IdentificationLabelText(text);
     form_.IdentLabel->setText(QString::fromLatin1(label.data(), static_cast<qsizetype>(label.size())));
-    form_.IdentBox->show();
+    form_.identBoxOpen_ = true;
+    form_.ShowControls();
   }
   void PulseReceived(int value) override { form_.PulsePanel->setText(Q(PulsePanelText(value))); }
   void RespirationReceived(int value) override { form_.RespPanel->setText(Q(RespPanelText(value))); }
@@ -224,34 +224,19 @@ class TForm1::SessionView : public TSessionView {
     form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
     form_.SetPanel(spPort, std::string(kPortPanelClosed));
   }
-  void PortLost(bool recording, int count) override {
+  void PortLost(bool, int count) override {
     form_.SetPanel(spPort, std::string(kPortPanelClosed));
     form_.SetPanel(spStatus, PortLostStatusText(count));
     // Values that no longer arrive must not look live.
     form_.PulsePanel->setText(Q(kPulsePanelEmpty));
     form_.RespPanel->setText(Q(kRespPanelEmpty));
-    form_.PortLost(recording);
+    form_.PortLost();
   }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
  private:
   TForm1& form_;
   std::string statusText_;
-};
-
-class TForm1::RecordingView : public TRecordingView {
- public:
-  explicit RecordingView(TForm1& form) : form_(form) {}
-  void SetSaveButtonVisible(bool visible) override { form_.SaveButton->setVisible(visible); }
-  void SetPrintButtonVisible(bool visible) override {
-    form_.PrintButton->setVisible(visible);
-    form_.ExportButton->setVisible(visible);
-  }
-  // The loader counts every record in panel 5.
-  void SetStatusPanel(int index, const std::string& text) override { form_.StatusBar1->SetPanelTextSoon(index, text); }
-
- private:
-  TForm1& form_;
 };
 
 // ---------------------------------------------------------------------------
@@ -284,7 +269,6 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
   });
   sweep_ = std::make_unique<ChartSweep>(layout_, *liveCanvas_, formatTime_);
   sessionView_ = std::make_unique<SessionView>(*this);
-  recordingView_ = std::make_unique<RecordingView>(*this);
   dispatcher_->SetErrorHandler([this](const std::string& text) { ReportError(text); });
   // The port, its seven framers (sizes, handlers and start bytes as they
   // are created before the first set-up) and the recording.
@@ -559,9 +543,7 @@ void TForm1::ConnectHandlers() {
 // program ends.
 void TForm1::ServiceModeKey() {
   serviceMode_ = true;
-  if (StatusButton->isVisibleTo(this)) {
-    for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
-  }
+  ShowControls();
   ShowPortHint();
 }
 
@@ -614,13 +596,13 @@ void TForm1::SetupButtonClick() {
   for (int i = 0; i < ComSetupBox->count(); ++i)
     widest = std::max(widest, ComSetupBox->fontMetrics().horizontalAdvance(ComSetupBox->itemText(i)));
   ComSetupBox->view()->setMinimumWidth(widest + 24);
-  SetupBox->setEnabled(true);
-  SetupBox->show();
+  setupBoxOpen_ = true;
+  ShowControls();
 }
 
 void TForm1::SetupCancelButtonClick() {
-  SetupBox->setEnabled(false);
-  SetupBox->hide();
+  setupBoxOpen_ = false;
+  ShowControls();
 }
 
 void TForm1::Timer1Timer() {
@@ -656,25 +638,13 @@ void TForm1::SetupOKButtonClick() {
     const TSetupResult result = session_->ApplySetup(SetupRequest(port));
     // The panel said the port was lost; now it is back.
     if (result.portBack && !result.recording) SetPanel(spStatus, std::string(kIdleStatusText));
-    ReadButton->show();
-    // A load during a recording would put a file's records where the
-    // recording's are still arriving.
-    if (!result.recording) LoadButton->show();
-    if (!result.opened) {
-      LoadButton->hide();
-      RegisterButton->hide();
-      // An OK pressed during a recording keeps the recording and its records:
-      // Stop stays to end and save it, Setup to try the port again.
-      if (!result.recording) ReadButton->hide();
-      SetupButton->show();
-    } else if (result.recording) {
-      // Back to the recording's own controls if a lost port brought Setup back.
-      SetupButton->hide();
-    }
+    // An OK pressed during a recording keeps the recording and its records
+    // (and the window where it stands).
+    if (!result.recording) situation_ = result.opened ? TSituation::PortOpened : TSituation::OpenFailed;
     if (result.opened) ShowPortHint();
   }
-  SetupBox->setEnabled(false);
-  SetupBox->hide();
+  setupBoxOpen_ = false;
+  ShowControls();
   if (!session_->Port().Connected()) dialogs_.ShowMessage(kPortNotDefined, kApplicationTitle);
 }
 
@@ -711,39 +681,28 @@ void TForm1::ReadButtonClick() {
   }
   EndReview();
   SetPanel(spStatus, std::string(kReceivingStatusStart));
-  ReadButton->setText(QStringLiteral("Stop"));
-  for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton, ExportButton}) {
-    w->hide();
-  }
-  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton})
-    w->show();
-  if (serviceMode_) {
-    for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
-  }
   session_->StartRecording();
+  // The store starts again: what was unsaved or on the chart is gone.
+  situation_ = TSituation::Recording;
+  unsaved_ = false;
+  recordsShown_ = false;
+  ShowControls();
 }
 
 // The stop of Read/Stop and of the run limit, as the window shows it: before
-// the offer to save ...
+// the offer to save the recording's controls stay ...
 void TForm1::RecordingStopping(bool stored) {
-  ReadButton->setText(QStringLiteral("Read"));
-  if (stored) {
-    for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, ExportButton, LoadButton}) w->show();
-  }
-  // Also after a recording that stored nothing: a port that sends nothing
-  // must not leave the user without a way to choose another.
-  SetupButton->show();
-  // Stopped after the port was lost or failed to open.
-  if (!session_->Port().Connected()) OfferSetupWithoutPort();
+  situation_ = stored ? TSituation::StoppedWithRecords : TSituation::StoppedEmpty;
+  recordsShown_ = stored;
+  offerOpen_ = stored;
+  ShowControls();
 }
 
-// ... and after it.
+// ... and after it they go; the recording can be paged through.
 void TForm1::RecordingStopped() {
-  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, ElecButton, CalButton,
-                                                    IdentButton, RegisterButton}) {
-    w->hide();
-  }
+  offerOpen_ = false;
   if (session_->Store().Count() > 0) BeginReview(session_->TwelveChannelMode());
+  ShowControls();
 }
 
 void TForm1::ElecButtonClick() { session_->SendElectrodeSearch(); }
@@ -760,45 +719,66 @@ void TForm1::AddressChange() { Address->clear(); }
 
 void TForm1::StatusButtonClick() {
   ShowLineQuality();
-  StatusBox->show();
+  statusBoxOpen_ = true;
+  ShowControls();
 }
-void TForm1::StatusHideButtonClick() { StatusBox->hide(); }
-void TForm1::IdentHideButtonClick() { IdentBox->hide(); }
-void TForm1::RegisterButtonClick() { RegisterBox->show(); }
-void TForm1::RegisterCloseButtonClick() { RegisterBox->hide(); }
+void TForm1::StatusHideButtonClick() {
+  statusBoxOpen_ = false;
+  ShowControls();
+}
+void TForm1::IdentHideButtonClick() {
+  identBoxOpen_ = false;
+  ShowControls();
+}
+void TForm1::RegisterButtonClick() {
+  registerBoxOpen_ = true;
+  ShowControls();
+}
+void TForm1::RegisterCloseButtonClick() {
+  registerBoxOpen_ = false;
+  ShowControls();
+}
 
 // Mode, pacer detection and simulation take effect at the next set-up OK.
 void TForm1::ModeBoxClick() {}
 
-void TForm1::CheckBox12CClick() { ChannelBox->setVisible(!CheckBox12C->isChecked()); }
+// The Channels group hides in twelve-channel mode.
+void TForm1::CheckBox12CClick() { ShowControls(); }
 
 // ---------------------------------------------------------------------------
 // Recording files and print-out.
 
 TRecordingContext TForm1::RecordingContext() {
-  return TRecordingContext{session_->Store(), layout_,         *canvas_,   dialogs_,
-                           *recordingView_,   currentDataFile_, formatTime_};
+  TRecordingContext context{session_->Store(), layout_, *canvas_, dialogs_, currentDataFile_, formatTime_};
+  // The load counts every record in panel 5, shown at the chart's pace.
+  context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
+  return context;
 }
 
 // The offer to save a stopped recording; `preface` says why it stopped.
+// Save stays offered until the recording is on the disk.
 void TForm1::OfferToSave(std::string_view preface) {
   TRecordingContext context = RecordingContext();
-  ::FileSave(context, preface);
+  unsaved_ = ::FileSave(context, preface) != SaveOutcome::Saved;
 }
 
 void TForm1::SaveButtonClick() {
   TRecordingContext context = RecordingContext();
-  ::SaveButtonClick(context);
+  unsaved_ = ::SaveButtonClick(context) != SaveOutcome::Saved;
+  ShowControls();
 }
 
 void TForm1::LoadButtonClick() {
   TRecordingContext context = RecordingContext();
-  ::LoadButtonClick(context);
-  if (session_->Store().Count() > 0) {
-    BeginReview(DetectRecordingShape(session_->Store()).mode == RecordingMode::TwelveChannel);
+  const LoadOutcome loaded = ::LoadButtonClick(context);
+  if (!loaded.chosen) return;
+  if (loaded.records > 0) {
+    recordsShown_ = true;
+    BeginReview(loaded.twelveChannel);
   } else {
     EndReview();
   }
+  ShowControls();
 }
 
 void TForm1::ExportButtonClick() {
@@ -815,19 +795,43 @@ void TForm1::PrintButtonClick() {
 
 // The session has closed the lost port and cleared what it held; a recording
 // goes on without it (Stop ends and saves it, a set-up lets it receive again).
-void TForm1::PortLost(bool recording) {
-  if (recording) {
-    SetupButton->show();
-  } else {
-    OfferSetupWithoutPort();
-  }
+// Without a port Read would only ask for one: Setup is the way on.
+void TForm1::PortLost() {
+  ShowControls();
   dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
 }
 
-// No port while idle: Read would only ask for one, so the set-up is the way on.
-void TForm1::OfferSetupWithoutPort() {
-  ReadButton->hide();
-  SetupButton->show();
+// ---------------------------------------------------------------------------
+// Which controls show.
+
+void TForm1::ShowControls() {
+  TWindowState state;
+  state.situation = situation_;
+  state.recording = session_->Recording();
+  state.portOpen = session_->Port().Connected();
+  state.offerOpen = offerOpen_;
+  state.unsaved = unsaved_;
+  state.recordsShown = recordsShown_;
+  state.serviceMode = serviceMode_;
+  state.twelveChannelChecked = CheckBox12C->isChecked();
+  state.setupBoxOpen = setupBoxOpen_;
+  state.statusBoxOpen = statusBoxOpen_;
+  state.identBoxOpen = identBoxOpen_;
+  state.registerBoxOpen = registerBoxOpen_;
+  const TControlsShown shown = ControlsShown(state);
+
+  const std::pair<QWidget*, bool> controls[] = {
+      {SetupButton, shown.setup},   {ReadButton, shown.read},       {SaveButton, shown.save},
+      {LoadButton, shown.load},     {PrintButton, shown.print},     {ExportButton, shown.exportButton},
+      {PulsePanel, shown.pulse},    {RespPanel, shown.resp},        {StatusButton, shown.status},
+      {IdentButton, shown.ident},   {ElecButton, shown.elec},       {CalButton, shown.cal},
+      {RegisterButton, shown.reg},  {SetupBox, shown.setupBox},     {StatusBox, shown.statusBox},
+      {IdentBox, shown.identBox},   {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
+  };
+  for (const auto& [control, visible] : controls) control->setVisible(visible);
+  // The set-up panel takes no input while hidden.
+  SetupBox->setEnabled(shown.setupBox);
+  ReadButton->setText(shown.readSaysStop ? QStringLiteral("Stop") : QStringLiteral("Read"));
 }
 
 // ---------------------------------------------------------------------------

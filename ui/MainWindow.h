@@ -28,6 +28,7 @@
 #include "module/AcquisitionSession.h"
 #include "recording/Dialogs.h"
 #include "store/LocaleFormat.h"
+#include "ui/ControlVisibility.h"
 
 class QCheckBox;
 class QComboBox;
@@ -110,15 +111,15 @@ class TForm1 : public QWidget {
   ScreenClass Screen() const { return layout_.Screen; }
   std::string StatusPanelText(int index) const;
   const std::string& CurrentDataFile() const { return currentDataFile_; }
-  // Runs `handler` as a control's event runs it: errors reported, the chart
-  // repainted where it changed. Public so tests can drive handlers exactly as
+  // Runs `handler` as a control's event runs it: errors reported, the
+  // controls shown as the state now says, the chart repainted where it
+  // changed. Public so tests can drive handlers exactly as
   // the controls do.
   template <typename Handler>
   void Guarded(Handler&& handler) noexcept;
 
  private:
   class SessionView;
-  class RecordingView;
 
   void CreateControls();
   void CreateSetupBox();
@@ -128,7 +129,8 @@ class TForm1 : public QWidget {
   void RecordingStopping(bool stored);
   void OfferToSave(std::string_view preface);
   void RecordingStopped();
-  void PortLost(bool recording);
+  void PortLost();
+  void ShowControls();
   void ShowPortHint();
   void ShowLineQuality();
   void ReportError(const std::string& text) noexcept;
@@ -137,7 +139,6 @@ class TForm1 : public QWidget {
   std::array<bool, 8> ChannelSelection() const;
   std::array<bool, 8> RegisterBits() const;
   TRecordingContext RecordingContext();
-  void OfferSetupWithoutPort();
 
   TDialogs& dialogs_;
   QSize screenSize_;
@@ -153,9 +154,18 @@ class TForm1 : public QWidget {
   TimeFormatter formatTime_ = LocaleTimeFormatter();
   std::unique_ptr<ChartSweep> sweep_;
   std::unique_ptr<SessionView> sessionView_;
-  std::unique_ptr<RecordingView> recordingView_;
   std::string currentDataFile_;
-  bool serviceMode_ = false;  // Ctrl+Shift+S pressed in this run
+  // The window's state, from which ShowControls shows and hides the top row
+  // and the boxes (ui/ControlVisibility.h).
+  TSituation situation_ = TSituation::Start;
+  bool offerOpen_ = false;     // a stop's offer to save is being made
+  bool unsaved_ = false;       // the last offer ended without a save
+  bool recordsShown_ = false;  // a stopped or loaded recording is on the chart
+  bool serviceMode_ = false;   // Ctrl+Shift+S pressed in this run
+  bool setupBoxOpen_ = false;
+  bool statusBoxOpen_ = false;
+  bool identBoxOpen_ = false;
+  bool registerBoxOpen_ = false;
   // The port (ComPort1), its seven framers (CenterPacket ... ComDataPacket1),
   // the store and the frame handlers. Last of the non-visual objects: it
   // closes the port first, while everything a delivery touches exists.
@@ -234,5 +244,6 @@ void TForm1::Guarded(Handler&& handler) noexcept {
   } catch (...) {
     ReportError("Unknown error");
   }
+  ShowControls();
   FlushChart();
 }

@@ -77,3 +77,5 @@ void AssignReceivingStatus(std::string& out, int count, bool dataLost) {
 }
 
 std::string PortLostStatusText(int count) { return Counted("Status: Port lost - ", count, " packets"); }
+
+std::string LoadingStatusText(int count) { return Counted("Status: Loading... ", count, " packets"); }

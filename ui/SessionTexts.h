@@ -1,7 +1,7 @@
 #pragma once
 // Every text the window shows for what the acquisition reports: the labels
 // of the status box, the identification, the pulse and respiration panels,
-// and the status bar's panels. The session reports values (module/
+// and the status bar's panels (a load's count among them). The session reports values (module/
 // SessionView.h); here, and only here, they become the window's words.
 // Pure functions, no widgets: tests read them as tables.
 #include <optional>
@@ -77,3 +77,5 @@ std::string PortPanelText(std::string_view port);
 void AssignReceivingStatus(std::string& out, int count, bool dataLost);
 // Panel 5 after a port loss: "Status: Port lost - <count> packets".
 std::string PortLostStatusText(int count);
+// Panel 5 while a data file is read: "Status: Loading... <count> packets".
+std::string LoadingStatusText(int count);

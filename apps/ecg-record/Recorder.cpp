@@ -1,12 +1,10 @@
 #include "Recorder.h"
 
-#include <unistd.h>
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <array>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -173,29 +171,6 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
   out << "}\n";
 }
 
-// Writes both files as the window's save does; with `force` under temporary
-// names first, then put in place of what was there.
-void Save(SampleStore& store, const std::string& logName, const std::string& dataName, bool force) {
-  store.At(0).channels[0] = kDataFileMarker;
-  if (!force) {
-    WriteRecordingFiles(store, logName, dataName, NowDateTimeText(), LocaleTimeFormatter());
-    return;
-  }
-  const std::filesystem::path folder = std::filesystem::path(logName).parent_path();
-  const std::string stem = ".ecg-record-" + std::to_string(::getpid());
-  const std::string tempLog = (folder / (stem + ".log")).string();
-  const std::string tempData = (folder / (stem + ".dat")).string();
-  WriteRecordingFiles(store, tempLog, tempData, NowDateTimeText(), LocaleTimeFormatter());
-  std::error_code error;
-  std::filesystem::rename(tempData, dataName, error);
-  if (!error) std::filesystem::rename(tempLog, logName, error);
-  if (error) {
-    std::filesystem::remove(tempLog);
-    std::filesystem::remove(tempData);
-    throw ERecordingFile(dataName + ": " + error.message());
-  }
-}
-
 }  // namespace
 
 TRecorder::TRecorder(RecorderOptions options, std::ostream& out, std::ostream& err, bool progressIsTerminal)
@@ -323,7 +298,9 @@ int TRecorder::Run() {
     savedLog.clear();
   } else {
     try {
-      Save(store, logName, dataName, o.force);
+      // The window's save, with --force replacing the pair as a whole.
+      WriteRecordingFiles(store, logName, dataName, NowDateTimeText(), LocaleTimeFormatter(),
+                          o.force ? ExistingFiles::Replace : ExistingFiles::Refuse);
     } catch (const std::exception& error) {
       err_ << "ecg-record: saving failed: " << error.what() << "\n";
       return kExitSave;
