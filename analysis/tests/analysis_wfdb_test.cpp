@@ -84,6 +84,8 @@ struct FileCase {
   int byteOffset;
 };
 
+void PrintTo(const FileCase& c, std::ostream* out) { *out << c.name; }
+
 class WfdbSignalFile : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(WfdbSignalFile, ReadsBackEverySampleWritten) {
@@ -127,6 +129,8 @@ struct BadRecord {
   std::string data;    // written as r.dat unless empty
   const char* reason;  // a part of the message
 };
+
+void PrintTo(const BadRecord& c, std::ostream* out) { *out << c.name; }
 
 class WfdbBadRecord : public ::testing::TestWithParam<BadRecord> {};
 
@@ -192,6 +196,8 @@ struct BadAnnotations {
   std::string bytes;
   const char* reason;
 };
+
+void PrintTo(const BadAnnotations& c, std::ostream* out) { *out << c.name; }
 
 class WfdbBadAnnotations : public ::testing::TestWithParam<BadAnnotations> {};
 
