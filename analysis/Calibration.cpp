@@ -262,10 +262,13 @@ CalibrationResult FindCalibration(const std::vector<LeadSamples>& leads, double 
   const std::int64_t reach = hold / 2;
   const auto stepsNear = [&](std::int64_t at) {
     std::vector<const Edge*> near(scans.size(), nullptr);
-    for (std::size_t l = 0; l < scans.size(); ++l)
-      for (const Edge& edge : scans[l].edges)
-        if (std::llabs(edge.at - at) <= reach && (!near[l] || std::llabs(edge.at - at) < std::llabs(near[l]->at - at)))
-          near[l] = &edge;
+    for (std::size_t l = 0; l < scans.size(); ++l) {
+      const std::vector<Edge>& edges = scans[l].edges;  // in time order
+      auto edge = std::lower_bound(edges.begin(), edges.end(), at - reach,
+                                   [](const Edge& e, std::int64_t from) { return e.at < from; });
+      for (; edge != edges.end() && edge->at <= at + reach; ++edge)
+        if (!near[l] || std::llabs(edge->at - at) < std::llabs(near[l]->at - at)) near[l] = &*edge;
+    }
     return near;
   };
   const auto signOf = [](const std::vector<const Edge*>& near) {
