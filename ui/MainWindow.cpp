@@ -120,9 +120,9 @@ class TForm1::RecordingView : public TRecordingView {
 
 namespace {
 
-ChartLayout ScreenLayout(int screenWidth) {
+ChartLayout ScreenLayout(ScreenClass screen) {
   ChartLayout layout;
-  SelectScreenLayout(layout, screenWidth);
+  SelectScreenLayout(layout, screen);
   return layout;
 }
 
@@ -138,9 +138,8 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
       dispatcher_(std::make_unique<QtMainThreadDispatcher>()) {
   // The chart's geometry decides the image's size, which the frame handlers
   // draw on from the start; FormCreate applies the rest of the layout.
-  // The chart takes the class by a width of that class: the window's own.
-  const ChartLayout layout =
-      ScreenLayout(WindowGeometryFor(ScreenClassFor(screenSize_.width(), screenSize_.height())).Width);
+  // The chart takes the window's class.
+  const ChartLayout layout = ScreenLayout(ScreenClassFor(screenSize_.width(), screenSize_.height()));
   canvas_ = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
   liveCanvas_ = std::make_unique<TDamageCanvas>(*canvas_, [this](const TRect& touched) {
     Grafik->Invalidate(QRect(touched.Left, touched.Top, touched.Right - touched.Left, touched.Bottom - touched.Top));

@@ -133,6 +133,18 @@ constexpr ControlPlace kInfoBoxes[] = {
     {Button, "RegisterCloseButton", "Close", "RegisterBox", {184, 70, 81, 25}, kBoxContentPoints},
 };
 
+struct ClassPlace {
+  ScreenClass screen;
+  const char* name;
+  QRect geometry;
+};
+
+constexpr ClassPlace kClassPlaces[] = {
+    // The designed place, x 560 to 905, runs off the 800-pixel window;
+    // right-aligned, and below the Register box that then shares its columns.
+    {ScreenClass::Narrow, "IdentBox", {447, 432, 345, 105}},
+};
+
 QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The control named `name` that CreateControl made; its absence is a fault
@@ -157,7 +169,14 @@ std::span<const ControlPlace> TopRowPlaces() { return kTopRow; }
 std::span<const ControlPlace> SetupBoxPlaces() { return kSetupBox; }
 std::span<const ControlPlace> InfoBoxPlaces() { return kInfoBoxes; }
 
-QWidget* CreateControl(QWidget& window, const ControlPlace& place) {
+QRect PlaceIn(ScreenClass screen, const ControlPlace& place) {
+  for (const ClassPlace& own : kClassPlaces) {
+    if (own.screen == screen && std::string_view(own.name) == place.name) return own.geometry;
+  }
+  return place.geometry;
+}
+
+QWidget* CreateControl(QWidget& window, ScreenClass screen, const ControlPlace& place) {
   QWidget* parent = place.parent ? window.findChild<QWidget*>(QString::fromLatin1(place.parent)) : &window;
   if (!parent) throw std::logic_error(std::string("no box ") + place.parent + " for " + place.name);
   const QString caption = Text(place.caption);
@@ -191,7 +210,7 @@ QWidget* CreateControl(QWidget& window, const ControlPlace& place) {
     case ClickEdit: control = new TClickEdit(caption, parent); break;
   }
   control->setObjectName(QString::fromLatin1(place.name));
-  control->setGeometry(place.geometry);
+  control->setGeometry(PlaceIn(screen, place));
   if (place.points > 0) control->setFont(DesignFont(place.points));
   return control;
 }
@@ -209,7 +228,7 @@ void TForm1::CreateControls() {
   setWindowTitle(QString::fromLatin1(kWindowCaption));
   setFont(DesignFont(kBaseFontPoints));
 
-  for (const ControlPlace& place : TopRowPlaces()) CreateControl(*this, place);
+  for (const ControlPlace& place : TopRowPlaces()) CreateControl(*this, Screen(), place);
   SetupButton = Placed<QPushButton>(*this, "SetupButton");
   ReadButton = Placed<QPushButton>(*this, "ReadButton");
   SaveButton = Placed<QPushButton>(*this, "SaveButton");
@@ -283,7 +302,7 @@ void TForm1::CreateSetupBox() {
       {"AmpBox", &AmpBoxChoice},     {"SimulationBox", &SimulationBoxChoice}, {"PacerBox", &PacerBoxChoice},
   };
   for (const ControlPlace& place : SetupBoxPlaces()) {
-    QWidget* control = CreateControl(*this, place);
+    QWidget* control = CreateControl(*this, Screen(), place);
     // The items right away: the Tab key visits them with their group.
     for (const auto& [name, choice] : choices) {
       if (name == place.name) FillFromChoice(static_cast<TRadioGroup*>(control), *choice);
@@ -317,7 +336,7 @@ void TForm1::CreateSetupBox() {
 }
 
 void TForm1::CreateInfoBoxes() {
-  for (const ControlPlace& place : InfoBoxPlaces()) CreateControl(*this, place);
+  for (const ControlPlace& place : InfoBoxPlaces()) CreateControl(*this, Screen(), place);
   StatusBox = Placed<QGroupBox>(*this, "StatusBox");
   RespLabel = Placed<QLabel>(*this, "RespLabel");
   RALabel = Placed<QLabel>(*this, "RALabel");

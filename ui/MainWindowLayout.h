@@ -4,6 +4,11 @@
 // builds its controls from these rows (its CreateControls, in
 // MainWindowLayout.cpp) and keeps only the binding in MainWindow.cpp.
 //
+// The design places the controls alike in every screen class; where a
+// class's window has no room for a designed place, the class's own place
+// stands beside the tables (PlaceIn). The classes' window, status bar and
+// chart sizes are WindowGeometry's and ChartLayout's.
+//
 // What the rows do not say is set beside them in MainWindowLayout.cpp: the
 // hints, the radio groups' items, the check boxes' defaults, the value
 // panels' colours and which controls start hidden.
@@ -11,6 +16,8 @@
 #include <QSize>
 #include <span>
 #include <string_view>
+
+#include "chart/ChartLayout.h"
 
 class QWidget;
 
@@ -45,9 +52,13 @@ std::span<const ControlPlace> InfoBoxPlaces();
 // order of the Tab key and of stacking (a later control lies over an
 // earlier one).
 
+// Where `place` lies in the window of `screen`.
+QRect PlaceIn(ScreenClass screen, const ControlPlace& place);
+
 // Creates the control of `place` under `window` (or under the box of that
-// name, which must exist), named, placed, captioned and in its font.
-QWidget* CreateControl(QWidget& window, const ControlPlace& place);
+// name, which must exist), named, placed for `screen`, captioned and in its
+// font.
+QWidget* CreateControl(QWidget& window, ScreenClass screen, const ControlPlace& place);
 
 // The part of the primary screen windows may take (without the desktop's
 // panels).
