@@ -209,6 +209,7 @@ QWidget* CreateControl(QWidget& window, ScreenClass screen, const ControlPlace& 
     case Choice: control = new TRadioGroup(caption, parent); break;
     case ClickEdit: control = new TClickEdit(caption, parent); break;
   }
+  if (!control) throw std::logic_error(std::string("no kind of control for ") + place.name);
   control->setObjectName(QString::fromLatin1(place.name));
   control->setGeometry(PlaceIn(screen, place));
   if (place.points > 0) control->setFont(DesignFont(place.points));
