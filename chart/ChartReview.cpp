@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <span>
+#include <utility>
 
 #include "chart/ChartFrame.h"
 #include "chart/TracePlot.h"
@@ -59,13 +60,21 @@ void PlotColumn(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& sto
       bottom = std::max(bottom, last);
     }
     const int x = layout.CursorX + c.xOffset;
+    const int previous = std::exchange(layout.LastY[c.channel], last);
+    // Where the chest column is the narrower one, its traces end with its
+    // frame, as live plotting's do.
+    if (x > layout.RightEdge) continue;
     canvas.SetPenColor(ChannelColor(c.channel));
-    if (from > 1) canvas.Polyline({{layout.PrevX + c.xOffset, layout.LastY[c.channel]}, {x, first}});
+    if (from > 1) canvas.Polyline({{layout.PrevX + c.xOffset, previous}, {x, first}});
     // The end point of a polyline stays unset: one past the bottom sets it.
     if (top < bottom) canvas.Polyline({{x, top}, {x, bottom + 1}});
-    layout.LastY[c.channel] = last;
   }
-  PutTimeLabel(layout, canvas, head.time, formatTime);
+  const bool twoColumns = std::any_of(shown.begin(), shown.end(), [](const ShownChannel& c) { return c.xOffset != 0; });
+  if (twoColumns) {
+    PutTimeLabels12C(layout, canvas, head.time, formatTime);
+  } else {
+    PutTimeLabel(layout, canvas, head.time, formatTime);
+  }
   layout.PrevX = layout.CursorX;
 }
 

@@ -20,7 +20,10 @@ void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& stor
 // for redrawing a stored recording; index 1 draws no segment.
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                const TimeFormatter& formatTime);
-// Twelve-channel mode. Advances CursorX by one itself.
+// Twelve-channel mode. Advances CursorX by one itself. The chest leads are
+// drawn ColumnSplit further right; a segment that would end past its
+// column's frame (LeftColumnRight, RightEdge) is left out, so where the right
+// column is the narrower one its traces stop with its grid.
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
 // Twelve-channel mode, for the record at `index` (1..Count()): a record is
 // plotted once its chest leads are known, which need not be the newest
@@ -31,3 +34,6 @@ void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& s
 // The time label of a record plotted at CursorX, if CursorX lies on one of
 // the label positions (every tenth of the eight-channel sweep width).
 void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime);
+// The same in twelve-channel mode: a label below each column, the chest
+// column's ColumnSplit further right (while that lies inside its frame).
+void PutTimeLabels12C(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime);
