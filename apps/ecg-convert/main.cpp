@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
   } catch (const ERecordingFile& error) {
     return Fail(kWriteFailed, error.what());
   }
-  Say(std::to_string(report.records) + " records at " + std::to_string(report.rate) + "/s (" +
+  Say(std::to_string(report.records) + (report.records == 1 ? " record at " : " records at ") + std::to_string(report.rate) + "/s (" +
       SourceText(report.rateSource) + ") from " + IsoDateTime(report.start) + " written to " + output);
   for (const std::string& note : report.notes) Say(note);
   return kOk;
