@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "recording/DataFileReader.h"
 #include "recording/RecordingExport.h"
@@ -69,7 +70,10 @@ int Fail(int code, const std::string& text) {
 }
 
 int BadArguments(const std::string& why) {
-  std::fprintf(stderr, "ecg-convert: %s\n\n%s", why.c_str(), kUsage);
+  // The two usage lines, not the whole help: the reason stays in view.
+  const std::string usage(kUsage, std::string_view(kUsage).find("\n\n"));
+  std::fprintf(stderr, "ecg-convert: %s\n%s\n(ecg-convert --help: the options and the exit codes)\n", why.c_str(),
+               usage.c_str());
   return kBadArguments;
 }
 
