@@ -371,7 +371,7 @@ void Publish(TTemporaryFile& out, const std::string& path, const ExportOptions& 
     try {
       RenameNoReplace(out.Path(), path);
     } catch (const ERecordingFile& error) {
-      if (PathExists(path)) throw EExportRefused(Quoted(path) + " exists already");
+      if (PathExists(path)) throw EExportRefused(EExportRefused::Exists, Quoted(path) + " exists already");
       throw;
     }
   }
@@ -613,7 +613,7 @@ CalendarDate Today() { return LocalDateOf(NowMs()); }
 // --- target ------------------------------------------------------------------
 
 void CheckExportTarget(const std::string& path, const ExportOptions& options) {
-  if (path.empty()) throw EExportRefused("an empty output name");
+  if (path.empty()) throw EExportRefused(EExportRefused::NotRegular, "an empty output name");
   const PathInfo target = InspectPath(path);
   std::error_code ignored;
   const auto sameName = [&](const std::string& input) {
@@ -621,11 +621,11 @@ void CheckExportTarget(const std::string& path, const ExportOptions& options) {
   };
   for (const std::string& input : options.inputs)
     if (target.SameFileAs(InspectPath(input)) || sameName(input))
-      throw EExportRefused(Quoted(path) + " is the recording's own file " + Quoted(input) + ": not written");
+      throw EExportRefused(EExportRefused::OwnFile, Quoted(path) + " is the recording's own file " + Quoted(input) + ": not written");
   if (target.kind == PathInfo::Other)
-    throw EExportRefused(Quoted(path) + " is not a regular file (a folder, a device or a named pipe): not written");
+    throw EExportRefused(EExportRefused::NotRegular, Quoted(path) + " is not a regular file (a folder, a device or a named pipe): not written");
   if ((target.kind == PathInfo::Regular || target.danglingLink) && !options.replaceExisting)
-    throw EExportRefused(Quoted(path) + " exists already");
+    throw EExportRefused(EExportRefused::Exists, Quoted(path) + " exists already");
 }
 
 // --- EDF+ --------------------------------------------------------------------

@@ -107,7 +107,12 @@ struct ExportReport {
 // it is one of the recording's own files.
 class EExportRefused : public ERecordingFile {
  public:
-  using ERecordingFile::ERecordingFile;
+  enum Reason { Exists, NotRegular, OwnFile };
+  EExportRefused(Reason reason, const std::string& what) : ERecordingFile(what), reason_(reason) {}
+  Reason Why() const { return reason_; }
+
+ private:
+  Reason reason_;
 };
 // Time stamps that are no time of day and no rate from the sidecar or the
 // user: the records give no clock.

@@ -321,6 +321,11 @@ RecordingSidecar ParseSidecarJson(std::string_view json, const std::string& show
   const Fields root(document.object(), "", shownName);
   if (const std::optional<std::string> format = root.Text("format"); format && *format != kFormatName)
     throw ESidecarFormat(shownName + ": a \"" + *format + "\" file, not a recording's sidecar");
+  // Some mark of its kind is needed: any other JSON of the same name (a
+  // program's summary saved beside the recording) would read as a sidecar
+  // that knows nothing.
+  if (!document.object().contains("format") && !document.object().contains("version"))
+    throw ESidecarFormat(shownName + ": neither \"format\" nor \"version\": not a recording's sidecar");
   RecordingSidecar sidecar;
   sidecar.version = root.Int("version", 1, std::numeric_limits<int>::max()).value_or(kSidecarVersion);
   if (sidecar.version > kSidecarVersion)

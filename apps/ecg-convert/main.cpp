@@ -164,8 +164,8 @@ int main(int argc, char** argv) {
   options.inputs = {input, sidecarPath};
 
   auto refused = [&](const EExportRefused& error) {
-    const bool exists = !force && InspectPath(output).kind == PathInfo::Regular;
-    return Fail(kOutputRefused, std::string(error.what()) + (exists ? " (--force replaces it)" : ""));
+    const bool hint = error.Why() == EExportRefused::Exists;
+    return Fail(kOutputRefused, std::string(error.what()) + (hint ? " (--force replaces it)" : ""));
   };
   try {
     CheckExportTarget(output, options);

@@ -59,7 +59,9 @@ def main():
     recording(at("inf.dat"), 10, lambda n: math.inf if n == 0 else 50000 + n / 300.0)
     recording(at("late.dat"), 10, lambda n: 86400 * 2 + n)
     recording(at("broken.dat"), 10)
-    write(at("broken.json"), '{"setup": {"rate_hz": "fast"}}')
+    write(at("broken.json"), '{"version": 1, "setup": {"rate_hz": "fast"}}')
+    recording(at("summary.dat"), 10)
+    write(at("summary.json"), json.dumps({"records": 10, "rate": 299.9, "identification": None}))
     recording(at("typed.dat"), 10)
     write(at("typed.json"), json.dumps({"version": 1, "setup": {"rate_hz": 150}}))
     big = 100000 + 5  # one more than the store holds and then some
@@ -88,6 +90,7 @@ def main():
         ("shorter than a header", [at("short.dat"), "--edf", out_edf], 3, "Invalid File Type", None),
         ("empty recording", [at("empty.dat"), "--edf", out_edf], 3, "holds no records", None),
         ("malformed sidecar", [at("broken.dat"), "--edf", out_edf], 3, "\"setup.rate_hz\" is not a number", None),
+        ("another program's NAME.json", [at("summary.dat"), "--edf", out_edf], 3, "not a recording's sidecar", None),
         ("output exists", [at("good.dat"), "--edf", at("existing.edf")], 4, "--force replaces it", None),
         ("output is the input", [at("good.dat"), "--csv", at("good.dat"), "--force"], 4, "own file", None),
         ("output is the input by a hard link", [at("good.dat"), "--edf", at("hardlink.edf"), "--force"], 4,
@@ -95,6 +98,7 @@ def main():
         ("output is the input by a symbolic link", [at("good.dat"), "--csv", at("symlink.csv"), "--force"], 4,
          "own file", None),
         ("output is the input's sidecar", [at("good.dat"), "--csv", at("good.json"), "--force"], 4, "own file", None),
+        ("no --force hint for the input", [at("good.dat"), "--csv", at("good.dat")], 4, "not written\n", None),
         ("output a named pipe", [at("good.dat"), "--edf", at("pipe.edf"), "--force"], 4, "not a regular file", None),
         ("output a device", [at("good.dat"), "--csv", "/dev/null", "--force"], 4, "not a regular file", None),
         ("output a folder", [at("good.dat"), "--csv", scratch, "--force"], 4, "not a regular file", None),

@@ -36,7 +36,7 @@ TEST(Sidecar, WhatIsWrittenIsReadBackUnchanged) {
 
 TEST(Sidecar, MissingFieldsReadAsUnknownAndUnknownFieldsAreLeftAside) {
   const RecordingSidecar sidecar = ParseSidecarJson(
-      R"({"setup": {"rate_hz": 150}, "calibration": {"leads": []}, "written_by": "another tool", "extra": [1, 2]})",
+      R"({"version": 1, "setup": {"rate_hz": 150}, "calibration": {"leads": []}, "written_by": "another tool", "extra": [1, 2]})",
       "run.json");
   ASSERT_TRUE(sidecar.setup);
   EXPECT_EQ(sidecar.setup->rateHz, 150);
@@ -49,7 +49,7 @@ TEST(Sidecar, MissingFieldsReadAsUnknownAndUnknownFieldsAreLeftAside) {
   EXPECT_EQ(sidecar.integrity, std::nullopt);
   EXPECT_TRUE(sidecar.markers.empty());
   // null is "not known" as well.
-  EXPECT_EQ(ParseSidecarJson(R"({"port": null})", "run.json").port, std::nullopt);
+  EXPECT_EQ(ParseSidecarJson(R"({"format": "ecg-recording-sidecar", "port": null})", "run.json").port, std::nullopt);
 }
 
 struct MalformedCase {
@@ -75,21 +75,22 @@ INSTANTIATE_TEST_SUITE_P(
     Files, MalformedSidecar,
     ::testing::Values(
         MalformedCase{"NotJson", "{\"port\": ", "not JSON"}, MalformedCase{"AList", "[1]", "not a JSON object"},
-        MalformedCase{"RateAsText", R"({"setup": {"rate_hz": "300"}})", "\"setup.rate_hz\" is not a number"},
-        MalformedCase{"RateWithFraction", R"({"setup": {"rate_hz": 300.5}})", "\"setup.rate_hz\" is not a whole"},
-        MalformedCase{"SetupAsNumber", R"({"setup": 5})", "\"setup\" is not an object"},
-        MalformedCase{"FlagAsNumber", R"({"setup": {"emg_filter": 1}})", "\"setup.emg_filter\" is not true or false"},
-        MalformedCase{"ChannelAsNumber", R"({"setup": {"channels": ["I", 2]}})", "\"setup.channels[1]\" is not a text"},
-        MalformedCase{"MarkersAsObject", R"({"markers": {}})", "\"markers\" is not a list"},
-        MalformedCase{"MarkerWithoutNumber", R"({"markers": [{"record": 5}]})", "\"markers[0].number\" is missing"},
-        MalformedCase{"MarkerNumberZero", R"({"markers": [{"number": 0, "record": 5}]})", "\"markers[0].number\""},
-        MalformedCase{"LeadWithoutZero", R"({"calibration": {"leads": [{"lead": "I", "steps_per_mv": 40}]}})",
+        MalformedCase{"RateAsText", R"({"version": 1, "setup": {"rate_hz": "300"}})", "\"setup.rate_hz\" is not a number"},
+        MalformedCase{"RateWithFraction", R"({"version": 1, "setup": {"rate_hz": 300.5}})", "\"setup.rate_hz\" is not a whole"},
+        MalformedCase{"SetupAsNumber", R"({"version": 1, "setup": 5})", "\"setup\" is not an object"},
+        MalformedCase{"FlagAsNumber", R"({"version": 1, "setup": {"emg_filter": 1}})", "\"setup.emg_filter\" is not true or false"},
+        MalformedCase{"ChannelAsNumber", R"({"version": 1, "setup": {"channels": ["I", 2]}})", "\"setup.channels[1]\" is not a text"},
+        MalformedCase{"MarkersAsObject", R"({"version": 1, "markers": {}})", "\"markers\" is not a list"},
+        MalformedCase{"MarkerWithoutNumber", R"({"version": 1, "markers": [{"record": 5}]})", "\"markers[0].number\" is missing"},
+        MalformedCase{"MarkerNumberZero", R"({"version": 1, "markers": [{"number": 0, "record": 5}]})", "\"markers[0].number\""},
+        MalformedCase{"LeadWithoutZero", R"({"version": 1, "calibration": {"leads": [{"lead": "I", "steps_per_mv": 40}]}})",
                       "\"calibration.leads[0].zero\" is missing"},
-        MalformedCase{"RejectedAsText", R"({"integrity": {"rejected_frames": {"sample": "x"}}})",
+        MalformedCase{"RejectedAsText", R"({"version": 1, "integrity": {"rejected_frames": {"sample": "x"}}})",
                       "\"integrity.rejected_frames.sample\""},
-        MalformedCase{"StartNotADate", R"({"start": "yesterday"})", "\"start\" is not a date and time"},
-        MalformedCase{"IdentificationAsNumber", R"({"identification": 5})", "\"identification\" is not a text"},
+        MalformedCase{"StartNotADate", R"({"version": 1, "start": "yesterday"})", "\"start\" is not a date and time"},
+        MalformedCase{"IdentificationAsNumber", R"({"version": 1, "identification": 5})", "\"identification\" is not a text"},
         MalformedCase{"NewerVersion", R"({"version": 2})", "version 2"},
+        MalformedCase{"ASummaryOfTheSameName", R"({"records": 1500, "rate": 299.9})", "not a recording's sidecar"},
         MalformedCase{"AnotherFormat", R"({"format": "something-else"})", "not a recording's sidecar"}),
     [](const auto& test) { return std::string(test.param.name); });
 
