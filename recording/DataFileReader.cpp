@@ -26,8 +26,8 @@ void DataFileRecords::ForEach(const std::function<void(const SampleRecord&)>& vi
   SampleRecord record{};
   long long count = 0;
   auto changed = [&] {
-    return ERecordingFile("\"" + path_ + "\" changed while it was read (" + std::to_string(count_) +
-                          " records, then " + std::to_string(count) + (count > count_ ? " and more)" : ")"));
+    return ERecordingFile("\"" + path_ + "\" changed while it was read (" + std::to_string(count_) + " records, then " +
+                          std::to_string(count) + (count > count_ ? " and more)" : ")"));
   };
   while (reader.Next(record)) {
     if (count_ >= 0 && count == count_) {

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -144,7 +144,8 @@ int ChooseRate(const RecordingSurvey& survey, const ExportOptions& options, cons
   int sidecarRate = 0;
   if (options.sidecar && options.sidecar->setup) sidecarRate = options.sidecar->setup->rateHz.value_or(0);
   if (sidecarRate != 0 && (sidecarRate < kMinExportRate || sidecarRate > kMaxExportRate)) {
-    report.notes.push_back("the sidecar's rate of " + Number(sidecarRate) + " per second is outside 1..1000: not used");
+    report.notes.emplace_back("the sidecar's rate of " + Number(sidecarRate) +
+                              " per second is outside 1..1000: not used");
     sidecarRate = 0;
   }
   if (options.sampleRate && (*options.sampleRate < kMinExportRate || *options.sampleRate > kMaxExportRate))
@@ -159,7 +160,8 @@ int ChooseRate(const RecordingSurvey& survey, const ExportOptions& options, cons
     report.rateSource = RateSource::Given;
     report.rate = *options.sampleRate;
   } else if (survey.badTimes > 0) {
-    throw ENoClock(Quoted(path) + " not written: " + Plural(survey.badTimes, "record has a time stamp", "records have time stamps") +
+    throw ENoClock(Quoted(path) +
+                   " not written: " + Plural(survey.badTimes, "record has a time stamp", "records have time stamps") +
                    " that " + (survey.badTimes == 1 ? "is" : "are") +
                    " no time of day (NaN, infinite or outside 0..24 h; the first is record " +
                    Number(survey.badTimeRuns.front().first + 1) +
@@ -167,21 +169,22 @@ int ChooseRate(const RecordingSurvey& survey, const ExportOptions& options, cons
   } else if (report.measuredRate) {
     report.rateSource = RateSource::Estimated;
     report.rate = NearestModuleRate(*report.measuredRate);
-    report.notes.push_back("rate " + Number(report.rate) + "/s estimated from the time stamps (their median interval gives " +
-                           Fixed(*report.measuredRate, 1) + "/s)");
+    report.notes.emplace_back("rate " + Number(report.rate) +
+                              "/s estimated from the time stamps (their median interval gives " +
+                              Fixed(*report.measuredRate, 1) + "/s)");
   } else {
     report.rateSource = RateSource::Assumed;
     report.rate = 300;
-    report.notes.push_back("too few time stamps to estimate the rate: 300/s assumed");
+    report.notes.emplace_back("too few time stamps to estimate the rate: 300/s assumed");
   }
   if (report.measuredRate && report.rateSource != RateSource::Estimated &&
       std::abs(*report.measuredRate - report.rate) > kRateTolerance * report.rate)
-    report.notes.push_back("the time stamps give " + Fixed(*report.measuredRate, 1) + "/s, not " +
-                           Number(report.rate) + "/s");
+    report.notes.emplace_back("the time stamps give " + Fixed(*report.measuredRate, 1) + "/s, not " +
+                              Number(report.rate) + "/s");
   if (report.rateSource == RateSource::Estimated &&
       std::abs(*report.measuredRate - report.rate) > kRateTolerance * report.rate)
-    report.notes.push_back(Number(report.rate) + "/s is only the module rate nearest to " +
-                           Fixed(*report.measuredRate, 1) + "/s: give the rate if it is another");
+    report.notes.emplace_back(Number(report.rate) + "/s is only the module rate nearest to " +
+                              Fixed(*report.measuredRate, 1) + "/s: give the rate if it is another");
   return report.rate;
 }
 
@@ -195,16 +198,17 @@ void ChooseStart(const RecordingSurvey& survey, const ExportOptions& options, Pl
     } else {
       const std::int64_t around = options.endedAroundMs.value_or(NowMs()) - survey.count * 1000 / rate;
       report.start = {LocalDateOf(around), 0};
-      report.notes.push_back("no record has a usable time stamp: the start time is written as 00:00:00");
+      report.notes.emplace_back("no record has a usable time stamp: the start time is written as 00:00:00");
     }
     return;
   }
   // The first sample's time, counted back from the first usable time stamp.
-  long long startMs = MillisecondsOfDay(survey.firstTimeOfDay) -
-                      static_cast<long long>(std::llround(static_cast<double>(*survey.firstTimedRecord) * 1000.0 / rate));
+  long long startMs =
+      MillisecondsOfDay(survey.firstTimeOfDay) -
+      static_cast<long long>(std::llround(static_cast<double>(*survey.firstTimedRecord) * 1000.0 / rate));
   startMs = (startMs % kMsPerDay + kMsPerDay) % kMsPerDay;
-  const std::int64_t around = sidecarStart ? EpochMsOf(*sidecarStart)
-                                           : options.endedAroundMs.value_or(NowMs()) - survey.count * 1000 / rate;
+  const std::int64_t around =
+      sidecarStart ? EpochMsOf(*sidecarStart) : options.endedAroundMs.value_or(NowMs()) - survey.count * 1000 / rate;
   report.start = {StartDateNear(startMs, around), startMs};
 }
 
@@ -214,16 +218,16 @@ void ChooseCalibration(const ExportOptions& options, Plan& plan) {
   plan.calibration.assign(plan.signals.size(), std::nullopt);
   const RecordingSidecar* sidecar = options.sidecar ? &*options.sidecar : nullptr;
   if (!sidecar || !sidecar->calibration) {
-    plan.report.notes.push_back("no calibration: values in steps of the module's converter");
+    plan.report.notes.emplace_back("no calibration: values in steps of the module's converter");
     return;
   }
   const SidecarCalibration& calibration = *sidecar->calibration;
   const std::optional<int> stage = sidecar->setup ? sidecar->setup->amplificationStage : std::nullopt;
   if (!calibration.stage || !stage || *calibration.stage != *stage) {
-    plan.report.notes.push_back(
-        "the calibration " + (calibration.stage ? "of stage " + Number(*calibration.stage) : std::string("of no stage")) +
-        " is not one of the recording's stage" + (stage ? " " + Number(*stage) : std::string()) +
-        ": values in steps");
+    plan.report.notes.emplace_back(
+        "the calibration " +
+        (calibration.stage ? "of stage " + Number(*calibration.stage) : std::string("of no stage")) +
+        " is not one of the recording's stage" + (stage ? " " + Number(*stage) : std::string()) + ": values in steps");
     return;
   }
   for (std::size_t i = 0; i < plan.signals.size(); ++i) {
@@ -234,8 +238,8 @@ void ChooseCalibration(const ExportOptions& options, Plan& plan) {
       const double high = (kSampleMax - lead.zero) / lead.stepsPerMv * 1000;
       if (!(lead.stepsPerMv > 0) || !std::isfinite(low) || !std::isfinite(high) || std::abs(low) > kMaxPhysical ||
           std::abs(high) > kMaxPhysical) {
-        plan.report.notes.push_back("the calibration of " + std::string(name) + " (" + Fixed(lead.stepsPerMv, 3) +
-                                    " steps/mV, zero " + Fixed(lead.zero, 3) + ") cannot be used: values in steps");
+        plan.report.notes.emplace_back("the calibration of " + std::string(name) + " (" + Fixed(lead.stepsPerMv, 3) +
+                                       " steps/mV, zero " + Fixed(lead.zero, 3) + ") cannot be used: values in steps");
         break;
       }
       plan.calibration[i] = lead;
@@ -244,8 +248,9 @@ void ChooseCalibration(const ExportOptions& options, Plan& plan) {
     }
   }
   if (plan.report.calibratedSignals < static_cast<int>(plan.signals.size()))
-    plan.report.notes.push_back(Number(plan.report.calibratedSignals) + " of " + Number(static_cast<long long>(plan.signals.size())) +
-                                " signals calibrated; the others in steps");
+    plan.report.notes.emplace_back(Number(plan.report.calibratedSignals) + " of " +
+                                   Number(static_cast<long long>(plan.signals.size())) +
+                                   " signals calibrated; the others in steps");
 }
 
 void DescribeSetup(const ExportOptions& options, Plan& plan) {
@@ -272,9 +277,7 @@ void DescribeSetup(const ExportOptions& options, Plan& plan) {
   if (plan.equipment.size() > room) plan.equipment.resize(room);
 }
 
-long long Onset(long long sample, int rate) {
-  return std::llround(static_cast<double>(sample) * 10000.0 / rate);
-}
+long long Onset(long long sample, int rate) { return std::llround(static_cast<double>(sample) * 10000.0 / rate); }
 
 std::string Seconds3(double seconds) { return Fixed(seconds, 3) + " s"; }
 
@@ -284,7 +287,8 @@ void CollectAnnotations(const RecordingSurvey& survey, const ExportOptions& opti
   std::vector<Annotation>& list = plan.annotations;
   list.push_back({0, -1, "Recording starts", true});
   list.push_back({Onset(survey.count, rate), -1, "Recording ends", true});
-  if (plan.padding > 0) list.push_back({Onset(survey.count, rate), Onset(plan.padding, rate), "Padding, not recorded", true});
+  if (plan.padding > 0)
+    list.push_back({Onset(survey.count, rate), Onset(plan.padding, rate), "Padding, not recorded", true});
 
   long long chestMissing = 0, dataLost = 0;
   for (const RecordRun& run : survey.chestMissing) {
@@ -321,29 +325,29 @@ void CollectAnnotations(const RecordingSurvey& survey, const ExportOptions& opti
     list.push_back({Onset(step.record, rate), -1, "Time stamps step back " + Seconds3(-step.seconds)});
 
   if (pauses > 0)
-    report.notes.push_back(Plural(pauses, "pause", "pauses") + " in the time stamps (the longest " +
-                           Seconds3(longest.seconds) + " before record " + Number(longest.record + 1) + ")");
+    report.notes.emplace_back(Plural(pauses, "pause", "pauses") + " in the time stamps (the longest " +
+                              Seconds3(longest.seconds) + " before record " + Number(longest.record + 1) + ")");
   if (!survey.backwardSteps.empty())
-    report.notes.push_back(Plural(static_cast<long long>(survey.backwardSteps.size()), "backward step", "backward steps") +
-                           " of the time stamps (the first before record " +
-                           Number(survey.backwardSteps.front().record + 1) + ")");
+    report.notes.emplace_back(
+        Plural(static_cast<long long>(survey.backwardSteps.size()), "backward step", "backward steps") +
+        " of the time stamps (the first before record " + Number(survey.backwardSteps.front().record + 1) + ")");
   if (survey.badTimes > 0)
-    report.notes.push_back(Plural(survey.badTimes, "record", "records") +
-                           " without a usable time stamp (NaN, infinite or outside 0..24 h)");
-  if (chestMissing > 0)
-    report.notes.push_back(Plural(chestMissing, "record", "records") + " without chest leads");
-  if (dataLost > 0) report.notes.push_back("data lost before " + Plural(dataLost, "record", "records"));
+    report.notes.emplace_back(Plural(survey.badTimes, "record", "records") +
+                              " without a usable time stamp (NaN, infinite or outside 0..24 h)");
+  if (chestMissing > 0) report.notes.emplace_back(Plural(chestMissing, "record", "records") + " without chest leads");
+  if (dataLost > 0) report.notes.emplace_back("data lost before " + Plural(dataLost, "record", "records"));
   if (!survey.markers.empty())
-    report.notes.push_back(Plural(static_cast<long long>(survey.markers.size()), "marker", "markers"));
+    report.notes.emplace_back(Plural(static_cast<long long>(survey.markers.size()), "marker", "markers"));
 
   if (options.sidecar) {
     const RecordingSidecar& sidecar = *options.sidecar;
     if (sidecar.records && *sidecar.records != survey.count)
-      report.notes.push_back("the sidecar counts " + Number(*sidecar.records) + " records, the data file holds " +
-                             Number(survey.count));
+      report.notes.emplace_back("the sidecar counts " + Number(*sidecar.records) + " records, the data file holds " +
+                                Number(survey.count));
     if (sidecar.integrity && sidecar.integrity->rateOff.value_or(false))
-      report.notes.push_back("the sidecar says the measured rate was off the set one");
-    if (sidecar.endedAbnormally.value_or(false)) report.notes.push_back("the sidecar says the recording ended abnormally");
+      report.notes.emplace_back("the sidecar says the measured rate was off the set one");
+    if (sidecar.endedAbnormally.value_or(false))
+      report.notes.emplace_back("the sidecar says the recording ended abnormally");
   }
 }
 
@@ -451,7 +455,8 @@ void ConfigureEdf(EdfWriter& edf, const Plan& plan, const EdfDataRecord& layout)
 long long FitAnnotations(Plan& plan, long long dataRecords, int& annotationSignals) {
   std::vector<Annotation>& list = plan.annotations;
   const long long wanted = static_cast<long long>(list.size());
-  annotationSignals = static_cast<int>(std::clamp((wanted + dataRecords - 1) / dataRecords, 1LL, kMaxAnnotationSignals));
+  annotationSignals =
+      static_cast<int>(std::clamp((wanted + dataRecords - 1) / dataRecords, 1LL, kMaxAnnotationSignals));
   const long long room = annotationSignals * dataRecords;
   std::stable_sort(list.begin(), list.end(), [](const Annotation& a, const Annotation& b) {
     if (a.essential != b.essential) return a.essential;
@@ -461,9 +466,10 @@ long long FitAnnotations(Plan& plan, long long dataRecords, int& annotationSigna
   if (wanted > room) {
     dropped = wanted - room;
     list.resize(static_cast<std::size_t>(room));
-    plan.report.notes.push_back(Plural(dropped, "annotation", "annotations") + " did not fit the EDF+ file");
+    plan.report.notes.emplace_back(Plural(dropped, "annotation", "annotations") + " did not fit the EDF+ file");
   }
-  std::stable_sort(list.begin(), list.end(), [](const Annotation& a, const Annotation& b) { return a.onset < b.onset; });
+  std::stable_sort(list.begin(), list.end(),
+                   [](const Annotation& a, const Annotation& b) { return a.onset < b.onset; });
   return dropped;
 }
 
@@ -621,9 +627,11 @@ void CheckExportTarget(const std::string& path, const ExportOptions& options) {
   };
   for (const std::string& input : options.inputs)
     if (target.SameFileAs(InspectPath(input)) || sameName(input))
-      throw EExportRefused(EExportRefused::OwnFile, Quoted(path) + " is the recording's own file " + Quoted(input) + ": not written");
+      throw EExportRefused(EExportRefused::OwnFile,
+                           Quoted(path) + " is the recording's own file " + Quoted(input) + ": not written");
   if (target.kind == PathInfo::Other)
-    throw EExportRefused(EExportRefused::NotRegular, Quoted(path) + " is not a regular file (a folder, a device or a named pipe): not written");
+    throw EExportRefused(EExportRefused::NotRegular,
+                         Quoted(path) + " is not a regular file (a folder, a device or a named pipe): not written");
   if ((target.kind == PathInfo::Regular || target.danglingLink) && !options.replaceExisting)
     throw EExportRefused(EExportRefused::Exists, Quoted(path) + " exists already");
 }
@@ -775,6 +783,10 @@ ExportReport ExportCsv(const SampleStore& store, const std::string& path, const 
 
 namespace {
 
+// A record as the data file holds it, compared byte for byte (the time's
+// bits too: a NaN equals itself here).
+using RecordBytes = std::array<std::byte, sizeof(SampleRecord)>;
+
 // Whether the data file holds exactly the store's records.
 bool DataFileHolds(const std::string& path, const SampleStore& store) {
   try {
@@ -782,7 +794,8 @@ bool DataFileHolds(const std::string& path, const SampleStore& store) {
     SampleRecord record{};
     const int count = store.Count();
     for (int slot = 1; slot <= count; ++slot)
-      if (!reader.Next(record) || std::memcmp(&record, &store.At(slot), sizeof record) != 0) return false;
+      if (!reader.Next(record) || std::bit_cast<RecordBytes>(record) != std::bit_cast<RecordBytes>(store.At(slot)))
+        return false;
     return !reader.Next(record);
   } catch (const ERecordingFile&) {
     return false;

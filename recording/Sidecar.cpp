@@ -349,8 +349,8 @@ RecordingSidecar ParseSidecarJson(std::string_view json, const std::string& show
     sidecar.markers.push_back(marker);
   });
   if (const auto heart = root.Object("heart_rate")) {
-    sidecar.heartRate = SidecarHeartRate{heart->Number("tool_bpm"), heart->Number("module_bpm"),
-                                         heart->Whole("beats", 0, kMaxCount)};
+    sidecar.heartRate =
+        SidecarHeartRate{heart->Number("tool_bpm"), heart->Number("module_bpm"), heart->Whole("beats", 0, kMaxCount)};
   }
   sidecar.endedAbnormally = root.Bool("ended_abnormally");
   return sidecar;

@@ -88,14 +88,10 @@ std::optional<int> ParseRate(const char* text) {
 
 const char* SourceText(RateSource source) {
   switch (source) {
-    case RateSource::Sidecar:
-      return "the sidecar's";
-    case RateSource::Given:
-      return "as given";
-    case RateSource::Estimated:
-      return "estimated";
-    case RateSource::Assumed:
-      return "assumed";
+    case RateSource::Sidecar: return "the sidecar's";
+    case RateSource::Given: return "as given";
+    case RateSource::Estimated: return "estimated";
+    case RateSource::Assumed: return "assumed";
   }
   return "";
 }
@@ -191,8 +187,9 @@ int main(int argc, char** argv) {
   } catch (const ERecordingFile& error) {
     return Fail(kWriteFailed, error.what());
   }
-  Say(std::to_string(report.records) + (report.records == 1 ? " record at " : " records at ") + std::to_string(report.rate) + "/s (" +
-      SourceText(report.rateSource) + ") from " + IsoDateTime(report.start) + " written to " + output);
+  Say(std::to_string(report.records) + (report.records == 1 ? " record at " : " records at ") +
+      std::to_string(report.rate) + "/s (" + SourceText(report.rateSource) + ") from " + IsoDateTime(report.start) +
+      " written to " + output);
   for (const std::string& note : report.notes) Say(note);
   return kOk;
 }

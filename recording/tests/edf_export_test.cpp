@@ -386,13 +386,12 @@ TEST_P(StartDate, IsTheDayThatPutsTheStartNearestTheMomentGiven) {
   EXPECT_EQ(StartDateNear(GetParam().startMs, GetParam().around), GetParam().date);
 }
 
-INSTANTIATE_TEST_SUITE_P(Moments, StartDate,
-                         ::testing::Values(DateCase{"SameDay", 50600000, LocalMs(2024, 3, 5, 14, 10), {2024, 3, 5}},
-                                           DateCase{"StartedBeforeMidnight", 86000000, LocalMs(2024, 3, 1, 0, 5),
-                                                    {2024, 2, 29}},
-                                           DateCase{"StartedAfterMidnight", 60000, LocalMs(2024, 12, 31, 23, 58),
-                                                    {2025, 1, 1}}),
-                         [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Moments, StartDate,
+    ::testing::Values(DateCase{"SameDay", 50600000, LocalMs(2024, 3, 5, 14, 10), {2024, 3, 5}},
+                      DateCase{"StartedBeforeMidnight", 86000000, LocalMs(2024, 3, 1, 0, 5), {2024, 2, 29}},
+                      DateCase{"StartedAfterMidnight", 60000, LocalMs(2024, 12, 31, 23, 58), {2025, 1, 1}}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // --- the output name -----------------------------------------------------------
 
@@ -424,38 +423,38 @@ TEST_P(ExportTarget, IsRefusedUnlessItIsANewOrAgreedRegularFileOtherThanTheInput
 
 INSTANTIATE_TEST_SUITE_P(
     Names, ExportTarget,
-    ::testing::Values(
-        TargetCase{"New", [](const ScratchFolder& f) { return f / "out.csv"; }, false, false},
-        TargetCase{"Existing",
-                   [](const ScratchFolder& f) {
-                     WriteWholeFile(f / "out.csv", "x");
-                     return f / "out.csv";
-                   },
-                   false, true},
-        TargetCase{"ExistingAgreed",
-                   [](const ScratchFolder& f) {
-                     WriteWholeFile(f / "out.csv", "x");
-                     return f / "out.csv";
-                   },
-                   true, false},
-        TargetCase{"Folder", [](const ScratchFolder& f) { return f.Path().string(); }, true, true},
-        TargetCase{"NamedPipe",
-                   [](const ScratchFolder& f) {
-                     ::mkfifo((f / "pipe").c_str(), 0600);
-                     return f / "pipe";
-                   },
-                   true, true},
-        TargetCase{"Device", [](const ScratchFolder&) { return std::string("/dev/null"); }, true, true},
-        TargetCase{"TheInput", [](const ScratchFolder& f) { return f / "run.dat"; }, true, true},
-        TargetCase{"TheInputByAnotherName", [](const ScratchFolder& f) { return f.Path().string() + "/./run.dat"; },
-                   true, true},
-        TargetCase{"TheInputThroughALink",
-                   [](const ScratchFolder& f) {
-                     ::symlink((f / "run.dat").c_str(), (f / "link.csv").c_str());
-                     return f / "link.csv";
-                   },
-                   true, true},
-        TargetCase{"TheInputsSidecarName", [](const ScratchFolder& f) { return f / "run.json"; }, true, true}),
+    ::testing::Values(TargetCase{"New", [](const ScratchFolder& f) { return f / "out.csv"; }, false, false},
+                      TargetCase{"Existing",
+                                 [](const ScratchFolder& f) {
+                                   WriteWholeFile(f / "out.csv", "x");
+                                   return f / "out.csv";
+                                 },
+                                 false, true},
+                      TargetCase{"ExistingAgreed",
+                                 [](const ScratchFolder& f) {
+                                   WriteWholeFile(f / "out.csv", "x");
+                                   return f / "out.csv";
+                                 },
+                                 true, false},
+                      TargetCase{"Folder", [](const ScratchFolder& f) { return f.Path().string(); }, true, true},
+                      TargetCase{"NamedPipe",
+                                 [](const ScratchFolder& f) {
+                                   ::mkfifo((f / "pipe").c_str(), 0600);
+                                   return f / "pipe";
+                                 },
+                                 true, true},
+                      TargetCase{"Device", [](const ScratchFolder&) { return std::string("/dev/null"); }, true, true},
+                      TargetCase{"TheInput", [](const ScratchFolder& f) { return f / "run.dat"; }, true, true},
+                      TargetCase{"TheInputByAnotherName",
+                                 [](const ScratchFolder& f) { return f.Path().string() + "/./run.dat"; }, true, true},
+                      TargetCase{"TheInputThroughALink",
+                                 [](const ScratchFolder& f) {
+                                   ::symlink((f / "run.dat").c_str(), (f / "link.csv").c_str());
+                                   return f / "link.csv";
+                                 },
+                                 true, true},
+                      TargetCase{"TheInputsSidecarName", [](const ScratchFolder& f) { return f / "run.json"; }, true,
+                                 true}),
     [](const auto& test) { return std::string(test.param.name); });
 
 // --- the data file and the window's options ------------------------------------
