@@ -312,6 +312,17 @@ void CollectAnnotations(const RecordingSurvey& survey, const ExportOptions& opti
     }
     list.push_back({Onset(record, rate), -1, text, true});
   }
+  // A marker the sidecar names on a record whose marker byte does not carry
+  // it is still one.
+  if (options.sidecar) {
+    for (const SidecarMarker& marker : options.sidecar->markers) {
+      if (marker.record < 1 || marker.record > survey.count) continue;
+      const std::pair<long long, int> inRecord{marker.record - 1, marker.number};
+      if (std::find(survey.markers.begin(), survey.markers.end(), inRecord) != survey.markers.end()) continue;
+      list.push_back({Onset(marker.record - 1, rate), -1,
+                      "Marker " + Number(marker.number) + (marker.text.empty() ? "" : ": " + marker.text), true});
+    }
+  }
   const double pauseAbove = std::max(kPauseSeconds, kPauseSamples / rate);
   long long pauses = 0;
   TimeStep longest;

@@ -106,6 +106,7 @@ TEST_F(EdfExport, EdflibReadsEveryLeadInMicrovoltsWithinHalfAStepAndEveryMark) {
   RecordMarker(store.At(401)) = 1;
   ExportOptions options;
   options.sidecar = SidecarAtStage(2, 2);
+  options.sidecar->markers.push_back({2, 501, std::nullopt, "only in the sidecar"});
   const ExportReport report = ExportEdf(store, folder / "run.edf", options);
   EXPECT_EQ(report.rateSource, RateSource::Sidecar);
   EXPECT_EQ(report.calibratedSignals, 12);
@@ -161,6 +162,8 @@ TEST_F(EdfExport, EdflibReadsEveryLeadInMicrovoltsWithinHalfAStepAndEveryMark) {
   EXPECT_NEAR(onsetOf("Chest leads missing"), 300 / 300.0, 1e-4);
   EXPECT_NEAR(onsetOf("Data lost"), 350 / 300.0, 1e-4);
   EXPECT_NEAR(onsetOf("Marker 1: cough"), 400 / 300.0, 1e-4);
+  EXPECT_EQ(annotations.count("Marker 1: cough"), 1u);
+  EXPECT_NEAR(onsetOf("Marker 2: only in the sidecar"), 500 / 300.0, 1e-4);
 }
 
 struct UnitCase {
