@@ -6,6 +6,7 @@
 // lays out its own bands again.
 #include <string>
 
+#include "recording/DataFileReader.h"
 #include "recording/FileIO.h"
 
 #include "recording/RecordingActions.h"
@@ -21,13 +22,6 @@ inline constexpr int kAcquisitionStatusPanel = 5;
 // header, a file with more records than the store holds and a read error
 // are reported in message boxes here.
 void LoadRecordingFile(TRecordingContext& context, const std::string& path);
-
-// A data file that is not a recording by the loader's rules: shorter than
-// its header, or a header without the file-type marker 5 at offset 8.
-class ENotARecording : public ERecordingFile {
- public:
-  using ERecordingFile::ERecordingFile;
-};
 
 // The records of a data file read into slots 0..n of `store` (no chart, no
 // dialogs): what the loader would load, for the command-line tools. Throws
