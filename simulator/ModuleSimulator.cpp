@@ -58,7 +58,10 @@ double SimulatorPace::RateFor(const ModuleConfig& config) const {
 
 struct ModuleSimulator::Impl {
   explicit Impl(SimulatorOptions opts)
-      : options(std::move(opts)), ecg(options.heartRate, options.respirationRate), faults(options.faults) {
+      : options(std::move(opts)),
+        ecg(options.heartRate, options.respirationRate),
+        faults(options.faults),
+        leadFaults(options.moduleFaults) {
     if (options.directory.empty()) options.directory = VirtualPortDirectory();
     pace = options.pace;
     terminal = std::make_unique<PseudoTerminal>();
@@ -117,6 +120,7 @@ struct ModuleSimulator::Impl {
   std::unique_ptr<VirtualPortLink> link;  // destroyed first: the link goes before the terminal
   SyntheticEcg ecg;
   FaultInjector faults;
+  LeadFaultFilter leadFaults;
   CommandParser parser;
   SimulatorPace pace;
   std::uint8_t limbFlags = kAllLimbElectrodes;
@@ -133,7 +137,11 @@ struct ModuleSimulator::Impl {
   std::uint8_t sequence = 0;
   std::uint8_t statusSequence = 0;
   double signalTime = 0;
-  std::uint64_t calibrationLeft = 0;  // samples still carrying the rectangle
+  // Samples still to go of the calibration signal: 0 mV, the 1 mV rectangle,
+  // 0 mV again; the last `calibrationAfter` of them are the trailing 0 mV.
+  std::uint64_t calibrationLeft = 0;
+  std::uint64_t calibrationHigh = 0;
+  std::uint64_t calibrationAfter = 0;
   Clock::time_point searchUntil{};
   Clock::time_point nextStatus{};
   Clock::time_point lastInput{};
@@ -327,13 +335,17 @@ void ModuleSimulator::Impl::Handle(std::vector<ModuleCommand>& received, Clock::
         SendStatus(false);
         break;
       case CommandKind::Calibrate: {
-        const double seconds = std::chrono::duration<double>(options.calibrationDuration).count();
-        calibrationLeft =
-            static_cast<std::uint64_t>(std::llround(seconds * config.value_or(ModuleConfig{}).NominalRate()));
+        const int nominal = config.value_or(ModuleConfig{}).NominalRate();
+        auto samples = [nominal](std::chrono::milliseconds span) {
+          return static_cast<std::uint64_t>(std::llround(std::chrono::duration<double>(span).count() * nominal));
+        };
+        calibrationHigh = samples(options.calibrationDuration);
+        calibrationAfter = samples(options.calibrationBaseline);
+        calibrationLeft = calibrationAfter + calibrationHigh + calibrationAfter;
         break;
       }
       case CommandKind::Identify:
-        if (connected) {
+        if (connected && !options.moduleFaults.noIdent) {
           OutputMark mark;
           mark.frames = 1;
           mark.ident = true;
@@ -400,9 +412,11 @@ void ModuleSimulator::Impl::ProduceSamples(Clock::time_point now) {
 void ModuleSimulator::Impl::ProduceSample() {
   LeadVoltages leads = ecg.At(signalTime);
   if (calibrationLeft > 0) {
-    leads = SyntheticEcg::Calibration(leads);
+    const bool high = calibrationLeft > calibrationAfter && calibrationLeft <= calibrationAfter + calibrationHigh;
+    leads = SyntheticEcg::Calibration(leads, high ? 1.0 : 0.0);
     --calibrationLeft;
   }
+  leads = leadFaults.Next(leads);
   signalTime += 1.0 / config->NominalRate();
   OutputMark mark;
   mark.sample = true;
@@ -427,7 +441,8 @@ void ModuleSimulator::Impl::SendStatus(bool whole) {
   if (!connected) return;
   const ModuleConfig current = config.value_or(ModuleConfig{});
   const bool searching = Clock::now() < searchUntil;
-  std::uint8_t flags = limbFlags & static_cast<std::uint8_t>(~cfRespiration);
+  const ModuleFaults& off = options.moduleFaults;
+  std::uint8_t flags = limbFlags & static_cast<std::uint8_t>(~(cfRespiration | off.limbOff));
   if (current.RespirationTransmitted()) flags |= cfRespiration;
   OutputMark status;
   status.frames = 1;
@@ -436,7 +451,9 @@ void ModuleSimulator::Impl::SendStatus(bool whole) {
   if (whole) {
     OutputMark other;
     other.frames = 1;
-    if (current.TwelveChannel()) Queue(EncodeChestStatusFrame(statusSequence, chestFlags), other);
+    if (current.TwelveChannel()) {
+      Queue(EncodeChestStatusFrame(statusSequence, chestFlags & static_cast<std::uint8_t>(~off.chestOff)), other);
+    }
     Queue(EncodePulseFrame(statusSequence, static_cast<std::uint8_t>(ecg.HeartRate())), other);
     Queue(EncodeRespirationFrame(statusSequence, static_cast<std::uint8_t>(ecg.RespirationRate())), other);
   }

@@ -42,6 +42,7 @@
 
 #include "simulator/FaultInjector.h"
 #include "simulator/ModuleCommand.h"
+#include "simulator/ModuleFaults.h"
 #include "simulator/ModuleFrames.h"
 #include "simulator/SimulatorError.h"
 
@@ -67,10 +68,12 @@ struct SimulatorOptions {
   int heartRate = 72;        // beats per minute, also sent as the pulse value
   int respirationRate = 15;  // breaths per minute, also sent as the respiration value
   SimulatorPace pace;
-  FaultOptions faults;
+  FaultOptions faults;        // the line's faults
+  ModuleFaults moduleFaults;  // the module's own: its leads, electrodes and answers
   std::string identification = "ECG-SIM 1.0 12-channel simulator";
   std::chrono::milliseconds searchDuration{2000};       // mode "searching" after "q0"
   std::chrono::milliseconds calibrationDuration{2000};  // 1 mV rectangle after "K", in signal time
+  std::chrono::milliseconds calibrationBaseline{500};   // 0 mV before and after the rectangle
   // A command left incomplete this long is given up as rejected.
   std::chrono::milliseconds commandTimeout{250};
 

@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <bit>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "sim_stream_support.h"
 #include "simulator/ModuleSimulator.h"
@@ -422,6 +425,197 @@ TEST_F(SimulatorTest, CalibrationSendsAOneMillivoltRectangle) {
       },
       kDeadline);
   EXPECT_EQ(longest, 200u);
+}
+
+// Twelve-channel samples as lead bytes I..C6: each sample frame with the
+// chest frame that follows it.
+std::vector<std::array<std::uint8_t, 12>> TwelveLeads(const std::vector<Frame>& frames) {
+  std::vector<std::array<std::uint8_t, 12>> samples;
+  for (std::size_t k = 0; k + 1 < frames.size(); ++k) {
+    if (frames[k].kind != 0xF8 || frames[k + 1].kind != 0xFE) continue;
+    std::array<std::uint8_t, 12> leads{};
+    for (std::size_t lead = 0; lead < 7; ++lead) leads[lead] = frames[k].Byte(2 + lead);
+    for (std::size_t lead = 0; lead < 5; ++lead) leads[7 + lead] = frames[k + 1].Byte(2 + lead);
+    samples.push_back(leads);
+  }
+  return samples;
+}
+
+// The longest run of one value in each lead: the calibration rectangle's
+// top, or a dead lead's whole stream.
+struct Plateau {
+  std::size_t start = 0;
+  std::size_t length = 0;
+  int value = 0;
+};
+
+std::array<Plateau, 12> LongestPlateaus(const std::vector<std::array<std::uint8_t, 12>>& samples) {
+  std::array<Plateau, 12> longest{};
+  for (std::size_t lead = 0; lead < 12; ++lead) {
+    std::size_t start = 0;
+    for (std::size_t k = 1; k <= samples.size(); ++k) {
+      if (k < samples.size() && samples[k][lead] == samples[start][lead]) continue;
+      if (k - start > longest[lead].length) longest[lead] = {start, k - start, samples[start][lead]};
+      start = k;
+    }
+  }
+  return longest;
+}
+
+class CalibrationStages : public SimulatorTest, public ::testing::WithParamInterface<int> {};
+
+// The steps per mV of stages 1..4 are 20, 40, 60 and 80: the rectangle is
+// that high above 0 mV (byte 128) on every lead, with 0 mV before and after it.
+TEST_P(CalibrationStages, RectangleIsTwentyStepsPerMillivoltPerStage) {
+  SimulatorOptions options = Options();
+  options.pace.samplesPerSecond = 1000;
+  ModuleSimulator& sim = Launch(options);
+  ModuleConfig config = TwelveChannel();
+  config.amplification = GetParam();
+  Stream(config, 5);
+  port_->Write("K");
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.commandsSeen >= 2; }, kDeadline));
+  // 0.5 s at 0 mV, 2 s at 1 mV, 0.5 s at 0 mV at 100 samples per second.
+  std::vector<std::array<std::uint8_t, 12>> samples;
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        samples = TwelveLeads(s.Frames());
+        const Plateau top = LongestPlateaus(samples)[slII];
+        return top.length >= 200 && samples.size() > top.start + 260;
+      },
+      kDeadline));
+  const std::array<Plateau, 12> tops = LongestPlateaus(samples);
+  const int steps = 20 * (GetParam() + 1);
+  for (std::size_t lead = 0; lead < 12; ++lead) {
+    EXPECT_EQ(tops[lead].value, 128 + steps) << LeadName(static_cast<SimLead>(lead));
+    EXPECT_EQ(tops[lead].length, 200u);
+    EXPECT_EQ(tops[lead].start, tops[slI].start) << "rising edges together";
+    for (std::size_t k = 1; k <= 50; ++k) {
+      ASSERT_EQ(samples[tops[lead].start - k][lead], 128) << "0 mV before, " << k;
+      ASSERT_EQ(samples[tops[lead].start + 199 + k][lead], 128) << "0 mV after, " << k;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, CalibrationStages, ::testing::Values(0, 1, 2, 3));
+
+struct LeadFaultCase {
+  const char* name;
+  std::map<SimLead, double> gain;
+  std::set<SimLead> dead;
+  std::map<SimLead, int> skew;
+  SimLead lead;      // the faulty lead
+  int height;        // its rectangle's height in steps at stage 2 (40 per mV)
+  std::size_t late;  // its rising edge's samples after the others'
+};
+
+void PrintTo(const LeadFaultCase& c, std::ostream* os) { *os << c.name; }
+
+class LeadFaultsOnTheLine : public SimulatorTest, public ::testing::WithParamInterface<LeadFaultCase> {};
+
+TEST_P(LeadFaultsOnTheLine, ShowInTheCalibrationRectangleOfTheirLeadOnly) {
+  const LeadFaultCase& c = GetParam();
+  SimulatorOptions options = Options();
+  options.pace.samplesPerSecond = 1000;
+  options.moduleFaults.gain = c.gain;
+  options.moduleFaults.dead = c.dead;
+  options.moduleFaults.skew = c.skew;
+  ModuleSimulator& sim = Launch(options);
+  Stream(TwelveChannel(), 5);
+  port_->Write("K");
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.commandsSeen >= 2; }, kDeadline));
+  std::vector<std::array<std::uint8_t, 12>> samples;
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        samples = TwelveLeads(s.Frames());
+        const Plateau top = LongestPlateaus(samples)[slI];
+        return top.length >= 200 && samples.size() > top.start + 300;
+      },
+      kDeadline));
+  const std::array<Plateau, 12> tops = LongestPlateaus(samples);
+  const std::size_t edge = tops[c.lead == slI ? slII : slI].start;
+  for (std::size_t lead = 0; lead < 12; ++lead) {
+    const bool faulty = lead == static_cast<std::size_t>(c.lead);
+    SCOPED_TRACE(LeadName(static_cast<SimLead>(lead)));
+    if (faulty && c.height == 0) {
+      EXPECT_EQ(tops[lead].value, 128);
+      EXPECT_EQ(tops[lead].length, samples.size()) << "flat from the first sample on";
+      continue;
+    }
+    EXPECT_EQ(tops[lead].value, 128 + (faulty ? c.height : 40));
+    EXPECT_EQ(tops[lead].length, 200u);
+    EXPECT_EQ(tops[lead].start, edge + (faulty ? c.late : 0));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LeadFaultsOnTheLine,
+                         ::testing::Values(LeadFaultCase{"GainErrorOnII", {{slII, 1.1}}, {}, {}, slII, 44, 0},
+                                           LeadFaultCase{"GainErrorOnAChestLead", {{slC4, 0.5}}, {}, {}, slC4, 20, 0},
+                                           LeadFaultCase{"DeadAVL", {}, {slAVL}, {}, slAVL, 0, 0},
+                                           LeadFaultCase{"SkewedC1", {}, {}, {{slC1, 3}}, slC1, 40, 3},
+                                           LeadFaultCase{"SkewedI", {}, {}, {{slI, 1}}, slI, 40, 1}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+struct ElectrodeOffCase {
+  const char* name;
+  std::uint8_t limbOff;
+  std::uint8_t chestOff;
+  std::uint8_t status;       // status frame byte 3
+  std::uint8_t chestStatus;  // chest status frame byte 3
+};
+
+void PrintTo(const ElectrodeOffCase& c, std::ostream* os) { *os << c.name; }
+
+class ElectrodesOff : public SimulatorTest, public ::testing::WithParamInterface<ElectrodeOffCase> {};
+
+TEST_P(ElectrodesOff, AreReportedOffInTheStatusFramesAfterASearch) {
+  const ElectrodeOffCase& c = GetParam();
+  SimulatorOptions options = Options();
+  options.moduleFaults.limbOff = c.limbOff;
+  options.moduleFaults.chestOff = c.chestOff;
+  Launch(options);
+  Stream(TwelveChannel(), 1);
+  port_->Write("q0");
+  bool searched = false;
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        for (const Frame& f : s.Frames()) searched |= f.kind == 0xFC && f.Byte(5) == 5;
+        return searched && s.Count(0xFF) >= 1;
+      },
+      kDeadline));
+  for (const Frame& f : splitter_.Frames()) {
+    if (f.kind == 0xFC) {
+      EXPECT_EQ(f.Byte(2), c.status);
+    } else if (f.kind == 0xFF) {
+      EXPECT_EQ(f.Byte(2), c.chestStatus);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Electrodes, ElectrodesOff,
+                         ::testing::Values(ElectrodeOffCase{"None", 0, 0, 0x1F, 0x1F},
+                                           ElectrodeOffCase{"RA", cfRA, 0, 0x17, 0x1F},
+                                           ElectrodeOffCase{"LLAndC1", cfLL | cfC1, 0, 0x0E, 0x1F},
+                                           ElectrodeOffCase{"C3", 0, 0x02, 0x1F, 0x1D},
+                                           ElectrodeOffCase{"RLAndC6", cfRL, 0x10, 0x1D, 0x0F}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SimulatorTest, WithoutIdentificationTheRequestGoesUnanswered) {
+  SimulatorOptions options = Options();
+  options.moduleFaults.noIdent = true;
+  ModuleSimulator& sim = Launch(options);
+  port_->Write("I");
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.commandsSeen >= 1; }, kDeadline));
+  // Two status rounds after the request: no identification among them.
+  const std::size_t before = splitter_.Count(0xFA);
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [&](FrameSplitter& s) { return s.Count(0xFA) >= before + 2; }, kDeadline));
+  EXPECT_EQ(splitter_.Count(0xFD), 0u);
+  EXPECT_EQ(sim.State().identFramesSent, 0u);
+  EXPECT_EQ(sim.Commands().back().kind, CommandKind::Identify);
 }
 
 TEST_F(SimulatorTest, HangUpIsSeenByTheReaderAndRemovesTheLink) {
