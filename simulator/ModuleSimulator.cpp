@@ -12,6 +12,7 @@
 #include "serial/VirtualPortDirectory.h"
 #include "simulator/CommandParser.h"
 #include "simulator/PseudoTerminal.h"
+#include "simulator/RecordPlayer.h"
 #include "simulator/SyntheticEcg.h"
 
 namespace {
@@ -62,6 +63,7 @@ struct ModuleSimulator::Impl {
         ecg(options.heartRate, options.respirationRate),
         faults(options.faults),
         leadFaults(options.moduleFaults) {
+    if (!options.replay.empty()) player = std::make_unique<RecordPlayer>(options.replay);
     if (options.directory.empty()) options.directory = VirtualPortDirectory();
     pace = options.pace;
     terminal = std::make_unique<PseudoTerminal>();
@@ -119,6 +121,7 @@ struct ModuleSimulator::Impl {
   std::unique_ptr<PseudoTerminal> terminal;
   std::unique_ptr<VirtualPortLink> link;  // destroyed first: the link goes before the terminal
   SyntheticEcg ecg;
+  std::unique_ptr<const RecordPlayer> player;  // plays instead of `ecg` when set
   FaultInjector faults;
   LeadFaultFilter leadFaults;
   CommandParser parser;
@@ -165,6 +168,7 @@ struct ModuleSimulator::Impl {
   void ProduceSamples(Clock::time_point now);
   void ProduceSample();
   void SendStatus(bool whole);
+  std::uint8_t PulseValue() const;
   void Queue(const std::string& frame, OutputMark mark);
   void WriteOutput(Clock::time_point now);
   void DropOutput();
@@ -411,6 +415,11 @@ void ModuleSimulator::Impl::ProduceSamples(Clock::time_point now) {
 
 void ModuleSimulator::Impl::ProduceSample() {
   LeadVoltages leads = ecg.At(signalTime);
+  if (player) {
+    const double respiration = leads.respiration;
+    leads = player->At(signalTime);
+    leads.respiration = respiration;
+  }
   if (calibrationLeft > 0) {
     const bool high = calibrationLeft > calibrationAfter && calibrationLeft <= calibrationAfter + calibrationHigh;
     leads = SyntheticEcg::Calibration(leads, high ? 1.0 : 0.0);
@@ -454,10 +463,15 @@ void ModuleSimulator::Impl::SendStatus(bool whole) {
     if (current.TwelveChannel()) {
       Queue(EncodeChestStatusFrame(statusSequence, chestFlags & static_cast<std::uint8_t>(~off.chestOff)), other);
     }
-    Queue(EncodePulseFrame(statusSequence, static_cast<std::uint8_t>(ecg.HeartRate())), other);
+    Queue(EncodePulseFrame(statusSequence, PulseValue()), other);
     Queue(EncodeRespirationFrame(statusSequence, static_cast<std::uint8_t>(ecg.RespirationRate())), other);
   }
   statusSequence = static_cast<std::uint8_t>((statusSequence + 1) % kSequenceModulus);
+}
+
+std::uint8_t ModuleSimulator::Impl::PulseValue() const {
+  const std::optional<int> played = player ? player->HeartRate(signalTime) : std::nullopt;
+  return static_cast<std::uint8_t>(std::clamp(played.value_or(ecg.HeartRate()), 0, 255));
 }
 
 void ModuleSimulator::Impl::Queue(const std::string& frame, OutputMark mark) {
@@ -557,6 +571,11 @@ void ModuleSimulator::Stop() {
   std::lock_guard lock(impl_->mutex);
   impl_->state.running = false;
   impl_->Notify();
+}
+
+std::string ModuleSimulator::SignalSource() const {
+  // The player is fixed from the construction on and not changed by playing.
+  return impl_->player ? "record " + impl_->player->Description() : "synthetic ECG";
 }
 
 bool ModuleSimulator::Running() const {

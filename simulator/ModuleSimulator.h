@@ -66,6 +66,10 @@ struct SimulatorOptions {
   std::string directory;     // empty: VirtualPortDirectory()
   bool registerLink = true;  // false: no link; the tool opens DevicePath()
   int heartRate = 72;        // beats per minute, also sent as the pulse value
+  // A WFDB record's header (.hea) to play instead of the synthetic ECG (see
+  // RecordPlayer.h); the pulse value then comes from its beat annotations
+  // when it has any. The constructor raises ESimulator when it cannot be read.
+  std::string replay;
   int respirationRate = 15;  // breaths per minute, also sent as the respiration value
   SimulatorPace pace;
   FaultOptions faults;        // the line's faults
@@ -125,6 +129,8 @@ class ModuleSimulator {
   std::string PortPath() const;
   // The pseudo-terminal itself, e.g. /dev/pts/7.
   std::string DevicePath() const;
+  // What the leads carry, for a log: the synthetic ECG or the record played.
+  std::string SignalSource() const;
 
   void SetHeartRate(int beatsPerMinute);
   void SetRespirationRate(int breathsPerMinute);

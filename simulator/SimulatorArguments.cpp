@@ -19,6 +19,9 @@ constexpr const char* kUsage =
     "  --unpaced                  stream as fast as the reader takes the samples\n"
     "  --heart-rate BPM           heart rate of the synthetic ECG (default 72)\n"
     "  --resp-rate N              breaths per minute (default 15)\n"
+    "  --replay RECORD.hea        play a WFDB record instead of the synthetic ECG: II its first signal,\n"
+    "                             I and C1..C6 its second (or its twelve leads), III and aV* from I and II;\n"
+    "                             the pulse value from its beats (RECORD.atr) when there are any\n"
     "  --noise                    garbage between frames, lost bytes, writes in random pieces\n"
     "  --quiet                    do not log received commands\n"
     "  --register-dump            list the register writes received, on exit\n"
@@ -30,7 +33,10 @@ constexpr const char* kUsage =
     "  --skew LEAD=SAMPLES        LEAD SAMPLES samples late (0 to 1000)\n"
     "  --lead-off ELECTRODE       the status frames report ELECTRODE not connected\n"
     "  --no-ident                 no answer to \"I\"\n"
-    "LEAD: I, II, III, aVR, aVL, aVF, C1..C6. ELECTRODE: LL, RL, LA, RA, C1..C6.\n";
+    "LEAD: I, II, III, aVR, aVL, aVF, C1..C6. ELECTRODE: LL, RL, LA, RA, C1..C6.\n"
+    "\n"
+    "Runs until Ctrl-C. Exit codes: 0 ended, 1 the port or the record could not be set up,\n"
+    "2 bad arguments.\n";
 
 // Splits "NAME=VALUE"; nothing when there is no '=' or either side is empty.
 std::optional<std::pair<std::string, std::string>> Pair(const std::string& text) {
@@ -143,10 +149,10 @@ bool Parser::One(const std::string& option) {
     args_.help = true;
   } else if (option == "--version") {
     args_.version = true;
-  } else if (option == "--name" || option == "--dir") {
+  } else if (option == "--name" || option == "--dir" || option == "--replay") {
     const auto text = Value(option);
     if (!text) return false;
-    (option == "--name" ? o.name : o.directory) = *text;
+    (option == "--name" ? o.name : option == "--dir" ? o.directory : o.replay) = *text;
   } else if (option == "--rate-multiplier") {
     const auto value = NumberOf(option, 0.01, 1000);
     if (!value) return false;

@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   simulator->Start();
   std::cout << "ECG module simulator ready.\n"
             << "Port to choose in the tool: " << simulator->PortPath() << "\n"
-            << "(pseudo-terminal " << simulator->DevicePath() << "; Ctrl-C ends)" << std::endl;
+            << "(pseudo-terminal " << simulator->DevicePath() << "; Ctrl-C ends)\n"
+            << "Leads: " << simulator->SignalSource() << std::endl;
 
   int signal = 0;
   sigwait(&ending, &signal);

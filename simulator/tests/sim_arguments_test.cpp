@@ -57,6 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
                      [](const auto& a) {
                        return a.options.moduleFaults.limbOff == 0x19 && a.options.moduleFaults.chestOff == 0x08;
                      }},
+        AcceptedCase{
+            "Replay", {"--replay", "data/100.hea"}, [](const auto& a) { return a.options.replay == "data/100.hea"; }},
         AcceptedCase{"NoIdent", {"--no-ident"}, [](const auto& a) { return a.options.moduleFaults.noIdent; }},
         AcceptedCase{
             "QuietWithDump", {"--quiet", "--register-dump"}, [](const auto& a) { return a.quiet && a.registerDump; }}),
@@ -108,8 +110,9 @@ TEST(SimulatorVersion, IsTheProjectsDottedVersion) {
 
 TEST(SimulatorUsage, NamesEveryOption) {
   const std::string usage = SimulatorUsage();
-  for (const char* option : {"--gain-error LEAD=FACTOR", "--dead-lead LEAD", "--skew LEAD=SAMPLES",
-                             "--lead-off ELECTRODE", "--no-ident", "--rate-multiplier", "--noise", "--version"}) {
+  for (const char* option :
+       {"--gain-error LEAD=FACTOR", "--dead-lead LEAD", "--skew LEAD=SAMPLES", "--lead-off ELECTRODE", "--no-ident",
+        "--rate-multiplier", "--noise", "--version", "--replay RECORD.hea"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

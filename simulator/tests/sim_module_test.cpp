@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <chrono>
@@ -12,8 +13,10 @@
 #include <memory>
 #include <set>
 
+#include "analysis/Wfdb.h"
 #include "sim_stream_support.h"
 #include "simulator/ModuleSimulator.h"
+#include "simulator/RecordPlayer.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -616,6 +619,61 @@ TEST_F(SimulatorTest, WithoutIdentificationTheRequestGoesUnanswered) {
   EXPECT_EQ(splitter_.Count(0xFD), 0u);
   EXPECT_EQ(sim.State().identFramesSent, 0u);
   EXPECT_EQ(sim.Commands().back().kind, CommandKind::Identify);
+}
+
+struct ReplayCase {
+  const char* name;
+  int transmission;   // 0..3: 50, 100, 150, 300 per second
+  int amplification;  // 0..3: 20, 40, 60, 80 steps per mV
+};
+
+void PrintTo(const ReplayCase& c, std::ostream* os) { *os << c.name; }
+
+class Replay : public SimulatorTest, public ::testing::WithParamInterface<ReplayCase> {};
+
+// Lead II carries the record's first signal (MLII), resampled to the set
+// rate and scaled to the set stage; the pulse value comes from the beats.
+TEST_P(Replay, PlaysTheRecordAtTheSetRateAndStage) {
+  const ReplayCase& c = GetParam();
+  SimulatorOptions options = Options();
+  options.replay = Record100Header();
+  options.heartRate = 30;
+  options.pace.samplesPerSecond = SimulatorPace::kUnpaced;
+  options.pace.capAtLineRate = false;
+  Launch(options);
+  ModuleConfig config = TwelveChannel(c.transmission);
+  config.amplification = c.amplification;
+  const auto samples = TwelveLeads(Stream(config, 1000));
+  ASSERT_GE(samples.size(), 1000u);
+
+  const WfdbRecord record = ReadWfdbRecord(Record100Header());
+  const WfdbSignal& mlii = record.signals[0];
+  const double stepsPerMillivolt = 20.0 * (c.amplification + 1);
+  for (std::size_t n = 0; n < 1000; ++n) {
+    const double position = static_cast<double>(n) * 360 / config.NominalRate();
+    const double millivolts = (InterpolateLooped(mlii.samples, position) - mlii.baseline) / mlii.gain;
+    // Within rounding: a value half way between two steps may go either way.
+    const double expected = std::clamp(128 + stepsPerMillivolt * millivolts, 0.0, 255.0);
+    ASSERT_NEAR(samples[n][slII], expected, 0.5 + 1e-6) << "sample " << n;
+  }
+  ASSERT_GE(splitter_.Count(0xF9), 1u);
+  for (const Frame& f : splitter_.Frames()) {
+    if (f.kind == 0xF9) {
+      EXPECT_GT(f.Byte(2), 60) << "not the synthetic rate";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Replay,
+                         ::testing::Values(ReplayCase{"At300Stage2", 3, 1}, ReplayCase{"At150Stage1", 2, 0},
+                                           ReplayCase{"At50Stage4", 0, 3}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SimulatorTest, AnUnreadableRecordIsRefusedAtTheStart) {
+  SimulatorOptions options = Options();
+  options.replay = scratch_.Path() + "/none.hea";
+  EXPECT_THROW(ModuleSimulator sim(options), ESimulator);
+  EXPECT_TRUE(fs::is_empty(scratch_.Path())) << "no port left behind";
 }
 
 TEST_F(SimulatorTest, HangUpIsSeenByTheReaderAndRemovesTheLink) {
