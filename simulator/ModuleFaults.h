@@ -16,12 +16,12 @@
 struct ModuleFaults {
   static constexpr int kMaxSkew = 1000;  // samples: over 3 s at the highest rate
 
-  std::map<SimLead, double> gain;  // lead -> factor, about the lead's zero (0 mV)
-  std::set<SimLead> dead;          // flat at the lead's zero
-  std::map<SimLead, int> skew;     // lead -> samples late, 0..kMaxSkew
-  std::uint8_t limbOff = 0;        // ConnectionFlag bits of the electrodes reported off
-  std::uint8_t chestOff = 0;       // chest status bits (C2 bit 0 .. C6 bit 4) reported off
-  bool noIdent = false;            // "I" goes unanswered
+  std::map<SimLead, double> gain{};  // lead -> factor, about the lead's zero (0 mV)
+  std::set<SimLead> dead{};          // flat at the lead's zero
+  std::map<SimLead, int> skew{};     // lead -> samples late, 0..kMaxSkew
+  std::uint8_t limbOff = 0;          // ConnectionFlag bits of the electrodes reported off
+  std::uint8_t chestOff = 0;         // chest status bits (C2 bit 0 .. C6 bit 4) reported off
+  bool noIdent = false;              // "I" goes unanswered
 
   bool operator==(const ModuleFaults&) const = default;
 };
