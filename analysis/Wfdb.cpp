@@ -279,7 +279,8 @@ std::vector<WfdbAnnotation> ReadWfdbAnnotations(const std::string& path) {
     const int field = value & 0x3FF;
     if (code == kSkip) {
       if (at + 4 > bytes.size()) Fail(path, "ends inside the interval of a skip at byte " + std::to_string(wordAt));
-      time += static_cast<std::int32_t>((static_cast<std::uint32_t>(word(at)) << 16) | word(at + 2));
+      time += static_cast<std::int32_t>((static_cast<std::uint32_t>(word(at)) << 16) |
+                                        static_cast<std::uint32_t>(word(at + 2)));
       at += 4;
     } else if (code == kAux) {
       const auto length = static_cast<std::size_t>(field);
