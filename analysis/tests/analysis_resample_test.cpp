@@ -28,7 +28,7 @@ TEST_P(ResampledSine, KeepsThePassBandAndRemovesWhatWouldFold) {
   std::vector<double> input;
   for (int n = 0; n < 4 * c.from; ++n) input.push_back(wave(double(n) / c.from));
   const std::vector<double> output = Resample(input, c.from, c.to);
-  ASSERT_EQ(output.size(), static_cast<std::size_t>((input.size() - 1) * c.to / c.from + 1));
+  ASSERT_EQ(output.size(), (input.size() - 1) * static_cast<std::size_t>(c.to) / static_cast<std::size_t>(c.from) + 1);
   double worst = 0;
   for (std::size_t n = output.size() / 4; n < output.size() * 3 / 4; ++n)  // away from the ends
     worst = std::max(worst, std::fabs(output[n] - c.gain * wave(double(n) / c.to)));
