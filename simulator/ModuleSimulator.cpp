@@ -121,7 +121,7 @@ struct ModuleSimulator::Impl {
   std::unique_ptr<PseudoTerminal> terminal;
   std::unique_ptr<VirtualPortLink> link;  // destroyed first: the link goes before the terminal
   SyntheticEcg ecg;
-  std::unique_ptr<const RecordPlayer> player;  // plays instead of `ecg` when set
+  std::unique_ptr<RecordPlayer> player;  // plays instead of `ecg` when set
   FaultInjector faults;
   LeadFaultFilter leadFaults;
   CommandParser parser;
@@ -328,6 +328,10 @@ void ModuleSimulator::Impl::Handle(std::vector<ModuleCommand>& received, Clock::
   for (ModuleCommand& command : received) {
     switch (command.kind) {
       case CommandKind::Setup:
+        if (player) {
+          player->PlayAt(command.setup.NominalRate());
+          now = Clock::now();  // the schedule starts after the resampling
+        }
         config = command.setup;
         ++setupGeneration;
         sequence = 0;
@@ -574,7 +578,7 @@ void ModuleSimulator::Stop() {
 }
 
 std::string ModuleSimulator::SignalSource() const {
-  // The player is fixed from the construction on and not changed by playing.
+  // The description is fixed from the construction on.
   return impl_->player ? "record " + impl_->player->Description() : "synthetic ECG";
 }
 

@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <utility>
 
+#include "analysis/Resample.h"
 #include "analysis/Wfdb.h"
 #include "simulator/SimulatorError.h"
 
@@ -72,6 +74,7 @@ RecordPlayer::RecordPlayer(const std::string& headerPath) {
     throw ESimulator("cannot replay " + headerPath + ": the record holds no samples");
   }
   frequency_ = record.frequency;
+  playRate_ = frequency_;
   length_ = record.SampleCount();
   twelveLead_ = record.signals.size() >= 12;
 
@@ -125,13 +128,25 @@ RecordPlayer::RecordPlayer(const std::string& headerPath) {
 
 double RecordPlayer::Duration() const { return static_cast<double>(length_) / frequency_; }
 
+void RecordPlayer::PlayAt(int rate) {
+  const bool whole = frequency_ == std::round(frequency_) && frequency_ <= std::numeric_limits<int>::max();
+  const bool resample = whole && rate > 0 && rate != static_cast<int>(frequency_);
+  if (resample && playRate_ == rate) return;
+  playRate_ = resample ? rate : frequency_;
+  for (Signal& signal : signals_) {
+    signal.resampled =
+        resample ? ResampleSteps(signal.samples, static_cast<int>(frequency_), rate) : std::vector<int>{};
+  }
+}
+
 double RecordPlayer::Millivolts(std::size_t signal, double position) const {
   const Signal& s = signals_.at(signal);
-  return (InterpolateLooped(s.samples, position) - s.zero) / s.stepsPerMillivolt;
+  const std::vector<int>& played = s.resampled.empty() ? s.samples : s.resampled;
+  return (InterpolateLooped(played, position) - s.zero) / s.stepsPerMillivolt;
 }
 
 LeadVoltages RecordPlayer::At(double seconds) const {
-  const double position = seconds * frequency_;
+  const double position = seconds * playRate_;
   LeadVoltages leads;
   if (twelveLead_) {
     for (std::size_t lead = 0; lead < lead_.size(); ++lead) leads.mV.at(lead) = Millivolts(lead_.at(lead), position);

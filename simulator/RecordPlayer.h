@@ -17,9 +17,11 @@
 //   leads consistent with each other.
 //
 // The record plays from its start at whatever rate the module is set to,
-// each value interpolated linearly between the record's samples, and starts
-// over at its end. Values are millivolts (µV and V converted); the caller
-// turns them into the set stage's steps. Pure once constructed.
+// and starts over at its end. PlayAt() resamples it to that rate with a
+// low-pass (analysis/Resample.h) when the record's own rate is a whole
+// number; otherwise, and before PlayAt(), each value is interpolated
+// linearly between the record's samples. Values are millivolts (µV and V
+// converted); the caller turns them into the set stage's steps.
 #include <array>
 #include <optional>
 #include <string>
@@ -38,6 +40,9 @@ class RecordPlayer {
   // (unreadable, no samples, a played signal not in volts, a broken .atr).
   explicit RecordPlayer(const std::string& headerPath);
 
+  // Resamples the record for `rate` samples per second; for a set-up, as
+  // it takes a moment (about 0.2 s for record 100's 30 minutes).
+  void PlayAt(int rate);
   // The twelve leads `seconds` into the playback; respiration stays 0.
   LeadVoltages At(double seconds) const;
   // Beats per minute over the annotated beats of the last 10 s played, or
@@ -53,10 +58,12 @@ class RecordPlayer {
     std::vector<int> samples;
     int zero = 0;                  // the step value of 0 mV
     double stepsPerMillivolt = 1;  // the record's own steps
+    std::vector<int> resampled{};  // at playRate_; empty: `samples` are played
   };
   double Millivolts(std::size_t signal, double position) const;
 
   double frequency_ = 0;
+  double playRate_ = 0;                 // samples per second of what is played
   std::size_t length_ = 0;              // samples per signal
   std::vector<Signal> signals_;         // the ones played, in the record's order
   std::array<std::size_t, 12> lead_{};  // twelve-lead: the signal of each lead I..C6

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,23 @@ TEST_F(RecordPlayerTest, PulseValueFollowsTheAnnotatedBeats) {
   const double span = (beats.back() - beats.front()) / 250.0;
   const int mean = static_cast<int>(std::lround(60.0 * static_cast<double>(beats.size() - 1) / span));
   EXPECT_EQ(player.HeartRate(0.5), mean) << "before two beats have played";
+}
+
+TEST_F(RecordPlayerTest, PlaysAtTheSetRateWithoutFoldingFastWavesBack) {
+  // 10 Hz and 90 Hz in equal parts at 360 samples per second: at 100 per
+  // second only the 10 Hz wave may remain (90 Hz would fold onto 10 Hz).
+  std::vector<int> samples;
+  for (int n = 0; n < 3600; ++n) {
+    const double t = n / 360.0;
+    samples.push_back(static_cast<int>(
+        std::lround(1000 * (std::sin(2 * std::numbers::pi * 10 * t) + std::sin(2 * std::numbers::pi * 90 * t)))));
+  }
+  RecordPlayer player(WriteRecord(scratch_.Path(), 360, {{"MLII", samples}}));
+  player.PlayAt(100);
+  for (int n = 200; n < 800; n += 7) {
+    const double t = n / 100.0;
+    ASSERT_NEAR(player.At(t).mV[slII], std::sin(2 * std::numbers::pi * 10 * t), 0.02) << n;
+  }
 }
 
 TEST_F(RecordPlayerTest, ASignalThatIsNoVoltageIsRefused) {
