@@ -176,12 +176,14 @@ void BM_ExportFullRun(benchmark::State& state) {
   const auto folder = BenchFolder();
   const std::string path = (folder / (edf ? "run.edf" : "run.csv")).string();
   std::vector<double> times;
+  ExportOptions replacing;  // each run replaces the previous one's file
+  replacing.replaceExisting = true;
   for (auto _ : state) {
     const auto started = Clock::now();
     if (edf) {
-      ExportEdf(*store, path, {});
+      ExportEdf(*store, path, replacing);
     } else {
-      ExportCsv(*store, path, {});
+      ExportCsv(*store, path, replacing);
     }
     times.push_back(SecondsSince(started));
   }

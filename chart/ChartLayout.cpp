@@ -8,16 +8,23 @@ struct FixedFields {
   int ColumnSplit;
   std::uint8_t TimeLabelShift;
   int LabelFontSize, TimeFontSize;
+  int TimeLabelTop;
 };
 
 FixedFields FieldsFor(ScreenClass screen) {
   switch (screen) {
-    case ScreenClass::Wide: return {12, 40, 1260, 920, 30, 20, 620, 25, 11, 9};
-    case ScreenClass::Medium: return {12, 40, 1000, 675, 30, 20, 500, 25, 11, 9};
+    // The window's status bar covers the image below y 900, where the
+    // designed 9-point labels would lie: they go into the 12 pixels between
+    // the lowest base line (888, or 890 for some channel counts) and the bar.
+    case ScreenClass::Wide: return {12, 40, 1260, 920, 30, 20, 620, 25, 11, 7, 891};
+    case ScreenClass::Medium: return {12, 40, 1000, 675, 30, 20, 500, 25, 11, 9, 655};
+    // Both columns 900 wide: the chest leads' traces end with their grid,
+    // as the limb leads' do.
+    case ScreenClass::ExtraWide: return {12, 40, 1900, 930, 30, 20, 940, 25, 11, 9, 910};
     case ScreenClass::Narrow: break;
   }
   // The small class gives up the label pad to keep the bands usable.
-  return {8, 40, 780, 520, 25, 0, 390, 22, 9, 5};
+  return {8, 40, 780, 520, 25, 0, 390, 22, 9, 5, 500};
 }
 
 }  // namespace
@@ -67,8 +74,12 @@ std::string_view ChannelLabel(ChartChannel channel) {
 }
 
 void SelectScreenLayout(ChartLayout& layout, int screenWidth) {
-  layout.Screen = ScreenClassForWidth(screenWidth);
-  const FixedFields f = FieldsFor(layout.Screen);
+  SelectScreenLayout(layout, ScreenClassForWidth(screenWidth));
+}
+
+void SelectScreenLayout(ChartLayout& layout, ScreenClass screen) {
+  layout.Screen = screen;
+  const FixedFields f = FieldsFor(screen);
   layout.ChartLeft = f.ChartLeft;
   layout.ChartTop = f.ChartTop;
   layout.ChartWidth = f.ChartWidth;
@@ -79,6 +90,7 @@ void SelectScreenLayout(ChartLayout& layout, int screenWidth) {
   layout.TimeLabelShift = f.TimeLabelShift;
   layout.LabelFontSize = f.LabelFontSize;
   layout.TimeFontSize = f.TimeFontSize;
+  layout.TimeLabelTop = f.TimeLabelTop;
   layout.ChartRect = TRect{0, 0, f.ChartWidth, f.ChartHeight};
   layout.RightEdge = f.ChartWidth - f.Margin;
   layout.LeftColumnRight = f.ColumnSplit - 10;

@@ -10,9 +10,13 @@
 #include "chart/ChartCanvas.h"
 #include "store/ChartChannel.h"
 
-enum class ScreenClass { Wide, Medium, Narrow };
+// Wide, Medium and Narrow are the designed classes. ExtraWide uses a screen
+// of 1920 pixels and more; the width alone never picks it, the window does
+// where its window fits the screen's free area (ui/WindowGeometry.h).
+enum class ScreenClass { Wide, Medium, Narrow, ExtraWide };
 
-// Wider than 1200 is Wide, up to 1000 Narrow, in between Medium.
+// The designed rule: wider than 1200 is Wide, up to 1000 Narrow, in between
+// Medium.
 ScreenClass ScreenClassForWidth(int screenWidth);
 
 // The channels in band-table order (ChartChannel, kEightChannelOrder,
@@ -31,6 +35,9 @@ struct ChartLayout {
   int ColumnSplit = 0;
   std::uint8_t TimeLabelShift = 0;
   int LabelFontSize = 0, TimeFontSize = 0;
+  // y of the time labels' cells, in the free strip below the bands and above
+  // what the window lays over the chart's lowest strip.
+  int TimeLabelTop = 0;
   TRect ChartRect{};
   int RightEdge = 0, LeftColumnRight = 0;
   std::array<BandEntry, 13> BandTable{};
@@ -59,6 +66,8 @@ std::string_view ChannelLabel(ChartChannel channel);
 // Fixed fields for the screen class of `screenWidth`; band table and sweep
 // state are left as they are.
 void SelectScreenLayout(ChartLayout& layout, int screenWidth);
+// The same for a class the caller chose.
+void SelectScreenLayout(ChartLayout& layout, ScreenClass screen);
 // Start-up look of the chart image: pen black, brush light grey (kept for the
 // whole run), the whole image filled.
 void PrepareChart(const ChartLayout& layout, ChartCanvas& canvas);

@@ -76,13 +76,20 @@ void ChartSweep::PlotSpan(const SampleStore& store, int from, int to) {
       bottom = std::max(bottom, last);
     }
     const int x = layout_.CursorX + c.xOffset;
+    const int previous = std::exchange(layout_.LastY[c.channel], last);
+    // Where the chest column is the narrower one, its traces end with its
+    // frame, as a record's do.
+    if (x > layout_.RightEdge) continue;
     canvas_.SetPenColor(ChannelColor(c.channel));
-    if (from > 1) canvas_.Polyline({{layout_.PrevX + c.xOffset, layout_.LastY[c.channel]}, {x, first}});
+    if (from > 1) canvas_.Polyline({{layout_.PrevX + c.xOffset, previous}, {x, first}});
     // The end point of a polyline stays unset: one past the bottom sets it.
     if (top < bottom) canvas_.Polyline({{x, top}, {x, bottom + 1}});
-    layout_.LastY[c.channel] = last;
   }
-  PutTimeLabel(layout_, canvas_, head.time, formatTime_);
+  if (twelveChannel_) {
+    PutTimeLabels12C(layout_, canvas_, head.time, formatTime_);
+  } else {
+    PutTimeLabel(layout_, canvas_, head.time, formatTime_);
+  }
   layout_.PrevX = layout_.CursorX;
   ++layout_.CursorX;
 }

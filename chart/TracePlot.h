@@ -20,11 +20,16 @@ int MapSampleToY(int sample, const BandEntry& band, int bandTopPad);
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                const TimeFormatter& formatTime);
 // Twelve-channel mode: the limb leads in the left column, C1..C6 in the
-// right one. A record is plotted once its chest leads are known, which need
-// not be the newest record.
+// right one, ColumnSplit further right. A record is plotted once its chest
+// leads are known, which need not be the newest record. A segment that would
+// end past its column's frame (LeftColumnRight, RightEdge) is left out, so
+// where the right column is the narrower one its traces stop with its grid.
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                   const TimeFormatter& formatTime);
 
 // The time label of a record plotted at CursorX, if CursorX lies on one of
 // the label positions (every tenth of the eight-channel sweep width).
 void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime);
+// The same in twelve-channel mode: a label below each column, the chest
+// column's ColumnSplit further right (while that lies inside its frame).
+void PutTimeLabels12C(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime);

@@ -31,9 +31,12 @@ function(ecg_add_tests library)
     else()
       target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
+    # One variable per property: gtest_discover_tests splits a list value
+    # into separate arguments, so "A=1;B=2" would set A alone.
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
-      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ECG_SOURCE_DIR=${PROJECT_SOURCE_DIR}" TIMEOUT 300)
+      PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" ENVIRONMENT_MODIFICATION
+                 "ECG_SOURCE_DIR=set:${PROJECT_SOURCE_DIR}" TIMEOUT 300)
   endforeach()
 endfunction()

@@ -16,7 +16,7 @@ std::optional<int> ValueOf(std::string_view packet) {
 
 }  // namespace
 
-std::string_view ElectrodeName(Electrode electrode) {
+std::string_view ElectrodeName(ElectrodeId electrode) {
   static constexpr std::array<std::string_view, kElectrodeCount> kNames{"RA", "LA", "RL", "LL", "C1",
                                                                         "C2", "C3", "C4", "C5", "C6"};
   return kNames[static_cast<std::size_t>(electrode)];

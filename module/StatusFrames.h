@@ -15,16 +15,16 @@
 #include <string_view>
 
 // The electrodes whose connection the module reports.
-enum class Electrode : std::uint8_t { RA, LA, RL, LL, C1, C2, C3, C4, C5, C6 };
+enum class ElectrodeId : std::uint8_t { RA, LA, RL, LL, C1, C2, C3, C4, C5, C6 };
 inline constexpr std::size_t kElectrodeCount = 10;
 // Those of a status frame, in the order of TModuleStatus::connected (the
 // rows of the status box), and those of a chest status frame.
-inline constexpr std::array<Electrode, 5> kStatusFrameElectrodes{Electrode::RA, Electrode::LA, Electrode::RL,
-                                                                 Electrode::LL, Electrode::C1};
-inline constexpr std::array<Electrode, 5> kChestStatusElectrodes{Electrode::C2, Electrode::C3, Electrode::C4,
-                                                                 Electrode::C5, Electrode::C6};
+inline constexpr std::array<ElectrodeId, 5> kStatusFrameElectrodes{ElectrodeId::RA, ElectrodeId::LA, ElectrodeId::RL,
+                                                                 ElectrodeId::LL, ElectrodeId::C1};
+inline constexpr std::array<ElectrodeId, 5> kChestStatusElectrodes{ElectrodeId::C2, ElectrodeId::C3, ElectrodeId::C4,
+                                                                 ElectrodeId::C5, ElectrodeId::C6};
 // "RA", "LA", "RL", "LL", "C1" .. "C6".
-std::string_view ElectrodeName(Electrode electrode);
+std::string_view ElectrodeName(ElectrodeId electrode);
 
 // The settings the module runs with: indices into the set-up panel's items
 // (SetupChoices.h), as the status frame reports them. The filter index can

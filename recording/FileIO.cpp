@@ -244,3 +244,52 @@ void SyncFolderOf(const std::string& path) noexcept {
   ::fsync(fd);
   ::close(fd);
 }
+
+// --- for files written by other code -----------------------------------------
+
+PathInfo InspectPath(const std::string& path) {
+  PathInfo result;
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    struct stat link {};
+    result.danglingLink = ::lstat(path.c_str(), &link) == 0;
+    // A name that cannot be checked counts as taken by something unknown.
+    if (!result.danglingLink && errno != ENOENT && errno != ENOTDIR) result.kind = PathInfo::Other;
+    return result;
+  }
+  result.kind = S_ISREG(info.st_mode) ? PathInfo::Regular : PathInfo::Other;
+  result.device = info.st_dev;
+  result.inode = info.st_ino;
+  return result;
+}
+
+void SyncFileByName(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Throw("Cannot open file", path, errno);
+  const int syncError = ::fsync(fd) == 0 ? 0 : errno;
+  const int closeError = CloseRetaining(fd);
+  if (syncError != 0) Throw("Error writing file", path, syncError);
+  if (closeError != 0) Throw("Error writing file", path, closeError);
+}
+
+std::optional<std::string> AppendFailure(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0) return SystemText(errno);
+  static const std::vector<char> zeros(std::size_t{64} * 1024, '\0');
+  // A short write is no answer yet: the next one says why it stopped.
+  std::size_t done = 0;
+  int error = 0;
+  while (done < zeros.size() && error == 0) {
+    const ssize_t written = ::write(fd, zeros.data() + done, zeros.size() - done);
+    if (written > 0) {
+      done += static_cast<std::size_t>(written);
+    } else if (written == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  ::close(fd);
+  if (error != 0) return SystemText(error);
+  return std::nullopt;
+}

@@ -4,6 +4,7 @@
 // ERecordingFile with the system's text, and nothing is silently dropped in a
 // library buffer. Main thread only; no object is shared between threads.
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -122,3 +123,24 @@ class TTemporaryFile {
   TOutputFile file_;
   bool kept_ = false;
 };
+
+// --- for files written by other code (a library writing by name) ----------
+
+// What a path names, following symbolic links: nothing, a regular file, or
+// something else (a folder, a device, a named pipe, a socket). `identity`
+// tells two names of one file apart from two files.
+struct PathInfo {
+  enum Kind { Missing, Regular, Other } kind = Missing;
+  bool danglingLink = false;  // a symbolic link to nothing
+  unsigned long long device = 0, inode = 0;
+  bool SameFileAs(const PathInfo& other) const {
+    return kind != Missing && other.kind != Missing && device == other.device && inode == other.inode;
+  }
+};
+PathInfo InspectPath(const std::string& path);
+// Syncs a closed file's data to the disk. Throws ERecordingFile.
+void SyncFileByName(const std::string& path);
+// Why appending to `path` fails now, in the system's words ("File too
+// large", "No space left on device"); nothing when a probe write succeeds.
+// The probe's bytes stay: only for a file that is about to be removed.
+std::optional<std::string> AppendFailure(const std::string& path);

@@ -8,16 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "recording/DataFileReader.h"
 #include "recording/FileIO.h"
 
 class SampleStore;
-
-// A data file that is not a recording by the loader's rules: shorter than
-// its header, or a header without the file-type marker 5 at offset 8.
-class ENotARecording : public ERecordingFile {
- public:
-  using ERecordingFile::ERecordingFile;
-};
 
 // What a load found besides the records it put into the store.
 struct TLoadResult {
@@ -38,5 +32,5 @@ TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store,
 
 // The records of a data file read into slots 0..n of `store`, for the
 // command-line tools: the same rules, but ERecordingFile for a read error
-// and ENotARecording for a wrong header.
+// and ENotARecording (DataFileReader.h) for a wrong header.
 void ReadRecordingRecords(const std::string& path, SampleStore& store);

@@ -12,15 +12,20 @@ constexpr std::array<ChartChannel, kChartChannelCount> kExportOrder{ccI,  ccII, 
 }  // namespace
 
 RecordingShape DetectRecordingShape(const SampleStore& store) {
-  RecordingShape shape;
   // OR of every record's bytes: a channel holds data when its OR is not 0.
   SampleRecord any{};
   const int count = store.Count();
-  for (int slot = 1; slot <= count; ++slot) {
-    const SampleRecord& record = store.At(slot);
-    for (std::size_t i = 0; i < record.channels.size(); ++i) any.channels[i] |= record.channels[i];
-    for (std::size_t i = 0; i < record.chest.size(); ++i) any.chest[i] |= record.chest[i];
-  }
+  for (int slot = 1; slot <= count; ++slot) AddBytesInUse(any, store.At(slot));
+  return ShapeOfBytesInUse(any);
+}
+
+void AddBytesInUse(SampleRecord& orOfAllRecords, const SampleRecord& record) {
+  for (std::size_t i = 0; i < record.channels.size(); ++i) orOfAllRecords.channels[i] |= record.channels[i];
+  for (std::size_t i = 0; i < record.chest.size(); ++i) orOfAllRecords.chest[i] |= record.chest[i];
+}
+
+RecordingShape ShapeOfBytesInUse(const SampleRecord& any) {
+  RecordingShape shape;
   for (ChartChannel channel : kExportOrder) shape.holdsData[channel] = ChannelSample(any, channel) != 0;
 
   const bool twelve = std::any_of(any.chest.begin(), any.chest.end(), [](std::uint8_t b) { return b != 0; });

@@ -29,6 +29,11 @@ struct RecordingShape {
 // chest byte C2..C6 other than 0; a channel whose byte is 0 in every record
 // holds no data.
 RecordingShape DetectRecordingShape(const SampleStore& store);
+// The same from the OR of every record's bytes, for records that are not in
+// a store (a data file read front to back).
+RecordingShape ShapeOfBytesInUse(const SampleRecord& orOfAllRecords);
+// Adds a record's bytes to such an OR.
+void AddBytesInUse(SampleRecord& orOfAllRecords, const SampleRecord& record);
 
 // The name of a channel outside the chart: "I", "II", "III", "aVR", "aVL",
 // "aVF", "C1" .. "C6", "Resp".

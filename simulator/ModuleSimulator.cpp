@@ -12,6 +12,7 @@
 #include "serial/VirtualPortDirectory.h"
 #include "simulator/CommandParser.h"
 #include "simulator/PseudoTerminal.h"
+#include "simulator/RecordPlayer.h"
 #include "simulator/SyntheticEcg.h"
 
 namespace {
@@ -58,7 +59,11 @@ double SimulatorPace::RateFor(const ModuleConfig& config) const {
 
 struct ModuleSimulator::Impl {
   explicit Impl(SimulatorOptions opts)
-      : options(std::move(opts)), ecg(options.heartRate, options.respirationRate), faults(options.faults) {
+      : options(std::move(opts)),
+        ecg(options.heartRate, options.respirationRate),
+        faults(options.faults),
+        leadFaults(options.moduleFaults) {
+    if (!options.replay.empty()) player = std::make_unique<RecordPlayer>(options.replay);
     if (options.directory.empty()) options.directory = VirtualPortDirectory();
     pace = options.pace;
     terminal = std::make_unique<PseudoTerminal>();
@@ -116,7 +121,9 @@ struct ModuleSimulator::Impl {
   std::unique_ptr<PseudoTerminal> terminal;
   std::unique_ptr<VirtualPortLink> link;  // destroyed first: the link goes before the terminal
   SyntheticEcg ecg;
+  std::unique_ptr<RecordPlayer> player;  // plays instead of `ecg` when set
   FaultInjector faults;
+  LeadFaultFilter leadFaults;
   CommandParser parser;
   SimulatorPace pace;
   std::uint8_t limbFlags = kAllLimbElectrodes;
@@ -133,7 +140,11 @@ struct ModuleSimulator::Impl {
   std::uint8_t sequence = 0;
   std::uint8_t statusSequence = 0;
   double signalTime = 0;
-  std::uint64_t calibrationLeft = 0;  // samples still carrying the rectangle
+  // Samples still to go of the calibration signal: 0 mV, the 1 mV rectangle,
+  // 0 mV again; the last `calibrationAfter` of them are the trailing 0 mV.
+  std::uint64_t calibrationLeft = 0;
+  std::uint64_t calibrationHigh = 0;
+  std::uint64_t calibrationAfter = 0;
   Clock::time_point searchUntil{};
   Clock::time_point nextStatus{};
   Clock::time_point lastInput{};
@@ -157,6 +168,7 @@ struct ModuleSimulator::Impl {
   void ProduceSamples(Clock::time_point now);
   void ProduceSample();
   void SendStatus(bool whole);
+  std::uint8_t PulseValue() const;
   void Queue(const std::string& frame, OutputMark mark);
   void WriteOutput(Clock::time_point now);
   void DropOutput();
@@ -316,6 +328,10 @@ void ModuleSimulator::Impl::Handle(std::vector<ModuleCommand>& received, Clock::
   for (ModuleCommand& command : received) {
     switch (command.kind) {
       case CommandKind::Setup:
+        if (player) {
+          player->PlayAt(command.setup.NominalRate());
+          now = Clock::now();  // the schedule starts after the resampling
+        }
         config = command.setup;
         ++setupGeneration;
         sequence = 0;
@@ -327,13 +343,17 @@ void ModuleSimulator::Impl::Handle(std::vector<ModuleCommand>& received, Clock::
         SendStatus(false);
         break;
       case CommandKind::Calibrate: {
-        const double seconds = std::chrono::duration<double>(options.calibrationDuration).count();
-        calibrationLeft =
-            static_cast<std::uint64_t>(std::llround(seconds * config.value_or(ModuleConfig{}).NominalRate()));
+        const int nominal = config.value_or(ModuleConfig{}).NominalRate();
+        auto samples = [nominal](std::chrono::milliseconds span) {
+          return static_cast<std::uint64_t>(std::llround(std::chrono::duration<double>(span).count() * nominal));
+        };
+        calibrationHigh = samples(options.calibrationDuration);
+        calibrationAfter = samples(options.calibrationBaseline);
+        calibrationLeft = calibrationAfter + calibrationHigh + calibrationAfter;
         break;
       }
       case CommandKind::Identify:
-        if (connected) {
+        if (connected && !options.moduleFaults.noIdent) {
           OutputMark mark;
           mark.frames = 1;
           mark.ident = true;
@@ -399,10 +419,17 @@ void ModuleSimulator::Impl::ProduceSamples(Clock::time_point now) {
 
 void ModuleSimulator::Impl::ProduceSample() {
   LeadVoltages leads = ecg.At(signalTime);
+  if (player) {
+    const double respiration = leads.respiration;
+    leads = player->At(signalTime);
+    leads.respiration = respiration;
+  }
   if (calibrationLeft > 0) {
-    leads = SyntheticEcg::Calibration(leads);
+    const bool high = calibrationLeft > calibrationAfter && calibrationLeft <= calibrationAfter + calibrationHigh;
+    leads = SyntheticEcg::Calibration(leads, high ? 1.0 : 0.0);
     --calibrationLeft;
   }
+  leads = leadFaults.Next(leads);
   signalTime += 1.0 / config->NominalRate();
   OutputMark mark;
   mark.sample = true;
@@ -427,7 +454,8 @@ void ModuleSimulator::Impl::SendStatus(bool whole) {
   if (!connected) return;
   const ModuleConfig current = config.value_or(ModuleConfig{});
   const bool searching = Clock::now() < searchUntil;
-  std::uint8_t flags = limbFlags & static_cast<std::uint8_t>(~cfRespiration);
+  const ModuleFaults& off = options.moduleFaults;
+  std::uint8_t flags = limbFlags & static_cast<std::uint8_t>(~(cfRespiration | off.limbOff));
   if (current.RespirationTransmitted()) flags |= cfRespiration;
   OutputMark status;
   status.frames = 1;
@@ -436,11 +464,18 @@ void ModuleSimulator::Impl::SendStatus(bool whole) {
   if (whole) {
     OutputMark other;
     other.frames = 1;
-    if (current.TwelveChannel()) Queue(EncodeChestStatusFrame(statusSequence, chestFlags), other);
-    Queue(EncodePulseFrame(statusSequence, static_cast<std::uint8_t>(ecg.HeartRate())), other);
+    if (current.TwelveChannel()) {
+      Queue(EncodeChestStatusFrame(statusSequence, chestFlags & static_cast<std::uint8_t>(~off.chestOff)), other);
+    }
+    Queue(EncodePulseFrame(statusSequence, PulseValue()), other);
     Queue(EncodeRespirationFrame(statusSequence, static_cast<std::uint8_t>(ecg.RespirationRate())), other);
   }
   statusSequence = static_cast<std::uint8_t>((statusSequence + 1) % kSequenceModulus);
+}
+
+std::uint8_t ModuleSimulator::Impl::PulseValue() const {
+  const std::optional<int> played = player ? player->HeartRate(signalTime) : std::nullopt;
+  return static_cast<std::uint8_t>(std::clamp(played.value_or(ecg.HeartRate()), 0, 255));
 }
 
 void ModuleSimulator::Impl::Queue(const std::string& frame, OutputMark mark) {
@@ -540,6 +575,11 @@ void ModuleSimulator::Stop() {
   std::lock_guard lock(impl_->mutex);
   impl_->state.running = false;
   impl_->Notify();
+}
+
+std::string ModuleSimulator::SignalSource() const {
+  // The description is fixed from the construction on.
+  return impl_->player ? "record " + impl_->player->Description() : "synthetic ECG";
 }
 
 bool ModuleSimulator::Running() const {

@@ -42,6 +42,7 @@
 
 #include "simulator/FaultInjector.h"
 #include "simulator/ModuleCommand.h"
+#include "simulator/ModuleFaults.h"
 #include "simulator/ModuleFrames.h"
 #include "simulator/SimulatorError.h"
 
@@ -65,12 +66,18 @@ struct SimulatorOptions {
   std::string directory;     // empty: VirtualPortDirectory()
   bool registerLink = true;  // false: no link; the tool opens DevicePath()
   int heartRate = 72;        // beats per minute, also sent as the pulse value
+  // A WFDB record's header (.hea) to play instead of the synthetic ECG (see
+  // RecordPlayer.h); the pulse value then comes from its beat annotations
+  // when it has any. The constructor raises ESimulator when it cannot be read.
+  std::string replay;
   int respirationRate = 15;  // breaths per minute, also sent as the respiration value
   SimulatorPace pace;
-  FaultOptions faults;
+  FaultOptions faults;        // the line's faults
+  ModuleFaults moduleFaults;  // the module's own: its leads, electrodes and answers
   std::string identification = "ECG-SIM 1.0 12-channel simulator";
   std::chrono::milliseconds searchDuration{2000};       // mode "searching" after "q0"
   std::chrono::milliseconds calibrationDuration{2000};  // 1 mV rectangle after "K", in signal time
+  std::chrono::milliseconds calibrationBaseline{500};   // 0 mV before and after the rectangle
   // A command left incomplete this long is given up as rejected.
   std::chrono::milliseconds commandTimeout{250};
 
@@ -122,6 +129,8 @@ class ModuleSimulator {
   std::string PortPath() const;
   // The pseudo-terminal itself, e.g. /dev/pts/7.
   std::string DevicePath() const;
+  // What the leads carry, for a log: the synthetic ECG or the record played.
+  std::string SignalSource() const;
 
   void SetHeartRate(int beatsPerMinute);
   void SetRespirationRate(int breathsPerMinute);

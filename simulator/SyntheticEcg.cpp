@@ -109,8 +109,8 @@ SampleBytes SyntheticEcg::ToBytes(const LeadVoltages& leads, int amplification) 
   return bytes;
 }
 
-LeadVoltages SyntheticEcg::Calibration(const LeadVoltages& leads) {
+LeadVoltages SyntheticEcg::Calibration(const LeadVoltages& leads, double millivolts) {
   LeadVoltages calibration = leads;
-  calibration.mV.fill(1.0);
+  calibration.mV.fill(millivolts);
   return calibration;
 }

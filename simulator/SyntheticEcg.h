@@ -48,8 +48,9 @@ class SyntheticEcg {
   // Every lead and the respiration channel as bytes.
   static SampleBytes ToBytes(const LeadVoltages& leads, int amplification);
 
-  // The calibration signal: every lead at exactly 1 mV, respiration untouched.
-  static LeadVoltages Calibration(const LeadVoltages& leads);
+  // The calibration signal: every lead at exactly `millivolts` (the
+  // rectangle's 1 mV, or its 0 mV shoulders), respiration untouched.
+  static LeadVoltages Calibration(const LeadVoltages& leads, double millivolts = 1.0);
 
  private:
   int heartRate_;

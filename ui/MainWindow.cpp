@@ -28,6 +28,8 @@
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DamageCanvas.h"
+#include "ui/DesignFace.h"
+#include "ui/MainWindowLayout.h"
 #include "ui/QtDialogs.h"
 #include "ui/RadioGroup.h"
 #include "ui/RecordingFlows.h"
@@ -45,126 +47,6 @@ constexpr const char* kDefineComPortFirst = "Please define Com-Port first";
 constexpr std::string_view kRunLimitReached = "The limit of 80000 records per recording was reached.";
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-QFont Font(const char* family, int points) {
-  QFont font(QString::fromLatin1(family));
-  font.setPointSize(points);
-  return font;
-}
-
-// The designed face is missing on most desktops; a face of Arial's widths
-// stands in for it (a wider one would cut the radio items' texts), else the
-// toolkit's sans-serif face.
-QFont DesignFont(int points) {
-  static const bool substituted = [] {
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
-                                QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
-    return true;
-  }();
-  (void)substituted;
-  QFont font = Font("MS Sans Serif", points);
-  font.setStyleHint(QFont::SansSerif);
-  return font;
-}
-
-// `font` narrowed where needed so that `widest` fits into `width` pixels at
-// the designed size (a stand-in face may be wider than the designed one).
-QFont FittingFont(QFont font, const QString& widest, int width) {
-  const int needed = QFontMetrics(font).horizontalAdvance(widest);
-  if (needed > width) font.setStretch(std::max(50, 100 * width / needed));
-  return font;
-}
-
-// The room a control's style leaves its caption: beside the indicator of a
-// check box or radio item, inside the bevel of a button (a pixel of air
-// each side), inside a label's frame and indent. -1 for other controls.
-int CaptionRoom(QWidget* control) {
-  QStyle* style = control->style();
-  if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-    QStyleOptionButton option;
-    option.initFrom(button);
-    option.text = button->text();
-    if (qobject_cast<QRadioButton*>(button))
-      return style->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
-    if (qobject_cast<QCheckBox*>(button))
-      return style->subElementRect(QStyle::SE_CheckBoxContents, &option, button).width();
-    return style->subElementRect(QStyle::SE_PushButtonContents, &option, button).width() - 2;
-  }
-  if (auto* label = qobject_cast<QLabel*>(control)) {
-    int indent = label->indent();
-    if (indent < 0) indent = label->frameWidth() > 0 ? label->fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 : 0;
-    const bool toOneSide = label->alignment() & (Qt::AlignLeft | Qt::AlignRight);
-    return label->contentsRect().width() - 2 * label->margin() - (toOneSide ? indent : 0);
-  }
-  if (auto* box = qobject_cast<QGroupBox*>(control)) {
-    QStyleOptionGroupBox option;
-    option.initFrom(box);
-    option.text = box->title();
-    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    option.textAlignment = box->alignment();
-    option.lineWidth = 1;
-    const QRect title = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
-    return box->rect().right() - title.left() - 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth);
-  }
-  return -1;
-}
-
-// The designed sizes assume the designed face's widths. Where the face the
-// desktop gives is wider, the control's font is narrowed just enough that
-// `widest` (its caption, or a longer text a handler writes into it later)
-// shows whole, rather than cut at the control's edge.
-void FitCaption(QWidget* control, const QString& widest) {
-  const int room = CaptionRoom(control);
-  if (room <= 0 || widest.isEmpty()) return;
-  QFont font = control->font();
-  const int needed = QFontMetrics(font).horizontalAdvance(widest);
-  if (needed <= room) return;
-  font.setStretch(std::max(50, 100 * room / needed));
-  while (font.stretch() > 50 && QFontMetrics(font).horizontalAdvance(widest) > room)
-    font.setStretch(font.stretch() - 1);
-  // A box's contents keep the font they had; only its title narrows.
-  for (QWidget* child : control->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(child->font());
-  control->setFont(font);
-}
-
-// The part of the screen windows may take (without the desktop's panels).
-QSize PrimaryScreenSize() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  return screen ? screen->availableGeometry().size() : QSize(1280, 1024);
-}
-
-template <typename W>
-W* Make(QWidget* parent, const char* name, QRect geometry) {
-  auto* widget = new W(parent);
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(geometry);
-  return widget;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* button = Make<QPushButton>(parent, name, geometry);
-  button->setText(QString::fromLatin1(caption));
-  button->setFocusPolicy(Qt::TabFocus);
-  return button;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* label = Make<QLabel>(parent, name, geometry);
-  label->setText(QString::fromLatin1(caption));
-  return label;
-}
-
-TRadioGroup* MakeRadioGroup(QWidget* parent, const char* name, const RadioGroupChoice& choice, QRect geometry) {
-  auto* group = new TRadioGroup(Q(choice.Caption), parent);
-  group->setObjectName(QString::fromLatin1(name));
-  group->setGeometry(geometry);
-  std::vector<std::string> items;
-  for (std::string_view item : choice.Items) items.emplace_back(item);
-  group->SetItems(items);
-  group->SetItemIndex(choice.Default);
-  return group;
-}
 
 }  // namespace
 
@@ -243,9 +125,9 @@ class TForm1::SessionView : public TSessionView {
 
 namespace {
 
-ChartLayout ScreenLayout(int screenWidth) {
+ChartLayout ScreenLayout(ScreenClass screen) {
   ChartLayout layout;
-  SelectScreenLayout(layout, screenWidth);
+  SelectScreenLayout(layout, screen);
   return layout;
 }
 
@@ -259,10 +141,10 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
       dialogs_(dialogs),
       screenSize_(screenSize.value_or(PrimaryScreenSize())),
       dispatcher_(std::make_unique<QtMainThreadDispatcher>()) {
-  // The chart's geometry decides the image's size, which the frame handlers
-  // draw on from the start; FormCreate applies the rest of the layout.
-  // The chart takes the class by a width of that class: the window's own.
-  layout_ = ScreenLayout(WindowGeometryFor(ScreenClassFor(screenSize_.width(), screenSize_.height())).Width);
+  // The chart's geometry decides the image's size, which the sweep draws on
+  // from the start; FormCreate applies the rest of the layout. The chart
+  // takes the window's class.
+  layout_ = ScreenLayout(ScreenClassFor(screenSize_.width(), screenSize_.height()));
   canvas_ = std::make_unique<ImageCanvas>(layout_.ChartWidth, layout_.ChartHeight);
   liveCanvas_ = std::make_unique<TDamageCanvas>(*canvas_, [this](const TRect& touched) {
     Grafik->Invalidate(QRect(touched.Left, touched.Top, touched.Right - touched.Left, touched.Bottom - touched.Top));
@@ -284,225 +166,7 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
 // The session closes the port while everything its deliveries touch exists.
 TForm1::~TForm1() = default;
 
-// ---------------------------------------------------------------------------
-// The window description: controls, captions, positions, fonts, hints.
-
-void TForm1::CreateControls() {
-  setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QString::fromLatin1(kWindowCaption));
-  setFont(DesignFont(8));
-
-  const QFont topFont = DesignFont(11);
-  auto topButton = [&](const char* name, const char* caption, int x, bool bigFont) {
-    QPushButton* button = MakeButton(this, name, caption, QRect(x, 0, 57, 25));
-    if (bigFont) button->setFont(topFont);
-    return button;
-  };
-  SetupButton = topButton("SetupButton", "Setup", 8, true);
-  ReadButton = topButton("ReadButton", "Read", 72, true);
-  SaveButton = topButton("SaveButton", "Save", 136, true);
-  LoadButton = topButton("LoadButton", "Load", 200, true);
-  PrintButton = topButton("PrintButton", "Print", 264, true);
-  // Shown with Print, where the pulse panel stands while recording (the two
-  // are never shown together).
-  ExportButton = topButton("ExportButton", "Export", 328, true);
-  ExportButton->setToolTip(QStringLiteral("Export the recording as EDF+ or CSV"));
-  PulsePanel = MakeLabel(this, "PulsePanel", "Pulse:", QRect(328, 0, 57, 25));
-  RespPanel = MakeLabel(this, "RespPanel", "Resp.:", QRect(392, 0, 57, 25));
-  for (QLabel* panel : {PulsePanel, RespPanel}) {
-    panel->setFont(FittingFont(topFont, QStringLiteral("Resp.: 255"), panel->width() - 4));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setAlignment(Qt::AlignCenter);
-  }
-  PulsePanel->setStyleSheet(QStringLiteral("color: #008000"));
-  RespPanel->setStyleSheet(QStringLiteral("color: #0000FF"));
-  StatusButton = topButton("StatusButton", "Status", 456, false);
-  IdentButton = topButton("IdentButton", "Identify", 520, false);
-  ElecButton = topButton("ElecButton", "Electrodes", 584, false);
-  CalButton = topButton("CalButton", "Calibrate", 648, false);
-  RegisterButton = topButton("RegisterButton", "Register", 712, false);
-  StatusButton->setToolTip(QStringLiteral("Click here to get information about connected Electrodes"));
-  IdentButton->setToolTip(QStringLiteral("Click to get Module Information"));
-  ElecButton->setToolTip(QStringLiteral("Click here to search for connected Electrodes"));
-  CalButton->setToolTip(QStringLiteral("Click for a 1mV Rectangle Signal"));
-  for (QWidget* hidden :
-       std::initializer_list<QWidget*>{ReadButton, SaveButton, LoadButton, PrintButton, ExportButton, PulsePanel,
-                                       RespPanel, StatusButton, IdentButton, ElecButton, CalButton, RegisterButton}) {
-    hidden->hide();
-  }
-
-  Grafik = new TChartView(canvas_->Image(), this);
-  Grafik->setObjectName(QStringLiteral("Grafik"));
-
-  StatusBar1 = new TStatusBar(this);
-  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->SetBorderWidth(3);
-  const char* panelTexts[] = {"Port: ", "Transmission: ", "Amplification:", "Filter:", "Mode:", "Status: ", "Time:"};
-  for (int i = 0; i < TStatusBar::kPanelCount; ++i) StatusBar1->SetPanelText(i, panelTexts[i]);
-  StatusBar1->SetPanelAlignment(spTime, Qt::AlignCenter);
-
-  CreateSetupBox();
-  CreateInfoBoxes();
-
-  // Every caption whole in the face at hand; the status bar's panels take
-  // their font from the bar later and are left to it.
-  const std::pair<QWidget*, QString> laterTexts[] = {
-      {ReadButton, QStringLiteral("Stop")},
-      {RespLabel, Q(kRespNotTransmittedText)},
-      {ChestLabel, Q(kNotConnectedText)},
-  };
-  for (QWidget* control : findChildren<QWidget*>()) {
-    if (StatusBar1->isAncestorOf(control)) continue;
-    QString widest;
-    if (auto* button = qobject_cast<QAbstractButton*>(control)) widest = button->text();
-    if (auto* label = qobject_cast<QLabel*>(control); label && !label->wordWrap()) widest = label->text();
-    if (auto* box = qobject_cast<QGroupBox*>(control)) widest = box->title();
-    for (const auto& [later, text] : laterTexts) {
-      if (later == control && QFontMetrics(control->font()).horizontalAdvance(text) >
-                                  QFontMetrics(control->font()).horizontalAdvance(widest))
-        widest = text;
-    }
-    FitCaption(control, widest);
-  }
-
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(1000);
-}
-
-void TForm1::CreateSetupBox() {
-  const QFont captionFont = DesignFont(12);
-  const QFont contentFont = DesignFont(11);
-
-  SetupBox = Make<QGroupBox>(this, "SetupBox", QRect(48, 56, 225, 449));
-  SetupBox->setTitle(QStringLiteral("Setup"));
-  SetupBox->setFont(captionFont);
-
-  ComSetupBox = Make<QComboBox>(SetupBox, "ComSetupBox", QRect(8, 24, 129, 24));
-  ComSetupBox->setEditable(true);
-  ComSetupBox->setInsertPolicy(QComboBox::NoInsert);
-  ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
-  ComSetupBox->setToolTip(QStringLiteral("Choose Serial Port (only available COM-Ports are shown)"));
-
-  TransBox = MakeRadioGroup(SetupBox, "TransBox", TransBoxChoice, QRect(8, 56, 97, 89));
-  FilterBox = MakeRadioGroup(SetupBox, "FilterBox", FilterBoxChoice, QRect(120, 56, 97, 73));
-  ModeBox = MakeRadioGroup(SetupBox, "ModeBox", ModeBoxChoice, QRect(120, 184, 97, 57));
-  AmpBox = MakeRadioGroup(SetupBox, "AmpBox", AmpBoxChoice, QRect(120, 248, 97, 89));
-  SimulationBox = MakeRadioGroup(SetupBox, "SimulationBox", SimulationBoxChoice, QRect(16, 344, 97, 57));
-  PacerBox = MakeRadioGroup(SetupBox, "PacerBox", PacerBoxChoice, QRect(120, 344, 97, 57));
-
-  EMGBox = Make<QGroupBox>(SetupBox, "EMGBox", QRect(120, 136, 97, 41));
-  EMGBox->setTitle(Q(EmgBoxCaption));
-  EMGON = Make<QCheckBox>(EMGBox, "EMGON", QRect(8, 18, 81, 19));
-  EMGON->setText(Q(EmgCheckCaption));
-  EMGON->setChecked(EmgDefault);
-
-  ChannelBox = Make<QGroupBox>(SetupBox, "ChannelBox", QRect(8, 160, 97, 153));
-  ChannelBox->setTitle(Q(ChannelBoxCaption));
-  static const char* const channelNames[] = {"CH_I", "CH_II", "CH_III", "CH_VR", "CH_VL", "CH_VF", "CH_C1", "CH_RE"};
-  for (std::size_t i = 0; i < channelBoxes_.size(); ++i) {
-    QCheckBox* box = Make<QCheckBox>(ChannelBox, channelNames[i], QRect(8, 16 + 16 * static_cast<int>(i), 81, 17));
-    box->setText(Q(ChannelBoxItems[i]));
-    box->setChecked(ChannelBoxDefaults[i]);
-    channelBoxes_[i] = box;
-  }
-
-  CheckBox12C = Make<QCheckBox>(SetupBox, "CheckBox12C", QRect(16, 320, 16, 17));
-  CheckBox12C->setChecked(TwelveChannelDefault);
-  Label12C = MakeLabel(SetupBox, "Label12C", "", QRect(32, 320, 81, 17));
-  Label12C->setText(Q(TwelveChannelCaption));
-
-  SetupOKButton = MakeButton(SetupBox, "SetupOKButton", "OK", QRect(16, 408, 89, 25));
-  SetupCancelButton = MakeButton(SetupBox, "SetupCancelButton", "Cancel", QRect(120, 408, 89, 25));
-
-  for (QWidget* child : SetupBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(contentFont);
-  Label12C->resize(std::max(Label12C->width(), Label12C->sizeHint().width()), Label12C->height());
-  SetupBox->setEnabled(false);
-  SetupBox->hide();
-}
-
-void TForm1::CreateInfoBoxes() {
-  const QFont captionFont = DesignFont(12);
-  const QFont contentFont = DesignFont(11);
-
-  // Taller than designed by the line figures below its Hide button.
-  StatusBox = Make<QGroupBox>(this, "StatusBox", QRect(280, 56, 225, 312));
-  StatusBox->setTitle(QStringLiteral("Status"));
-  StatusBox->setFont(captionFont);
-  RespLabel = MakeLabel(StatusBox, "RespLabel", "Resp. Wave:", QRect(8, 22, 209, 17));
-  struct Row {
-    const char* rowName;
-    const char* rowCaption;
-    const char* labelName;
-    const char* labelCaption;
-  };
-  static const Row rows[] = {
-      {"RALabelCaption", "RA:", "RALabel", "RA"},
-      {"LALabelCaption", "LA:", "LALabel", "LA"},
-      {"RLLabelCaption", "RL:", "RLLabel", "RL"},
-      {"LLLabelCaption", "LL:", "LLLabel", "LL"},
-      {"ChestLabelCaption", "C1:", "ChestLabel", "Chest"},
-      {"Chest2LabelCaption", "C2", "Chest2Label", "Chest2"},
-      {"Chest3LabelCaption", "C3", "Chest3Label", "Chest3"},
-      {"Chest4LabelCaption", "C4", "Chest4Label", "Chest4"},
-      {"Chest5LabelCaption", "C5", "Chest5Label", "Chest5"},
-      {"Chest6LabelCaption", "C6", "Chest6Label", "Chest6"},
-  };
-  std::array<QLabel*, std::size(rows)> stateLabels{};
-  for (std::size_t i = 0; i < std::size(rows); ++i) {
-    const int y = 42 + 17 * static_cast<int>(i);
-    MakeLabel(StatusBox, rows[i].rowName, rows[i].rowCaption, QRect(16, y, 40, 17));
-    stateLabels[i] = MakeLabel(StatusBox, rows[i].labelName, rows[i].labelCaption, QRect(64, y, 150, 17));
-  }
-  RALabel = stateLabels[0];
-  LALabel = stateLabels[1];
-  RLLabel = stateLabels[2];
-  LLLabel = stateLabels[3];
-  ChestLabel = stateLabels[4];
-  for (std::size_t i = 0; i < chestLabels_.size(); ++i) chestLabels_[i] = stateLabels[5 + i];
-  StatusHideButton = MakeButton(StatusBox, "StatusHideButton", "Hide", QRect(75, 222, 75, 25));
-  LineLabel = MakeLabel(StatusBox, "LineLabel", "", QRect(8, 252, 209, 54));
-  LineLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  for (QWidget* child : StatusBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(contentFont);
-  StatusBox->hide();
-
-  IdentBox = Make<QGroupBox>(this, "IdentBox", QRect(560, 288, 345, 105));
-  IdentBox->setTitle(QStringLiteral("Module Identification"));
-  IdentBox->setFont(captionFont);
-  IdentLabel = MakeLabel(IdentBox, "IdentLabel", "Identification:", QRect(8, 24, 329, 40));
-  IdentLabel->setWordWrap(true);
-  IdentLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  IdentLabel->setTextFormat(Qt::PlainText);
-  IdentHideButton = MakeButton(IdentBox, "IdentHideButton", "OK", QRect(135, 70, 75, 25));
-  for (QWidget* child : IdentBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(contentFont);
-  IdentBox->hide();
-
-  RegisterBox = Make<QGroupBox>(this, "RegisterBox", QRect(280, 320, 273, 105));
-  RegisterBox->setTitle(QStringLiteral("Register Edit"));
-  RegisterBox->setFont(captionFont);
-  Address = new TClickEdit(RegisterBox);
-  Address->setObjectName(QStringLiteral("Address"));
-  Address->setGeometry(8, 22, 161, 23);
-  Address->setText(Q(kAddressPrompt));
-  MakeLabel(RegisterBox, "ValueLabel", "Value (MSB..LSB)", QRect(8, 50, 161, 17));
-  static const char* const bitNames[] = {"Bit7", "Bit6", "Bit5", "Bit4", "Bit3", "Bit2", "Bit1", "Bit0"};
-  for (std::size_t i = 0; i < bitBoxes_.size(); ++i) {
-    bitBoxes_[i] = Make<QCheckBox>(RegisterBox, bitNames[i], QRect(8 + 20 * static_cast<int>(i), 72, 18, 18));
-  }
-  RegWriteButton = MakeButton(RegisterBox, "RegWriteButton", "Write", QRect(184, 22, 81, 25));
-  RegisterCloseButton = MakeButton(RegisterBox, "RegisterCloseButton", "Close", QRect(184, 70, 81, 25));
-  for (QWidget* child : RegisterBox->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) child->setFont(contentFont);
-  RegisterBox->hide();
-
-  // The boxes lie over the chart image as panels of their own: opaque in the
-  // window's face colour, so no grid line or trace runs through their texts.
-  // The image behind is left as it is and shows again when a box hides.
-  for (QWidget* box : std::initializer_list<QWidget*>{SetupBox, StatusBox, IdentBox, RegisterBox}) {
-    box->setBackgroundRole(QPalette::Window);
-    box->setAutoFillBackground(true);
-    box->raise();
-  }
-}
+// The controls themselves, their places and fonts: MainWindowLayout.cpp.
 
 // Every control event in one place.
 void TForm1::ConnectHandlers() {

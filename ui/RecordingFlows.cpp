@@ -148,8 +148,7 @@ void ExportButtonClick(TRecordingContext& context) {
     bool csv = choice->filterIndex == 1;
     if (EndsWithIgnoringCase(choice->path, ".csv")) csv = true;
     if (EndsWithIgnoringCase(choice->path, ".edf")) csv = false;
-    ExportOptions exportOptions;
-    exportOptions.startDate = ModificationDate(context.currentDataFile).value_or(Today());
+    const ExportOptions exportOptions = ExportOptionsForStore(context.store, context.currentDataFile);
     if (csv) {
       ExportCsv(context.store, choice->path, exportOptions);
     } else {

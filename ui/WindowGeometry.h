@@ -3,6 +3,7 @@
 // bar's font, height, width, top and panel widths. The chart's own geometry
 // is ChartLayout's (chart/).
 #include <array>
+#include <initializer_list>
 
 #include "chart/ChartLayout.h"
 
@@ -22,11 +23,15 @@ struct WindowGeometry {
   int ClientHeight() const { return StatusTop + StatusHeight; }
 };
 
+// In every class the acquisition status panel (5) and the clock (6) keep
+// their widths, and the acquisition status has the room of its longest
+// text: in the Narrow class that is more than the designed 50 pixels, and
+// the other panels give it up (see FitPanelWidths).
 WindowGeometry WindowGeometryFor(ScreenClass screen);
 
 // The largest class whose window fits into the screen's free area (a
 // laptop's 1366 x 768 takes Medium, not a Wide window that runs off its
-// bottom); Narrow when none does.
+// bottom; a 1920 x 1080 screen takes ExtraWide); Narrow when none does.
 ScreenClass ScreenClassFor(int availableWidth, int availableHeight);
 
 // Widths that fit into `room` pixels: unchanged when they already do, else
@@ -36,3 +41,5 @@ ScreenClass ScreenClassFor(int availableWidth, int availableHeight);
 // narrowed. Where even that cannot fit, every panel but `keep` gets an
 // equal share of what is left.
 std::array<int, 7> FitPanelWidths(const std::array<int, 7>& widths, int room, int keep);
+// The same with several panels that are never narrowed.
+std::array<int, 7> FitPanelWidths(const std::array<int, 7>& widths, int room, std::initializer_list<int> keep);

@@ -1,6 +1,6 @@
 // Writes PNG pictures of the chart into a directory: the empty frames of the
-// three screen classes in eight- and twelve-channel mode, and a frame of each
-// with traces swept across it. For looking at the chart without a module.
+// screen classes in eight- and twelve-channel mode, and a frame of each with
+// traces swept across it. For looking at the chart without a module.
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "chart/ChartLayout.h"
@@ -18,11 +19,20 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: chart-snapshot <output directory>\n"
+    "Writes PNG pictures of the empty chart and of a chart with traces swept\n"
+    "across it, for every screen class in eight- and twelve-channel mode.\n"
+    "A directory whose name begins with '-' is given as ./-name.\n";
+
 struct ScreenChoice {
   const char* name;
-  int width;
+  ScreenClass screen;
 };
-constexpr ScreenChoice kScreens[] = {{"wide", 1920}, {"medium", 1100}, {"narrow", 800}};
+constexpr ScreenChoice kScreens[] = {{"wide", ScreenClass::Wide},
+                                     {"medium", ScreenClass::Medium},
+                                     {"narrow", ScreenClass::Narrow},
+                                     {"extra-wide", ScreenClass::ExtraWide}};
 
 // A synthetic heartbeat: flat line, P wave, QRS spike, T wave, 72 beats a
 // minute at 250 records a second; each lead scaled a little
@@ -60,8 +70,15 @@ bool Save(const ImageCanvas& canvas, const QString& dir, const std::string& name
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: chart-snapshot <output directory>\n");
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // An option this program does not know is refused, never taken for the
+  // name of a directory to create.
+  if (argc != 2 || argv[1][0] == '-' || argv[1][0] == '\0') {
+    if (argc == 2 && argv[1][0] == '-') std::fprintf(stderr, "chart-snapshot: unknown option %s\n", argv[1]);
+    std::fputs(kUsage, stderr);
     return 2;
   }
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -76,7 +93,7 @@ int main(int argc, char** argv) {
   for (const ScreenChoice& screen : kScreens) {
     for (bool twelve : {false, true}) {
       ChartLayout layout;
-      SelectScreenLayout(layout, screen.width);
+      SelectScreenLayout(layout, screen.screen);
       ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
       PrepareChart(layout, canvas);
       ChartSweep sweep(layout, canvas, formatTime);

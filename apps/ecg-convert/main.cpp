@@ -1,38 +1,79 @@
 // ecg-convert: a saved recording's data file as EDF+ or CSV, for programs
-// other than this tool.
+// other than this tool. Every record of the file is written, however many
+// it holds: the file is streamed, not loaded into the store.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "recording/DataFileReader.h"
 #include "recording/RecordingExport.h"
-#include "recording/RecordingLoader.h"
+#include "recording/Sidecar.h"
 
 namespace {
 
-enum ExitCode { kOk = 0, kBadArguments = 2, kInputError = 3, kWriteFailed = 5 };
+enum ExitCode {
+  kOk = 0,
+  kBadArguments = 2,
+  kInputError = 3,
+  kOutputRefused = 4,
+  kWriteFailed = 5,
+  kNoClock = 6,
+};
 
 constexpr const char* kUsage =
-    "Usage: ecg-convert IN.dat --edf OUT.edf [--rate HZ]\n"
-    "       ecg-convert IN.dat --csv OUT.csv\n"
+    "Usage: ecg-convert IN.dat --edf OUT.edf [--rate HZ] [--force] [--no-sidecar]\n"
+    "       ecg-convert IN.dat --csv OUT.csv [--rate HZ] [--force] [--no-sidecar]\n"
     "\n"
-    "Writes a recording's data file (.dat, as saved by ecg-tool) as EDF+ or CSV.\n"
+    "Writes a recording's data file (.dat, as saved by ecg-tool or ecg-record) as\n"
+    "EDF+ or CSV, every record of it. The sidecar IN.json beside it, when there is\n"
+    "one, gives the rate, the start date, the set-up, the calibration and the\n"
+    "markers' texts; without it the start date is the data file's own.\n"
     "\n"
-    "  --edf OUT.edf  EDF+ (continuous), one signal per channel that holds data,\n"
-    "                 values 0..247 as recorded, one-second data records\n"
-    "  --csv OUT.csv  one line per record: time of day, then one column per channel\n"
-    "  --rate HZ      samples per second, 1..1000 (EDF+ only); estimated from the\n"
-    "                 records' time stamps when not given\n"
+    "  --edf OUT.edf  EDF+ (continuous), one signal per channel that holds data:\n"
+    "                 in uV where the sidecar holds a calibration of the\n"
+    "                 recording's amplification stage, else in \"steps\" (the\n"
+    "                 module's values 0..247); data records of 0.1 s; annotations\n"
+    "                 for the start and the end, the padding of the last data\n"
+    "                 record, records without chest leads, data lost, markers, and\n"
+    "                 pauses and backward steps of the time stamps\n"
+    "  --csv OUT.csv  one line per record: sample number, seconds from the start\n"
+    "                 at the rate, time of arrival, per channel the value (and its\n"
+    "                 mV when calibrated), the record's flags and marker\n"
+    "  --rate HZ      samples per second, 1..1000, when the sidecar names none;\n"
+    "                 without it the rate is estimated from the time stamps and\n"
+    "                 rounded to the nearest module rate (50, 100, 150, 300)\n"
+    "  --force        replace an existing OUT (never a folder, a device, a named\n"
+    "                 pipe or the recording's own files)\n"
+    "  --no-sidecar   leave IN.json aside\n"
     "  --help         this text\n"
     "\n"
-    "Exit codes: 0 done, 2 bad arguments, 3 input not readable or not a recording,\n"
-    "            5 output could not be written.\n";
+    "What the conversion found (pauses, marks, the rate's source) goes to stderr.\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  written\n"
+    "  2  bad arguments, or a --rate other than the sidecar's rate\n"
+    "  3  input not readable, not a recording, without records, or its sidecar malformed\n"
+    "  4  output refused: it exists (--force replaces it), it is not a regular file,\n"
+    "     or it is the recording's own file\n"
+    "  5  output could not be written\n"
+    "  6  the time stamps give no clock (NaN, infinite or outside a day) and no\n"
+    "     rate was given\n";
+
+void Say(const std::string& text) { std::fprintf(stderr, "ecg-convert: %s\n", text.c_str()); }
+
+int Fail(int code, const std::string& text) {
+  Say(text);
+  return code;
+}
 
 int BadArguments(const std::string& why) {
-  std::fprintf(stderr, "ecg-convert: %s\n\n%s", why.c_str(), kUsage);
+  // The two usage lines, not the whole help: the reason stays in view.
+  const std::string usage(kUsage, std::string_view(kUsage).find("\n\n"));
+  std::fprintf(stderr, "ecg-convert: %s\n%s\n(ecg-convert --help: the options and the exit codes)\n", why.c_str(),
+               usage.c_str());
   return kBadArguments;
 }
 
@@ -45,11 +86,21 @@ std::optional<int> ParseRate(const char* text) {
   return static_cast<int>(value);
 }
 
+const char* SourceText(RateSource source) {
+  switch (source) {
+    case RateSource::Sidecar: return "the sidecar's";
+    case RateSource::Given: return "as given";
+    case RateSource::Estimated: return "estimated";
+    case RateSource::Assumed: return "assumed";
+  }
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string input, output;
-  bool csv = false, edf = false;
+  bool csv = false, edf = false, force = false, useSidecar = true;
   std::optional<int> rate;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -66,6 +117,10 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) return BadArguments("--rate needs a number");
       rate = ParseRate(argv[++i]);
       if (!rate) return BadArguments(std::string("a rate of \"") + argv[i] + "\" is not a whole number in 1..1000");
+    } else if (arg == "--force") {
+      force = true;
+    } else if (arg == "--no-sidecar") {
+      useSidecar = false;
     } else if (!arg.empty() && arg[0] == '-') {
       return BadArguments("unknown option " + arg);
     } else if (input.empty()) {
@@ -77,32 +132,64 @@ int main(int argc, char** argv) {
   if (input.empty()) return BadArguments("no input file");
   if (!edf && !csv) return BadArguments("give --edf OUT.edf or --csv OUT.csv");
   if (output.empty()) return BadArguments("an empty output name");
-  if (csv && rate) return BadArguments("--rate applies to --edf only");
 
-  auto store = std::make_unique<SampleStore>();
+  std::optional<DataFileRecords> records;
   try {
-    ReadRecordingRecords(input, *store);
+    records.emplace(input);
   } catch (const ERecordingFile& error) {
-    std::fprintf(stderr, "ecg-convert: %s\n", error.what());
-    return kInputError;
+    return Fail(kInputError, error.what());
   }
-  if (store->Count() == 0) {
-    std::fprintf(stderr, "ecg-convert: \"%s\" holds no records\n", input.c_str());
-    return kInputError;
-  }
-
+  const std::string sidecarPath = SidecarPathFor(input);
   ExportOptions options;
-  options.sampleRate = rate;
-  options.startDate = ModificationDate(input).value_or(Today());
-  try {
-    if (edf) {
-      ExportEdf(*store, output, options);
-    } else {
-      ExportCsv(*store, output, options);
+  if (useSidecar) {
+    try {
+      options.sidecar = ReadSidecar(sidecarPath);
+    } catch (const ERecordingFile& error) {
+      return Fail(kInputError, std::string(error.what()) + " (--no-sidecar converts without it)");
     }
-  } catch (const ERecordingFile& error) {
-    std::fprintf(stderr, "ecg-convert: %s\n", error.what());
-    return kWriteFailed;
   }
+  const std::optional<int> sidecarRate =
+      options.sidecar && options.sidecar->setup ? options.sidecar->setup->rateHz : std::nullopt;
+  if (rate && sidecarRate && *rate != *sidecarRate)
+    return BadArguments("the sidecar " + sidecarPath + " gives " + std::to_string(*sidecarRate) +
+                        " samples per second, --rate " + std::to_string(*rate) +
+                        ": leave out --rate, or give --no-sidecar as well");
+  options.sampleRate = rate;
+  options.endedAroundMs = ModificationTimeMs(input);
+  options.replaceExisting = force;
+  options.inputs = {input, sidecarPath};
+
+  auto refused = [&](const EExportRefused& error) {
+    const bool hint = error.Why() == EExportRefused::Exists;
+    return Fail(kOutputRefused, std::string(error.what()) + (hint ? " (--force replaces it)" : ""));
+  };
+  try {
+    CheckExportTarget(output, options);
+  } catch (const EExportRefused& error) {
+    return refused(error);
+  }
+
+  RecordingSurvey survey;
+  try {
+    survey = SurveyRecording(*records);
+  } catch (const ERecordingFile& error) {
+    return Fail(kInputError, error.what());
+  }
+  if (survey.count == 0) return Fail(kInputError, "\"" + input + "\" holds no records");
+
+  ExportReport report;
+  try {
+    report = edf ? ExportEdf(*records, survey, output, options) : ExportCsv(*records, survey, output, options);
+  } catch (const ENoClock& error) {
+    return Fail(kNoClock, std::string(error.what()) + " (--rate HZ)");
+  } catch (const EExportRefused& error) {
+    return refused(error);
+  } catch (const ERecordingFile& error) {
+    return Fail(kWriteFailed, error.what());
+  }
+  Say(std::to_string(report.records) + (report.records == 1 ? " record at " : " records at ") +
+      std::to_string(report.rate) + "/s (" + SourceText(report.rateSource) + ") from " + IsoDateTime(report.start) +
+      " written to " + output);
+  for (const std::string& note : report.notes) Say(note);
   return kOk;
 }

@@ -153,7 +153,7 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
   }
   out << ", \"electrodes\": {";
   for (std::size_t i = 0; i < kElectrodeCount; ++i) {
-    out << (i ? ", " : "") << Json(ElectrodeName(static_cast<Electrode>(i))) << ": "
+    out << (i ? ", " : "") << Json(ElectrodeName(static_cast<ElectrodeId>(i))) << ": "
         << OrNull(electrodes[i], [](bool connected) { return Bool(connected); });
   }
   out << "}, \"identification\": "

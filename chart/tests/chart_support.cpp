@@ -1,26 +1,18 @@
 #include "chart_support.h"
 
-int ScreenWidthFor(ScreenClass screen) {
-  switch (screen) {
-    case ScreenClass::Wide: return 1920;
-    case ScreenClass::Medium: return 1100;
-    case ScreenClass::Narrow: return 800;
-  }
-  return 0;
-}
-
 const char* ScreenName(ScreenClass screen) {
   switch (screen) {
     case ScreenClass::Wide: return "Wide";
     case ScreenClass::Medium: return "Medium";
     case ScreenClass::Narrow: return "Narrow";
+    case ScreenClass::ExtraWide: return "ExtraWide";
   }
   return "?";
 }
 
 ChartLayout LayoutFor(ScreenClass screen) {
   ChartLayout layout;
-  SelectScreenLayout(layout, ScreenWidthFor(screen));
+  SelectScreenLayout(layout, screen);
   return layout;
 }
 

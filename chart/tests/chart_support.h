@@ -9,8 +9,6 @@
 #include "chart/ChartLayout.h"
 #include "store/SampleStore.h"
 
-// Screen widths that pick each class.
-int ScreenWidthFor(ScreenClass screen);
 const char* ScreenName(ScreenClass screen);
 
 // A chart of the class with the fixed fields chosen; no bands yet.

@@ -258,6 +258,18 @@ TEST(DrawBasic12C, MediumColumns) {
   EXPECT_EQ(chart.layout.PrevX, 30);
 }
 
+// The class of the largest screens: two columns of one width, so the chest
+// leads' sweep ends with their grid as the limb leads' does.
+TEST(DrawBasic12C, ExtraWideColumnsAreEquallyWide) {
+  Chart chart(TwelveChannelLayout(ScreenClass::ExtraWide));
+  DrawBasic12C(chart.layout, chart.canvas);
+  EXPECT_EQ(chart.layout.LeftColumnRight - chart.layout.Margin,
+            chart.layout.RightEdge - chart.layout.ColumnSplit - chart.layout.Margin);
+  const std::vector<int> rows{150 - 26, 150 - 52, 150 - 78, 150 - 104, 150 - 130};
+  ExpectBand(chart, 30, 930, {150, 150}, 20, rows, Columns(30, 90), "I");
+  ExpectBand(chart, 970, 1870, {150, 900}, 20, {874, 848, 822, 796, 770}, Columns(970, 90), "C6");
+}
+
 TEST(DrawBasic12C, SkipsBandsWithoutHeight) {
   // Twelve-channel mode chosen without a twelve-channel set-up: only the
   // eight-channel bands that have a height are drawn.

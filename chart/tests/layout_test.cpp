@@ -17,6 +17,9 @@ class ScreenClassThresholds : public ::testing::TestWithParam<WidthCase> {};
 
 TEST_P(ScreenClassThresholds, WidthPicksTheClass) {
   EXPECT_EQ(ScreenClassForWidth(GetParam().width), GetParam().expected) << "width " << GetParam().width;
+  ChartLayout layout;
+  SelectScreenLayout(layout, GetParam().width);
+  EXPECT_EQ(layout.Screen, GetParam().expected) << "width " << GetParam().width;
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, ScreenClassThresholds,
@@ -30,7 +33,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, ScreenClassThresholds,
 
 struct FixedCase {
   ScreenClass screen;
-  int left, top, width, height, margin, pad, split, shift, labelFont, timeFont, rightEdge, leftColumnRight;
+  int left, top, width, height, margin, pad, split, shift, labelFont, timeFont, timeTop, rightEdge, leftColumnRight;
 };
 
 class FixedFields : public ::testing::TestWithParam<FixedCase> {};
@@ -38,7 +41,7 @@ class FixedFields : public ::testing::TestWithParam<FixedCase> {};
 TEST_P(FixedFields, SelectScreenLayoutSetsTheClassTable) {
   const FixedCase& c = GetParam();
   ChartLayout layout;
-  SelectScreenLayout(layout, ScreenWidthFor(c.screen));
+  SelectScreenLayout(layout, c.screen);
   EXPECT_EQ(layout.Screen, c.screen);
   EXPECT_EQ(layout.ChartLeft, c.left);
   EXPECT_EQ(layout.ChartTop, c.top);
@@ -50,6 +53,7 @@ TEST_P(FixedFields, SelectScreenLayoutSetsTheClassTable) {
   EXPECT_EQ(layout.TimeLabelShift, c.shift);
   EXPECT_EQ(layout.LabelFontSize, c.labelFont);
   EXPECT_EQ(layout.TimeFontSize, c.timeFont);
+  EXPECT_EQ(layout.TimeLabelTop, c.timeTop);
   EXPECT_EQ(layout.ChartRect, (TRect{0, 0, c.width, c.height}));
   EXPECT_EQ(layout.RightEdge, c.rightEdge);
   EXPECT_EQ(layout.LeftColumnRight, c.leftColumnRight);
@@ -61,7 +65,7 @@ TEST_P(FixedFields, SelectScreenLayoutLeavesBandsAndSweepAlone) {
   layout.CursorX = 5;
   layout.PrevX = 4;
   layout.LastY[ccResp] = 3;
-  SelectScreenLayout(layout, ScreenWidthFor(GetParam().screen));
+  SelectScreenLayout(layout, GetParam().screen);
   EXPECT_EQ(layout.BandTable[ccII], (BandEntry{7, 9}));
   EXPECT_EQ(layout.CursorX, 5);
   EXPECT_EQ(layout.PrevX, 4);
@@ -70,9 +74,10 @@ TEST_P(FixedFields, SelectScreenLayoutLeavesBandsAndSweepAlone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, FixedFields,
-    ::testing::Values(FixedCase{ScreenClass::Wide, 12, 40, 1260, 920, 30, 20, 620, 25, 11, 9, 1230, 610},
-                      FixedCase{ScreenClass::Medium, 12, 40, 1000, 675, 30, 20, 500, 25, 11, 9, 970, 490},
-                      FixedCase{ScreenClass::Narrow, 8, 40, 780, 520, 25, 0, 390, 22, 9, 5, 755, 380}),
+    ::testing::Values(FixedCase{ScreenClass::Wide, 12, 40, 1260, 920, 30, 20, 620, 25, 11, 7, 891, 1230, 610},
+                      FixedCase{ScreenClass::Medium, 12, 40, 1000, 675, 30, 20, 500, 25, 11, 9, 655, 970, 490},
+                      FixedCase{ScreenClass::Narrow, 8, 40, 780, 520, 25, 0, 390, 22, 9, 5, 500, 755, 380},
+                      FixedCase{ScreenClass::ExtraWide, 12, 40, 1900, 930, 30, 20, 940, 25, 11, 9, 910, 1870, 930}),
     [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
 
 TEST(ChartLayoutDefaults, EverythingStartsAtZero) {
@@ -182,7 +187,7 @@ TEST_P(TwelveChannelBands, BothColumnsStackSixBandsAndRespIsKept) {
 
 INSTANTIATE_TEST_SUITE_P(Classes, TwelveChannelBands,
                          ::testing::Values(std::pair{ScreenClass::Wide, 148}, std::pair{ScreenClass::Medium, 107},
-                                           std::pair{ScreenClass::Narrow, 82}),
+                                           std::pair{ScreenClass::Narrow, 82}, std::pair{ScreenClass::ExtraWide, 150}),
                          [](const auto& test) { return std::string(ScreenName(test.param.first)); });
 
 TEST(LayoutBands12C, NarrowColumnsEndAt492) {

@@ -226,6 +226,34 @@ TEST(ReviewPicture, TwelveChannelViewsDrawTheChestLeadsInTheRightColumn) {
       << "the right column's axis";
 }
 
+// Compressed or not, the chest column's traces end with its grid where it is
+// the narrower column, and both columns carry their time labels.
+TEST(ReviewPicture, TwelveChannelViewsKeepTheChestLeadsInsideTheirColumn) {
+  SampleStore store;
+  FillAt300(store, 20000);
+  for (int n = 1; n <= 20000; n += 2) store.At(n).chest.fill(247);
+  for (const ScreenClass screen : {ScreenClass::Medium, ScreenClass::Narrow}) {
+    const ChartLayout layout = TwelveChannelLayout(screen);
+    for (const int compression : kReviewCompressions) {
+      SCOPED_TRACE(std::string(ScreenName(screen)) + " by " + std::to_string(compression));
+      ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+      PrepareChart(layout, canvas);
+      DrawReview(store, layout, true, canvas, 1001, compression, kClock);
+      int right = 0;
+      for (int y = 0; y < layout.ChartHeight; ++y)
+        for (int x = 0; x < layout.ChartWidth; ++x)
+          if (canvas.PixelAt(x, y) == clTeal) right = std::max(right, x);
+      EXPECT_EQ(right, layout.RightEdge);
+      RecordingCanvas texts;
+      DrawReview(store, layout, true, texts, 1001, compression, kClock);
+      int chestLabels = 0;
+      for (const auto& text : texts.texts)
+        chestLabels += text.y == layout.TimeLabelTop && text.x > layout.ColumnSplit ? 1 : 0;
+      EXPECT_EQ(chestLabels, 4);
+    }
+  }
+}
+
 // The view that starts where a live sweep started is the picture live
 // plotting left: same frame, same segments, the same join at the left.
 TEST(ReviewPicture, AtCompressionOneAViewIsThePictureLivePlottingDrew) {
@@ -267,7 +295,7 @@ TEST(ReviewPicture, TimeLabelsSitAtTheLivePositionsWithTheirColumnsTimes) {
       // The column at Margin + 120 k starts with record first + (120 k - 1) x compression.
       const int record = 24001 + (120 * k - 1) * compression;
       EXPECT_EQ(label.x, 30 + 120 * k - 25);
-      EXPECT_EQ(label.y, 900);
+      EXPECT_EQ(label.y, layout.TimeLabelTop);
       EXPECT_EQ(label.text, kClock(store.At(record).time)) << "label " << k;
     }
   }

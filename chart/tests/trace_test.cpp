@@ -243,9 +243,90 @@ TEST(ShowGraph12C, AChestFrameBeforeAnySampleDrawsNothingButAdvances) {
   EXPECT_EQ(layout.CursorX, 32);
 }
 
-TEST(ShowGraph12C, RightColumnTracesRunPastTheGridInTheSmallerClasses) {
-  for (auto [screen, lastRight] :
-       {std::pair{ScreenClass::Wide, 1230}, std::pair{ScreenClass::Medium, 990}, std::pair{ScreenClass::Narrow, 770}}) {
+// ---- Traces inside their frames ---------------------------------------------
+
+struct FrameCase {
+  ScreenClass screen;
+  bool twelve;
+};
+
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << ScreenName(c.screen) << (c.twelve ? " 12" : " 8"); }
+
+class TracesInsideTheirFrames : public ::testing::TestWithParam<FrameCase> {};
+
+// Where a lead's colour may show: its band from the axis to the end of its
+// grid. The six chest leads share teal, so they share the right column.
+TRect AllowedArea(const ChartLayout& layout, ChartChannel channel, bool twelve) {
+  const BandEntry band = layout.BandTable[channel];
+  if (!twelve) return {layout.Margin, band.Bottom - band.Height, layout.RightEdge + 1, band.Bottom + 1};
+  if (channel >= ccC1 && channel <= ccC6)
+    return {layout.ColumnSplit + layout.Margin, 0, layout.RightEdge + 1, layout.BandTable[ccC6].Bottom + 1};
+  return {layout.Margin, band.Bottom - band.Height, layout.LeftColumnRight + 1, band.Bottom + 1};
+}
+
+TEST_P(TracesInsideTheirFrames, NoLeadIsDrawnPastTheEndOfItsGrid) {
+  const auto [screen, twelve] = GetParam();
+  ChartLayout layout = twelve ? TwelveChannelLayout(screen) : EightChannelLayout(screen);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  SampleStore store;
+  ChartSweep sweep(layout, canvas, kFormat, twelve);
+  sweep.Frame();
+  // A sweep and a half of full-scale swings, so every column holds a steep
+  // segment and the picture shows a wrap; the last records of the first
+  // sweep are looked at before the wrap wipes them.
+  const int perSweep = sweep.End() - layout.Margin;
+  auto plot = [&](int n) {
+    AppendRecord(store, static_cast<std::uint8_t>(n % 2 == 0 ? 0 : 247));
+    sweep.Plot(store, store.Count());
+  };
+  int n = 1;
+  for (; n <= perSweep; ++n) plot(n);
+  const std::vector<ChartChannel> shown =
+      twelve ? std::vector<ChartChannel>{ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6}
+             : std::vector<ChartChannel>(kEightChannelOrder.begin(), kEightChannelOrder.end());
+  auto check = [&](const char* when, bool wholeSweep) {
+    SCOPED_TRACE(when);
+    for (ChartChannel channel : shown) {
+      const TRect allowed = AllowedArea(layout, channel, twelve);
+      int inside = 0;
+      for (int y = 0; y < layout.ChartHeight; ++y) {
+        for (int x = 0; x < layout.ChartWidth; ++x) {
+          if (canvas.PixelAt(x, y) != ChannelColor(channel)) continue;
+          const bool within = x >= allowed.Left && x < allowed.Right && y >= allowed.Top && y < allowed.Bottom;
+          ASSERT_TRUE(within) << ChannelLabel(channel) << " at " << x << "," << y;
+          ++inside;
+        }
+      }
+      // The trace runs to the end of its grid: the last column holds it.
+      int atEnd = 0;
+      for (int y = allowed.Top; y < allowed.Bottom; ++y)
+        atEnd += canvas.PixelAt(allowed.Right - 2, y) == ChannelColor(channel) ? 1 : 0;
+      if (wholeSweep) {
+        EXPECT_GT(atEnd, 0) << ChannelLabel(channel) << " stops short of its grid's end";
+      }
+      EXPECT_GT(inside, perSweep / 2) << ChannelLabel(channel);
+    }
+  };
+  check("a whole sweep", true);
+  for (; n <= perSweep * 3 / 2; ++n) plot(n);
+  check("after the wrap", false);
+}
+
+INSTANTIATE_TEST_SUITE_P(ClassesAndModes, TracesInsideTheirFrames,
+                         ::testing::Values(FrameCase{ScreenClass::Wide, false}, FrameCase{ScreenClass::Wide, true},
+                                           FrameCase{ScreenClass::Medium, false}, FrameCase{ScreenClass::Medium, true},
+                                           FrameCase{ScreenClass::Narrow, false}, FrameCase{ScreenClass::Narrow, true},
+                                           FrameCase{ScreenClass::ExtraWide, false},
+                                           FrameCase{ScreenClass::ExtraWide, true}),
+                         [](const auto& test) {
+                           return std::string(ScreenName(test.param.screen)) + (test.param.twelve ? "12" : "8");
+                         });
+
+TEST(ShowGraph12C, TheChestColumnEndsWithItsGridAndTheLimbColumnWithItsOwn) {
+  for (auto [screen, lastLimb, lastChest] :
+       {std::tuple{ScreenClass::Wide, 610, 1230}, std::tuple{ScreenClass::Medium, 490, 970},
+        std::tuple{ScreenClass::Narrow, 380, 755}, std::tuple{ScreenClass::ExtraWide, 930, 1870}}) {
     ChartLayout layout = TwelveChannelLayout(screen);
     RecordingCanvas canvas;
     ChartSweep sweep(layout, canvas, kFormat, true);
@@ -256,7 +337,13 @@ TEST(ShowGraph12C, RightColumnTracesRunPastTheGridInTheSmallerClasses) {
       AppendRecord(store, 9);
       sweep.Plot(store, store.Count());
     }
-    EXPECT_EQ(canvas.lines.back().to.X, lastRight) << ScreenName(screen);
+    int limbEnd = 0, chestEnd = 0;
+    for (const auto& line : canvas.lines) {
+      int& end = line.color == clTeal ? chestEnd : limbEnd;
+      end = std::max(end, line.to.X);
+    }
+    EXPECT_EQ(limbEnd, lastLimb) << ScreenName(screen);
+    EXPECT_EQ(chestEnd, lastChest) << ScreenName(screen);
     EXPECT_EQ(canvas.lines[5].to.X, layout.Margin + 2) << ScreenName(screen);
   }
 }
@@ -278,7 +365,7 @@ TEST_P(TimeLabels, EightChannelSweepLabelsEveryTenthOfTheWidth) {
   std::vector<int> xs;
   for (const auto& text : plot.canvas.texts) {
     xs.push_back(text.x + base.TimeLabelShift);
-    EXPECT_EQ(text.y, base.ChartHeight - 20);
+    EXPECT_EQ(text.y, base.TimeLabelTop);
     EXPECT_EQ(text.size, base.TimeFontSize);
     EXPECT_EQ(text.color, clBlack);
     // The label carries the time of the record plotted at its x.
@@ -287,7 +374,7 @@ TEST_P(TimeLabels, EightChannelSweepLabelsEveryTenthOfTheWidth) {
   EXPECT_EQ(xs, GetParam().eight);
 }
 
-TEST_P(TimeLabels, TwelveChannelSweepKeepsTheFullWidthInterval) {
+TEST_P(TimeLabels, TwelveChannelSweepLabelsBothColumnsAtTheFullWidthInterval) {
   ChartLayout layout = TwelveChannelLayout(GetParam().screen);
   RecordingCanvas canvas;
   ChartSweep sweep(layout, canvas, kFormat, true);
@@ -301,38 +388,79 @@ TEST_P(TimeLabels, TwelveChannelSweepKeepsTheFullWidthInterval) {
   std::vector<int> xs;
   for (const auto& text : canvas.texts) {
     xs.push_back(text.x + layout.TimeLabelShift);
-    EXPECT_EQ(text.y, layout.ChartHeight - 20);
+    EXPECT_EQ(text.y, layout.TimeLabelTop);
     EXPECT_EQ(text.size, layout.TimeFontSize);
   }
   EXPECT_EQ(xs, GetParam().twelve);
+  // Each pair is one record's time, under the limb leads and the chest leads.
+  for (std::size_t i = 0; i + 1 < canvas.texts.size(); i += 2)
+    EXPECT_EQ(canvas.texts[i].text, canvas.texts[i + 1].text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Classes, TimeLabels,
-    ::testing::Values(
-        LabelCase{ScreenClass::Wide, {150, 270, 390, 510, 630, 750, 870, 990, 1110, 1230}, {150, 270, 390, 510}},
-        LabelCase{ScreenClass::Medium, {124, 218, 312, 406, 500, 594, 688, 782, 876, 970}, {124, 218, 312, 406}},
-        LabelCase{ScreenClass::Narrow, {98, 171, 244, 317, 390, 463, 536, 609, 682, 755}, {98, 171, 244, 317}}),
-    [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
+INSTANTIATE_TEST_SUITE_P(Classes, TimeLabels,
+                         ::testing::Values(LabelCase{ScreenClass::Wide,
+                                                     {150, 270, 390, 510, 630, 750, 870, 990, 1110, 1230},
+                                                     {150, 770, 270, 890, 390, 1010, 510, 1130}},
+                                           LabelCase{ScreenClass::Medium,
+                                                     {124, 218, 312, 406, 500, 594, 688, 782, 876, 970},
+                                                     {124, 624, 218, 718, 312, 812, 406, 906}},
+                                           LabelCase{ScreenClass::Narrow,
+                                                     {98, 171, 244, 317, 390, 463, 536, 609, 682, 755},
+                                                     {98, 488, 171, 561, 244, 634, 317, 707}},
+                                           LabelCase{ScreenClass::ExtraWide,
+                                                     {214, 398, 582, 766, 950, 1134, 1318, 1502, 1686, 1870},
+                                                     {214, 1154, 398, 1338, 582, 1522, 766, 1706}}),
+                         [](const auto& test) { return std::string(ScreenName(test.param.screen)); });
 
-TEST(TimeLabels, AreDrawnOpaqueInBlackBelowTheBands) {
-  ChartLayout layout = EightChannelLayout(ScreenClass::Wide);
-  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
-  PrepareChart(layout, canvas);
-  ChartSweep sweep(layout, canvas, LocaleTimeFormatter());
-  sweep.Frame();
-  SampleStore store;
-  while (layout.CursorX <= 150) {
-    AppendRecord(store, 0, 0.5);
-    sweep.Plot(store, store.Count());
+class TimeLabelsOnTheImage : public ::testing::TestWithParam<ScreenClass> {};
+
+// Below the lowest band and above the strip the window's status bar covers
+// (Wide: the image below y 900; Medium: below 668), whatever the channels.
+TEST_P(TimeLabelsOnTheImage, AreDrawnInBlackBetweenTheBandsAndTheStatusBar) {
+  const ScreenClass screen = GetParam();
+  const int shownHeight = screen == ScreenClass::Wide     ? 900
+                          : screen == ScreenClass::Medium ? 668
+                                                          : LayoutFor(screen).ChartHeight;
+  for (int selected = 1; selected <= 8; ++selected) {
+    std::array<bool, 8> checked{};
+    for (int i = 0; i < selected; ++i) checked[static_cast<std::size_t>(i)] = true;
+    ChartLayout layout = EightChannelLayout(screen, checked);
+    ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+    PrepareChart(layout, canvas);
+    ChartSweep sweep(layout, canvas, LocaleTimeFormatter());
+    sweep.Frame();
+    SampleStore store;
+    const int firstLabel = layout.Margin + (layout.RightEdge - layout.Margin) / 10;
+    while (layout.CursorX <= firstLabel) {
+      AppendRecord(store, 100, 0.5);
+      sweep.Plot(store, store.Count());
+    }
+    int lowest = 0;
+    for (const BandEntry& band : layout.BandTable) lowest = std::max(lowest, band.Bottom);
+    const int left = firstLabel - layout.TimeLabelShift;
+    int black = 0, top = layout.ChartHeight, bottom = 0;
+    for (int y = 0; y < layout.ChartHeight; ++y) {
+      for (int x = left; x < left + 60; ++x) {
+        if (canvas.PixelAt(x, y) != clBlack || y <= lowest) continue;
+        ++black;
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+    }
+    SCOPED_TRACE(std::to_string(selected) + " channels");
+    EXPECT_GT(black, 20);
+    EXPECT_GE(top, layout.TimeLabelTop);
+    EXPECT_LT(bottom, shownHeight);
+    // The lowest base line stays whole beside and under the label.
+    for (int x = layout.Margin; x < layout.RightEdge; ++x) ASSERT_EQ(canvas.PixelAt(x, lowest), clBlack) << x;
+    for (int x = 0; x < left; ++x) ASSERT_EQ(canvas.PixelAt(x, layout.TimeLabelTop + 3), clChartBackground) << x;
   }
-  int black = 0;
-  for (int y = 900; y < 920; ++y)
-    for (int x = 125; x < 200; ++x) black += canvas.PixelAt(x, y) == clBlack ? 1 : 0;
-  EXPECT_GT(black, 30);
-  EXPECT_EQ(canvas.PixelAt(125, 900), clChartBackground);
-  for (int x = 0; x < 125; ++x) ASSERT_EQ(canvas.PixelAt(x, 905), clChartBackground) << x;
 }
+
+INSTANTIATE_TEST_SUITE_P(Classes, TimeLabelsOnTheImage,
+                         ::testing::Values(ScreenClass::Wide, ScreenClass::Medium, ScreenClass::Narrow,
+                                           ScreenClass::ExtraWide),
+                         [](const auto& test) { return std::string(ScreenName(test.param)); });
 
 TEST(TimeLabels, AnEmptyFormatterFallsBackToTheLocaleTime) {
   ChartLayout layout = EightChannelLayout(ScreenClass::Wide);

@@ -53,18 +53,23 @@ TEST_F(Export, CsvHasAHeaderAndOneLinePerRecordWithMillisecondsAndChannelsThatHo
 
   const auto rows = ParseCsv(ReadWholeFile(folder / "run.csv"));
   ASSERT_EQ(rows.size(), 601u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "I", "C6", "Resp"}));
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"sample", "seconds", "time", "I", "C6", "Resp", "flags", "marker"}));
   for (int n = 0; n < 600; ++n) {
     const auto& row = rows[static_cast<std::size_t>(n) + 1];
-    ASSERT_EQ(row.size(), 4u);
+    ASSERT_EQ(row.size(), 8u);
     const SampleRecord& record = store.At(n + 1);
-    EXPECT_EQ(row[0], IsoTimeOfDay(record.time));
-    EXPECT_EQ(std::stoi(row[1]), record.channels[chI]);
-    EXPECT_EQ(std::stoi(row[2]), record.chest[4]);
-    EXPECT_EQ(std::stoi(row[3]), record.channels[chResp]);
+    EXPECT_EQ(std::stoi(row[0]), n);
+    EXPECT_NEAR(std::stod(row[1]), n / 300.0, 1e-6);
+    EXPECT_EQ(row[2], IsoTimeOfDay(record.time));
+    EXPECT_EQ(std::stoi(row[3]), record.channels[chI]);
+    EXPECT_EQ(std::stoi(row[4]), record.chest[4]);
+    EXPECT_EQ(std::stoi(row[5]), record.channels[chResp]);
+    EXPECT_EQ(row[6], "");
+    EXPECT_EQ(row[7], "0");
   }
-  EXPECT_EQ(rows[1][0], "14:03:20.250");
-  EXPECT_EQ(rows[2][0], "14:03:20.253");
+  EXPECT_EQ(rows[1][2], "14:03:20.250");
+  EXPECT_EQ(rows[2][2], "14:03:20.253");
+  EXPECT_EQ(rows[2][1], "0.003333");
 }
 
 struct TimeCase {
@@ -113,23 +118,23 @@ std::string HeaderField(const std::string& file, std::size_t offset, std::size_t
   return field;
 }
 
-TEST_F(Export, EdfHeaderNamesTheChannelsTheRangeAndOneSecondRecords) {
+TEST_F(Export, EdfHeaderNamesTheChannelsTheRangeInStepsAndTenthOfASecondRecords) {
   FillRecording(store, 700, 300);
   ExportOptions options;
-  options.startDate = {2024, 3, 5};
+  options.sidecar = RecordingSidecar{};
+  options.sidecar->start = LocalDateTime{{2024, 3, 5}, (14 * 3600 + 3 * 60 + 20) * 1000LL + 250};
   ExportEdf(store, folder / "run.edf", options);
   const std::string file = ReadWholeFile(folder / "run.edf");
   const std::size_t signalCount = 3;  // I, Resp, annotations
   ASSERT_GE(file.size(), 256 * (signalCount + 1));
   EXPECT_EQ(HeaderField(file, 0, 8), "0");
   EXPECT_EQ(HeaderField(file, 88, 80).substr(0, 21), "Startdate 05-MAR-2024");
-  EXPECT_NE(HeaderField(file, 88, 80).find("volts_per_step_unknown"), std::string::npos);
   EXPECT_EQ(HeaderField(file, 168, 8), "05.03.24");
   EXPECT_EQ(HeaderField(file, 176, 8), "14.03.20");
   EXPECT_EQ(HeaderField(file, 184, 8), "1024");
-  EXPECT_EQ(HeaderField(file, 192, 44), "EDF+C");
-  EXPECT_EQ(HeaderField(file, 236, 8), "3");  // 700 records at 300/s: three data records
-  EXPECT_EQ(HeaderField(file, 244, 8), "1");
+  EXPECT_EQ(HeaderField(file, 192, 44).substr(0, 5), "EDF+C");
+  EXPECT_EQ(HeaderField(file, 236, 8), "24");  // 700 records at 300/s: 24 data records of 30
+  EXPECT_EQ(HeaderField(file, 244, 8), "0.1");
   EXPECT_EQ(HeaderField(file, 252, 4), "3");
   auto signalField = [&](std::size_t start, std::size_t width, std::size_t signal) {
     return HeaderField(file, 256 + start * signalCount + width * signal, width);
@@ -137,19 +142,19 @@ TEST_F(Export, EdfHeaderNamesTheChannelsTheRangeAndOneSecondRecords) {
   EXPECT_EQ(signalField(0, 16, 0), "I");
   EXPECT_EQ(signalField(0, 16, 1), "Resp");
   EXPECT_EQ(signalField(0, 16, 2), "EDF Annotations");
-  // Physical minimum/maximum, digital minimum/maximum: 0..247 both.
-  EXPECT_EQ(HeaderField(file, 256 + 104 * signalCount, 8), "0");
-  EXPECT_EQ(HeaderField(file, 256 + 112 * signalCount, 8), "247");
-  EXPECT_EQ(HeaderField(file, 256 + 120 * signalCount, 8), "0");
-  EXPECT_EQ(HeaderField(file, 256 + 128 * signalCount, 8), "247");
-  EXPECT_EQ(HeaderField(file, 256 + 216 * signalCount, 8), "300");
-  // Header, then three records of 2 x 300 samples and 32 annotation samples.
-  EXPECT_EQ(file.size(), 1024u + 3 * (2 * 300 + 32) * 2);
+  // Uncalibrated: the values as they are, labelled as steps.
+  EXPECT_EQ(signalField(96, 8, 0), "steps");
+  EXPECT_EQ(signalField(104, 8, 0), "0");
+  EXPECT_EQ(signalField(112, 8, 0), "247");
+  EXPECT_EQ(signalField(120, 8, 0), "0");
+  EXPECT_EQ(signalField(128, 8, 0), "247");
+  EXPECT_EQ(signalField(216, 8, 0), "30");
   // The last record is padded with the last sample of each channel.
-  const std::size_t lastRecord = 1024 + 2 * (2 * 300 + 32) * 2;
+  const std::size_t recordBytes = (file.size() - 1024) / 24;
+  const std::size_t lastRecord = 1024 + 23 * recordBytes;
   const std::uint8_t lastI = store.At(700).channels[chI];
-  EXPECT_EQ(static_cast<std::uint8_t>(file[lastRecord + 2 * 99]), lastI);
-  EXPECT_EQ(static_cast<std::uint8_t>(file[lastRecord + 2 * 299]), lastI);
+  EXPECT_EQ(static_cast<std::uint8_t>(file[lastRecord + 2 * 9]), lastI);
+  EXPECT_EQ(static_cast<std::uint8_t>(file[lastRecord + 2 * 29]), lastI);
 }
 
 struct FailureCase {
@@ -166,7 +171,6 @@ TEST_P(ExportRefusal, SaysWhyAndLeavesNoFile) {
   ExportOptions options;
   options.sampleRate = GetParam().rate;
   for (bool edf : {true, false}) {
-    if (!edf && GetParam().rate) continue;  // the rate is EDF+'s alone
     try {
       edf ? ExportEdf(store, folder / "out", options) : ExportCsv(store, folder / "out", options);
       ADD_FAILURE() << "exported";
@@ -190,7 +194,9 @@ TEST_F(Export, AFailedWriteLeavesThePreviousFileAndNoPartialOne) {
     const std::string path = folder / (edf ? "run.edf" : "run.csv");
     try {
       ScopedFileSizeLimit limit(64 * 1024);
-      edf ? ExportEdf(store, path, {}) : ExportCsv(store, path, {});
+      ExportOptions replacing;
+      replacing.replaceExisting = true;
+      edf ? ExportEdf(store, path, replacing) : ExportCsv(store, path, replacing);
       ADD_FAILURE() << "the write went through";
     } catch (const ERecordingFile& error) {
       EXPECT_NE(std::string(error.what()).find("File too large"), std::string::npos) << error.what();

@@ -4,11 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 
+#include "analysis/Resample.h"
+#include "analysis/Wfdb.h"
 #include "sim_stream_support.h"
 #include "simulator/ModuleSimulator.h"
 
@@ -422,6 +428,224 @@ TEST_F(SimulatorTest, CalibrationSendsAOneMillivoltRectangle) {
       },
       kDeadline);
   EXPECT_EQ(longest, 200u);
+}
+
+// Twelve-channel samples as lead bytes I..C6: each sample frame with the
+// chest frame that follows it.
+std::vector<std::array<std::uint8_t, 12>> TwelveLeads(const std::vector<Frame>& frames) {
+  std::vector<std::array<std::uint8_t, 12>> samples;
+  for (std::size_t k = 0; k + 1 < frames.size(); ++k) {
+    if (frames[k].kind != 0xF8 || frames[k + 1].kind != 0xFE) continue;
+    std::array<std::uint8_t, 12> leads{};
+    for (std::size_t lead = 0; lead < 7; ++lead) leads[lead] = frames[k].Byte(2 + lead);
+    for (std::size_t lead = 0; lead < 5; ++lead) leads[7 + lead] = frames[k + 1].Byte(2 + lead);
+    samples.push_back(leads);
+  }
+  return samples;
+}
+
+// The longest run of one value in a lead: the calibration rectangle's top,
+// or a dead lead's whole stream.
+struct Plateau {
+  std::size_t start = 0;
+  std::size_t length = 0;
+  int value = 0;
+};
+
+Plateau LongestPlateau(const std::vector<std::array<std::uint8_t, 12>>& samples, std::size_t lead) {
+  Plateau longest;
+  for (std::size_t start = 0, k = 1; k <= samples.size(); ++k) {
+    if (k < samples.size() && samples[k][lead] == samples[start][lead]) continue;
+    if (k - start > longest.length) longest = {start, k - start, samples[start][lead]};
+    start = k;
+  }
+  return longest;
+}
+
+struct CalibrationCase {
+  const char* name;
+  int stage;  // amplification index 0..3
+  ModuleFaults faults;
+  SimLead lead;      // the lead looked at: the faulty one
+  int height;        // its rectangle's height in steps; 0: no rectangle, flat at 0 mV
+  std::size_t late;  // its rising edge's samples after the other leads'
+};
+
+void PrintTo(const CalibrationCase& c, std::ostream* os) { *os << c.name; }
+
+class Calibration : public SimulatorTest, public ::testing::WithParamInterface<CalibrationCase> {};
+
+// The rectangle is 20 steps per mV per stage above byte 128 (0 mV), 2 s long
+// with 0.5 s at 0 mV either side, rising in the same sample on every lead
+// but a skewed one; a gain error or a dead lead shows on its lead only.
+TEST_P(Calibration, RectangleHasTheStagesHeightOnEveryLeadButAFaultyOne) {
+  const CalibrationCase& c = GetParam();
+  SimulatorOptions options = Options();
+  options.pace.samplesPerSecond = 1000;
+  options.moduleFaults = c.faults;
+  ModuleSimulator& sim = Launch(options);
+  ModuleConfig config = TwelveChannel();
+  config.amplification = c.stage;
+  Stream(config, 5);
+  port_->Write("K");
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.commandsSeen >= 2; }, kDeadline));
+  const SimLead healthy = c.lead == slI ? slII : slI;
+  std::vector<std::array<std::uint8_t, 12>> samples;
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        samples = TwelveLeads(s.Frames());
+        const Plateau top = LongestPlateau(samples, healthy);
+        return top.length >= 200 && samples.size() > top.start + 300;  // 50 samples at 0 mV after it
+      },
+      kDeadline));
+  const std::size_t edge = LongestPlateau(samples, healthy).start;
+  const int steps = 20 * (c.stage + 1);
+  for (std::size_t lead = 0; lead < 12; ++lead) {
+    SCOPED_TRACE(LeadName(static_cast<SimLead>(lead)));
+    const bool faulty = lead == static_cast<std::size_t>(c.lead);
+    const Plateau top = LongestPlateau(samples, lead);
+    if (faulty && c.height == 0) {
+      EXPECT_EQ(top.value, 128);
+      EXPECT_EQ(top.length, samples.size()) << "flat from the first sample on";
+      continue;
+    }
+    EXPECT_EQ(top.value, 128 + (faulty ? c.height : steps));
+    EXPECT_EQ(top.length, 200u);
+    EXPECT_EQ(top.start, edge + (faulty ? c.late : 0));
+    for (std::size_t k = 1; k <= 50; ++k) {
+      ASSERT_EQ(samples[top.start - k][lead], 128) << "0 mV before, " << k;
+      ASSERT_EQ(samples[top.start + 199 + k][lead], 128) << "0 mV after, " << k;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StagesAndFaults, Calibration,
+    ::testing::Values(CalibrationCase{"Stage1", 0, {}, slII, 20, 0}, CalibrationCase{"Stage2", 1, {}, slII, 40, 0},
+                      CalibrationCase{"Stage3", 2, {}, slII, 60, 0}, CalibrationCase{"Stage4", 3, {}, slII, 80, 0},
+                      CalibrationCase{"GainErrorOnII", 1, {.gain = {{slII, 1.1}}}, slII, 44, 0},
+                      CalibrationCase{"GainErrorOnAChestLead", 3, {.gain = {{slC4, 0.5}}}, slC4, 40, 0},
+                      CalibrationCase{"DeadAVL", 1, {.dead = {slAVL}}, slAVL, 0, 0},
+                      CalibrationCase{"SkewedC1", 1, {.skew = {{slC1, 3}}}, slC1, 40, 3},
+                      CalibrationCase{"SkewedI", 2, {.skew = {{slI, 1}}}, slI, 60, 1}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct ElectrodeOffCase {
+  const char* name;
+  ModuleFaults faults;
+  std::uint8_t status;       // status frame byte 3
+  std::uint8_t chestStatus;  // chest status frame byte 3
+};
+
+void PrintTo(const ElectrodeOffCase& c, std::ostream* os) { *os << c.name; }
+
+class ElectrodesOff : public SimulatorTest, public ::testing::WithParamInterface<ElectrodeOffCase> {};
+
+TEST_P(ElectrodesOff, AreReportedOffInTheStatusFramesAfterASearch) {
+  SimulatorOptions options = Options();
+  options.moduleFaults = GetParam().faults;
+  Launch(options);
+  Stream(TwelveChannel(), 1);
+  port_->Write("q0");
+  bool searched = false;
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_,
+      [&](FrameSplitter& s) {
+        for (const Frame& f : s.Frames()) searched |= f.kind == 0xFC && f.Byte(5) == 5;
+        return searched && s.Count(0xFF) >= 1;
+      },
+      kDeadline));
+  for (const Frame& f : splitter_.Frames()) {
+    if (f.kind == 0xFC) {
+      EXPECT_EQ(f.Byte(2), GetParam().status);
+    } else if (f.kind == 0xFF) {
+      EXPECT_EQ(f.Byte(2), GetParam().chestStatus);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Electrodes, ElectrodesOff,
+                         ::testing::Values(ElectrodeOffCase{"RA", {.limbOff = cfRA}, 0x17, 0x1F},
+                                           ElectrodeOffCase{"LLAndC1", {.limbOff = cfLL | cfC1}, 0x0E, 0x1F},
+                                           ElectrodeOffCase{
+                                               "RLAndC3", {.limbOff = cfRL, .chestOff = 0x02}, 0x1D, 0x1D}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SimulatorTest, WithoutIdentificationTheRequestGoesUnanswered) {
+  SimulatorOptions options = Options();
+  options.moduleFaults.noIdent = true;
+  ModuleSimulator& sim = Launch(options);
+  port_->Write("I");
+  ASSERT_TRUE(sim.WaitFor([](const SimulatorState& s) { return s.commandsSeen >= 1; }, kDeadline));
+  // An answer would be queued at once, so it would be on the line before the
+  // next status frame.
+  const std::uint64_t status = sim.State().statusFramesSent;
+  ASSERT_TRUE(ReadUntil(
+      *port_, splitter_, [&](FrameSplitter&) { return sim.State().statusFramesSent > status; }, kDeadline));
+  splitter_.Add(port_->ReadSome(100ms));
+  EXPECT_EQ(splitter_.Count(0xFD), 0u);
+  EXPECT_EQ(sim.State().identFramesSent, 0u);
+  EXPECT_EQ(sim.Commands().back().kind, CommandKind::Identify);
+}
+
+struct ReplayCase {
+  const char* name;
+  int transmission;   // 0..3: 50, 100, 150, 300 per second
+  int amplification;  // 0..3: 20, 40, 60, 80 steps per mV
+};
+
+void PrintTo(const ReplayCase& c, std::ostream* os) { *os << c.name; }
+
+class Replay : public SimulatorTest, public ::testing::WithParamInterface<ReplayCase> {};
+
+// Lead II carries the record's first signal (MLII), resampled to the set
+// rate and scaled to the set stage; the pulse value comes from the beats.
+TEST_P(Replay, PlaysTheRecordAtTheSetRateAndStage) {
+  const ReplayCase& c = GetParam();
+  SimulatorOptions options = Options();
+  options.replay = Record100Header();
+  options.heartRate = 30;
+  options.pace.samplesPerSecond = SimulatorPace::kUnpaced;
+  options.pace.capAtLineRate = false;
+  Launch(options);
+  ModuleConfig config = TwelveChannel(c.transmission);
+  config.amplification = c.amplification;
+  const auto samples = TwelveLeads(Stream(config, 1000));
+  ASSERT_GE(samples.size(), 1000u);
+
+  const WfdbRecord record = ReadWfdbRecord(Record100Header());
+  const WfdbSignal& mlii = record.signals[0];
+  const std::vector<int> resampled = ResampleSteps(mlii.samples, 360, config.NominalRate());
+  const double stepsPerMillivolt = 20.0 * (c.amplification + 1);
+  for (std::size_t n = 0; n < 1000; ++n) {
+    const double millivolts = (resampled[n] - mlii.baseline) / mlii.gain;
+    // Within rounding: a value half way between two steps may go either way.
+    const double expected = std::clamp(128 + stepsPerMillivolt * millivolts, 0.0, 255.0);
+    ASSERT_NEAR(samples[n][slII], expected, 0.5 + 1e-6) << "sample " << n;
+  }
+  ASSERT_GE(splitter_.Count(0xF9), 1u);
+  for (const Frame& f : splitter_.Frames()) {
+    if (f.kind == 0xF9) {
+      EXPECT_GT(f.Byte(2), 60) << "not the synthetic rate";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Replay,
+                         ::testing::Values(ReplayCase{"At300Stage2", 3, 1}, ReplayCase{"At50Stage4", 0, 3}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(SimulatorTest, AnUnreadableRecordIsRefusedAtTheStart) {
+  SimulatorOptions options = Options();
+  options.replay = scratch_.Path() + "/none.hea";
+  try {
+    ModuleSimulator sim(options);
+    ADD_FAILURE() << "started";
+  } catch (const ESimulator& error) {
+    EXPECT_NE(std::string(error.what()).find(options.replay), std::string::npos) << error.what();
+  }
+  EXPECT_TRUE(fs::is_empty(scratch_.Path())) << "no port left behind";
 }
 
 TEST_F(SimulatorTest, HangUpIsSeenByTheReaderAndRemovesTheLink) {

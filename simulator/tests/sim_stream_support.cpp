@@ -27,6 +27,8 @@ int LengthOf(std::uint8_t kind, int sampleLength) {
 }
 }  // namespace
 
+std::string Record100Header() { return ECG_MITDB100_HEADER; }
+
 std::string Bytes(const std::string& hex) {
   std::string bytes;
   for (std::size_t i = 0; i < hex.size();) {

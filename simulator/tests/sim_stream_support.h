@@ -11,6 +11,10 @@
 
 #include "simulator/ModuleCommand.h"
 
+// MIT-BIH record 100's header (100.hea beside 100.dat and 100.atr) in the
+// repository.
+std::string Record100Header();
+
 // Bytes from a hex text such as "53 31 41".
 std::string Bytes(const std::string& hex);
 

@@ -44,7 +44,7 @@ TEST_P(ExportButton, WritesTheFormatOfTheNameOrElseOfTheFilter) {
   EXPECT_TRUE(dialogs.saveDialogs[0].overwritePrompt);
   EXPECT_TRUE(dialogs.Messages().empty()) << dialogs.Messages()[0];
   const std::string written = ReadWholeFile(folder / GetParam().chosen);
-  EXPECT_EQ(written.rfind("time,I,Resp\n", 0) == 0, GetParam().csv);
+  EXPECT_EQ(written.rfind("sample,seconds,time,I,Resp,flags,marker\n", 0) == 0, GetParam().csv);
   EXPECT_EQ(written.rfind("0       ", 0) == 0, !GetParam().csv);
 }
 

@@ -14,6 +14,7 @@
 #include "chart/ImageCanvas.h"
 #include "ui/SessionTexts.h"
 #include "ui/ChartView.h"
+#include "ui/MainWindowLayout.h"
 #include "ui/StatusBar.h"
 #include "ui/WindowGeometry.h"
 #include "window_support.h"
@@ -51,8 +52,11 @@ INSTANTIATE_TEST_SUITE_P(
     FakeScreens, ScreenClassForScreenSize,
     ::testing::Values(ScreenSizeCase{{1366, 768}, ScreenClass::Medium},  // a laptop: Wide runs off its bottom
                       ScreenSizeCase{{1366, 740}, ScreenClass::Narrow},  // the same with a desktop panel
-                      ScreenSizeCase{{1280, 1024}, ScreenClass::Wide}, ScreenSizeCase{{1920, 1080}, ScreenClass::Wide},
-                      ScreenSizeCase{{1280, 999}, ScreenClass::Medium},
+                      ScreenSizeCase{{1280, 1024}, ScreenClass::Wide},
+                      ScreenSizeCase{{1920, 1080}, ScreenClass::ExtraWide},
+                      ScreenSizeCase{{2560, 1440}, ScreenClass::ExtraWide},
+                      ScreenSizeCase{{1920, 1020}, ScreenClass::Wide},  // a tall desktop panel
+                      ScreenSizeCase{{1919, 1200}, ScreenClass::Wide}, ScreenSizeCase{{1280, 999}, ScreenClass::Medium},
                       ScreenSizeCase{{1024, 768}, ScreenClass::Medium},
                       ScreenSizeCase{{1100, 1024}, ScreenClass::Medium},  // as the width alone chose it
                       ScreenSizeCase{{1010, 768}, ScreenClass::Narrow}, ScreenSizeCase{{800, 600}, ScreenClass::Narrow},
@@ -83,6 +87,16 @@ TEST(StatusPanelWidths, WidestPanelsShrinkToOneWidthAndTheClockKeepsItsOwn) {
     for (int w : fitted) sum += w;
     EXPECT_LE(sum, std::max(c.room, c.widths[6]));
   }
+}
+
+TEST(StatusPanelWidths, TheAcquisitionStatusAndTheClockBothKeepTheirWidths) {
+  // The Narrow class's bar with the acquisition status at the room of its
+  // longest text: the widest others give it up.
+  EXPECT_EQ(FitPanelWidths({115, 125, 175, 75, 255, 168, 100}, 794, {5, 6}),
+            (std::array<int, 7>{113, 113, 113, 75, 112, 168, 100}));
+  EXPECT_EQ(FitPanelWidths({60, 60, 60, 60, 60, 60, 100}, 130, {5, 6}), (std::array<int, 7>{0, 0, 0, 0, 0, 60, 100}));
+  EXPECT_EQ(FitPanelWidths({135, 185, 185, 155, 145, 355, 75}, 1274, {5, 6}),
+            (std::array<int, 7>{135, 185, 185, 155, 145, 355, 75}));
 }
 
 struct ClassCase {
@@ -191,6 +205,10 @@ TEST_P(WindowOfClass, EveryCaptionShowsWhole) {
       {"ChestLabel", "NOT connected"},
       {"PulsePanel", "Pulse: 255"},
       {"RespPanel", "Resp.: 255"},
+      // The acquisition status at its longest.
+      {"StatusPanel5", "Status: Receiving... 80000 packets (data lost)"},
+      {"StatusPanel5", "Status: Port lost - 80000 packets"},
+      {"StatusPanel5", "Status: Loading... 80000 packets"},
   };
   std::vector<std::pair<QWidget*, QString>> captions;
   for (QWidget* w : form->findChildren<QWidget*>()) {
@@ -213,9 +231,28 @@ TEST_P(WindowOfClass, EveryCaptionShowsWhole) {
   EXPECT_GT(measured, 60);
 }
 
+// Every control inside the window, and every box's contents inside the box:
+// what lies past an edge is cut off.
+TEST_P(WindowOfClass, EveryControlLiesInsideItsWindowAndItsBox) {
+  int placed = 0;
+  for (auto table : {TopRowPlaces(), SetupBoxPlaces(), InfoBoxPlaces()}) {
+    for (const ControlPlace& place : table) {
+      SCOPED_TRACE(place.name);
+      QWidget* w = form->findChild<QWidget*>(place.name);
+      ASSERT_TRUE(w);
+      const QRect room = w->parentWidget()->rect();
+      EXPECT_TRUE(room.contains(w->geometry())) << w->x() << "," << w->y() << " " << w->width() << "x" << w->height()
+                                                << " in " << room.width() << "x" << room.height();
+      ++placed;
+    }
+  }
+  EXPECT_GT(placed, 70);
+}
+
 INSTANTIATE_TEST_SUITE_P(ScreenClasses, WindowOfClass,
                          ::testing::Values(ClassCase{1280, ScreenClass::Wide}, ClassCase{1100, ScreenClass::Medium},
-                                           ClassCase{1000, ScreenClass::Narrow}));
+                                           ClassCase{1000, ScreenClass::Narrow},
+                                           ClassCase{1920, ScreenClass::ExtraWide}));
 
 // ---- Boxes over the chart ---------------------------------------------------
 
