@@ -3,8 +3,11 @@
 // session with the port, its seven framers and the recording; the chart; the
 // clock) and binds the controls to their handlers. The handlers are thin: the
 // set-up, the recording's start and stop, the service commands and the port
-// loss live in module/AcquisitionSession, the drawing in chart/, the files
-// and the print-out in recording/.
+// loss live in module/AcquisitionSession, the drawing in chart/ (ChartSweep),
+// the file formats and the print-out in recording/, the save, load, print
+// and export flows in RecordingFlows. The session reports values; the
+// window words them (SessionTexts) and shows its controls from its state
+// (ControlVisibility).
 //
 // Everything here runs on the main thread. The port's event thread reaches it
 // only through the blocking hand-over of QtMainThreadDispatcher, so a
