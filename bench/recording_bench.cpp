@@ -59,7 +59,8 @@ void FillRun(SampleStore& store, int records = kRunRecords) {
 // sweep in the mode they show.
 void LoadAndDraw(const std::string& path, SampleStore& store, ChartLayout& layout, ChartCanvas& chart) {
   std::string status;
-  LoadRecordingFile(path, store, [&](int count) { status = "Status: Loading... " + std::to_string(count) + " packets"; });
+  LoadRecordingFile(path, store,
+                    [&](int count) { status = "Status: Loading... " + std::to_string(count) + " packets"; });
   benchmark::DoNotOptimize(status.data());
   const RecordingShape shape = DetectRecordingShape(store);
   ChartSweep sweep(layout, chart, LocaleTimeFormatter());

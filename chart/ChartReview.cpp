@@ -66,5 +66,6 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   // random heights from beat to beat and drop spikes; the stroke keeps every
   // peak at its full height, and the joining segments still follow the
   // trace's order in time.
-  for (int from = first; from <= last; from += compression) sweep.PlotSpan(store, from, std::min(last, from + compression - 1));
+  for (int from = first; from <= last; from += compression)
+    sweep.PlotSpan(store, from, std::min(last, from + compression - 1));
 }

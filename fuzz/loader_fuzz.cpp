@@ -103,8 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int expected = headerValid ? static_cast<int>(std::min<std::size_t>(wholeRecords, SampleStore::kLastSlot)) : 0;
   FUZZ_CHECK(count == expected, "%d records loaded from %zu bytes, expected %d", count, size, expected);
   FUZZ_CHECK(result.headerValid == headerValid, "header judged %s", result.headerValid ? "valid" : "invalid");
-  FUZZ_CHECK(result.moreThanStoreHolds == (headerValid && wholeRecords > static_cast<std::size_t>(SampleStore::kLastSlot)),
-             "records left in the file reported wrongly");
+  FUZZ_CHECK(
+      result.moreThanStoreHolds == (headerValid && wholeRecords > static_cast<std::size_t>(SampleStore::kLastSlot)),
+      "records left in the file reported wrongly");
   FUZZ_CHECK(!result.readError, "a read error from a readable file: %s", result.readError->c_str());
 
   // Drawn as the window's load draws it.

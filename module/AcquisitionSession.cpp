@@ -14,7 +14,8 @@ constexpr int kHandOverIntervalMs = 10;
 AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessionView& view, DayClock dayClock)
     : dispatcher_(dispatcher),
       view_(view),
-      handlers_(store_, view_, [this] { StopAtLimit(); }, std::move(dayClock)),
+      handlers_(
+          store_, view_, [this] { StopAtLimit(); }, std::move(dayClock)),
       port_(&dispatcher),
       framers_(handlers_) {
   // The module's line: 115200 baud, 8E1, no flow control; DTR and RTS are

@@ -20,9 +20,9 @@ inline constexpr std::size_t kElectrodeCount = 10;
 // Those of a status frame, in the order of TModuleStatus::connected (the
 // rows of the status box), and those of a chest status frame.
 inline constexpr std::array<ElectrodeId, 5> kStatusFrameElectrodes{ElectrodeId::RA, ElectrodeId::LA, ElectrodeId::RL,
-                                                                 ElectrodeId::LL, ElectrodeId::C1};
+                                                                   ElectrodeId::LL, ElectrodeId::C1};
 inline constexpr std::array<ElectrodeId, 5> kChestStatusElectrodes{ElectrodeId::C2, ElectrodeId::C3, ElectrodeId::C4,
-                                                                 ElectrodeId::C5, ElectrodeId::C6};
+                                                                   ElectrodeId::C5, ElectrodeId::C6};
 // "RA", "LA", "RL", "LL", "C1" .. "C6".
 std::string_view ElectrodeName(ElectrodeId electrode);
 

@@ -15,9 +15,9 @@ class SampleStore;
 
 // What a load found besides the records it put into the store.
 struct TLoadResult {
-  bool headerValid = false;               // a whole header with the marker
-  bool moreThanStoreHolds = false;        // records were left in the file
-  std::optional<std::string> readError;   // a read failed part-way (the system's text)
+  bool headerValid = false;              // a whole header with the marker
+  bool moreThanStoreHolds = false;       // records were left in the file
+  std::optional<std::string> readError;  // a read failed part-way (the system's text)
 };
 
 // Loads `path` into `store`: slot 0 takes the header as read (even a

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace {
 
 // Export order: the limb leads, the chest leads, respiration last.
@@ -44,8 +43,8 @@ RecordingShape ShapeOfBytesInUse(const SampleRecord& any) {
 }
 
 std::string_view ChannelName(ChartChannel channel) {
-  static constexpr std::array<std::string_view, kChartChannelCount> kNames{
-      "I", "II", "III", "aVR", "aVL", "aVF", "C1", "C2", "C3", "C4", "C5", "C6", "Resp"};
+  static constexpr std::array<std::string_view, kChartChannelCount> kNames{"I",  "II", "III", "aVR", "aVL", "aVF", "C1",
+                                                                           "C2", "C3", "C4",  "C5",  "C6",  "Resp"};
   return kNames[static_cast<std::size_t>(channel)];
 }
 

@@ -20,12 +20,12 @@ enum class TSituation {
 
 struct TWindowState {
   TSituation situation = TSituation::Start;
-  bool recording = false;    // a recording runs (the button reads "Stop")
+  bool recording = false;  // a recording runs (the button reads "Stop")
   bool portOpen = false;
-  bool offerOpen = false;    // the offer to save of a stop is being made
-  bool unsaved = false;      // the last offer ended without the recording on the disk
-  bool recordsShown = false; // a stopped or loaded recording's records are on the chart
-  bool serviceMode = false;  // Ctrl+Shift+S was pressed in this run
+  bool offerOpen = false;             // the offer to save of a stop is being made
+  bool unsaved = false;               // the last offer ended without the recording on the disk
+  bool recordsShown = false;          // a stopped or loaded recording's records are on the chart
+  bool serviceMode = false;           // Ctrl+Shift+S was pressed in this run
   bool twelveChannelChecked = false;  // CheckBox12C in the set-up panel
   // The boxes the user (or a frame) opened and has not closed.
   bool setupBoxOpen = false;

@@ -485,12 +485,12 @@ void TForm1::ShowControls() {
   const TControlsShown shown = ControlsShown(state);
 
   const std::pair<QWidget*, bool> controls[] = {
-      {SetupButton, shown.setup},   {ReadButton, shown.read},       {SaveButton, shown.save},
-      {LoadButton, shown.load},     {PrintButton, shown.print},     {ExportButton, shown.exportButton},
-      {PulsePanel, shown.pulse},    {RespPanel, shown.resp},        {StatusButton, shown.status},
-      {IdentButton, shown.ident},   {ElecButton, shown.elec},       {CalButton, shown.cal},
-      {RegisterButton, shown.reg},  {SetupBox, shown.setupBox},     {StatusBox, shown.statusBox},
-      {IdentBox, shown.identBox},   {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
+      {SetupButton, shown.setup},  {ReadButton, shown.read},         {SaveButton, shown.save},
+      {LoadButton, shown.load},    {PrintButton, shown.print},       {ExportButton, shown.exportButton},
+      {PulsePanel, shown.pulse},   {RespPanel, shown.resp},          {StatusButton, shown.status},
+      {IdentButton, shown.ident},  {ElecButton, shown.elec},         {CalButton, shown.cal},
+      {RegisterButton, shown.reg}, {SetupBox, shown.setupBox},       {StatusBox, shown.statusBox},
+      {IdentBox, shown.identBox},  {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
   };
   for (const auto& [control, visible] : controls) control->setVisible(visible);
   // The set-up panel takes no input while hidden.

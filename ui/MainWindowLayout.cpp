@@ -18,12 +18,12 @@
 #include "chart/ImageCanvas.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
-#include "ui/SessionTexts.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DesignFace.h"
 #include "ui/MainWindow.h"
 #include "ui/RadioGroup.h"
+#include "ui/SessionTexts.h"
 #include "ui/StatusBar.h"
 
 namespace {

@@ -101,9 +101,8 @@ LoadOutcome LoadButtonClick(TRecordingContext& context) {
   if (!name || name->empty()) return outcome;
 
   SampleStore& store = context.store;
-  const TLoadResult result = LoadRecordingFile(*name, store, [&](int count) {
-    context.showStatus(LoadingStatusText(count));
-  });
+  const TLoadResult result =
+      LoadRecordingFile(*name, store, [&](int count) { context.showStatus(LoadingStatusText(count)); });
   outcome.chosen = true;
   outcome.records = store.Count();
   context.currentDataFile = *name;

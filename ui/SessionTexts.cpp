@@ -30,9 +30,7 @@ std::string Counted(std::string_view prefix, int count, std::string_view suffix)
 
 std::string_view ConnectionText(bool connected) { return connected ? kConnectedText : kNotConnectedText; }
 
-std::string_view RespWaveText(bool transmitted) {
-  return transmitted ? kRespTransmittedText : kRespNotTransmittedText;
-}
+std::string_view RespWaveText(bool transmitted) { return transmitted ? kRespTransmittedText : kRespNotTransmittedText; }
 
 StatusFrameTexts StatusTexts(const TModuleStatus& status) {
   StatusFrameTexts texts;

@@ -2,9 +2,9 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <cstdio>
-#include <array>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -137,8 +137,7 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
   out << ", \"mode\": "
       << OrNull(view.status ? view.status->mode : std::nullopt,
                 [](OperatingMode mode) { return Json(OperatingModeName(mode)); })
-      << ", \"mode code\": "
-      << OrNull(view.status, [](const TModuleStatus& s) { return std::to_string(s.modeCode); })
+      << ", \"mode code\": " << OrNull(view.status, [](const TModuleStatus& s) { return std::to_string(s.modeCode); })
       << ", \"respiration wave\": "
       << OrNull(view.status, [](const TModuleStatus& s) { return Bool(s.respirationTransmitted); });
   // Each electrode: connected, or null until a frame has said.

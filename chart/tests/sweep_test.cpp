@@ -44,8 +44,8 @@ struct WrapCase {
 class SweepWrap : public testing::TestWithParam<WrapCase> {};
 
 TEST_P(SweepWrap, TheRecordAtTheEndIsPlottedThereAndTheNextOneStartsAFreshFrame) {
-  ChartLayout layout = GetParam().twelve ? TwelveChannelLayout(GetParam().screen)
-                                         : EightChannelLayout(GetParam().screen, kIToIII);
+  ChartLayout layout =
+      GetParam().twelve ? TwelveChannelLayout(GetParam().screen) : EightChannelLayout(GetParam().screen, kIToIII);
   RecordingCanvas canvas;
   ChartSweep sweep(layout, canvas, kFormat, GetParam().twelve);
   sweep.Frame();
@@ -107,11 +107,11 @@ TEST_P(SweepRestart, LaysTheBandsOutForTheModeAndDrawsItsEmptyFrame) {
   EXPECT_TRUE(canvas.Image() == expected.Image());
 }
 
-INSTANTIATE_TEST_SUITE_P(, SweepRestart,
-                         testing::Values(RestartCase{"EightChannels", false, kIToIII},
-                                         RestartCase{"TwelveChannels", true, kIToIII},
-                                         RestartCase{"OneChannel", false, {false, false, false, false, false, false, false, true}}),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    , SweepRestart,
+    testing::Values(RestartCase{"EightChannels", false, kIToIII}, RestartCase{"TwelveChannels", true, kIToIII},
+                    RestartCase{"OneChannel", false, {false, false, false, false, false, false, false, true}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ChartSweep, ARestartWithNoChannelCheckedKeepsTheBands) {
   ChartLayout layout = EightChannelLayout(ScreenClass::Wide, kIToIII);

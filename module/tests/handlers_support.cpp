@@ -2,13 +2,14 @@
 
 namespace module_test {
 
-HandlerRig::HandlerRig() : view(store), handlers(store, view, [this] { view.StopAtLimit(); }, [] { return kFixedClock; }) {
+HandlerRig::HandlerRig()
+    : view(store),
+      handlers(
+          store, view, [this] { view.StopAtLimit(); }, [] { return kFixedClock; }) {
   SetUp8({true, true, true, false, false, false, false, false});
 }
 
-void HandlerRig::SetUp8(const std::array<bool, kChannelBoxCount>& selection) {
-  handlers.SetDecoding(false, selection);
-}
+void HandlerRig::SetUp8(const std::array<bool, kChannelBoxCount>& selection) { handlers.SetDecoding(false, selection); }
 
 void HandlerRig::SetUp12() { handlers.SetDecoding(true, ChannelBoxDefaults); }
 

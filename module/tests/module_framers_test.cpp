@@ -52,7 +52,9 @@ class OrderView : public module_test::RecordingView {
 // framers, set up for eight channels I, II, III and recording.
 struct Reception {
   Reception()
-      : view(store), handlers(store, view, [this] { view.StopAtLimit(); }, [] { return module_test::kFixedClock; }),
+      : view(store),
+        handlers(
+            store, view, [this] { view.StopAtLimit(); }, [] { return module_test::kFixedClock; }),
         framers(handlers) {}
 
   void SetUp8(const Selection& selection) {

@@ -31,17 +31,16 @@ TEST_P(StatusFlags, EachBitConnectsItsElectrode) {
   EXPECT_EQ(status->respirationTransmitted, GetParam().respiration);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    , StatusFlags,
-    testing::Values(FlagCase{"RA", 0x08, {true, false, false, false, false}, false},
-                    FlagCase{"LA", 0x04, {false, true, false, false, false}, false},
-                    FlagCase{"RL", 0x02, {false, false, true, false, false}, false},
-                    FlagCase{"LL", 0x01, {false, false, false, true, false}, false},
-                    FlagCase{"C1", 0x10, {false, false, false, false, true}, false},
-                    FlagCase{"RespirationWave", 0x40, {}, true},
-                    FlagCase{"UnusedBits", 0xA0, {}, false},
-                    FlagCase{"AllConnected", 0x5F, {true, true, true, true, true}, true}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(, StatusFlags,
+                         testing::Values(FlagCase{"RA", 0x08, {true, false, false, false, false}, false},
+                                         FlagCase{"LA", 0x04, {false, true, false, false, false}, false},
+                                         FlagCase{"RL", 0x02, {false, false, true, false, false}, false},
+                                         FlagCase{"LL", 0x01, {false, false, false, true, false}, false},
+                                         FlagCase{"C1", 0x10, {false, false, false, false, true}, false},
+                                         FlagCase{"RespirationWave", 0x40, {}, true},
+                                         FlagCase{"UnusedBits", 0xA0, {}, false},
+                                         FlagCase{"AllConnected", 0x5F, {true, true, true, true, true}, true}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 struct SettingsCase {
   const char* name;

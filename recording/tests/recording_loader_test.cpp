@@ -57,14 +57,14 @@ TEST_P(LoadRules, TakeWholeRecordsAfterAValidHeaderAndCountThem) {
       << "the header slot holds what was read";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, LoadRules,
-    ::testing::Values(LoadCase{"ThreeRecords", DataFileBytes(3), true, 3},
-                      LoadCase{"HeaderAlone", DataFileBytes(0), true, 0},
-                      LoadCase{"ATrailingPieceIsNoRecord", DataFileBytes(2, kDataFileMarker, std::string(10, 'x')), true, 2},
-                      LoadCase{"WrongMarker", DataFileBytes(3, 4), false, 0},
-                      LoadCase{"ShorterThanAHeader", "0123456789", false, 0}),
-    [](const auto& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, LoadRules,
+                         ::testing::Values(LoadCase{"ThreeRecords", DataFileBytes(3), true, 3},
+                                           LoadCase{"HeaderAlone", DataFileBytes(0), true, 0},
+                                           LoadCase{"ATrailingPieceIsNoRecord",
+                                                    DataFileBytes(2, kDataFileMarker, std::string(10, 'x')), true, 2},
+                                           LoadCase{"WrongMarker", DataFileBytes(3, 4), false, 0},
+                                           LoadCase{"ShorterThanAHeader", "0123456789", false, 0}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(LoadRules, MoreRecordsThanTheStoreHoldsAreReportedAndTheFirstKept) {
   ScratchFolder folder;

@@ -13,7 +13,8 @@
 class FlowFixture : public RecordingFixture {
  protected:
   FlowFixture() {
-    contextPtr = std::make_unique<TRecordingContext>(TRecordingContext{store, layout, *chartPtr, dialogs, currentDataFile});
+    contextPtr =
+        std::make_unique<TRecordingContext>(TRecordingContext{store, layout, *chartPtr, dialogs, currentDataFile});
     contextPtr->nowText = nowText;
     contextPtr->showStatus = [this](const std::string& text) { panel5.push_back(text); };
   }

@@ -9,10 +9,10 @@
 
 #include "chart/ChartFrame.h"
 #include "chart/ChartSweep.h"
+#include "flows_support.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
-#include "flows_support.h"
 #include "recording/RecordingShape.h"
 
 namespace {
@@ -82,7 +82,7 @@ TEST_F(LoaderTest, ThreeRecordsCountUpInTheStatusBarAndShowPrint) {
   const LoadOutcome loaded = Load(path);
   EXPECT_EQ(store.Count(), 3);
   EXPECT_EQ(panel5, (std::vector<std::string>{"Status: Loading... 1 packets", "Status: Loading... 2 packets",
-                                                   "Status: Loading... 3 packets", "Status: Idle"}));
+                                              "Status: Loading... 3 packets", "Status: Idle"}));
   EXPECT_TRUE(loaded.chosen);
   EXPECT_EQ(loaded.records, 3);
   EXPECT_FALSE(loaded.twelveChannel);
