@@ -11,18 +11,17 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <system_error>
 #include <vector>
 
 #include "serial/EventSignal.h"
+#include "serial/LineEvents.h"
 #include "serial/Termios2.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr std::size_t kReadChunk = 4096;
 
 // A pseudo-terminal (and any tty without modem control) answers the modem
@@ -150,13 +149,9 @@ int PosixSerialDevice::SetQueueSizes(std::int32_t inputSize, std::int32_t output
     // checked for sense. The input queue is ours.
     constexpr std::int32_t kLargest = 64 * 1024 * 1024;
     if (inputSize < 1 || inputSize > kLargest || outputSize < 0) return EINVAL;
-    if (const std::size_t dropped = queue_.Resize(static_cast<std::size_t>(inputSize)); dropped > 0) {
-      // The newest bytes went: what follows them on the line lies beyond a gap.
-      pushed_ -= dropped;
-      if (gaps_.empty() || gaps_.back() != pushed_) gaps_.push_back(pushed_);
-      errors_.Include(erRxOverflow);
-      announce = Raise(EV_ERR);
-    }
+    const InputQueue::Outcome outcome = queue_.Resize(static_cast<std::size_t>(inputSize));
+    errors_ = TComErrors::FromBits(errors_.Bits() | outcome.errors.Bits());
+    announce = Raise(outcome.events);
   }
   if (announce) RaiseEventSignal(eventFd_);
   return 0;
@@ -172,8 +167,7 @@ int PosixSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
   if (int error = ApplyTermios2(fd_, termios)) return error;
   {
     std::lock_guard lock(mutex_);
-    filter_.Configure({dcb.fErrorChar, dcb.fNull, dcb.ErrorChar});
-    eventChar_ = dcb.EvtChar;
+    queue_.Configure({dcb.fErrorChar, dcb.fNull, dcb.ErrorChar}, dcb.EvtChar);
     rtsToggle_ = dcb.fRtsControl == RTS_CONTROL_TOGGLE;
   }
   // A changed control mode decides its line at once, as the driver does when
@@ -189,7 +183,7 @@ int PosixSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
   return 0;
 }
 
-int PosixSerialDevice::SetTimeouts(const TComTimeouts& timeouts) {
+int PosixSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
   std::lock_guard lock(mutex_);
   if (closed_) return EBADF;
   timeouts_ = timeouts;
@@ -201,7 +195,7 @@ int PosixSerialDevice::SetTimeouts(const TComTimeouts& timeouts) {
 int PosixSerialDevice::Write(const char* data, int count, int& written) {
   written = 0;
   bool toggle;
-  TComTimeouts timeouts;
+  TDeviceTimeouts timeouts;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
@@ -209,8 +203,8 @@ int PosixSerialDevice::Write(const char* data, int count, int& written) {
     timeouts = timeouts_;
   }
   if (count <= 0) return 0;
-  const auto multiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier());
-  const auto constant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant());
+  const std::uint32_t multiplier = timeouts.WriteTotalMultiplier;
+  const std::uint32_t constant = timeouts.WriteTotalConstant;
   const bool limited = multiplier != 0 || constant != 0;
   const auto deadline = DeadlineAfter(TotalMilliseconds(multiplier, static_cast<std::size_t>(count), constant));
   if (toggle) ModemLine(TIOCM_RTS, true);
@@ -256,27 +250,26 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
   std::unique_lock lock(mutex_);
   if (closed_) return EBADF;
   if (count <= 0) return 0;
-  const std::uint32_t interval = static_cast<std::uint32_t>(timeouts_.ReadInterval());
-  const std::uint32_t multiplier = static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier());
-  const std::uint32_t constant = static_cast<std::uint32_t>(timeouts_.ReadTotalConstant());
+  const std::uint32_t interval = timeouts_.ReadInterval;
+  const std::uint32_t multiplier = timeouts_.ReadTotalMultiplier;
+  const std::uint32_t constant = timeouts_.ReadTotalConstant;
   const auto want = static_cast<std::size_t>(count);
   std::size_t got = queue_.Pop(buffer, want);
-  Popped(got);
 
   // Largest interval and no totals: return at once with what is there.
-  if (interval == kMaxDword && multiplier == 0 && constant == 0) {
+  if (interval == kNoTimeLimit && multiplier == 0 && constant == 0) {
     read = static_cast<int>(got);
     return 0;
   }
   // Largest interval and multiplier with a constant: wait for the first byte
   // at most that long, then return with what is there.
-  const bool anyByte = interval == kMaxDword && multiplier == kMaxDword && constant != 0 && constant != kMaxDword;
+  const bool anyByte = interval == kNoTimeLimit && multiplier == kNoTimeLimit && constant != 0 && constant != kNoTimeLimit;
   const auto start = Clock::now();
   std::optional<Clock::time_point> totalDeadline;
   if (anyByte) totalDeadline = DeadlineAfter(constant);
   else if (multiplier != 0 || constant != 0)
     totalDeadline = DeadlineAfter(TotalMilliseconds(multiplier, want, constant));
-  const bool useInterval = !anyByte && interval != 0 && interval != kMaxDword;
+  const bool useInterval = !anyByte && interval != 0 && interval != kNoTimeLimit;
   auto lastByte = start;
   const unsigned generation = abortGeneration_;
 
@@ -292,7 +285,6 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
     else dataArrived_.wait(lock);
     const std::size_t before = got;
     const std::size_t more = queue_.Pop(buffer + got, want - got);
-    Popped(more);
     got += more;
     if (got > before) lastByte = Clock::now();
     if (timedOut) break;
@@ -318,23 +310,14 @@ int PosixSerialDevice::InputCount(int& inputCount) {
 }
 
 int PosixSerialDevice::TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) {
-  gaps.clear();
   std::lock_guard lock(mutex_);
   if (closed_) {
+    gaps.clear();
     data.clear();
     return EBADF;
   }
-  data.resize(queue_.Size());
-  const std::size_t got = queue_.Pop(data.data(), data.size());
-  for (std::uint64_t gap : gaps_)
-    if (gap <= popped_ + got) gaps.push_back(static_cast<std::size_t>(gap - popped_));
-  Popped(got);
+  queue_.TakeAll(data, gaps);
   return 0;
-}
-
-void PosixSerialDevice::Popped(std::size_t count) {
-  popped_ += count;
-  while (!gaps_.empty() && gaps_.front() <= popped_) gaps_.pop_front();
 }
 
 int PosixSerialDevice::Purge(std::uint32_t flags) {
@@ -348,8 +331,6 @@ int PosixSerialDevice::Purge(std::uint32_t flags) {
   }
   if (flags & PURGE_RXCLEAR) {
     queue_.Clear();
-    popped_ = pushed_;
-    gaps_.clear();
     if (tcflush(fd_, TCIFLUSH) != 0 && !lost_) return errno;
   }
   if (flags & PURGE_TXCLEAR) {
@@ -568,73 +549,28 @@ void PosixSerialDevice::Queue(const char* data, std::size_t count) {
 
 bool PosixSerialDevice::QueueLocked(const char* data, std::size_t count) {
   std::lock_guard lock(mutex_);
-  filtered_.clear();
-  filter_.Process(data, count, filtered_);
-  std::uint32_t events = 0;
-  if (filter_.TakeErrorBytes() > 0) {
-    errors_.Include(erParity);
-    events |= EV_ERR;
-  }
-  if (filter_.TakeBreaks() > 0) {
-    errors_.Include(erBreak);
-    events |= EV_BREAK;
-  }
-  const std::size_t before = queue_.Size();
-  const std::size_t accepted = queue_.Push(filtered_.data(), filtered_.size());
-  pushed_ += accepted;
-  if (accepted < filtered_.size()) {
-    // The newest bytes stay out: what is queued remains an unbroken stretch,
-    // and the next byte queued lies beyond a gap.
-    if (gaps_.empty() || gaps_.back() != pushed_) gaps_.push_back(pushed_);
-    errors_.Include(erRxOverflow);
-    events |= EV_ERR;
-  }
-  if (accepted > 0) {
-    events |= EV_RXCHAR;
-    if (std::memchr(filtered_.data(), eventChar_, accepted)) events |= EV_RXFLAG;
-    const std::size_t capacity = queue_.Capacity();
-    const std::size_t after = queue_.Size();
-    if (before * 5 < capacity * 4 && after * 5 >= capacity * 4) events |= EV_RX80FULL;
-    dataArrived_.notify_all();
-  }
-  return Raise(events);
+  const InputQueue::Outcome outcome = queue_.Arrive(data, count);
+  errors_ = TComErrors::FromBits(errors_.Bits() | outcome.errors.Bits());
+  if (outcome.events & EV_RXCHAR) dataArrived_.notify_all();
+  return Raise(outcome.events);
 }
 
 void PosixSerialDevice::Housekeeping() {
-  std::uint32_t events = 0;
-  TComErrors errors;
+  LineEvents changes;
   if (hasCounters_) {
     serial_icounter_struct now{};
     if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
-      const serial_icounter_struct& was = counters_;
-      if (now.frame != was.frame) errors.Include(erFraming);
-      if (now.parity != was.parity) errors.Include(erParity);
-      if (now.overrun != was.overrun) errors.Include(erOverrun);
-      if (now.buf_overrun != was.buf_overrun) errors.Include(erRxOverflow);
-      if (now.brk != was.brk) {
-        errors.Include(erBreak);
-        events |= EV_BREAK;
-      }
-      if (now.cts != was.cts) events |= EV_CTS;
-      if (now.dsr != was.dsr) events |= EV_DSR;
-      if (now.dcd != was.dcd) events |= EV_RLSD;
-      if (now.rng != was.rng) events |= EV_RING;
+      changes = LineEventsBetween(counters_, now);
       counters_ = now;
     }
   } else if (hasModemLines_) {
     int bits = 0;
     if (ioctl(fd_, TIOCMGET, &bits) == 0) {
-      const int changed = bits ^ modemBits_;
-      if (changed & TIOCM_CTS) events |= EV_CTS;
-      if (changed & TIOCM_DSR) events |= EV_DSR;
-      if (changed & TIOCM_CD) events |= EV_RLSD;
-      if ((changed & TIOCM_RI) && (bits & TIOCM_RI)) events |= EV_RING;
+      changes = ModemLineEventsBetween(modemBits_, bits);
       modemBits_ = bits;
     }
   }
-  if (errors.Contains(erFraming) || errors.Contains(erParity) || errors.Contains(erOverrun) ||
-      errors.Contains(erRxOverflow))
-    events |= EV_ERR;
+  std::uint32_t events = changes.events;
 
   bool lowerRts = false;
   bool announce = false;
@@ -648,7 +584,7 @@ void PosixSerialDevice::Housekeeping() {
         lowerRts = rtsToggle_;
       }
     }
-    errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
+    errors_ = TComErrors::FromBits(errors_.Bits() | changes.errors.Bits());
     announce = Raise(events);
   }
   if (announce) RaiseEventSignal(eventFd_);

@@ -27,15 +27,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "serial/ReceiveFilter.h"
-#include "serial/Ring.h"
+#include "serial/InputQueue.h"
 #include "serial/SerialDevice.h"
 
 class PosixSerialDevice final : public SerialDevice {
@@ -46,7 +43,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override;
   int SetLineSettings(const TDeviceControlBlock& dcb) override;
-  int SetTimeouts(const TComTimeouts& timeouts) override;
+  int SetTimeouts(const TDeviceTimeouts& timeouts) override;
   int Write(const char* data, int count, int& written) override;
   int Read(char* buffer, int count, int& read) override;
   int QueueStatus(int& inputCount, TComErrors& errors) override;
@@ -73,9 +70,6 @@ class PosixSerialDevice final : public SerialDevice {
   // when the wait itself failed.
   bool Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError);
   int PollTimeout();
-  // Lock held: bytes left the queue from its front; gaps they passed are
-  // forgotten.
-  void Popped(std::size_t count);
   void Queue(const char* data, std::size_t count);
   bool QueueLocked(const char* data, std::size_t count);  // true: signal the events
   void Housekeeping();
@@ -101,19 +95,11 @@ class PosixSerialDevice final : public SerialDevice {
   std::uint32_t mask_ = 0;
   std::uint32_t pending_ = 0;
   TComErrors errors_;
-  ByteRing queue_{1024};
-  // Where the queue had to refuse bytes, as counts of bytes queued before
-  // the refusal since the device was opened; `popped_` counts those taken.
-  std::deque<std::uint64_t> gaps_;
-  std::uint64_t pushed_ = 0;
-  std::uint64_t popped_ = 0;
-  ReceiveFilter filter_;
-  std::string filtered_;
-  std::uint8_t eventChar_ = 0;
+  InputQueue queue_;
   bool rtsToggle_ = false;
   bool txPending_ = false;
   unsigned abortGeneration_ = 0;
-  TComTimeouts timeouts_;
+  TDeviceTimeouts timeouts_;
   serial_icounter_struct counters_{};
   // The modem-line modes last handed to the lines (none before the first
   // SetLineSettings): the lines are set only when a mode changes.

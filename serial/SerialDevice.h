@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/ComSettings.h"
+#include "serial/ComTypes.h"
 #include "serial/DeviceControlBlock.h"
 
 // Modem status bits (LineSignals).
@@ -32,13 +32,25 @@ inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
 
 enum class TEscapeFunction { SetDTR, ClearDTR, SetRTS, ClearRTS };
 
+// The time-outs in milliseconds, as the device applies them. kNoTimeLimit
+// (the largest value) means "no limit" for a total and "return at once with
+// what is there" for ReadInterval without totals.
+inline constexpr std::uint32_t kNoTimeLimit = 0xFFFFFFFFu;
+struct TDeviceTimeouts {
+  std::uint32_t ReadInterval = kNoTimeLimit;
+  std::uint32_t ReadTotalMultiplier = 0;
+  std::uint32_t ReadTotalConstant = 0;
+  std::uint32_t WriteTotalMultiplier = 100;
+  std::uint32_t WriteTotalConstant = 1000;
+};
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
 
   virtual int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) = 0;
   virtual int SetLineSettings(const TDeviceControlBlock& dcb) = 0;
-  virtual int SetTimeouts(const TComTimeouts& timeouts) = 0;
+  virtual int SetTimeouts(const TDeviceTimeouts& timeouts) = 0;
 
   // Writes all `count` bytes unless the write time-out runs out first;
   // `written` tells how many went out (a time-out is no failure).

@@ -16,18 +16,9 @@
 
 #include "serial/EventSignal.h"
 #include "serial/SerialDevice.h"
-#include "serial/TComPort.h"
-
-// The parts of the port the event thread drives.
-struct ComThreadAccess {
-  static void DeliverEvents(TCustomComPort& port, TComEvents events) { port.DeliverEvents(events); }
-  static void RunEventAction(TCustomComPort& port, TComEvent event) { port.RunEventAction(event); }
-  static void LineLost(TCustomComPort& port) { port.LineLost(); }
-  static std::weak_ptr<int> Session(TCustomComPort& port) { return port.session_; }
-};
 
 struct TComThread::Shared {
-  TCustomComPort* port = nullptr;
+  TComThreadTarget* target = nullptr;
   std::shared_ptr<SerialDevice> device;
   TSyncMethod syncMethod = smThreadSync;
   TMainThreadDispatcher* dispatcher = nullptr;
@@ -163,21 +154,21 @@ bool HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
     case smThreadSync:
       // The port may have been closed (and opened again) or destroyed by the
       // time the call runs: then the set is not its business any more.
-      return RunOnMainThread(shared, [port = s.port, session = s.session, events] {
-        if (auto open = session.lock()) ComThreadAccess::DeliverEvents(*port, events);
+      return RunOnMainThread(shared, [target = s.target, session = s.session, events] {
+        if (auto open = session.lock()) target->DeliverEvents(events);
       });
     case smWindowSync:
       // The main thread takes the set and releases this thread at once; the
       // actions follow as queued calls, each skipped once the port closed.
-      return RunOnMainThread(shared, [port = s.port, dispatcher = s.dispatcher, session = s.session, events] {
+      return RunOnMainThread(shared, [target = s.target, dispatcher = s.dispatcher, session = s.session, events] {
         for (TComEvent event : kDeliveryOrder) {
           if (!events.Contains(event)) continue;
-          dispatcher->Post([port, session, event] {
-            if (auto open = session.lock()) ComThreadAccess::RunEventAction(*port, event);
+          dispatcher->Post([target, session, event] {
+            if (auto open = session.lock()) target->RunEventAction(event);
           });
         }
       });
-    case smNone: ComThreadAccess::DeliverEvents(*s.port, events); break;
+    case smNone: s.target->DeliverEvents(events); break;
   }
   return false;
 }
@@ -321,24 +312,24 @@ void Run(const std::shared_ptr<Shared>& shared) {
   }
   if (lost && !stopped) {
     if (s.dispatcher) {
-      s.dispatcher->Post([port = s.port, session = s.session] {
-        if (auto open = session.lock()) ComThreadAccess::LineLost(*port);
+      s.dispatcher->Post([target = s.target, session = s.session] {
+        if (auto open = session.lock()) target->LineLost();
       });
     } else {
-      ComThreadAccess::LineLost(*s.port);
+      s.target->LineLost();
     }
   }
 }
 }  // namespace
 
-TComThread::TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events,
-                       TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher)
+TComThread::TComThread(TComThreadTarget& target, std::weak_ptr<int> session, std::shared_ptr<SerialDevice> device,
+                       TComEvents events, TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher)
     : shared_(std::make_shared<Shared>()) {
-  shared_->port = &port;
+  shared_->target = &target;
   shared_->device = std::move(device);
   shared_->syncMethod = syncMethod;
   shared_->dispatcher = dispatcher;
-  shared_->session = ComThreadAccess::Session(port);
+  shared_->session = std::move(session);
   shared_->stopSignal = MakeEventSignal();
   shared_->handOverFailed = MakeEventSignal();
   shared_->handOverDone = MakeEventSignal();

@@ -102,7 +102,7 @@ int FakeSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
   return 0;
 }
 
-int FakeSerialDevice::SetTimeouts(const TComTimeouts&) {
+int FakeSerialDevice::SetTimeouts(const TDeviceTimeouts&) {
   std::lock_guard lock(mutex_);
   return Check("SetTimeouts");
 }

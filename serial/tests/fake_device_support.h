@@ -40,7 +40,7 @@ class FakeSerialDevice : public SerialDevice {
 
   int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override;
   int SetLineSettings(const TDeviceControlBlock& dcb) override;
-  int SetTimeouts(const TComTimeouts& timeouts) override;
+  int SetTimeouts(const TDeviceTimeouts& timeouts) override;
   int Write(const char* data, int count, int& written) override;
   int Read(char* buffer, int count, int& read) override;
   int QueueStatus(int& inputCount, TComErrors& errors) override;
