@@ -1,6 +1,7 @@
 #include "serial/PosixSerialDevice.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -425,6 +426,7 @@ int PosixSerialDevice::PollTimeout() {
 }
 
 void PosixSerialDevice::ReaderLoop() {
+  pthread_setname_np(pthread_self(), "ecg-port-reader");  // for top, perf and the benchmarks
   std::vector<char> scratch(kReadChunk);
   while (!stopping_) {
     {
@@ -448,13 +450,17 @@ void PosixSerialDevice::ReaderLoop() {
 bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError) {
   int fd;
   bool lost;
+  std::optional<Clock::time_point> sleepUntil;  // the next timed drain: the line is left alone until then
   {
     std::lock_guard lock(mutex_);
     fd = closed_ ? -1 : fd_;
     lost = lost_;
     // After a hang-up (or once closed) the line is not looked at again: a
     // hung-up descriptor would only report the hang-up over and over.
-    if (fd >= 0 && !lost) lineBusy_ = true;
+    if (fd >= 0 && !lost) {
+      lineBusy_ = true;
+      if (timed_) sleepUntil = nextDrain_;
+    }
   }
   const bool line = fd >= 0 && !lost;
   struct LineDone {
@@ -473,11 +479,12 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scra
   pollfd fds[2 + kMaxExtra];
   int n = 0;
   fds[n++] = {wakeFd_, POLLIN, 0};
-  if (line) fds[n++] = {fd, POLLIN, 0};
+  const bool watchLine = line && !sleepUntil;
+  if (watchLine) fds[n++] = {fd, POLLIN, 0};
   const int first = n;
   count = std::clamp(count, 0, kMaxExtra);
   for (int i = 0; i < count; ++i) fds[n++] = {extra[i].fd, extra[i].events, 0};
-  int timeout = line ? PollTimeout() : -1;
+  int timeout = sleepUntil ? PollMilliseconds(*sleepUntil) : watchLine ? PollTimeout() : -1;
   if (timeoutMs >= 0 && (timeout < 0 || timeoutMs < timeout)) timeout = timeoutMs;
   const int r = poll(fds, static_cast<nfds_t>(n), timeout);
   if (stopping_ && count == 0) return true;  // the reader: Close is waiting for it
@@ -491,23 +498,78 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scra
   if (fds[0].revents & POLLIN) DrainEventSignal(wakeFd_);
   if (!line) return !lost;
   if (stopping_) return true;  // closing: the line is not read any more
-  const short revents = fds[1].revents;
-  if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-    ssize_t got;
-    do {
-      got = ::read(fd, scratch, kReadChunk);
-      if (got > 0) Queue(scratch, static_cast<std::size_t>(got));
-    } while (got == static_cast<ssize_t>(kReadChunk) && !stopping_);
-    const bool nothingNow = got < 0 && (errno == EAGAIN || errno == EINTR);
-    // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
-    // nothing to read (waiting again would only spin).
-    if (got == 0 || (got < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
-      MarkLost();
-      return false;
-    }
+  const Clock::time_point start = Clock::now();
+  short revents = 0;
+  if (sleepUntil) {
+    // Woken before the drain is due (the caller's own descriptors or time
+    // limit, a write): the line stays alone.
+    if (start < *sleepUntil) return true;
+    pollfd look{fd, POLLIN, 0};
+    if (poll(&look, 1, 0) > 0) revents = look.revents;
+  } else {
+    revents = fds[1].revents;
+  }
+  std::size_t drained = 0;
+  if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !Drain(fd, revents, scratch, drained)) return false;
+  {
+    std::lock_guard lock(mutex_);
+    ScheduleDrains(start, drained > 0, sleepUntil.has_value());
   }
   Housekeeping();
   return true;
+}
+
+bool PosixSerialDevice::Drain(int fd, short revents, char* scratch, std::size_t& drained) {
+  ssize_t got;
+  do {
+    got = ::read(fd, scratch, kReadChunk);
+    if (got > 0) {
+      Queue(scratch, static_cast<std::size_t>(got));
+      drained += static_cast<std::size_t>(got);
+    }
+  } while (got == static_cast<ssize_t>(kReadChunk) && !stopping_);
+  const bool nothingNow = got < 0 && (errno == EAGAIN || errno == EINTR);
+  // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
+  // nothing to read (waiting again would only spin).
+  if (got == 0 || (got < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+    MarkLost();
+    return false;
+  }
+  return true;
+}
+
+void PosixSerialDevice::ScheduleDrains(Clock::time_point start, bool found, bool timed) {
+  if (drainInterval_ <= 0) return;
+  const auto interval = std::chrono::milliseconds(drainInterval_);
+  if (found) {
+    // Bytes that follow the last ones within the interval are a stream: the
+    // next drain waits for the interval, and arrivals meanwhile wake nobody.
+    // A lone arrival is not waited for (that sleep would cost a wake-up of
+    // its own and bring nothing).
+    if (start - lastFound_ < interval) timed_ = true;
+    lastFound_ = start;
+    nextDrain_ = start + interval;
+  } else if (timed) {
+    timed_ = false;  // the stream paused: back to waiting on the line
+  }
+}
+
+void PosixSerialDevice::SetDrainInterval(int milliseconds) {
+  {
+    std::lock_guard lock(mutex_);
+    const int interval = std::clamp(milliseconds, 0, kMaxDrainInterval);
+    if (interval == drainInterval_) return;
+    drainInterval_ = interval;
+    // A sleep of the old length is cut short: the schedule starts afresh
+    // with the next arrival.
+    timed_ = false;
+  }
+  WakeReader();
+}
+
+int PosixSerialDevice::NextDrainInMs() {
+  std::lock_guard lock(mutex_);
+  return timed_ && !lost_ && !closed_ ? PollMilliseconds(nextDrain_) : -1;
 }
 
 // ---- the watcher ----

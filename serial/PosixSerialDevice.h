@@ -14,7 +14,9 @@
 //   EV_TXEMPTY   the kernel's output queue (TIOCOUTQ) drained after a write
 // and announces the events of the mask through an eventfd. A hang-up
 // (POLLHUP/POLLERR, read() giving 0 or EIO) ends the reader without
-// spinning and is announced through the same descriptor.
+// spinning and is announced through the same descriptor. With a drain
+// interval (SetDrainInterval) a stream of bytes is drained once per interval
+// instead of at every arrival.
 //
 // While the port's event thread is attached as the watcher, that thread does
 // the reader's work in its own waits (Watch) and the reader rests: bytes then
@@ -25,6 +27,7 @@
 // which makes DTR/RTS do nothing and the modem status read all off.
 #include <linux/serial.h>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -52,6 +55,8 @@ class PosixSerialDevice final : public SerialDevice {
   int ModemStatus(std::uint32_t& status) override;
   int Escape(TEscapeFunction function) override;
   int Purge(std::uint32_t flags) override;
+  void SetDrainInterval(int milliseconds) override;
+  int NextDrainInMs() override;
   void SetEventMask(std::uint32_t mask) override;
   int EventDescriptor() const override { return eventFd_; }
   std::uint32_t TakeEvents(bool& lineLost) override;
@@ -70,6 +75,11 @@ class PosixSerialDevice final : public SerialDevice {
   // when the wait itself failed.
   bool Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError);
   int PollTimeout();
+  // Reads everything the line holds; false once it hung up. `drained` counts
+  // the bytes read.
+  bool Drain(int fd, short revents, char* scratch, std::size_t& drained);
+  // Lock held: the drain schedule after a drain that began at `start`.
+  void ScheduleDrains(std::chrono::steady_clock::time_point start, bool found, bool timed);
   void Queue(const char* data, std::size_t count);
   bool QueueLocked(const char* data, std::size_t count);  // true: signal the events
   void Housekeeping();
@@ -107,6 +117,13 @@ class PosixSerialDevice final : public SerialDevice {
   int modemBits_ = 0;
 
   bool eventSignalled_ = false;  // eventFd_ holds a signal not yet drained
+
+  // The drain schedule (mutex_ guards it). `timed_`: bytes stream in, and
+  // the line is left alone until `nextDrain_`.
+  int drainInterval_ = 0;
+  bool timed_ = false;
+  std::chrono::steady_clock::time_point nextDrain_;
+  std::chrono::steady_clock::time_point lastFound_;  // the start of the last drain that found bytes
 
   // The reader and the watcher (parkMutex_ guards these).
   std::mutex parkMutex_;

@@ -108,6 +108,7 @@ void TCustomComPort::Open() {
     ApplyBufferSizes();
     ApplyLineSettings();
     ApplyTimeouts();
+    device_->SetDrainInterval(drainInterval_);
   } catch (...) {
     device_->Close();
     device_.reset();
@@ -281,6 +282,11 @@ void TCustomComPort::SetEventChar(std::uint8_t value) {
 void TCustomComPort::SetHandOverInterval(int milliseconds) {
   handOverInterval_ = std::max(0, milliseconds);
   UpdateHandOverPolicy();
+}
+
+void TCustomComPort::SetDrainInterval(int milliseconds) {
+  drainInterval_ = std::clamp(milliseconds, 0, kMaxDrainInterval);
+  if (device_) device_->SetDrainInterval(drainInterval_);
 }
 
 void TCustomComPort::UpdateHandOverPolicy() {

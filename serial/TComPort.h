@@ -189,6 +189,13 @@ class TCustomComPort : private TComSettingsOwner, private TComThreadTarget {
   // Takes effect at once, also on an open port.
   int HandOverInterval() const { return handOverInterval_; }
   void SetHandOverInterval(int milliseconds);
+  // How often the device drains the line while bytes stream in (ms, 0 = at
+  // every arrival, the default; held at kMaxDrainInterval, 50 ms): see
+  // SerialDevice::SetDrainInterval. Equal to the hand-over interval, each
+  // drain is handed over as it is made, and one wake-up of the event thread
+  // serves both. Takes effect at once, also on an open port.
+  int DrainInterval() const { return drainInterval_; }
+  void SetDrainInterval(int milliseconds);
 
   TNotifyEvent OnAfterOpen;
   TNotifyEvent OnAfterClose;
@@ -243,6 +250,7 @@ class TCustomComPort : private TComSettingsOwner, private TComThreadTarget {
   bool closing_ = false;  // Close is under way: Open and Close do nothing
   bool loading_ = false;
   int handOverInterval_ = 0;
+  int drainInterval_ = 0;
 
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
@@ -292,6 +300,8 @@ class TComPort : public TCustomComPort {
   using TCustomComPort::SetSyncMethod;
   using TCustomComPort::HandOverInterval;
   using TCustomComPort::SetHandOverInterval;
+  using TCustomComPort::DrainInterval;
+  using TCustomComPort::SetDrainInterval;
 
   using TCustomComPort::OnAfterOpen;
   using TCustomComPort::OnAfterClose;

@@ -1,6 +1,7 @@
 #include "serial/TComThread.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,9 +208,14 @@ using Clock = std::chrono::steady_clock;
 // Events that are handed over at once, whatever the interval.
 constexpr TComEvent kUrgent[] = {evRxFlag, evError, evBreak};
 
+// A hand-over due within this long is made now: waiting for it would cost
+// a wake-up of its own (and the device's timed drains land a hair either
+// side of it).
+constexpr auto kHandOverSlack = std::chrono::milliseconds(1);
+
 // Whether the events collected so far go to the main thread now.
 bool HandOverDue(Shared& s, TComEvents collected, Clock::time_point earliest) {
-  if (s.interval.load() <= 0 || Clock::now() >= earliest) return true;
+  if (s.interval.load() <= 0 || Clock::now() + kHandOverSlack >= earliest) return true;
   for (TComEvent event : kUrgent)
     if (collected.Contains(event)) return true;
   int waiting = 0;
@@ -221,9 +227,19 @@ int MillisecondsUntil(Clock::time_point when) {
   return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
+// How long collected events wait for their hand-over: until `earliest`, or,
+// while the device drains the line on a schedule, until its first drain
+// after that, which brings what came meanwhile along (handing over just
+// before it would take a wake-up more and leave those bytes for the next).
+int HandOverWait(Shared& s, Clock::time_point earliest) {
+  const int untilEarliest = MillisecondsUntil(earliest);
+  return std::max(untilEarliest, s.device->NextDrainInMs());
+}
+
 // `shared` is the copy std::thread holds until Run returns: it keeps the
 // state alive also after the port's side has detached and let go of it.
 void Run(const std::shared_ptr<Shared>& shared) {
+  pthread_setname_np(pthread_self(), "ecg-port-events");  // for top, perf and the benchmarks
   Shared& s = *shared;
   bool lost = false;
   // With the thread-sync methods the deliveries run on the main thread and
@@ -251,7 +267,7 @@ void Run(const std::shared_ptr<Shared>& shared) {
     Clock::time_point earliest = Clock::now();
     for (;;) {
       pollfd fds[3];
-      const int r = Wait(s, fds, takeAgain, collected.Empty() ? -1 : MillisecondsUntil(earliest));
+      const int r = Wait(s, fds, takeAgain, collected.Empty() ? -1 : HandOverWait(s, earliest));
       takeAgain = false;
       if (r < 0 && errno == EINTR) continue;
       // The line is gone (or the wait failed, which ends the thread the

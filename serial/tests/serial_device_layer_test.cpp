@@ -428,6 +428,82 @@ TEST_F(DeviceOnPty, QueueSizeBelowOneIsRefused) {
   EXPECT_EQ(device->SetQueueSizes(120000, 1024), 0);
 }
 
+// ---- the drain interval ----
+
+namespace {
+// Feeds single bytes, each once the one before was queued, until the device
+// drains on its schedule: arrivals within the interval make a stream.
+bool StreamUntilTimed(PtyPair& pty, SerialDevice& device) {
+  return WaitUntil([&] {
+    int before = 0;
+    device.InputCount(before);
+    pty.Write("s");
+    WaitUntil([&] {
+      int now = 0;
+      device.InputCount(now);
+      return now > before;
+    });
+    return device.NextDrainInMs() >= 0;
+  });
+}
+
+struct WhileAsleep {
+  const char* name;
+  std::string bytes;     // from the module's end; empty: it hangs up
+  std::uint32_t events;  // looked for (none with a hang-up)
+};
+class DrainedOnSchedule : public DeviceOnPty, public testing::WithParamInterface<WhileAsleep> {};
+}  // namespace
+
+TEST_P(DrainedOnSchedule, NoticesWhatCameWhileItSleptAtTheNextDrain) {
+  // Marked line errors and breaks, as a UART's line discipline puts them
+  // (a pseudo-terminal cannot make them: the marks are written as they are,
+  // with the kernel's marking switched off under the device's back).
+  TLineSettings settings;
+  settings.Parity.SetCheck(true);
+  settings.Parity.SetReplace(true);
+  settings.Parity.SetReplaceChar('?');
+  ASSERT_EQ(device->SetLineSettings(MakeDeviceControlBlock(settings)), 0);
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.MasterFd(), &t), 0);
+  t.c_iflag &= ~static_cast<tcflag_t>(PARMRK);
+  ASSERT_EQ(tcsetattr(pty.MasterFd(), TCSANOW, &t), 0);
+  device->SetEventMask(EV_RXCHAR | EV_ERR | EV_BREAK);
+  device->SetDrainInterval(kMaxDrainInterval);
+  ASSERT_TRUE(StreamUntilTimed(pty, *device));
+
+  const WhileAsleep& c = GetParam();
+  if (c.bytes.empty()) pty.HangUp();
+  else pty.Write(c.bytes);
+  bool lost = false;
+  const std::uint32_t seen = WaitForEvents(c.events, &lost);
+  if (c.bytes.empty()) EXPECT_TRUE(lost);
+  else EXPECT_EQ(seen & c.events, c.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DrainedOnSchedule,
+                         testing::Values(WhileAsleep{"HangUp", "", 0},
+                                         WhileAsleep{"Break", std::string("\xFF\x00\x00", 3), EV_BREAK},
+                                         WhileAsleep{"ParityError", std::string("\xFF\x00q", 3), EV_ERR}),
+                         [](const testing::TestParamInfo<WhileAsleep>& row) { return std::string(row.param.name); });
+
+TEST_F(DeviceOnPty, PausedStreamSendsTheDrainBackToWaitingOnTheLine) {
+  device->SetDrainInterval(kMaxDrainInterval);
+  ASSERT_TRUE(StreamUntilTimed(pty, *device));
+  // Not a timer that keeps waking the thread while nothing comes.
+  ASSERT_TRUE(WaitUntil([&] { return device->NextDrainInMs() < 0; }));
+  pty.Write("later");
+  ASSERT_TRUE(WaitUntil([&] { return Waiting() >= 5; }));
+}
+
+TEST_F(DeviceOnPty, DrainIntervalIsHeldAtItsCap) {
+  device->SetDrainInterval(60000);
+  ASSERT_TRUE(StreamUntilTimed(pty, *device));
+  EXPECT_LE(device->NextDrainInMs(), kMaxDrainInterval);
+  device->SetDrainInterval(0);  // back to every arrival at once
+  EXPECT_LT(device->NextDrainInMs(), 0);
+}
+
 TEST(DeviceOpening, LineIsRawBeforeAnythingReadsIt) {
   PtyPair pty;
   // A terminal as the system leaves it: canonical lines, echo, CR to NL.
