@@ -85,6 +85,7 @@ class ModuleLine {
  private:
   void Run() {
     tid_ = static_cast<long>(gettid());
+    pthread_setname_np(pthread_self(), "module-line");  // apart from the tool's threads in a profile
     SyntheticEcg ecg;
     std::uint8_t statusSequence = 0;
     const auto period =

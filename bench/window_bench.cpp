@@ -32,7 +32,7 @@
 //
 //   window_bench [--phase all|files|live] [--seconds 30] [--warmup 2]
 //                [--rate 300] [--channels 12|8] [--screen-width 1280]
-//                [--feeds ecg,sines] [--server-pid PID]
+//                [--feeds ecg,sines] [--drain-interval MS] [--server-pid PID]
 //
 // Offscreen unless QT_QPA_PLATFORM says otherwise. Under Xvfb:
 //   Xvfb :57 -screen 0 1920x1080x24 & XVFB=$!
@@ -97,13 +97,15 @@ struct Options {
   int channels = 12;
   int screenWidth = 1280;
   int serverPid = 0;
+  int drainInterval = -1;  // the session's own unless given
   std::vector<LineFeed> feeds = {LineFeed{1, false}, LineFeed{5, true}};
 };
 
 [[noreturn]] void Usage(const char* why) {
   std::fprintf(stderr,
                "window_bench: %s\nusage: window_bench [--phase all|files|live] [--seconds S] [--warmup S] [--rate R]\n"
-               "                    [--channels 12|8] [--screen-width W] [--feeds ecg,sines] [--server-pid PID]\n",
+               "                    [--channels 12|8] [--screen-width W] [--feeds ecg,sines] [--drain-interval MS]\n"
+               "                    [--server-pid PID]\n",
                why);
   std::exit(2);
 }
@@ -124,6 +126,7 @@ Options ParseOptions(int argc, char** argv) {
       else if (arg == "--channels") o.channels = std::stoi(value());
       else if (arg == "--screen-width") o.screenWidth = std::stoi(value());
       else if (arg == "--server-pid") o.serverPid = std::stoi(value());
+      else if (arg == "--drain-interval") o.drainInterval = std::stoi(value());
       else if (arg == "--feeds") {
         o.feeds.clear();
         std::stringstream list(value());
@@ -376,6 +379,7 @@ int RunLive(const Options& o, LineFeed feed) {
                  config.TwelveChannel() ? "twelve channels" : "eight channels");
     return 2;
   }
+  if (o.drainInterval >= 0) form.Port().SetDrainInterval(o.drainInterval);
   Click(form, "ReadButton");
   WaitUntil([] { return false; }, 300ms);  // let the fresh frame be shown before the stream starts
 
@@ -437,6 +441,8 @@ int RunLive(const Options& o, LineFeed feed) {
   book.Record("window " + where + ": CPU share of the tool", 100.0 * toolCpu / wall, "% of a core",
               FigureTarget::AtMost(shareTarget), "over " + FigureBook::Number(wall) + " s");
   book.Record("window " + where + ": hand-over interval of its port", form.Port().HandOverInterval(), "ms",
+              FigureTarget::Informational());
+  book.Record("window " + where + ": drain interval of its port", form.Port().DrainInterval(), "ms",
               FigureTarget::Informational());
   book.Record("window " + where + ": module's line (subtracted)", 100.0 * moduleCpu / wall, "% of a core",
               FigureTarget::Informational());
