@@ -30,9 +30,11 @@ class Stream : public testing::Test {
     port.Parity().SetBits(prEven);
     port.Buffer().SetInputSize(120000);
   }
+  // The feeder first: it read locals of the test body, whose stack the
+  // closing port reuses.
   ~Stream() override {
-    port.Close();
     if (feeder.joinable()) feeder.join();
+    port.Close();
   }
 
   // A link appending every chunk it gets to `into` (main thread only).
