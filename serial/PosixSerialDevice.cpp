@@ -504,8 +504,10 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scra
     // Woken before the drain is due (the caller's own descriptors or time
     // limit, a write): the line stays alone.
     if (start < *sleepUntil) return true;
-    pollfd look{fd, POLLIN, 0};
-    if (poll(&look, 1, 0) > 0) revents = look.revents;
+    // Read without asking first: a hung-up tty reads as 0 or EIO. One that
+    // only polls as hung up finds nothing here, and the wait on the line
+    // that follows an empty drain reports it.
+    revents = POLLIN;
   } else {
     revents = fds[1].revents;
   }
