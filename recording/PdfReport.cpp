@@ -20,7 +20,6 @@ namespace {
 // A4 landscape, in millimetres.
 constexpr double kPageWidth = 297, kPageHeight = 210;
 constexpr double kMargin = 10;
-constexpr double kLabelWidth = 12;  // left of the grid: nothing drawn there but the page's frame
 constexpr double kHeaderHeight = 22;
 constexpr double kMaxBandHeight = 30;
 constexpr int kResolution = 600;  // dots per inch of the PDF's coordinates
@@ -122,7 +121,7 @@ void DrawStripPage(QPainter& painter, const ReportPlan& plan, std::size_t page,
   const double available = kPageHeight - kMargin - top;
   const double band =
       std::min(kMaxBandHeight, std::floor(available / static_cast<double>(std::max<std::size_t>(1, plan.leads.size()))));
-  const double left = kMargin + kLabelWidth;
+  const double left = kMargin + kReportLabelWidth;
   const QRectF whole(left, top, gridWidth, band * static_cast<double>(plan.leads.size()));
   DrawMillimetreGrid(painter, whole);
 
@@ -135,7 +134,7 @@ void DrawStripPage(QPainter& painter, const ReportPlan& plan, std::size_t page,
     const bool withBeats = plan.beatLead && *plan.beatLead == plan.leads[lead];
     DrawLeadStrip(painter, area, samples[lead], rate, scale,
                   withBeats ? std::span<const std::int64_t>(beats) : std::span<const std::int64_t>(),
-                  std::string(ChannelName(plan.leads[lead])) + (scale.calibrated ? "" : " (steps)"));
+                  std::string(ChannelName(plan.leads[lead])) + (scale.calibrated ? "" : " (steps)"), whole);
   }
   // Markers: a dashed line through every lead, the number and text above.
   painter.save();
@@ -193,9 +192,10 @@ void DrawMillimetreGrid(QPainter& painter, const QRectF& area) {
 }
 
 void DrawLeadStrip(QPainter& painter, const QRectF& area, std::span<const int> samples, double rate,
-                   const StripScale& scale, std::span<const std::int64_t> beats, const std::string& label) {
+                   const StripScale& scale, std::span<const std::int64_t> beats, const std::string& label,
+                   const std::optional<QRectF>& clip) {
   painter.save();
-  painter.setClipRect(area);
+  painter.setClipRect(clip.value_or(area));
   const double middle = area.center().y();
   auto xOf = [&](std::size_t i) { return area.left() + static_cast<double>(i) / rate * scale.mmPerSecond; };
   auto yOf = [&](int value) { return middle - (value - scale.baseline) * scale.mmPerStep; };
@@ -210,10 +210,10 @@ void DrawLeadStrip(QPainter& painter, const QRectF& area, std::span<const int> s
   for (std::int64_t beat : beats) {
     if (beat < 0 || static_cast<std::size_t>(beat) >= samples.size()) continue;
     const double x = xOf(static_cast<std::size_t>(beat));
-    painter.drawLine(QPointF(x, area.top() + 0.5), QPointF(x, area.top() + 2.5));
+    painter.drawLine(QPointF(x, area.top() + 0.2), QPointF(x, area.top() + 1.5));
   }
   painter.restore();
-  PutText(painter, area.left() - kLabelWidth + 1, area.top() + kTextMm + 1, kTextMm, label, true);
+  PutText(painter, area.left() - kReportLabelWidth + 1, area.top() + kTextMm + 1, kTextMm, label, true);
 }
 
 ReportSpan ChooseReportSpan(long long records, int rate, std::optional<double> fromSeconds,
@@ -224,10 +224,14 @@ ReportSpan ChooseReportSpan(long long records, int rate, std::optional<double> f
     throw EReportSpan("--from " + Fixed(*fromSeconds, 3) + " s is not within the recording" + whole);
   if (toSeconds && !(*toSeconds > fromSeconds.value_or(0)))
     throw EReportSpan("--to " + Fixed(*toSeconds, 3) + " s is not after the span's start" + whole);
+  // Seconds written in decimals seldom make whole samples exactly (19.99 s
+  // at 300/s is 5996.9999...): within a millionth of one they do.
+  constexpr double kSlack = 1e-6;
   ReportSpan span{0, records};
-  if (fromSeconds) span.first = std::min(records - 1, static_cast<long long>(std::floor(*fromSeconds * rate)));
+  if (fromSeconds)
+    span.first = std::min(records - 1, static_cast<long long>(std::floor(*fromSeconds * rate + kSlack)));
   if (toSeconds && *toSeconds < length)
-    span.end = std::max(span.first + 1, static_cast<long long>(std::ceil(*toSeconds * rate)));
+    span.end = std::max(span.first + 1, static_cast<long long>(std::ceil(*toSeconds * rate - kSlack)));
   return span;
 }
 

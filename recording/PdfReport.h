@@ -17,16 +17,18 @@
 #include <string>
 #include <vector>
 
+#include <QRectF>
+
 #include "recording/RecordingExport.h"
 
 class QPainter;
-class QRectF;
 
 inline constexpr double kReportMmPerSecond = 25;
 inline constexpr double kReportMmPerMv = 10;
 // Leads without a usable calibration: this many of the module's steps per mm.
 inline constexpr double kReportStepsPerMm = 2;
 inline constexpr double kReportPageSeconds = 10;
+inline constexpr double kReportLabelWidth = 12;  // mm
 
 // How one lead's samples map to millimetres: `mmPerStep` from the
 // calibration (kReportMmPerMv / steps per mV) or 1 / kReportStepsPerMm;
@@ -44,10 +46,13 @@ StripScale StripScaleFor(const std::optional<LeadCalibration>& calibration, doub
 // 5 mm) filling `area`; the painter draws in millimetres. `samples` in the
 // module's steps at `rate`, drawn from the area's left edge; `beats` are
 // indices into `samples`, each marked by a tick above the trace; `label`
-// is written at the top left. The trace is clipped to the area.
+// is written left of the area (kReportLabelWidth). The trace is clipped to
+// `clip` (neighbouring strips may share their room, as on paper), to the
+// area when none is given.
 void DrawMillimetreGrid(QPainter& painter, const QRectF& area);
 void DrawLeadStrip(QPainter& painter, const QRectF& area, std::span<const int> samples, double rate,
-                   const StripScale& scale, std::span<const std::int64_t> beats, const std::string& label);
+                   const StripScale& scale, std::span<const std::int64_t> beats, const std::string& label,
+                   const std::optional<QRectF>& clip = std::nullopt);
 
 // The span a report covers: samples [first, end) of the recording.
 struct ReportSpan {
