@@ -254,8 +254,8 @@ std::vector<std::string> ReportPageHeader(const ReportPlan& plan, std::size_t pa
   const ExportReport& report = plan.exportPlan.report;
   const std::optional<std::string> identification = plan.sidecar ? plan.sidecar->identification : std::nullopt;
   std::string first = identification && !identification->empty() ? *identification : "No identification";
-  first += "   Page " + Number(static_cast<long long>(page + 2)) + " of " +
-           Number(static_cast<long long>(plan.pages.size() + 1));
+  first += "   Page " + Number(static_cast<long long>(page) + 2) + " of " +
+           Number(static_cast<long long>(plan.pages.size()) + 1);
   std::string setup = "Set-up: " + plan.exportPlan.setup;
   if (!plan.exportPlan.filters.empty()) setup += " " + plan.exportPlan.filters;
   return {first, setup, CalibrationText(plan),
@@ -266,7 +266,7 @@ std::vector<std::string> ReportFigures(const ReportPlan& plan, const RecordingSu
   const ExportReport& report = plan.exportPlan.report;
   const RecordingSidecar* sidecar = plan.sidecar ? &*plan.sidecar : nullptr;
   std::vector<std::string> lines;
-  lines.push_back("Recording report");
+  lines.emplace_back("Recording report");
   lines.push_back("Identification: " + (sidecar && sidecar->identification && !sidecar->identification->empty()
                                              ? *sidecar->identification
                                              : std::string("none")));
@@ -300,7 +300,7 @@ std::vector<std::string> ReportFigures(const ReportPlan& plan, const RecordingSu
     if (integrity.rateOff) text += std::string(" rate ") + (*integrity.rateOff ? "off" : "as set");
     lines.push_back(text);
   } else {
-    lines.push_back("Integrity: not recorded");
+    lines.emplace_back("Integrity: not recorded");
   }
   lines.push_back("Marks: " + Number(static_cast<long long>(survey.markers.size())) + " markers, " +
                   Number(static_cast<long long>(survey.chestMissing.size())) + " runs without chest leads, " +
@@ -396,7 +396,7 @@ ExportReport WritePdfReport(const RecordSource& records, const RecordingSurvey& 
   SyncFileByName(out.Path());
   PublishExport(out, path, options.exportOptions);
   ExportReport report = plan.exportPlan.report;
-  report.notes.push_back(Number(static_cast<long long>(plan.pages.size() + 1)) + " pages; tool heart rate " +
+  report.notes.push_back(Number(static_cast<long long>(plan.pages.size()) + 1) + " pages; tool heart rate " +
                          (plan.toolBpm > 0 ? Fixed(plan.toolBpm, 0) + " bpm" : std::string("not found")));
   return report;
 }
