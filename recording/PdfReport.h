@@ -28,7 +28,7 @@ inline constexpr double kReportMmPerMv = 10;
 // Leads without a usable calibration: this many of the module's steps per mm.
 inline constexpr double kReportStepsPerMm = 2;
 inline constexpr double kReportPageSeconds = 10;
-inline constexpr double kReportLabelWidth = 12;  // mm
+inline constexpr double kReportLabelWidth = 16;  // mm, room for "C6 (steps)"
 
 // How one lead's samples map to millimetres: `mmPerStep` from the
 // calibration (kReportMmPerMv / steps per mV) or 1 / kReportStepsPerMm;
