@@ -1,7 +1,9 @@
 // ecg-convert: a saved recording's data file as EDF+ or CSV, for programs
 // other than this tool. Every record of the file is written, however many
 // it holds: the file is streamed, not loaded into the store.
+#include <QGuiApplication>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -9,6 +11,7 @@
 #include <string_view>
 
 #include "recording/DataFileReader.h"
+#include "recording/PdfReport.h"
 #include "recording/RecordingExport.h"
 #include "recording/Sidecar.h"
 
@@ -26,6 +29,7 @@ enum ExitCode {
 constexpr const char* kUsage =
     "Usage: ecg-convert IN.dat --edf OUT.edf [--rate HZ] [--force] [--no-sidecar]\n"
     "       ecg-convert IN.dat --csv OUT.csv [--rate HZ] [--force] [--no-sidecar]\n"
+    "       ecg-convert IN.dat --pdf OUT.pdf [--from S --to S] [--rate HZ] [--force] [--no-sidecar]\n"
     "\n"
     "Writes a recording's data file (.dat, as saved by ecg-tool or ecg-record) as\n"
     "EDF+ or CSV, every record of it. The sidecar IN.json beside it, when there is\n"
@@ -42,6 +46,10 @@ constexpr const char* kUsage =
     "  --csv OUT.csv  one line per record: sample number, seconds from the start\n"
     "                 at the rate, time of arrival, per channel the value (and its\n"
     "                 mV when calibrated), the record's flags and marker\n"
+    "  --pdf OUT.pdf  a report: a page of figures, then every lead at 25 mm/s and\n"
+    "                 10 mm/mV (uncalibrated leads in steps) on a millimetre\n"
+    "                 grid, 10 s a page, with the markers and the beats found\n"
+    "  --from S, --to S  the report's span, seconds from the start (default: all)\n"
     "  --rate HZ      samples per second, 1..1000, when the sidecar names none;\n"
     "                 without it the rate is estimated from the time stamps and\n"
     "                 rounded to the nearest module rate (50, 100, 150, 300)\n"
@@ -54,7 +62,8 @@ constexpr const char* kUsage =
     "\n"
     "Exit codes:\n"
     "  0  written\n"
-    "  2  bad arguments, or a --rate other than the sidecar's rate\n"
+    "  2  bad arguments, a --rate other than the sidecar's rate, or a --from/--to\n"
+    "     outside the recording\n"
     "  3  input not readable, not a recording, without records, or its sidecar malformed\n"
     "  4  output refused: it exists (--force replaces it), it is not a regular file,\n"
     "     or it is the recording's own file\n"
@@ -75,6 +84,14 @@ int BadArguments(const std::string& why) {
   std::fprintf(stderr, "ecg-convert: %s\n%s\n(ecg-convert --help: the options and the exit codes)\n", why.c_str(),
                usage.c_str());
   return kBadArguments;
+}
+
+std::optional<double> ParseSeconds(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text, &end);
+  if (errno != 0 || end == text || *end != '\0' || !std::isfinite(value) || value < 0) return std::nullopt;
+  return value;
 }
 
 std::optional<int> ParseRate(const char* text) {
@@ -100,19 +117,25 @@ const char* SourceText(RateSource source) {
 
 int main(int argc, char** argv) {
   std::string input, output;
-  bool csv = false, edf = false, force = false, useSidecar = true;
+  bool csv = false, edf = false, pdf = false, force = false, useSidecar = true;
   std::optional<int> rate;
+  std::optional<double> from, to;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return kOk;
     }
-    if (arg == "--edf" || arg == "--csv") {
+    if (arg == "--edf" || arg == "--csv" || arg == "--pdf") {
       if (i + 1 >= argc) return BadArguments(arg + " needs a file name");
-      if (edf || csv) return BadArguments("give one of --edf and --csv, once");
-      (arg == "--edf" ? edf : csv) = true;
+      if (edf || csv || pdf) return BadArguments("give one of --edf, --csv and --pdf, once");
+      (arg == "--edf" ? edf : arg == "--csv" ? csv : pdf) = true;
       output = argv[++i];
+    } else if (arg == "--from" || arg == "--to") {
+      if (i + 1 >= argc) return BadArguments(arg + " needs a number of seconds");
+      (arg == "--from" ? from : to) = ParseSeconds(argv[++i]);
+      if (!(arg == "--from" ? from : to))
+        return BadArguments("a time of \"" + std::string(argv[i]) + "\" is not a number of seconds, 0 or more");
     } else if (arg == "--rate") {
       if (i + 1 >= argc) return BadArguments("--rate needs a number");
       rate = ParseRate(argv[++i]);
@@ -130,7 +153,8 @@ int main(int argc, char** argv) {
     }
   }
   if (input.empty()) return BadArguments("no input file");
-  if (!edf && !csv) return BadArguments("give --edf OUT.edf or --csv OUT.csv");
+  if (!edf && !csv && !pdf) return BadArguments("give --edf OUT.edf, --csv OUT.csv or --pdf OUT.pdf");
+  if ((from || to) && !pdf) return BadArguments("--from and --to are for --pdf only");
   if (output.empty()) return BadArguments("an empty output name");
 
   std::optional<DataFileRecords> records;
@@ -179,7 +203,16 @@ int main(int argc, char** argv) {
 
   ExportReport report;
   try {
-    report = edf ? ExportEdf(*records, survey, output, options) : ExportCsv(*records, survey, output, options);
+    if (pdf) {
+      // The report's fonts need the application object, and no display.
+      if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+      const QGuiApplication application(argc, argv);
+      report = WritePdfReport(*records, survey, output, {options, from, to});
+    } else {
+      report = edf ? ExportEdf(*records, survey, output, options) : ExportCsv(*records, survey, output, options);
+    }
+  } catch (const EReportSpan& error) {
+    return BadArguments(error.what());
   } catch (const ENoClock& error) {
     return Fail(kNoClock, std::string(error.what()) + " (--rate HZ)");
   } catch (const EExportRefused& error) {

@@ -70,7 +70,7 @@ def main():
     os.link(at("good.dat"), at("hardlink.edf"))
     os.symlink(at("good.dat"), at("symlink.csv"))
     os.mkfifo(at("pipe.edf"))
-    out_edf, out_csv = at("out.edf"), at("out.csv")
+    out_edf, out_csv, out_pdf = at("out.edf"), at("out.csv"), at("out.pdf")
 
     # (name, arguments, exit code, text the message must hold, output file
     # that must exist afterwards or None)
@@ -78,8 +78,18 @@ def main():
         ("no arguments", [], 2, "no input file", None),
         ("no output format", [at("good.dat")], 2, "--edf", None),
         ("output name missing", [at("good.dat"), "--edf"], 2, "needs a file name", None),
-        ("two formats", [at("good.dat"), "--edf", out_edf, "--csv", out_csv], 2, "one of --edf and --csv", None),
-        ("unknown option", [at("good.dat"), "--pdf", out_edf], 2, "unknown option --pdf", None),
+        ("two formats", [at("good.dat"), "--edf", out_edf, "--csv", out_csv], 2, "one of --edf, --csv and --pdf", None),
+        ("unknown option", [at("good.dat"), "--xls", out_edf], 2, "unknown option --xls", None),
+        ("a span without --pdf", [at("good.dat"), "--csv", out_csv, "--from", "0"], 2, "for --pdf only", None),
+        ("a span start not a number", [at("good.dat"), "--pdf", out_pdf, "--from", "1s"], 2, "not a number of seconds",
+         None),
+        ("a negative span end", [at("good.dat"), "--pdf", out_pdf, "--to", "-1"], 2, "not a number of seconds", None),
+        ("a span start beyond the end", [at("good.dat"), "--pdf", out_pdf, "--from", "5"], 2,
+         "not within the recording", None),
+        ("a span end before its start", [at("good.dat"), "--pdf", out_pdf, "--from", "0.02", "--to", "0.01"], 2,
+         "not after the span's start", None),
+        ("PDF output exists", [at("good.dat"), "--pdf", at("existing.edf")], 4, "--force replaces it", None),
+        ("PDF of a time that is NaN", [at("nan.dat"), "--pdf", out_pdf], 6, "no time of day", None),
         ("rate zero", [at("good.dat"), "--edf", out_edf, "--rate", "0"], 2, "1..1000", None),
         ("rate too high", [at("good.dat"), "--edf", out_edf, "--rate", "1001"], 2, "1..1000", None),
         ("rate not a number", [at("good.dat"), "--edf", out_edf, "--rate", "3OO"], 2, "1..1000", None),
@@ -114,6 +124,9 @@ def main():
         ("--rate equal to the sidecar's", [at("typed.dat"), "--csv", out_csv, "--rate", "150"], 0, "150/s", out_csv),
         ("CSV with --rate", [at("good.dat"), "--csv", out_csv, "--rate", "100"], 0, "at 100/s (as given)", out_csv),
         ("more records than the store", [at("big.dat"), "--csv", out_csv], 0, "%d records" % big, out_csv),
+        ("PDF report", [at("good.dat"), "--pdf", out_pdf], 0, "2 pages", out_pdf),
+        ("PDF report of a span", [at("typed.dat"), "--pdf", out_pdf, "--from", "0.01", "--to", "0.05"], 0, "written",
+         out_pdf),
         ("output exists, --force", [at("good.dat"), "--edf", at("existing.edf"), "--force"], 0, "written",
          at("existing.edf")),
     ]
@@ -130,7 +143,7 @@ def main():
             problems.append("exit code %d is not in --help's table" % code)
         if text not in result.stderr:
             problems.append("stderr lacks %r" % text)
-        for path in (out_edf, out_csv):
+        for path in (out_edf, out_csv, out_pdf):
             if os.path.exists(path) and path != made:
                 problems.append("%s was written" % os.path.basename(path))
         if made and not os.path.isfile(made):
@@ -146,7 +159,7 @@ def main():
         if problems:
             failures += 1
             print("%s: %s; stderr: %s" % (name, "; ".join(problems), result.stderr.strip()))
-        for path in (out_edf, out_csv):
+        for path in (out_edf, out_csv, out_pdf):
             if os.path.exists(path):
                 os.remove(path)
     if read(at("existing.edf")).startswith(b"an earlier"):
