@@ -37,6 +37,15 @@ TDataFileAppender::TDataFileAppender(const std::string& dataPath, const SampleRe
   SyncFolderOf(path_);
 }
 
+TDataFileAppender::~TDataFileAppender() {
+  if (finished_) return;
+  try {
+    file_.Flush();
+  } catch (...) {
+    // The records before the last flush are in the file; nothing to tell.
+  }
+}
+
 void TDataFileAppender::Append(const SampleRecord& record, Clock::time_point now) {
   if (finished_) throw ERecordingFile("Cannot write file \"" + path_ + "\": the recording is finished");
   file_.Write(BytesOf(record));

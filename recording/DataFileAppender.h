@@ -35,8 +35,9 @@ class TDataFileAppender {
                     bool replaceExisting = false, AppendSchedule schedule = {});
   TDataFileAppender(const TDataFileAppender&) = delete;
   TDataFileAppender& operator=(const TDataFileAppender&) = delete;
-  // Without Finish() the file is closed as it is: whatever was flushed.
-  ~TDataFileAppender() = default;
+  // Without Finish() (an exception on the way) the buffered records are
+  // still handed over, failures ignored; the file is not synced.
+  ~TDataFileAppender();
 
   // Adds one record, then flushes or syncs when one is due. Throws
   // ERecordingFile (disk full, file size limit); the file then holds every

@@ -7,15 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "recording/DataFileAppender.h"
 #include "recording/DataFileReader.h"
 #include "recording/RecordingFiles.h"
-#include "recording/RecordingLoader.h"
 #include "recording/Repair.h"
 #include "recording/Sidecar.h"
 #include "recording_support.h"
@@ -132,52 +131,27 @@ INSTANTIATE_TEST_SUITE_P(
                      2}),
     [](const auto& test) { return std::string(test.param.name); });
 
-TEST(StreamedRecording, FinishHandsEverythingToTheDisk) {
+TEST(StreamedRecording, ReplacesOnlyARegularFileAndOnlyWhenTold) {
   ScratchFolder folder;
-  TDataFileAppender appender(folder / "run.dat", Header(), Clock::time_point{});
-  for (int n = 0; n < 5; ++n) appender.Append(Numbered(n), Clock::time_point{});
-  appender.Finish();
-  EXPECT_EQ(appender.SyncedRecords(), 5);
-  EXPECT_EQ(FileSize(folder / "run.dat"), static_cast<long long>(kDataRecordSize) * 6);
-  EXPECT_THROW(appender.Append(Numbered(5), Clock::time_point{}), ERecordingFile);
+  const std::string data = folder / "run.dat", folderName = folder / "sub.dat";
+  WriteWholeFile(data, "an earlier recording");
+  std::filesystem::create_directory(folderName);
+  EXPECT_THROW(TDataFileAppender(data, Header(), Clock::time_point{}), ERecordingFile);
+  EXPECT_EQ(ReadWholeFile(data), "an earlier recording");
+  EXPECT_THROW(TDataFileAppender(folderName, Header(), Clock::time_point{}, true), ERecordingFile);
+  EXPECT_TRUE(std::filesystem::is_directory(folderName));
+  TDataFileAppender(data, Header(), Clock::time_point{}, true).Finish();
+  EXPECT_EQ(ReadWholeFile(data), RecordBytes(DataHeaderRecord(Header())));
 }
 
-// --- an existing name -------------------------------------------------------
-
-struct ExistingCase {
-  const char* name;
-  bool folder;  // else a regular file
-  bool replace;
-  bool refused;
-};
-
-class AppendOverExisting : public ::testing::TestWithParam<ExistingCase> {};
-
-TEST_P(AppendOverExisting, ReplacesOnlyARegularFileAndOnlyWhenTold) {
-  const ExistingCase& c = GetParam();
+TEST(StreamedRecording, ARunLeftByAnExceptionStillHandsOverItsBufferedRecords) {
   ScratchFolder folder;
-  const std::string data = folder / "run.dat";
-  if (c.folder)
-    std::filesystem::create_directory(data);
-  else
-    WriteWholeFile(data, "an earlier recording");
-  if (c.refused) {
-    EXPECT_THROW(TDataFileAppender(data, Header(), Clock::time_point{}, c.replace), ERecordingFile);
-    if (!c.folder) {
-      EXPECT_EQ(ReadWholeFile(data), "an earlier recording");
-    }
-    EXPECT_EQ(std::filesystem::is_directory(data), c.folder);
-  } else {
-    TDataFileAppender appender(data, Header(), Clock::time_point{}, c.replace);
-    EXPECT_EQ(ReadWholeFile(data), RecordBytes(DataHeaderRecord(Header())));
+  {
+    TDataFileAppender appender(folder / "run.dat", Header(), Clock::time_point{});
+    appender.Append(Numbered(0), Clock::time_point{});
   }
+  EXPECT_EQ(FileSize(folder / "run.dat"), static_cast<long long>(kDataRecordSize) * 2);
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, AppendOverExisting,
-                         ::testing::Values(ExistingCase{"AFileIsKept", false, false, true},
-                                           ExistingCase{"AFileIsReplacedWhenTold", false, true, false},
-                                           ExistingCase{"AFolderIsNeverReplaced", true, true, true}),
-                         [](const auto& test) { return std::string(test.param.name); });
 
 // --- killed, then repaired ----------------------------------------------------
 
@@ -194,7 +168,7 @@ long long RunAndKillWriter(const std::string& data, long long atLeast) {
     try {
       TDataFileAppender appender(data, Header(), Clock::time_point{});
       long long flushed = 0;
-      for (long long n = 0; n < 200000; ++n) {
+      for (long long n = 0; n < 20000; ++n) {
         appender.Append(Numbered(n), Clock::time_point{} + n * 10ms);
         if (appender.FlushedRecords() != flushed) {
           flushed = appender.FlushedRecords();
@@ -244,56 +218,40 @@ TEST(KilledWriter, RepairFindsEveryRecordFlushedBeforeTheKill) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5 + done.records);
 }
 
-TEST(KilledWriter, APieceOfARecordAtTheEndIsNeitherARecordNorRemoved) {
-  ScratchFolder folder;
-  const std::string data = folder / "run.dat";
-  {
-    TDataFileAppender appender(data, Header(), Clock::time_point{});
-    for (int n = 0; n < 10; ++n) appender.Append(Numbered(n), Clock::time_point{});
-    appender.Finish();
-  }
-  std::filesystem::resize_file(data, kDataRecordSize * 10 + 13);
-
-  const CompletedRecording done = RepairRecording(data, kCreated, kClock, false);
-
-  EXPECT_EQ(done.records, 9);
-  EXPECT_EQ(done.trailingBytes, 13);
-  EXPECT_EQ(FileSize(data), static_cast<long long>(kDataRecordSize) * 10 + 13);
-  auto store = std::make_unique<SampleStore>();
-  ReadRecordingRecords(data, *store);
-  EXPECT_EQ(store->Count(), done.records);
-}
-
 // --- repair refusals --------------------------------------------------------
 
-TEST(Repair, AnExistingLogIsKeptWithoutForceAndReplacedWithIt) {
-  ScratchFolder folder;
-  const std::string data = folder / "run.dat", log = folder / "run.log";
-  {
-    TDataFileAppender appender(data, Header(), Clock::time_point{});
-    appender.Append(Numbered(0), Clock::time_point{});
-    appender.Finish();
-  }
-  WriteWholeFile(log, "the finished run's log");
-  EXPECT_THROW(RepairRecording(data, kCreated, kClock, false), ERepairRefused);
-  EXPECT_EQ(ReadWholeFile(log), "the finished run's log");
-  EXPECT_FALSE(std::filesystem::exists(SidecarPathFor(data)));
+struct RefusalCase {
+  const char* name;
+  const char* dataName;
+  const char* sidecar;  // the text of the sidecar beside it, or nullptr
+};
 
-  EXPECT_EQ(RepairRecording(data, kCreated, kClock, true).records, 1);
-  EXPECT_EQ(ReadWholeFile(log).rfind(LogHeaderText(log, kCreated), 0), 0u);
+class RepairRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RepairRefusal, LeavesEveryFileAsItWas) {
+  const RefusalCase& c = GetParam();
+  ScratchFolder folder;
+  const std::string data = folder / c.dataName;
+  TDataFileAppender(data, Header(), Clock::time_point{}).Append(Numbered(0), Clock::time_point{});
+  if (c.sidecar) WriteWholeFile(SidecarPathFor(data), c.sidecar);
+  const std::vector<std::string> names = folder.Names();
+  const std::string bytes = ReadWholeFile(data);
+
+  EXPECT_THROW(RepairRecording(data, kCreated, kClock, true), ERecordingFile);
+
+  EXPECT_EQ(folder.Names(), names);
+  EXPECT_EQ(ReadWholeFile(data), bytes);
+  if (c.sidecar) {
+    EXPECT_EQ(ReadWholeFile(SidecarPathFor(data)), c.sidecar);
+  }
 }
 
-TEST(Repair, AMalformedSidecarStopsItWithNothingWritten) {
-  ScratchFolder folder;
-  const std::string data = folder / "run.dat";
-  {
-    TDataFileAppender appender(data, Header(), Clock::time_point{});
-    appender.Finish();
-  }
-  WriteWholeFile(SidecarPathFor(data), "{\"version\": 1, \"records\": \"many\"}");
-  EXPECT_THROW(RepairRecording(data, kCreated, kClock, false), ESidecarFormat);
-  EXPECT_FALSE(std::filesystem::exists(LogNameForDataName(data)));
-  EXPECT_EQ(ReadWholeFile(SidecarPathFor(data)), "{\"version\": 1, \"records\": \"many\"}");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RepairRefusal,
+    ::testing::Values(RefusalCase{"AMalformedSidecar", "run.dat", R"({"version": 1, "records": "many"})"},
+                      // Its log or its sidecar would be written over the records.
+                      RefusalCase{"ADataFileNamedLikeItsLog", "run.log", nullptr},
+                      RefusalCase{"ADataFileNamedLikeItsSidecar", "run.json", nullptr}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
