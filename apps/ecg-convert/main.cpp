@@ -13,6 +13,7 @@
 #include "recording/DataFileReader.h"
 #include "recording/PdfReport.h"
 #include "recording/RecordingExport.h"
+#include "recording/Repair.h"
 #include "recording/Sidecar.h"
 
 namespace {
@@ -30,6 +31,7 @@ constexpr const char* kUsage =
     "Usage: ecg-convert IN.dat --edf OUT.edf [--rate HZ] [--force] [--no-sidecar]\n"
     "       ecg-convert IN.dat --csv OUT.csv [--rate HZ] [--force] [--no-sidecar]\n"
     "       ecg-convert IN.dat --pdf OUT.pdf [--from S --to S] [--rate HZ] [--force] [--no-sidecar]\n"
+    "       ecg-convert --repair IN.dat [--force]\n"
     "\n"
     "Writes a recording's data file (.dat, as saved by ecg-tool or ecg-record) as\n"
     "EDF+ or CSV, every record of it. The sidecar IN.json beside it, when there is\n"
@@ -56,6 +58,9 @@ constexpr const char* kUsage =
     "  --force        replace an existing OUT (never a folder, a device, a named\n"
     "                 pipe or the recording's own files)\n"
     "  --no-sidecar   leave IN.json aside\n"
+    "  --repair       a recording whose writer was killed: writes the missing IN.log\n"
+    "                 from IN.dat and completes the sidecar IN.json (the records,\n"
+    "                 ended abnormally); --force replaces an existing IN.log\n"
     "  --help         this text\n"
     "\n"
     "What the conversion found (pauses, marks, the rate's source) goes to stderr.\n"
@@ -66,7 +71,7 @@ constexpr const char* kUsage =
     "     outside the recording\n"
     "  3  input not readable, not a recording, without records, or its sidecar malformed\n"
     "  4  output refused: it exists (--force replaces it), it is not a regular file,\n"
-    "     or it is the recording's own file\n"
+    "     or it is the recording's own file; --repair: IN.log exists\n"
     "  5  output could not be written\n"
     "  6  the time stamps give no clock (NaN, infinite or outside a day) and no\n"
     "     rate was given\n";
@@ -113,11 +118,33 @@ const char* SourceText(RateSource source) {
   return "";
 }
 
+int Repair(const std::string& input, bool force) {
+  try {
+    const DataFileRecords check(input);
+  } catch (const ERecordingFile& error) {
+    return Fail(kInputError, error.what());
+  }
+  try {
+    const CompletedRecording done = RepairRecording(input, NowDateTimeText(), LocaleTimeFormatter(), force);
+    Say(std::to_string(done.records) + (done.records == 1 ? " record" : " records") + " found in " + input +
+        (done.trailingBytes > 0 ? " (a piece of " + std::to_string(done.trailingBytes) + " bytes at the end ignored)"
+                                : std::string()) +
+        "; the recording ended abnormally; " + done.logPath + " written, " + done.sidecarPath + " completed");
+    return kOk;
+  } catch (const ERepairRefused& error) {
+    return Fail(kOutputRefused, std::string(error.what()) + " (--force replaces it)");
+  } catch (const ESidecarFormat& error) {
+    return Fail(kInputError, error.what());
+  } catch (const ERecordingFile& error) {
+    return Fail(kWriteFailed, error.what());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string input, output;
-  bool csv = false, edf = false, pdf = false, force = false, useSidecar = true;
+  bool csv = false, edf = false, pdf = false, force = false, useSidecar = true, repair = false;
   std::optional<int> rate;
   std::optional<double> from, to;
   for (int i = 1; i < argc; ++i) {
@@ -142,6 +169,8 @@ int main(int argc, char** argv) {
       if (!rate) return BadArguments(std::string("a rate of \"") + argv[i] + "\" is not a whole number in 1..1000");
     } else if (arg == "--force") {
       force = true;
+    } else if (arg == "--repair") {
+      repair = true;
     } else if (arg == "--no-sidecar") {
       useSidecar = false;
     } else if (!arg.empty() && arg[0] == '-') {
@@ -153,6 +182,9 @@ int main(int argc, char** argv) {
     }
   }
   if (input.empty()) return BadArguments("no input file");
+  if (repair)
+    return edf || csv || pdf || rate || from || to || !useSidecar ? BadArguments("--repair takes only --force")
+                                                                  : Repair(input, force);
   if (!edf && !csv && !pdf) return BadArguments("give --edf OUT.edf, --csv OUT.csv or --pdf OUT.pdf");
   if ((from || to) && !pdf) return BadArguments("--from and --to are for --pdf only");
   if (output.empty()) return BadArguments("an empty output name");

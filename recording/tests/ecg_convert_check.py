@@ -64,6 +64,9 @@ def main():
     write(at("summary.json"), json.dumps({"records": 10, "rate": 299.9, "identification": None}))
     recording(at("typed.dat"), 10)
     write(at("typed.json"), json.dumps({"version": 1, "setup": {"rate_hz": 150}}))
+    recording(at("cut.dat"), 10)
+    with open(at("cut.dat"), "ab") as out:
+        out.write(b"\x01" * 13)  # a record the killed writer never finished
     big = 100000 + 5  # one more than the store holds and then some
     recording(at("big.dat"), big)
     write(at("existing.edf"), "an earlier export")
@@ -127,6 +130,18 @@ def main():
         ("PDF report", [at("good.dat"), "--pdf", out_pdf], 0, "2 pages", out_pdf),
         ("PDF report of a span", [at("typed.dat"), "--pdf", out_pdf, "--from", "0.01", "--to", "0.05"], 0, "written",
          out_pdf),
+        ("--repair with a format", ["--repair", at("cut.dat"), "--csv", out_csv], 2, "--repair takes only --force",
+         None),
+        ("--repair of a missing file", ["--repair", at("missing.dat")], 3, "No such file", None),
+        ("--repair of no recording", ["--repair", at("wrong.dat")], 3, "Invalid File Type", None),
+        ("--repair of a killed run", ["--repair", at("cut.dat")], 0,
+         "10 records found in %s (a piece of 13 bytes at the end ignored); the recording ended abnormally"
+         % at("cut.dat"), at("cut.log")),
+        ("--repair of more records than the store", ["--repair", at("big.dat")], 0, "%d records found" % big,
+         at("big.log")),
+        ("--repair of a completed run", ["--repair", at("cut.dat")], 4, "exists: the recording was completed", None),
+        ("--repair of a completed run, --force", [at("cut.dat"), "--repair", "--force"], 0, "ended abnormally",
+         at("cut.log")),
         ("output exists, --force", [at("good.dat"), "--edf", at("existing.edf"), "--force"], 0, "written",
          at("existing.edf")),
     ]
@@ -162,6 +177,16 @@ def main():
         for path in (out_edf, out_csv, out_pdf):
             if os.path.exists(path):
                 os.remove(path)
+    with open(at("cut.json")) as f:
+        repaired = json.load(f)
+    with open(at("cut.log"), "rb") as f:
+        log_lines = f.read().count(b"\r\n")
+    with open(at("big.log"), "rb") as f:
+        big_lines = f.read().count(b"\r\n")
+    if repaired.get("records") != 10 or repaired.get("ended_abnormally") is not True or log_lines != 5 + 10 or \
+            big_lines != 5 + big:
+        failures += 1
+        print("the repaired runs: sidecar %r, %d and %d log lines" % (repaired, log_lines, big_lines))
     if read(at("existing.edf")).startswith(b"an earlier"):
         failures += 1
         print("--force did not replace the existing output")
@@ -176,7 +201,7 @@ def main():
             "%d," % (big - 1)):
         failures += 1
         print("the large file: %d lines, the last %r" % (len(lines), lines[-1][:40]))
-    print("%d of %d cases failed" % (failures, len(cases) + 3))
+    print("%d of %d cases failed" % (failures, len(cases) + 4))
     return 1 if failures else 0
 
 
