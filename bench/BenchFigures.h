@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -159,4 +160,37 @@ inline double PeakResidentMegabytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// CPU time and wake-ups (voluntary context switches: the thread slept and was
+// woken) of the threads of this process that bear `name` (all of them when
+// empty), summed. Threads that ended before the call are not counted.
+struct ThreadUse {
+  double cpuSeconds = 0;
+  long long wakeUps = 0;
+  int threads = 0;
+
+  ThreadUse operator-(const ThreadUse& before) const {
+    return {cpuSeconds - before.cpuSeconds, wakeUps - before.wakeUps, threads};
+  }
+};
+
+inline ThreadUse ThreadsNamed(const std::string& name) {
+  ThreadUse use;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+    std::string comm;
+    std::ifstream(task.path() / "comm") >> comm;
+    if (!name.empty() && comm != name) continue;
+    ++use.threads;
+    // Run time in nanoseconds, first field of schedstat.
+    double nanoseconds = 0;
+    std::ifstream(task.path() / "schedstat") >> nanoseconds;
+    use.cpuSeconds += nanoseconds * 1e-9;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) use.wakeUps += std::stoll(line.substr(24));
+    }
+  }
+  return use;
 }

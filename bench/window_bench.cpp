@@ -4,15 +4,19 @@
 // through its own handlers (Setup, the port typed into the port box, the
 // twelve-channel box, 300 / sec, OK, Read) on a pseudo-terminal registered as
 // a virtual port in a private XDG_RUNTIME_DIR. A thread of this program plays
-// the module on the terminal's other end: one sample every 1/300 s (sample
-// and chest frame in one write, as the module simulator writes them) and the
-// status, chest status, pulse and respiration frames once a second, each
-// write stamped with the steady clock once the kernel has the bytes.
+// the module on the terminal's other end, the status, chest status, pulse and
+// respiration frames once a second and the samples in one of two feeds:
+//  - ecg: the simulator's ECG, one sample every 1/300 s (sample and chest
+//    frame in one write, as the module simulator writes them);
+//  - sines: full-scale sines on every channel, five samples per write, as a
+//    USB adapter delivers them (the dearest to draw, the fewest arrivals);
+// each write stamped with the steady clock once the kernel has the bytes.
 // Measured over the run (after a warm-up):
 //  - the CPU share of the tool: the process's CPU time (all threads: the main
 //    thread, the port's event thread, the device reader) minus the CPU time
 //    of the thread playing the module; and the tool's thread wake-ups per
-//    sample, which is what that share mostly pays for;
+//    sample, which is what that share mostly pays for; both also per thread
+//    (main, the port's event thread and reader, the toolkit's others);
 //  - repaints of the chart widget per second (an event filter counting its
 //    paint events), and the 99th percentile of the gap between two repaints
 //    while data flows;
@@ -28,7 +32,7 @@
 //
 //   window_bench [--phase all|files|live] [--seconds 30] [--warmup 2]
 //                [--rate 300] [--channels 12|8] [--screen-width 1280]
-//                [--server-pid PID]
+//                [--feeds ecg,sines] [--drain-interval MS] [--server-pid PID]
 //
 // Offscreen unless QT_QPA_PLATFORM says otherwise. Under Xvfb:
 //   Xvfb :57 -screen 0 1920x1080x24 & XVFB=$!
@@ -58,6 +62,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -92,12 +97,15 @@ struct Options {
   int channels = 12;
   int screenWidth = 1280;
   int serverPid = 0;
+  int drainInterval = -1;  // the session's own unless given
+  std::vector<LineFeed> feeds = {LineFeed{1, false}, LineFeed{5, true}};
 };
 
 [[noreturn]] void Usage(const char* why) {
   std::fprintf(stderr,
                "window_bench: %s\nusage: window_bench [--phase all|files|live] [--seconds S] [--warmup S] [--rate R]\n"
-               "                    [--channels 12|8] [--screen-width W] [--server-pid PID]\n",
+               "                    [--channels 12|8] [--screen-width W] [--feeds ecg,sines] [--drain-interval MS]\n"
+               "                    [--server-pid PID]\n",
                why);
   std::exit(2);
 }
@@ -118,6 +126,16 @@ Options ParseOptions(int argc, char** argv) {
       else if (arg == "--channels") o.channels = std::stoi(value());
       else if (arg == "--screen-width") o.screenWidth = std::stoi(value());
       else if (arg == "--server-pid") o.serverPid = std::stoi(value());
+      else if (arg == "--drain-interval") o.drainInterval = std::stoi(value());
+      else if (arg == "--feeds") {
+        o.feeds.clear();
+        std::stringstream list(value());
+        for (std::string item; std::getline(list, item, ',');) {
+          if (item == "ecg") o.feeds.push_back(LineFeed{1, false});
+          else if (item == "sines") o.feeds.push_back(LineFeed{5, true});
+          else Usage("feeds are ecg and sines");
+        }
+      }
       else Usage(("unknown argument " + arg).c_str());
     } catch (const std::logic_error&) {
       Usage(("bad value for " + arg).c_str());
@@ -311,6 +329,7 @@ struct Snapshot {
   double processCpu = 0;
   double mainCpu = 0;
   double moduleCpu = 0;
+  ThreadUse main, events, reader;
   std::optional<double> serverCpu;
   std::size_t paints = 0;
   std::size_t plotted = 0;
@@ -319,7 +338,7 @@ struct Snapshot {
   long long moduleSwitches = 0;  // those of the thread playing the module
 };
 
-int RunLive(const Options& o) {
+int RunLive(const Options& o, LineFeed feed) {
   PtyPair pty;
   ScopedVirtualPort port(VirtualPortDirectory(), "ECG-BENCH", pty.SlavePath());
   FakeDialogs dialogs;
@@ -360,15 +379,19 @@ int RunLive(const Options& o) {
                  config.TwelveChannel() ? "twelve channels" : "eight channels");
     return 2;
   }
+  if (o.drainInterval >= 0) form.Port().SetDrainInterval(o.drainInterval);
   Click(form, "ReadButton");
   WaitUntil([] { return false; }, 300ms);  // let the fresh frame be shown before the stream starts
 
-  ModuleLine line(pty, config, o.rate, total);
+  ModuleLine line(pty, config, o.rate, total, feed);
   Snapshot begin, end;
   auto take = [&](Snapshot& s) {
     s.wall = Clock::now();
     s.processCpu = ProcessCpuSeconds();
     s.mainCpu = ThreadCpuSeconds();
+    s.main = ThreadUse{s.mainCpu, VoluntarySwitches(static_cast<long>(gettid())), 1};
+    s.events = ThreadsNamed("ecg-port-events");
+    s.reader = ThreadsNamed("ecg-port-reader");
     s.moduleCpu = line.CpuSeconds();
     s.serverCpu = OtherProcessCpuSeconds(o.serverPid);
     s.paints = paints.paints.size();
@@ -407,29 +430,40 @@ int RunLive(const Options& o) {
   const double wall = Seconds(end.wall - begin.wall);
   const double moduleCpu = end.moduleCpu - begin.moduleCpu;
   const double toolCpu = (end.processCpu - begin.processCpu) - moduleCpu;
-  const double mainCpu = end.mainCpu - begin.mainCpu;
   const std::string mode = std::to_string(o.channels) + "-channel";
   const std::string platform = QGuiApplication::platformName().toStdString();
-  const std::string where = mode + ", " + FigureBook::Number(o.rate) + "/s, " + platform;
+  const std::string where = mode + ", " + FigureBook::Number(o.rate) + "/s, " + feed.Name() + ", " + platform;
 
   FigureBook& book = FigureBook::Instance();
-  // On an X server the toolkit's own traffic adds to the share.
-  const double shareTarget = platform == "offscreen" ? 1.2 : 1.5;
+  // On an X server the toolkit's own traffic adds to the share; the sines
+  // are dearer to draw.
+  const double shareTarget = feed.fullScaleSines ? 2.0 : platform == "offscreen" ? 1.2 : 1.5;
   book.Record("window " + where + ": CPU share of the tool", 100.0 * toolCpu / wall, "% of a core",
               FigureTarget::AtMost(shareTarget), "over " + FigureBook::Number(wall) + " s");
   book.Record("window " + where + ": hand-over interval of its port", form.Port().HandOverInterval(), "ms",
               FigureTarget::Informational());
-  book.Record("window " + where + ": of which main thread", 100.0 * mainCpu / wall, "% of a core",
+  book.Record("window " + where + ": drain interval of its port", form.Port().DrainInterval(), "ms",
               FigureTarget::Informational());
-  book.Record("window " + where + ": of which other threads (port, toolkit)", 100.0 * (toolCpu - mainCpu) / wall,
-              "% of a core", FigureTarget::Informational());
   book.Record("window " + where + ": module's line (subtracted)", 100.0 * moduleCpu / wall, "% of a core",
               FigureTarget::Informational());
-  const double samplesMeasured = static_cast<double>(end.plotted - begin.plotted);
+  const double samplesMeasured = std::max(1.0, static_cast<double>(end.plotted - begin.plotted));
   book.Record("window " + where + ": thread wake-ups of the tool per sample",
               static_cast<double>((end.switches - begin.switches) - (end.moduleSwitches - begin.moduleSwitches)) /
-                  std::max(1.0, samplesMeasured),
-              "", FigureTarget::Informational());
+                  samplesMeasured,
+              "", FigureTarget::AtMost(0.7));
+  // Thread by thread: the toolkit's own threads are what is left.
+  const ThreadUse main = end.main - begin.main, events = end.events - begin.events,
+                  reader = end.reader - begin.reader;
+  const ThreadUse others{toolCpu - main.cpuSeconds - events.cpuSeconds - reader.cpuSeconds,
+                         (end.switches - begin.switches) - (end.moduleSwitches - begin.moduleSwitches) - main.wakeUps -
+                             events.wakeUps - reader.wakeUps,
+                         0};
+  for (const auto& [thread, use] : {std::pair{"main thread", main}, std::pair{"port's event thread", events},
+                                    std::pair{"port's reader", reader}, std::pair{"toolkit's threads", others}}) {
+    book.Record("window " + where + ": " + thread, 100.0 * use.cpuSeconds / wall, "% of a core",
+                FigureTarget::Informational(),
+                FigureBook::Number(static_cast<double>(use.wakeUps) / samplesMeasured) + " wake-ups per sample");
+  }
   if (begin.serverCpu && end.serverCpu) {
     book.Record("window " + where + ": X server", 100.0 * (*end.serverCpu - *begin.serverCpu) / wall, "% of a core",
                 FigureTarget::Informational());
@@ -574,7 +608,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const bool all = options.phase == "all";
     if (all || options.phase == "files") status = std::max(status, RunFiles(options, runtime.Path()));
-    if (status < 2 && (all || options.phase == "live")) status = std::max(status, RunLive(options));
+    if (all || options.phase == "live") {
+      for (const LineFeed& feed : options.feeds)
+        if (status < 2) status = std::max(status, RunLive(options, feed));
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "window_bench: %s\n", error.what());
     status = 2;

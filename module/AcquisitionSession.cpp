@@ -33,6 +33,8 @@ AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessi
   // nothing anyone sees. A quarter-full queue, a line error or a hang-up
   // still hands over at once.
   port_.SetHandOverInterval(kHandOverIntervalMs);
+  // The line is drained as often as it is handed over: one wake-up for both.
+  port_.SetDrainInterval(kHandOverIntervalMs);
 
   framers_.Bind(port_);
   // After the framers: it sees each chunk once they have cut it.

@@ -84,6 +84,7 @@ void TOutputFile::Write(std::span<const std::byte> bytes) {
 }
 
 void TOutputFile::Flush() {
+  if (fd_ < 0) Fail("Cannot write file", EBADF);
   const std::byte* data = buffer_.data();
   std::size_t left = buffer_.size();
   while (left > 0) {
@@ -99,7 +100,7 @@ void TOutputFile::Flush() {
   buffer_.clear();
 }
 
-void TOutputFile::Commit() {
+void TOutputFile::Sync() {
   if (fd_ < 0) Fail("Cannot write file", EBADF);
   Flush();
   while (::fsync(fd_) != 0) {
@@ -107,6 +108,10 @@ void TOutputFile::Commit() {
     if (errno == EINVAL || errno == EROFS) break;
     if (errno != EINTR) Fail("Error writing file", errno);
   }
+}
+
+void TOutputFile::Commit() {
+  Sync();
   const int fd = fd_;
   fd_ = -1;
   if (const int error = CloseRetaining(fd); error != 0 && error != EINTR) Fail("Error closing file", error);

@@ -38,11 +38,15 @@ class TOutputFile {
 
   void Write(std::span<const std::byte> bytes);
   void Write(std::string_view text) { Write(std::as_bytes(std::span(text.data(), text.size()))); }
+  // Hands the buffered bytes to the system: they survive the end of this
+  // process, not yet a power cut.
+  void Flush();
+  // Flush(), then the data synced to the disk; the file stays open.
+  void Sync();
   void Commit();
 
  private:
   TOutputFile(int fd, std::string shownName);
-  void Flush();
   [[noreturn]] void Fail(const char* what, int error) const;
 
   int fd_ = -1;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <numeric>
+#include <utility>
 
 #include "chart/TracePlot.h"
 #include "recording/DataFileReader.h"
@@ -392,6 +393,20 @@ void Publish(TTemporaryFile& out, const std::string& path, const ExportOptions& 
   out.Keep();
   SyncFolderOf(path);
 }
+
+}  // namespace
+
+ExportPlan PlanExport(const RecordingSurvey& survey, const ExportOptions& options, const std::string& path) {
+  Plan plan = MakePlan(survey, options, path);
+  return {std::move(plan.report), std::move(plan.signals), std::move(plan.calibration), std::move(plan.setup),
+          std::move(plan.prefilter)};
+}
+
+void PublishExport(TTemporaryFile& out, const std::string& path, const ExportOptions& options) {
+  Publish(out, path, options);
+}
+
+namespace {
 
 // An EDFlib write handle, closed on every way out.
 class EdfWriter {

@@ -135,6 +135,24 @@ ExportReport ExportCsv(const RecordSource& records, const RecordingSurvey& surve
 ExportReport ExportEdf(const SampleStore& store, const std::string& path, const ExportOptions& options);
 ExportReport ExportCsv(const SampleStore& store, const std::string& path, const ExportOptions& options);
 
+// What an export of these records uses, decided before a byte is written:
+// the rate, the start and the notes so far, the channels that hold data,
+// each one's usable calibration (nothing: in steps) and the set-up in words
+// ("300/s stage2 Diagnostic 12ch", filters "N:50Hz EMG:off"). Other writers
+// (the PDF report) take the same decisions from here. Throws as the exports
+// do.
+struct ExportPlan {
+  ExportReport report;
+  std::vector<ChartChannel> channels;
+  std::vector<std::optional<LeadCalibration>> calibration;  // per channel
+  std::string setup, filters;
+};
+ExportPlan PlanExport(const RecordingSurvey& survey, const ExportOptions& options, const std::string& path);
+// Renames a finished temporary file to `path`, checking the name once more
+// (something may have appeared there meanwhile). Throws EExportRefused or
+// ERecordingFile.
+void PublishExport(TTemporaryFile& out, const std::string& path, const ExportOptions& options);
+
 // The options for exporting the store's recording from the window: the
 // data file's sidecar and date only when that file holds exactly these
 // records (else the recording was not saved, or another file was loaded

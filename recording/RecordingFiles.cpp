@@ -18,15 +18,23 @@ std::span<const std::byte> BytesOf(const SampleRecord& record) { return std::as_
 
 }  // namespace
 
-std::string DataNameForLogName(const std::string& logName) {
+namespace {
+
+std::string WithExtension(const std::string& name, std::string_view extension) {
   // Only the file name's own extension goes: a dot in a folder name must not
-  // send the data file into the parent folder.
-  const std::size_t slash = logName.find_last_of('/');
+  // send the file into the parent folder.
+  const std::size_t slash = name.find_last_of('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const std::size_t dot = logName.find_last_of('.');
-  if (dot == std::string::npos || dot < nameStart) return logName + ".dat";
-  return logName.substr(0, dot) + ".dat";
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot < nameStart) return name + std::string(extension);
+  return name.substr(0, dot) + std::string(extension);
 }
+
+}  // namespace
+
+std::string DataNameForLogName(const std::string& logName) { return WithExtension(logName, ".dat"); }
+
+std::string LogNameForDataName(const std::string& dataName) { return WithExtension(dataName, ".log"); }
 
 std::string LogHeaderText(std::string_view logPath, std::string_view createdText) {
   std::string text;
@@ -111,4 +119,28 @@ void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, c
   data.Keep();
   SyncFolderOf(logPath);
   SyncFolderOf(dataPath);
+}
+
+long long WriteLogFile(const RecordSource& records, const std::string& logPath, std::string_view createdText,
+                       const TimeFormatter& formatTime, bool replaceExisting) {
+  if (!replaceExisting && PathExists(logPath))
+    throw ERecordingFile("Cannot create file \"" + logPath + "\": it exists");
+  TTemporaryFile log(logPath, "log");
+  log.File().Write(LogHeaderText(logPath, createdText));
+  long long count = 0;
+  std::string line;
+  records.ForEach([&](const SampleRecord& record) {
+    line.clear();
+    AppendLogRecordLine(line, record, formatTime);
+    log.File().Write(line);
+    ++count;
+  });
+  log.File().Commit();
+  if (replaceExisting)
+    RenameReplacing(log.Path(), logPath);
+  else
+    RenameNoReplace(log.Path(), logPath);
+  log.Keep();
+  SyncFolderOf(logPath);
+  return count;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "recording/FileIO.h"
+#include "recording/RecordSource.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
@@ -24,6 +25,8 @@ static_assert(offsetof(SampleRecord, channels) == kDataMarkerOffset,
 // The data file's name for a log name, in the same folder: the file name's
 // extension replaced by ".dat", or ".dat" appended when it has none.
 std::string DataNameForLogName(const std::string& logName);
+// The log's name for a data file's name, made the same way (".log").
+std::string LogNameForDataName(const std::string& dataName);
 
 // Lines 1 to 5 of the log: title with the log's path, creation time, empty
 // line, column names, empty line.
@@ -56,3 +59,11 @@ enum class ExistingFiles {
 void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, const std::string& dataPath,
                          std::string_view createdText, const TimeFormatter& formatTime,
                          ExistingFiles existing = ExistingFiles::Refuse);
+
+// Writes the log of `records` (a streamed recording's data file, however
+// long) exactly as WriteRecordingFiles writes it for the same records:
+// under a temporary name, synced, then renamed. An existing `logPath` is
+// refused (ERecordingFile) unless `replaceExisting`. Returns the number of
+// records written.
+long long WriteLogFile(const RecordSource& records, const std::string& logPath, std::string_view createdText,
+                       const TimeFormatter& formatTime, bool replaceExisting = false);

@@ -1,7 +1,5 @@
 #include "serial/ComSettings.h"
 
-#include "serial/TComPort.h"
-
 namespace {
 // Stores `value` and reports whether it differed.
 template <typename T>
@@ -35,7 +33,7 @@ bool TComParity::operator==(const TComParity& other) const {
 }
 
 void TComParity::Changed() {
-  if (port_) port_->ApplyLineSettings();
+  if (owner_) owner_->ApplyLineSettings();
 }
 
 void TComParity::SetBits(TParityBits value) {
@@ -80,7 +78,7 @@ bool TComFlowControl::operator==(const TComFlowControl& other) const {
 }
 
 void TComFlowControl::Changed() {
-  if (port_) port_->ApplyLineSettings();
+  if (owner_) owner_->ApplyLineSettings();
 }
 
 void TComFlowControl::SetOutCTSFlow(bool value) {
@@ -166,7 +164,7 @@ bool TComTimeouts::operator==(const TComTimeouts& other) const {
 }
 
 void TComTimeouts::Changed() {
-  if (port_) port_->ApplyTimeouts();
+  if (owner_) owner_->ApplyTimeouts();
 }
 
 void TComTimeouts::SetReadInterval(std::int32_t value) {
@@ -207,7 +205,7 @@ bool TComBuffer::operator==(const TComBuffer& other) const {
 }
 
 void TComBuffer::Changed() {
-  if (port_) port_->ApplyBufferSizes();
+  if (owner_) owner_->ApplyBufferSizes();
 }
 
 void TComBuffer::SetInputSize(std::int32_t value) {

@@ -1,8 +1,8 @@
 #pragma once
 // The port's four settings objects. Each is a small value type; the instance
-// a port owns keeps a pointer back to it and asks it to re-apply its group
-// (line settings, queue sizes or time-outs) when a setter changes a value.
-// A free-standing copy is bound to no port and only stores.
+// a port owns is bound to it through TComSettingsOwner and asks it to
+// re-apply its group (line settings, queue sizes or time-outs) when a setter
+// changes a value. A free-standing copy is bound to nothing and only stores.
 //
 // Assigning into a port's own object (port.Parity() = p, or SetParity(p))
 // copies every field and always re-applies; the port's apply step may raise
@@ -13,9 +13,23 @@
 
 #include "serial/ComTypes.h"
 
+// What a settings object may ask of the port that owns it: to hand its
+// group to the device again. Each call may raise EComPort.
+class TComSettingsOwner {
+ public:
+  virtual void ApplyLineSettings() = 0;
+  virtual void ApplyBufferSizes() = 0;
+  virtual void ApplyTimeouts() = 0;
+
+ protected:
+  ~TComSettingsOwner() = default;
+};
+
 class TComParity {
  public:
   TComParity() = default;
+  // Bound to `owner`, which re-applies at every change; copies are not bound.
+  explicit TComParity(TComSettingsOwner& owner) : owner_(&owner) {}
   TComParity(const TComParity& other) { CopyFields(other); }
   TComParity& operator=(const TComParity& other);
 
@@ -31,12 +45,10 @@ class TComParity {
   bool operator==(const TComParity& other) const;
 
  private:
-  friend class TCustomComPort;
-  explicit TComParity(TCustomComPort* port) : port_(port) {}
   void CopyFields(const TComParity& other);
   void Changed();
 
-  TCustomComPort* port_ = nullptr;
+  TComSettingsOwner* owner_ = nullptr;
   TParityBits bits_ = prNone;
   bool check_ = false;
   bool replace_ = false;
@@ -46,6 +58,8 @@ class TComParity {
 class TComFlowControl {
  public:
   TComFlowControl() = default;
+  // Bound to `owner`, which re-applies at every change; copies are not bound.
+  explicit TComFlowControl(TComSettingsOwner& owner) : owner_(&owner) {}
   TComFlowControl(const TComFlowControl& other) { CopyFields(other); }
   TComFlowControl& operator=(const TComFlowControl& other);
 
@@ -78,12 +92,10 @@ class TComFlowControl {
   bool operator==(const TComFlowControl& other) const;
 
  private:
-  friend class TCustomComPort;
-  explicit TComFlowControl(TCustomComPort* port) : port_(port) {}
   void CopyFields(const TComFlowControl& other);
   void Changed();
 
-  TCustomComPort* port_ = nullptr;
+  TComSettingsOwner* owner_ = nullptr;
   bool outCTSFlow_ = false;
   bool outDSRFlow_ = false;
   TDTRFlowControl controlDTR_ = dtrDisable;
@@ -101,6 +113,8 @@ class TComFlowControl {
 class TComTimeouts {
  public:
   TComTimeouts() = default;
+  // Bound to `owner`, which re-applies at every change; copies are not bound.
+  explicit TComTimeouts(TComSettingsOwner& owner) : owner_(&owner) {}
   TComTimeouts(const TComTimeouts& other) { CopyFields(other); }
   TComTimeouts& operator=(const TComTimeouts& other);
 
@@ -118,12 +132,10 @@ class TComTimeouts {
   bool operator==(const TComTimeouts& other) const;
 
  private:
-  friend class TCustomComPort;
-  explicit TComTimeouts(TCustomComPort* port) : port_(port) {}
   void CopyFields(const TComTimeouts& other);
   void Changed();
 
-  TCustomComPort* port_ = nullptr;
+  TComSettingsOwner* owner_ = nullptr;
   std::int32_t readInterval_ = -1;
   std::int32_t readTotalMultiplier_ = 0;
   std::int32_t readTotalConstant_ = 0;
@@ -136,6 +148,8 @@ class TComTimeouts {
 class TComBuffer {
  public:
   TComBuffer() = default;
+  // Bound to `owner`, which re-applies at every change; copies are not bound.
+  explicit TComBuffer(TComSettingsOwner& owner) : owner_(&owner) {}
   TComBuffer(const TComBuffer& other) { CopyFields(other); }
   TComBuffer& operator=(const TComBuffer& other);
 
@@ -147,12 +161,10 @@ class TComBuffer {
   bool operator==(const TComBuffer& other) const;
 
  private:
-  friend class TCustomComPort;
-  explicit TComBuffer(TCustomComPort* port) : port_(port) {}
   void CopyFields(const TComBuffer& other);
   void Changed();
 
-  TCustomComPort* port_ = nullptr;
+  TComSettingsOwner* owner_ = nullptr;
   std::int32_t inputSize_ = 1024;
   std::int32_t outputSize_ = 1024;
 };

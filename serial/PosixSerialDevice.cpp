@@ -1,6 +1,7 @@
 #include "serial/PosixSerialDevice.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,18 +12,17 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstring>
 #include <new>
 #include <optional>
 #include <system_error>
 #include <vector>
 
 #include "serial/EventSignal.h"
+#include "serial/LineEvents.h"
 #include "serial/Termios2.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t kMaxDword = 0xFFFFFFFFu;
 constexpr std::size_t kReadChunk = 4096;
 
 // A pseudo-terminal (and any tty without modem control) answers the modem
@@ -150,13 +150,9 @@ int PosixSerialDevice::SetQueueSizes(std::int32_t inputSize, std::int32_t output
     // checked for sense. The input queue is ours.
     constexpr std::int32_t kLargest = 64 * 1024 * 1024;
     if (inputSize < 1 || inputSize > kLargest || outputSize < 0) return EINVAL;
-    if (const std::size_t dropped = queue_.Resize(static_cast<std::size_t>(inputSize)); dropped > 0) {
-      // The newest bytes went: what follows them on the line lies beyond a gap.
-      pushed_ -= dropped;
-      if (gaps_.empty() || gaps_.back() != pushed_) gaps_.push_back(pushed_);
-      errors_.Include(erRxOverflow);
-      announce = Raise(EV_ERR);
-    }
+    const InputQueue::Outcome outcome = queue_.Resize(static_cast<std::size_t>(inputSize));
+    errors_ = TComErrors::FromBits(errors_.Bits() | outcome.errors.Bits());
+    announce = Raise(outcome.events);
   }
   if (announce) RaiseEventSignal(eventFd_);
   return 0;
@@ -172,8 +168,7 @@ int PosixSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
   if (int error = ApplyTermios2(fd_, termios)) return error;
   {
     std::lock_guard lock(mutex_);
-    filter_.Configure({dcb.fErrorChar, dcb.fNull, dcb.ErrorChar});
-    eventChar_ = dcb.EvtChar;
+    queue_.Configure({dcb.fErrorChar, dcb.fNull, dcb.ErrorChar}, dcb.EvtChar);
     rtsToggle_ = dcb.fRtsControl == RTS_CONTROL_TOGGLE;
   }
   // A changed control mode decides its line at once, as the driver does when
@@ -189,7 +184,7 @@ int PosixSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
   return 0;
 }
 
-int PosixSerialDevice::SetTimeouts(const TComTimeouts& timeouts) {
+int PosixSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
   std::lock_guard lock(mutex_);
   if (closed_) return EBADF;
   timeouts_ = timeouts;
@@ -201,7 +196,7 @@ int PosixSerialDevice::SetTimeouts(const TComTimeouts& timeouts) {
 int PosixSerialDevice::Write(const char* data, int count, int& written) {
   written = 0;
   bool toggle;
-  TComTimeouts timeouts;
+  TDeviceTimeouts timeouts;
   {
     std::lock_guard lock(mutex_);
     if (closed_) return EBADF;
@@ -209,8 +204,8 @@ int PosixSerialDevice::Write(const char* data, int count, int& written) {
     timeouts = timeouts_;
   }
   if (count <= 0) return 0;
-  const auto multiplier = static_cast<std::uint32_t>(timeouts.WriteTotalMultiplier());
-  const auto constant = static_cast<std::uint32_t>(timeouts.WriteTotalConstant());
+  const std::uint32_t multiplier = timeouts.WriteTotalMultiplier;
+  const std::uint32_t constant = timeouts.WriteTotalConstant;
   const bool limited = multiplier != 0 || constant != 0;
   const auto deadline = DeadlineAfter(TotalMilliseconds(multiplier, static_cast<std::size_t>(count), constant));
   if (toggle) ModemLine(TIOCM_RTS, true);
@@ -256,27 +251,26 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
   std::unique_lock lock(mutex_);
   if (closed_) return EBADF;
   if (count <= 0) return 0;
-  const std::uint32_t interval = static_cast<std::uint32_t>(timeouts_.ReadInterval());
-  const std::uint32_t multiplier = static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier());
-  const std::uint32_t constant = static_cast<std::uint32_t>(timeouts_.ReadTotalConstant());
+  const std::uint32_t interval = timeouts_.ReadInterval;
+  const std::uint32_t multiplier = timeouts_.ReadTotalMultiplier;
+  const std::uint32_t constant = timeouts_.ReadTotalConstant;
   const auto want = static_cast<std::size_t>(count);
   std::size_t got = queue_.Pop(buffer, want);
-  Popped(got);
 
   // Largest interval and no totals: return at once with what is there.
-  if (interval == kMaxDword && multiplier == 0 && constant == 0) {
+  if (interval == kNoTimeLimit && multiplier == 0 && constant == 0) {
     read = static_cast<int>(got);
     return 0;
   }
   // Largest interval and multiplier with a constant: wait for the first byte
   // at most that long, then return with what is there.
-  const bool anyByte = interval == kMaxDword && multiplier == kMaxDword && constant != 0 && constant != kMaxDword;
+  const bool anyByte = interval == kNoTimeLimit && multiplier == kNoTimeLimit && constant != 0 && constant != kNoTimeLimit;
   const auto start = Clock::now();
   std::optional<Clock::time_point> totalDeadline;
   if (anyByte) totalDeadline = DeadlineAfter(constant);
   else if (multiplier != 0 || constant != 0)
     totalDeadline = DeadlineAfter(TotalMilliseconds(multiplier, want, constant));
-  const bool useInterval = !anyByte && interval != 0 && interval != kMaxDword;
+  const bool useInterval = !anyByte && interval != 0 && interval != kNoTimeLimit;
   auto lastByte = start;
   const unsigned generation = abortGeneration_;
 
@@ -292,7 +286,6 @@ int PosixSerialDevice::Read(char* buffer, int count, int& read) {
     else dataArrived_.wait(lock);
     const std::size_t before = got;
     const std::size_t more = queue_.Pop(buffer + got, want - got);
-    Popped(more);
     got += more;
     if (got > before) lastByte = Clock::now();
     if (timedOut) break;
@@ -318,23 +311,14 @@ int PosixSerialDevice::InputCount(int& inputCount) {
 }
 
 int PosixSerialDevice::TakeInput(std::vector<char>& data, std::vector<std::size_t>& gaps) {
-  gaps.clear();
   std::lock_guard lock(mutex_);
   if (closed_) {
+    gaps.clear();
     data.clear();
     return EBADF;
   }
-  data.resize(queue_.Size());
-  const std::size_t got = queue_.Pop(data.data(), data.size());
-  for (std::uint64_t gap : gaps_)
-    if (gap <= popped_ + got) gaps.push_back(static_cast<std::size_t>(gap - popped_));
-  Popped(got);
+  queue_.TakeAll(data, gaps);
   return 0;
-}
-
-void PosixSerialDevice::Popped(std::size_t count) {
-  popped_ += count;
-  while (!gaps_.empty() && gaps_.front() <= popped_) gaps_.pop_front();
 }
 
 int PosixSerialDevice::Purge(std::uint32_t flags) {
@@ -348,8 +332,6 @@ int PosixSerialDevice::Purge(std::uint32_t flags) {
   }
   if (flags & PURGE_RXCLEAR) {
     queue_.Clear();
-    popped_ = pushed_;
-    gaps_.clear();
     if (tcflush(fd_, TCIFLUSH) != 0 && !lost_) return errno;
   }
   if (flags & PURGE_TXCLEAR) {
@@ -444,6 +426,7 @@ int PosixSerialDevice::PollTimeout() {
 }
 
 void PosixSerialDevice::ReaderLoop() {
+  pthread_setname_np(pthread_self(), "ecg-port-reader");  // for top, perf and the benchmarks
   std::vector<char> scratch(kReadChunk);
   while (!stopping_) {
     {
@@ -467,13 +450,17 @@ void PosixSerialDevice::ReaderLoop() {
 bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError) {
   int fd;
   bool lost;
+  std::optional<Clock::time_point> sleepUntil;  // the next timed drain: the line is left alone until then
   {
     std::lock_guard lock(mutex_);
     fd = closed_ ? -1 : fd_;
     lost = lost_;
     // After a hang-up (or once closed) the line is not looked at again: a
     // hung-up descriptor would only report the hang-up over and over.
-    if (fd >= 0 && !lost) lineBusy_ = true;
+    if (fd >= 0 && !lost) {
+      lineBusy_ = true;
+      if (timed_) sleepUntil = nextDrain_;
+    }
   }
   const bool line = fd >= 0 && !lost;
   struct LineDone {
@@ -492,11 +479,12 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scra
   pollfd fds[2 + kMaxExtra];
   int n = 0;
   fds[n++] = {wakeFd_, POLLIN, 0};
-  if (line) fds[n++] = {fd, POLLIN, 0};
+  const bool watchLine = line && !sleepUntil;
+  if (watchLine) fds[n++] = {fd, POLLIN, 0};
   const int first = n;
   count = std::clamp(count, 0, kMaxExtra);
   for (int i = 0; i < count; ++i) fds[n++] = {extra[i].fd, extra[i].events, 0};
-  int timeout = line ? PollTimeout() : -1;
+  int timeout = sleepUntil ? PollMilliseconds(*sleepUntil) : watchLine ? PollTimeout() : -1;
   if (timeoutMs >= 0 && (timeout < 0 || timeoutMs < timeout)) timeout = timeoutMs;
   const int r = poll(fds, static_cast<nfds_t>(n), timeout);
   if (stopping_ && count == 0) return true;  // the reader: Close is waiting for it
@@ -510,23 +498,80 @@ bool PosixSerialDevice::Pump(pollfd* extra, int count, int timeoutMs, char* scra
   if (fds[0].revents & POLLIN) DrainEventSignal(wakeFd_);
   if (!line) return !lost;
   if (stopping_) return true;  // closing: the line is not read any more
-  const short revents = fds[1].revents;
-  if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
-    ssize_t got;
-    do {
-      got = ::read(fd, scratch, kReadChunk);
-      if (got > 0) Queue(scratch, static_cast<std::size_t>(got));
-    } while (got == static_cast<ssize_t>(kReadChunk) && !stopping_);
-    const bool nothingNow = got < 0 && (errno == EAGAIN || errno == EINTR);
-    // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
-    // nothing to read (waiting again would only spin).
-    if (got == 0 || (got < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
-      MarkLost();
-      return false;
-    }
+  const Clock::time_point start = Clock::now();
+  short revents = 0;
+  if (sleepUntil) {
+    // Woken before the drain is due (the caller's own descriptors or time
+    // limit, a write): the line stays alone.
+    if (start < *sleepUntil) return true;
+    // Read without asking first: a hung-up tty reads as 0 or EIO. One that
+    // only polls as hung up finds nothing here, and the wait on the line
+    // that follows an empty drain reports it.
+    revents = POLLIN;
+  } else {
+    revents = fds[1].revents;
+  }
+  std::size_t drained = 0;
+  if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !Drain(fd, revents, scratch, drained)) return false;
+  {
+    std::lock_guard lock(mutex_);
+    ScheduleDrains(start, drained > 0, sleepUntil.has_value());
   }
   Housekeeping();
   return true;
+}
+
+bool PosixSerialDevice::Drain(int fd, short revents, char* scratch, std::size_t& drained) {
+  ssize_t got;
+  do {
+    got = ::read(fd, scratch, kReadChunk);
+    if (got > 0) {
+      Queue(scratch, static_cast<std::size_t>(got));
+      drained += static_cast<std::size_t>(got);
+    }
+  } while (got == static_cast<ssize_t>(kReadChunk) && !stopping_);
+  const bool nothingNow = got < 0 && (errno == EAGAIN || errno == EINTR);
+  // read() of 0 or EIO is a hang-up; so is a hang-up poll that finds
+  // nothing to read (waiting again would only spin).
+  if (got == 0 || (got < 0 && !nothingNow) || (nothingNow && (revents & (POLLHUP | POLLERR | POLLNVAL)))) {
+    MarkLost();
+    return false;
+  }
+  return true;
+}
+
+void PosixSerialDevice::ScheduleDrains(Clock::time_point start, bool found, bool timed) {
+  if (drainInterval_ <= 0) return;
+  const auto interval = std::chrono::milliseconds(drainInterval_);
+  if (found) {
+    // Bytes that follow the last ones within the interval are a stream: the
+    // next drain waits for the interval, and arrivals meanwhile wake nobody.
+    // A lone arrival is not waited for (that sleep would cost a wake-up of
+    // its own and bring nothing).
+    if (start - lastFound_ < interval) timed_ = true;
+    lastFound_ = start;
+    nextDrain_ = start + interval;
+  } else if (timed) {
+    timed_ = false;  // the stream paused: back to waiting on the line
+  }
+}
+
+void PosixSerialDevice::SetDrainInterval(int milliseconds) {
+  {
+    std::lock_guard lock(mutex_);
+    const int interval = std::clamp(milliseconds, 0, kMaxDrainInterval);
+    if (interval == drainInterval_) return;
+    drainInterval_ = interval;
+    // A sleep of the old length is cut short: the schedule starts afresh
+    // with the next arrival.
+    timed_ = false;
+  }
+  WakeReader();
+}
+
+int PosixSerialDevice::NextDrainInMs() {
+  std::lock_guard lock(mutex_);
+  return timed_ && !lost_ && !closed_ ? PollMilliseconds(nextDrain_) : -1;
 }
 
 // ---- the watcher ----
@@ -568,73 +613,28 @@ void PosixSerialDevice::Queue(const char* data, std::size_t count) {
 
 bool PosixSerialDevice::QueueLocked(const char* data, std::size_t count) {
   std::lock_guard lock(mutex_);
-  filtered_.clear();
-  filter_.Process(data, count, filtered_);
-  std::uint32_t events = 0;
-  if (filter_.TakeErrorBytes() > 0) {
-    errors_.Include(erParity);
-    events |= EV_ERR;
-  }
-  if (filter_.TakeBreaks() > 0) {
-    errors_.Include(erBreak);
-    events |= EV_BREAK;
-  }
-  const std::size_t before = queue_.Size();
-  const std::size_t accepted = queue_.Push(filtered_.data(), filtered_.size());
-  pushed_ += accepted;
-  if (accepted < filtered_.size()) {
-    // The newest bytes stay out: what is queued remains an unbroken stretch,
-    // and the next byte queued lies beyond a gap.
-    if (gaps_.empty() || gaps_.back() != pushed_) gaps_.push_back(pushed_);
-    errors_.Include(erRxOverflow);
-    events |= EV_ERR;
-  }
-  if (accepted > 0) {
-    events |= EV_RXCHAR;
-    if (std::memchr(filtered_.data(), eventChar_, accepted)) events |= EV_RXFLAG;
-    const std::size_t capacity = queue_.Capacity();
-    const std::size_t after = queue_.Size();
-    if (before * 5 < capacity * 4 && after * 5 >= capacity * 4) events |= EV_RX80FULL;
-    dataArrived_.notify_all();
-  }
-  return Raise(events);
+  const InputQueue::Outcome outcome = queue_.Arrive(data, count);
+  errors_ = TComErrors::FromBits(errors_.Bits() | outcome.errors.Bits());
+  if (outcome.events & EV_RXCHAR) dataArrived_.notify_all();
+  return Raise(outcome.events);
 }
 
 void PosixSerialDevice::Housekeeping() {
-  std::uint32_t events = 0;
-  TComErrors errors;
+  LineEvents changes;
   if (hasCounters_) {
     serial_icounter_struct now{};
     if (ioctl(fd_, TIOCGICOUNT, &now) == 0) {
-      const serial_icounter_struct& was = counters_;
-      if (now.frame != was.frame) errors.Include(erFraming);
-      if (now.parity != was.parity) errors.Include(erParity);
-      if (now.overrun != was.overrun) errors.Include(erOverrun);
-      if (now.buf_overrun != was.buf_overrun) errors.Include(erRxOverflow);
-      if (now.brk != was.brk) {
-        errors.Include(erBreak);
-        events |= EV_BREAK;
-      }
-      if (now.cts != was.cts) events |= EV_CTS;
-      if (now.dsr != was.dsr) events |= EV_DSR;
-      if (now.dcd != was.dcd) events |= EV_RLSD;
-      if (now.rng != was.rng) events |= EV_RING;
+      changes = LineEventsBetween(counters_, now);
       counters_ = now;
     }
   } else if (hasModemLines_) {
     int bits = 0;
     if (ioctl(fd_, TIOCMGET, &bits) == 0) {
-      const int changed = bits ^ modemBits_;
-      if (changed & TIOCM_CTS) events |= EV_CTS;
-      if (changed & TIOCM_DSR) events |= EV_DSR;
-      if (changed & TIOCM_CD) events |= EV_RLSD;
-      if ((changed & TIOCM_RI) && (bits & TIOCM_RI)) events |= EV_RING;
+      changes = ModemLineEventsBetween(modemBits_, bits);
       modemBits_ = bits;
     }
   }
-  if (errors.Contains(erFraming) || errors.Contains(erParity) || errors.Contains(erOverrun) ||
-      errors.Contains(erRxOverflow))
-    events |= EV_ERR;
+  std::uint32_t events = changes.events;
 
   bool lowerRts = false;
   bool announce = false;
@@ -648,7 +648,7 @@ void PosixSerialDevice::Housekeeping() {
         lowerRts = rtsToggle_;
       }
     }
-    errors_ = TComErrors::FromBits(errors_.Bits() | errors.Bits());
+    errors_ = TComErrors::FromBits(errors_.Bits() | changes.errors.Bits());
     announce = Raise(events);
   }
   if (announce) RaiseEventSignal(eventFd_);

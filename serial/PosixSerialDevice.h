@@ -14,7 +14,9 @@
 //   EV_TXEMPTY   the kernel's output queue (TIOCOUTQ) drained after a write
 // and announces the events of the mask through an eventfd. A hang-up
 // (POLLHUP/POLLERR, read() giving 0 or EIO) ends the reader without
-// spinning and is announced through the same descriptor.
+// spinning and is announced through the same descriptor. With a drain
+// interval (SetDrainInterval) a stream of bytes is drained once per interval
+// instead of at every arrival.
 //
 // While the port's event thread is attached as the watcher, that thread does
 // the reader's work in its own waits (Watch) and the reader rests: bytes then
@@ -25,17 +27,15 @@
 // which makes DTR/RTS do nothing and the modem status read all off.
 #include <linux/serial.h>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "serial/ReceiveFilter.h"
-#include "serial/Ring.h"
+#include "serial/InputQueue.h"
 #include "serial/SerialDevice.h"
 
 class PosixSerialDevice final : public SerialDevice {
@@ -46,7 +46,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override;
   int SetLineSettings(const TDeviceControlBlock& dcb) override;
-  int SetTimeouts(const TComTimeouts& timeouts) override;
+  int SetTimeouts(const TDeviceTimeouts& timeouts) override;
   int Write(const char* data, int count, int& written) override;
   int Read(char* buffer, int count, int& read) override;
   int QueueStatus(int& inputCount, TComErrors& errors) override;
@@ -55,6 +55,8 @@ class PosixSerialDevice final : public SerialDevice {
   int ModemStatus(std::uint32_t& status) override;
   int Escape(TEscapeFunction function) override;
   int Purge(std::uint32_t flags) override;
+  void SetDrainInterval(int milliseconds) override;
+  int NextDrainInMs() override;
   void SetEventMask(std::uint32_t mask) override;
   int EventDescriptor() const override { return eventFd_; }
   std::uint32_t TakeEvents(bool& lineLost) override;
@@ -73,9 +75,11 @@ class PosixSerialDevice final : public SerialDevice {
   // when the wait itself failed.
   bool Pump(pollfd* extra, int count, int timeoutMs, char* scratch, int& pollError);
   int PollTimeout();
-  // Lock held: bytes left the queue from its front; gaps they passed are
-  // forgotten.
-  void Popped(std::size_t count);
+  // Reads everything the line holds; false once it hung up. `drained` counts
+  // the bytes read.
+  bool Drain(int fd, short revents, char* scratch, std::size_t& drained);
+  // Lock held: the drain schedule after a drain that began at `start`.
+  void ScheduleDrains(std::chrono::steady_clock::time_point start, bool found, bool timed);
   void Queue(const char* data, std::size_t count);
   bool QueueLocked(const char* data, std::size_t count);  // true: signal the events
   void Housekeeping();
@@ -101,19 +105,11 @@ class PosixSerialDevice final : public SerialDevice {
   std::uint32_t mask_ = 0;
   std::uint32_t pending_ = 0;
   TComErrors errors_;
-  ByteRing queue_{1024};
-  // Where the queue had to refuse bytes, as counts of bytes queued before
-  // the refusal since the device was opened; `popped_` counts those taken.
-  std::deque<std::uint64_t> gaps_;
-  std::uint64_t pushed_ = 0;
-  std::uint64_t popped_ = 0;
-  ReceiveFilter filter_;
-  std::string filtered_;
-  std::uint8_t eventChar_ = 0;
+  InputQueue queue_;
   bool rtsToggle_ = false;
   bool txPending_ = false;
   unsigned abortGeneration_ = 0;
-  TComTimeouts timeouts_;
+  TDeviceTimeouts timeouts_;
   serial_icounter_struct counters_{};
   // The modem-line modes last handed to the lines (none before the first
   // SetLineSettings): the lines are set only when a mode changes.
@@ -121,6 +117,13 @@ class PosixSerialDevice final : public SerialDevice {
   int modemBits_ = 0;
 
   bool eventSignalled_ = false;  // eventFd_ holds a signal not yet drained
+
+  // The drain schedule (mutex_ guards it). `timed_`: bytes stream in, and
+  // the line is left alone until `nextDrain_`.
+  int drainInterval_ = 0;
+  bool timed_ = false;
+  std::chrono::steady_clock::time_point nextDrain_;
+  std::chrono::steady_clock::time_point lastFound_;  // the start of the last drain that found bytes
 
   // The reader and the watcher (parkMutex_ guards these).
   std::mutex parkMutex_;

@@ -20,6 +20,13 @@ void Fire(const Handler& handler, Args&&... args) {
   copy(std::forward<Args>(args)...);
 }
 
+// The settings object's values as the device takes them: -1 is the largest.
+TDeviceTimeouts DeviceTimeoutsOf(const TComTimeouts& t) {
+  auto ms = [](std::int32_t value) { return static_cast<std::uint32_t>(value); };
+  return {ms(t.ReadInterval()), ms(t.ReadTotalMultiplier()), ms(t.ReadTotalConstant()), ms(t.WriteTotalMultiplier()),
+          ms(t.WriteTotalConstant())};
+}
+
 // What the system said when a device or a thread could not be had.
 int SystemCodeOf(const std::system_error& e) { return e.code().value() != 0 ? e.code().value() : EIO; }
 }  // namespace
@@ -101,6 +108,7 @@ void TCustomComPort::Open() {
     ApplyBufferSizes();
     ApplyLineSettings();
     ApplyTimeouts();
+    device_->SetDrainInterval(drainInterval_);
   } catch (...) {
     device_->Close();
     device_.reset();
@@ -120,7 +128,8 @@ void TCustomComPort::Open() {
       return EComPort(ComError::OpenFailed, code);
     };
     try {
-      thread_ = std::make_unique<TComThread>(*this, device_, events_, syncMethod_, dispatcher_);
+      thread_ = std::make_unique<TComThread>(static_cast<TComThreadTarget&>(*this), session_, device_, events_,
+                                             syncMethod_, dispatcher_);
     } catch (const std::system_error& e) {
       throw fail(SystemCodeOf(e));
     } catch (const std::bad_alloc&) {
@@ -218,7 +227,7 @@ void TCustomComPort::ApplyLineSettings() {
 
 void TCustomComPort::ApplyTimeouts() {
   if (!CanApply()) return;
-  RaiseOnFailure(device_->SetTimeouts(timeouts_), ComError::TimeoutsFailed);
+  RaiseOnFailure(device_->SetTimeouts(DeviceTimeoutsOf(timeouts_)), ComError::TimeoutsFailed);
 }
 
 // ---- setters ----
@@ -273,6 +282,11 @@ void TCustomComPort::SetEventChar(std::uint8_t value) {
 void TCustomComPort::SetHandOverInterval(int milliseconds) {
   handOverInterval_ = std::max(0, milliseconds);
   UpdateHandOverPolicy();
+}
+
+void TCustomComPort::SetDrainInterval(int milliseconds) {
+  drainInterval_ = std::clamp(milliseconds, 0, kMaxDrainInterval);
+  if (device_) device_->SetDrainInterval(drainInterval_);
 }
 
 void TCustomComPort::UpdateHandOverPolicy() {

@@ -39,9 +39,9 @@
 #include "serial/DeviceControlBlock.h"
 #include "serial/EComPort.h"
 #include "serial/MainThreadDispatcher.h"
+#include "serial/TComThread.h"
 
 class SerialDevice;
-class TComThread;
 
 // The record by which another component attaches to a port. Its owner
 // creates and destroys it; the port only keeps a pointer while registered.
@@ -77,7 +77,9 @@ class TComPortObserver {
 // default opens the Linux device (OpenPosixSerialDevice).
 using TSerialDeviceOpener = std::function<std::shared_ptr<SerialDevice>(const std::string& path, int& systemCode)>;
 
-class TCustomComPort {
+// The settings objects and the event thread reach the port through the two
+// narrow interfaces it implements privately.
+class TCustomComPort : private TComSettingsOwner, private TComThreadTarget {
  public:
   explicit TCustomComPort(TMainThreadDispatcher* dispatcher = nullptr);
   virtual ~TCustomComPort();
@@ -187,6 +189,13 @@ class TCustomComPort {
   // Takes effect at once, also on an open port.
   int HandOverInterval() const { return handOverInterval_; }
   void SetHandOverInterval(int milliseconds);
+  // How often the device drains the line while bytes stream in (ms, 0 = at
+  // every arrival, the default; held at kMaxDrainInterval, 50 ms): see
+  // SerialDevice::SetDrainInterval. Equal to the hand-over interval, each
+  // drain is handed over as it is made, and one wake-up of the event thread
+  // serves both. Takes effect at once, also on an open port.
+  int DrainInterval() const { return drainInterval_; }
+  void SetDrainInterval(int milliseconds);
 
   TNotifyEvent OnAfterOpen;
   TNotifyEvent OnAfterClose;
@@ -204,28 +213,23 @@ class TCustomComPort {
   TComErrorEvent OnError;
   TNotifyEvent OnRx80Full;
 
-  void ApplyBufferSizes();
-  void ApplyLineSettings();
-  void ApplyTimeouts();
-
  private:
-  friend class TComParity;
-  friend class TComFlowControl;
-  friend class TComTimeouts;
-  friend class TComBuffer;
-  friend class TComThread;
-  friend struct ComThreadAccess;
+  // TComSettingsOwner: a settings object changed; hands its group to an
+  // open device.
+  void ApplyBufferSizes() override;
+  void ApplyLineSettings() override;
+  void ApplyTimeouts() override;
 
   bool CanApply() const { return connected_ && !loading_ && device_; }
   SerialDevice& OpenDevice(int errorNumber);  // EBADF error when closed
 
-  // The actions of the event thread's hand-over (main thread with
-  // smThreadSync/smWindowSync).
-  void DeliverEvents(TComEvents events);
-  void RunEventAction(TComEvent event);
+  // TComThreadTarget: the actions of the event thread's hand-over (main
+  // thread with smThreadSync/smWindowSync).
+  void DeliverEvents(TComEvents events) override;
+  void RunEventAction(TComEvent event) override;
+  void LineLost() override;
   void ReceiveAction();
   void SignalAction(TComSignal signal, TComSignalEvent TComLink::*slot, const TComSignalEvent& own);
-  void LineLost();
   void DeliverChunk(const char* data, int count);
   void UpdateHandOverPolicy();
 
@@ -246,19 +250,20 @@ class TCustomComPort {
   bool closing_ = false;  // Close is under way: Open and Close do nothing
   bool loading_ = false;
   int handOverInterval_ = 0;
+  int drainInterval_ = 0;
 
   TBaudRate baudRate_ = br9600;
   std::int32_t customBaudRate_ = 9600;
   std::string port_ = "COM1";
-  TComParity parity_{this};
+  TComParity parity_{*this};
   TStopBits stopBits_ = sbOneStopBit;
   TDataBits dataBits_ = dbEight;
   bool discardNull_ = false;
   std::uint8_t eventChar_ = 0;
   TComEvents events_ = TComEvents::All();
-  TComBuffer buffer_{this};
-  TComFlowControl flowControl_{this};
-  TComTimeouts timeouts_{this};
+  TComBuffer buffer_{*this};
+  TComFlowControl flowControl_{*this};
+  TComTimeouts timeouts_{*this};
   TSyncMethod syncMethod_ = smThreadSync;
 };
 
@@ -295,6 +300,8 @@ class TComPort : public TCustomComPort {
   using TCustomComPort::SetSyncMethod;
   using TCustomComPort::HandOverInterval;
   using TCustomComPort::SetHandOverInterval;
+  using TCustomComPort::DrainInterval;
+  using TCustomComPort::SetDrainInterval;
 
   using TCustomComPort::OnAfterOpen;
   using TCustomComPort::OnAfterClose;

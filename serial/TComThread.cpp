@@ -1,6 +1,7 @@
 #include "serial/TComThread.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,18 +17,9 @@
 
 #include "serial/EventSignal.h"
 #include "serial/SerialDevice.h"
-#include "serial/TComPort.h"
-
-// The parts of the port the event thread drives.
-struct ComThreadAccess {
-  static void DeliverEvents(TCustomComPort& port, TComEvents events) { port.DeliverEvents(events); }
-  static void RunEventAction(TCustomComPort& port, TComEvent event) { port.RunEventAction(event); }
-  static void LineLost(TCustomComPort& port) { port.LineLost(); }
-  static std::weak_ptr<int> Session(TCustomComPort& port) { return port.session_; }
-};
 
 struct TComThread::Shared {
-  TCustomComPort* port = nullptr;
+  TComThreadTarget* target = nullptr;
   std::shared_ptr<SerialDevice> device;
   TSyncMethod syncMethod = smThreadSync;
   TMainThreadDispatcher* dispatcher = nullptr;
@@ -163,21 +155,21 @@ bool HandOver(const std::shared_ptr<Shared>& shared, TComEvents events) {
     case smThreadSync:
       // The port may have been closed (and opened again) or destroyed by the
       // time the call runs: then the set is not its business any more.
-      return RunOnMainThread(shared, [port = s.port, session = s.session, events] {
-        if (auto open = session.lock()) ComThreadAccess::DeliverEvents(*port, events);
+      return RunOnMainThread(shared, [target = s.target, session = s.session, events] {
+        if (auto open = session.lock()) target->DeliverEvents(events);
       });
     case smWindowSync:
       // The main thread takes the set and releases this thread at once; the
       // actions follow as queued calls, each skipped once the port closed.
-      return RunOnMainThread(shared, [port = s.port, dispatcher = s.dispatcher, session = s.session, events] {
+      return RunOnMainThread(shared, [target = s.target, dispatcher = s.dispatcher, session = s.session, events] {
         for (TComEvent event : kDeliveryOrder) {
           if (!events.Contains(event)) continue;
-          dispatcher->Post([port, session, event] {
-            if (auto open = session.lock()) ComThreadAccess::RunEventAction(*port, event);
+          dispatcher->Post([target, session, event] {
+            if (auto open = session.lock()) target->RunEventAction(event);
           });
         }
       });
-    case smNone: ComThreadAccess::DeliverEvents(*s.port, events); break;
+    case smNone: s.target->DeliverEvents(events); break;
   }
   return false;
 }
@@ -216,9 +208,14 @@ using Clock = std::chrono::steady_clock;
 // Events that are handed over at once, whatever the interval.
 constexpr TComEvent kUrgent[] = {evRxFlag, evError, evBreak};
 
+// A hand-over due within this long is made now: waiting for it would cost
+// a wake-up of its own (and the device's timed drains land a hair either
+// side of it).
+constexpr auto kHandOverSlack = std::chrono::milliseconds(1);
+
 // Whether the events collected so far go to the main thread now.
 bool HandOverDue(Shared& s, TComEvents collected, Clock::time_point earliest) {
-  if (s.interval.load() <= 0 || Clock::now() >= earliest) return true;
+  if (s.interval.load() <= 0 || Clock::now() + kHandOverSlack >= earliest) return true;
   for (TComEvent event : kUrgent)
     if (collected.Contains(event)) return true;
   int waiting = 0;
@@ -230,9 +227,19 @@ int MillisecondsUntil(Clock::time_point when) {
   return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
+// How long collected events wait for their hand-over: until `earliest`, or,
+// while the device drains the line on a schedule, until its first drain
+// after that, which brings what came meanwhile along (handing over just
+// before it would take a wake-up more and leave those bytes for the next).
+int HandOverWait(Shared& s, Clock::time_point earliest) {
+  const int untilEarliest = MillisecondsUntil(earliest);
+  return std::max(untilEarliest, s.device->NextDrainInMs());
+}
+
 // `shared` is the copy std::thread holds until Run returns: it keeps the
 // state alive also after the port's side has detached and let go of it.
 void Run(const std::shared_ptr<Shared>& shared) {
+  pthread_setname_np(pthread_self(), "ecg-port-events");  // for top, perf and the benchmarks
   Shared& s = *shared;
   bool lost = false;
   // With the thread-sync methods the deliveries run on the main thread and
@@ -260,7 +267,7 @@ void Run(const std::shared_ptr<Shared>& shared) {
     Clock::time_point earliest = Clock::now();
     for (;;) {
       pollfd fds[3];
-      const int r = Wait(s, fds, takeAgain, collected.Empty() ? -1 : MillisecondsUntil(earliest));
+      const int r = Wait(s, fds, takeAgain, collected.Empty() ? -1 : HandOverWait(s, earliest));
       takeAgain = false;
       if (r < 0 && errno == EINTR) continue;
       // The line is gone (or the wait failed, which ends the thread the
@@ -321,24 +328,24 @@ void Run(const std::shared_ptr<Shared>& shared) {
   }
   if (lost && !stopped) {
     if (s.dispatcher) {
-      s.dispatcher->Post([port = s.port, session = s.session] {
-        if (auto open = session.lock()) ComThreadAccess::LineLost(*port);
+      s.dispatcher->Post([target = s.target, session = s.session] {
+        if (auto open = session.lock()) target->LineLost();
       });
     } else {
-      ComThreadAccess::LineLost(*s.port);
+      s.target->LineLost();
     }
   }
 }
 }  // namespace
 
-TComThread::TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events,
-                       TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher)
+TComThread::TComThread(TComThreadTarget& target, std::weak_ptr<int> session, std::shared_ptr<SerialDevice> device,
+                       TComEvents events, TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher)
     : shared_(std::make_shared<Shared>()) {
-  shared_->port = &port;
+  shared_->target = &target;
   shared_->device = std::move(device);
   shared_->syncMethod = syncMethod;
   shared_->dispatcher = dispatcher;
-  shared_->session = ComThreadAccess::Session(port);
+  shared_->session = std::move(session);
   shared_->stopSignal = MakeEventSignal();
   shared_->handOverFailed = MakeEventSignal();
   shared_->handOverDone = MakeEventSignal();

@@ -27,7 +27,8 @@
 // and every queued delivery checks that the opening it belongs to is still
 // the port's, so none reaches a closed, reopened or destroyed port.
 //
-// Created by TCustomComPort::Open and destroyed by Close, on the main thread.
+// Created by TCustomComPort::Open and destroyed by Close, on the main thread;
+// the port is its TComThreadTarget.
 // Nothing here is called by the application directly.
 #include <cstddef>
 #include <cstdint>
@@ -39,12 +40,27 @@
 
 class SerialDevice;
 
+// What the event thread drives: the port's actions for a set of events, and
+// its notice that reception ended with the line. Called on the main thread
+// (on the event thread itself with smNone), only while the opening they
+// belong to lasts.
+class TComThreadTarget {
+ public:
+  virtual void DeliverEvents(TComEvents events) = 0;
+  virtual void RunEventAction(TComEvent event) = 0;
+  virtual void LineLost() = 0;
+
+ protected:
+  ~TComThreadTarget() = default;
+};
+
 class TComThread {
  public:
   // Sets the device's event mask from `events` and starts the thread.
-  // `dispatcher` may be null only with smNone.
-  TComThread(TCustomComPort& port, std::shared_ptr<SerialDevice> device, TComEvents events, TSyncMethod syncMethod,
-             TMainThreadDispatcher* dispatcher);
+  // `session` expires when the opening ends: calls queued for `target`
+  // after that are dropped. `dispatcher` may be null only with smNone.
+  TComThread(TComThreadTarget& target, std::weak_ptr<int> session, std::shared_ptr<SerialDevice> device,
+             TComEvents events, TSyncMethod syncMethod, TMainThreadDispatcher* dispatcher);
   // Stops the thread and waits for it to end. While waiting, the calling
   // (main) thread runs the hand-over still queued, if any, which the thread
   // waits for before it ends. Called from inside that very

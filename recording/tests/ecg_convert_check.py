@@ -64,13 +64,16 @@ def main():
     write(at("summary.json"), json.dumps({"records": 10, "rate": 299.9, "identification": None}))
     recording(at("typed.dat"), 10)
     write(at("typed.json"), json.dumps({"version": 1, "setup": {"rate_hz": 150}}))
+    recording(at("cut.dat"), 10)
+    with open(at("cut.dat"), "ab") as out:
+        out.write(b"\x01" * 13)  # a record the killed writer never finished
     big = 100000 + 5  # one more than the store holds and then some
     recording(at("big.dat"), big)
     write(at("existing.edf"), "an earlier export")
     os.link(at("good.dat"), at("hardlink.edf"))
     os.symlink(at("good.dat"), at("symlink.csv"))
     os.mkfifo(at("pipe.edf"))
-    out_edf, out_csv = at("out.edf"), at("out.csv")
+    out_edf, out_csv, out_pdf = at("out.edf"), at("out.csv"), at("out.pdf")
 
     # (name, arguments, exit code, text the message must hold, output file
     # that must exist afterwards or None)
@@ -78,8 +81,18 @@ def main():
         ("no arguments", [], 2, "no input file", None),
         ("no output format", [at("good.dat")], 2, "--edf", None),
         ("output name missing", [at("good.dat"), "--edf"], 2, "needs a file name", None),
-        ("two formats", [at("good.dat"), "--edf", out_edf, "--csv", out_csv], 2, "one of --edf and --csv", None),
-        ("unknown option", [at("good.dat"), "--pdf", out_edf], 2, "unknown option --pdf", None),
+        ("two formats", [at("good.dat"), "--edf", out_edf, "--csv", out_csv], 2, "one of --edf, --csv and --pdf", None),
+        ("unknown option", [at("good.dat"), "--xls", out_edf], 2, "unknown option --xls", None),
+        ("a span without --pdf", [at("good.dat"), "--csv", out_csv, "--from", "0"], 2, "for --pdf only", None),
+        ("a span start not a number", [at("good.dat"), "--pdf", out_pdf, "--from", "1s"], 2, "not a number of seconds",
+         None),
+        ("a negative span end", [at("good.dat"), "--pdf", out_pdf, "--to", "-1"], 2, "not a number of seconds", None),
+        ("a span start beyond the end", [at("good.dat"), "--pdf", out_pdf, "--from", "5"], 2,
+         "not within the recording", None),
+        ("a span end before its start", [at("good.dat"), "--pdf", out_pdf, "--from", "0.02", "--to", "0.01"], 2,
+         "not after the span's start", None),
+        ("PDF output exists", [at("good.dat"), "--pdf", at("existing.edf")], 4, "--force replaces it", None),
+        ("PDF of a time that is NaN", [at("nan.dat"), "--pdf", out_pdf], 6, "no time of day", None),
         ("rate zero", [at("good.dat"), "--edf", out_edf, "--rate", "0"], 2, "1..1000", None),
         ("rate too high", [at("good.dat"), "--edf", out_edf, "--rate", "1001"], 2, "1..1000", None),
         ("rate not a number", [at("good.dat"), "--edf", out_edf, "--rate", "3OO"], 2, "1..1000", None),
@@ -114,6 +127,21 @@ def main():
         ("--rate equal to the sidecar's", [at("typed.dat"), "--csv", out_csv, "--rate", "150"], 0, "150/s", out_csv),
         ("CSV with --rate", [at("good.dat"), "--csv", out_csv, "--rate", "100"], 0, "at 100/s (as given)", out_csv),
         ("more records than the store", [at("big.dat"), "--csv", out_csv], 0, "%d records" % big, out_csv),
+        ("PDF report", [at("good.dat"), "--pdf", out_pdf], 0, "2 pages", out_pdf),
+        ("PDF report of a span", [at("typed.dat"), "--pdf", out_pdf, "--from", "0.01", "--to", "0.05"], 0, "written",
+         out_pdf),
+        ("--repair with a format", ["--repair", at("cut.dat"), "--csv", out_csv], 2, "--repair takes only --force",
+         None),
+        ("--repair of a missing file", ["--repair", at("missing.dat")], 3, "No such file", None),
+        ("--repair of no recording", ["--repair", at("wrong.dat")], 3, "Invalid File Type", None),
+        ("--repair of a killed run", ["--repair", at("cut.dat")], 0,
+         "10 records found in %s (a piece of 13 bytes at the end ignored); the recording ended abnormally"
+         % at("cut.dat"), at("cut.log")),
+        ("--repair of more records than the store", ["--repair", at("big.dat")], 0, "%d records found" % big,
+         at("big.log")),
+        ("--repair of a completed run", ["--repair", at("cut.dat")], 4, "exists: the recording was completed", None),
+        ("--repair of a completed run, --force", [at("cut.dat"), "--repair", "--force"], 0, "ended abnormally",
+         at("cut.log")),
         ("output exists, --force", [at("good.dat"), "--edf", at("existing.edf"), "--force"], 0, "written",
          at("existing.edf")),
     ]
@@ -130,7 +158,7 @@ def main():
             problems.append("exit code %d is not in --help's table" % code)
         if text not in result.stderr:
             problems.append("stderr lacks %r" % text)
-        for path in (out_edf, out_csv):
+        for path in (out_edf, out_csv, out_pdf):
             if os.path.exists(path) and path != made:
                 problems.append("%s was written" % os.path.basename(path))
         if made and not os.path.isfile(made):
@@ -146,9 +174,19 @@ def main():
         if problems:
             failures += 1
             print("%s: %s; stderr: %s" % (name, "; ".join(problems), result.stderr.strip()))
-        for path in (out_edf, out_csv):
+        for path in (out_edf, out_csv, out_pdf):
             if os.path.exists(path):
                 os.remove(path)
+    with open(at("cut.json")) as f:
+        repaired = json.load(f)
+    with open(at("cut.log"), "rb") as f:
+        log_lines = f.read().count(b"\r\n")
+    with open(at("big.log"), "rb") as f:
+        big_lines = f.read().count(b"\r\n")
+    if repaired.get("records") != 10 or repaired.get("ended_abnormally") is not True or log_lines != 5 + 10 or \
+            big_lines != 5 + big:
+        failures += 1
+        print("the repaired runs: sidecar %r, %d and %d log lines" % (repaired, log_lines, big_lines))
     if read(at("existing.edf")).startswith(b"an earlier"):
         failures += 1
         print("--force did not replace the existing output")
@@ -163,7 +201,7 @@ def main():
             "%d," % (big - 1)):
         failures += 1
         print("the large file: %d lines, the last %r" % (len(lines), lines[-1][:40]))
-    print("%d of %d cases failed" % (failures, len(cases) + 3))
+    print("%d of %d cases failed" % (failures, len(cases) + 4))
     return 1 if failures else 0
 
 

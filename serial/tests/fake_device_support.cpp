@@ -102,8 +102,9 @@ int FakeSerialDevice::SetLineSettings(const TDeviceControlBlock& dcb) {
   return 0;
 }
 
-int FakeSerialDevice::SetTimeouts(const TComTimeouts&) {
+int FakeSerialDevice::SetTimeouts(const TDeviceTimeouts& timeouts) {
   std::lock_guard lock(mutex_);
+  timeouts_ = timeouts;
   return Check("SetTimeouts");
 }
 
@@ -217,4 +218,19 @@ FakePortRig::FakePortRig() {
     device = std::make_shared<FakeSerialDevice>();
     return device;
   });
+}
+
+TDeviceTimeouts FakeSerialDevice::Timeouts() const {
+  std::lock_guard lock(mutex_);
+  return timeouts_;
+}
+
+void FakeSerialDevice::SetDrainInterval(int milliseconds) {
+  std::lock_guard lock(mutex_);
+  drainInterval_ = milliseconds;
+}
+
+int FakeSerialDevice::DrainInterval() const {
+  std::lock_guard lock(mutex_);
+  return drainInterval_;
 }

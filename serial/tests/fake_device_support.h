@@ -35,12 +35,14 @@ class FakeSerialDevice : public SerialDevice {
   std::string Written() const;
   std::vector<std::string> Calls() const;
   std::uint32_t Mask() const;
+  TDeviceTimeouts Timeouts() const;  // the last handed over
+  int DrainInterval() const;         // the last handed over, -1 before any
   bool Closed() const;
   std::size_t Waiting() const;
 
   int SetQueueSizes(std::int32_t inputSize, std::int32_t outputSize) override;
   int SetLineSettings(const TDeviceControlBlock& dcb) override;
-  int SetTimeouts(const TComTimeouts& timeouts) override;
+  int SetTimeouts(const TDeviceTimeouts& timeouts) override;
   int Write(const char* data, int count, int& written) override;
   int Read(char* buffer, int count, int& read) override;
   int QueueStatus(int& inputCount, TComErrors& errors) override;
@@ -49,6 +51,7 @@ class FakeSerialDevice : public SerialDevice {
   int ModemStatus(std::uint32_t& status) override;
   int Escape(TEscapeFunction function) override;
   int Purge(std::uint32_t flags) override;
+  void SetDrainInterval(int milliseconds) override;
   void SetEventMask(std::uint32_t mask) override;
   int EventDescriptor() const override { return eventFd_; }
   std::uint32_t TakeEvents(bool& lineLost) override;
@@ -68,6 +71,8 @@ class FakeSerialDevice : public SerialDevice {
   std::vector<std::size_t> gaps_;  // positions in input_
   TComErrors errors_;
   std::uint32_t modem_ = 0;
+  TDeviceTimeouts timeouts_;
+  int drainInterval_ = -1;
   std::uint32_t mask_ = 0;
   std::uint32_t pending_ = 0;
   bool lost_ = false;

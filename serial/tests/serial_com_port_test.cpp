@@ -102,6 +102,7 @@ TEST_F(ComPort, StartsWithTheDocumentedDefaults) {
   EXPECT_EQ(port().Timeouts().WriteTotalMultiplier(), 100);
   EXPECT_EQ(port().Timeouts().WriteTotalConstant(), 1000);
   EXPECT_EQ(port().SyncMethod(), smThreadSync);
+  EXPECT_EQ(port().DrainInterval(), 0);  // at every arrival
   EXPECT_FALSE(port().HasBufferLink());
 }
 
@@ -183,6 +184,41 @@ TEST_F(ComPort, OpenAppliesQueueSizesThenLineSettingsThenTimeouts) {
   EXPECT_EQ(dcb.Parity, 2);
   EXPECT_EQ(dcb.XonLim, 30000);
 }
+
+TEST_F(ComPort, TimeoutsReachTheDeviceInMillisecondsWithMinusOneAsTheLargest) {
+  port().Timeouts().SetReadTotalMultiplier(-1);
+  port().Timeouts().SetReadTotalConstant(250);
+  port().Open();
+  const TDeviceTimeouts t = device().Timeouts();
+  EXPECT_EQ(t.ReadInterval, kNoTimeLimit);
+  EXPECT_EQ(t.ReadTotalMultiplier, kNoTimeLimit);
+  EXPECT_EQ(t.ReadTotalConstant, 250u);
+  EXPECT_EQ(t.WriteTotalMultiplier, 100u);
+  EXPECT_EQ(t.WriteTotalConstant, 1000u);
+}
+
+namespace {
+struct DrainCase {
+  int asked;
+  int held;  // what the port keeps and the device gets
+};
+class ComPortDrainInterval : public ComPort, public testing::WithParamInterface<DrainCase> {};
+}  // namespace
+
+TEST_P(ComPortDrainInterval, IsHeldBetweenEveryArrivalAndTheCap) {
+  port().SetDrainInterval(GetParam().asked);
+  EXPECT_EQ(port().DrainInterval(), GetParam().held);
+  port().Open();
+  EXPECT_EQ(device().DrainInterval(), GetParam().held);
+  port().SetDrainInterval(0);  // at once on the open port
+  EXPECT_EQ(device().DrainInterval(), 0);
+  port().SetDrainInterval(GetParam().asked);
+  EXPECT_EQ(device().DrainInterval(), GetParam().held);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ComPortDrainInterval,
+                         testing::Values(DrainCase{10, 10}, DrainCase{50, 50}, DrainCase{51, 50}, DrainCase{60000, 50},
+                                         DrainCase{-5, 0}));
 
 TEST_F(ComPort, LineSettingChangedOnAnOpenPortIsHandedOverAtOnce) {
   port().SetEvents({});

@@ -1,8 +1,9 @@
 // The device layer below the port: its input queue, the received-byte
-// filter, and the Linux device on a pseudo-terminal (events, read
-// time-outs, hang-up).
+// filter, the line events read off the kernel's counters, and the Linux
+// device on a pseudo-terminal (events, read time-outs, hang-up).
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <thread>
 
 #include "main_loop_support.h"
+#include "serial/InputQueue.h"
+#include "serial/LineEvents.h"
 #include "serial/ReceiveFilter.h"
 #include "serial/Ring.h"
 #include "serial/SerialDevice.h"
@@ -107,6 +110,146 @@ TEST(ReceiveFilter, JoinsAMarkSplitOverTwoReads) {
   EXPECT_EQ(Filtered(filter, std::string("\x00", 1)), "");
   EXPECT_EQ(Filtered(filter, "qy"), "#y");
 }
+
+// ---- the input queue ----
+
+namespace {
+std::string Taken(InputQueue& queue, std::vector<std::size_t>& gaps) {
+  std::vector<char> data;
+  queue.TakeAll(data, gaps);
+  return {data.begin(), data.end()};
+}
+}  // namespace
+
+TEST(InputQueue, ReportsEachGapWhereTheBytesAroundItWereQueued) {
+  InputQueue queue(4);
+  EXPECT_EQ(queue.Arrive("abcdef", 6).errors, TComErrors{erRxOverflow});  // "ef" refused
+  char first[2];
+  ASSERT_EQ(queue.Pop(first, 2), 2u);
+  queue.Arrive("gh", 2);
+  std::vector<std::size_t> gaps;
+  EXPECT_EQ(Taken(queue, gaps), "cdgh");
+  EXPECT_EQ(gaps, std::vector<std::size_t>{2});
+  queue.Arrive("i", 1);
+  EXPECT_EQ(Taken(queue, gaps), "i");
+  EXPECT_TRUE(gaps.empty()) << "a gap is reported once";
+}
+
+TEST(InputQueue, GapBehindTheLastByteComesWithIt) {
+  InputQueue queue(2);
+  queue.Arrive("xyz", 3);
+  std::vector<std::size_t> gaps;
+  EXPECT_EQ(Taken(queue, gaps), "xy");
+  EXPECT_EQ(gaps, std::vector<std::size_t>{2});
+}
+
+TEST(InputQueue, ShrinkingDropsTheNewestBytesAndLeavesAGap) {
+  InputQueue queue(8);
+  queue.Arrive("abcdef", 6);
+  const InputQueue::Outcome outcome = queue.Resize(4);
+  EXPECT_EQ(outcome.events, EV_ERR);
+  EXPECT_EQ(outcome.errors, TComErrors{erRxOverflow});
+  char first[2];
+  ASSERT_EQ(queue.Pop(first, 2), 2u);
+  queue.Arrive("g", 1);
+  std::vector<std::size_t> gaps;
+  EXPECT_EQ(Taken(queue, gaps), "cdg");
+  EXPECT_EQ(gaps, std::vector<std::size_t>{2});
+}
+
+TEST(InputQueue, ClearingForgetsTheGaps) {
+  InputQueue queue(2);
+  queue.Arrive("abc", 3);
+  queue.Clear();
+  queue.Arrive("d", 1);
+  std::vector<std::size_t> gaps;
+  EXPECT_EQ(Taken(queue, gaps), "d");
+  EXPECT_TRUE(gaps.empty());
+}
+
+TEST(InputQueue, ArrivalEventsFollowWhatWasQueued) {
+  InputQueue queue(10);
+  queue.Configure({}, '\r');
+  EXPECT_EQ(queue.Arrive("abc", 3).events, EV_RXCHAR);
+  EXPECT_EQ(queue.Arrive("d\re", 3).events, EV_RXCHAR | EV_RXFLAG);
+  EXPECT_EQ(queue.Arrive("fg", 2).events, EV_RXCHAR | EV_RX80FULL);  // 8 of 10
+  EXPECT_EQ(queue.Arrive("h", 1).events, EV_RXCHAR) << "only when passing 80 %";
+  EXPECT_EQ(queue.Arrive("ijk", 3).events, EV_RXCHAR | EV_ERR);
+  EXPECT_EQ(queue.Arrive("l", 1).events, EV_ERR) << "nothing queued: no received-byte event";
+}
+
+// ---- line events from the kernel's counters ----
+
+namespace {
+using Counter = int serial_icounter_struct::*;
+struct CounterCase {
+  const char* name;
+  Counter counter;
+  std::uint32_t events;
+  TComErrors errors;
+};
+
+class CounterMoved : public testing::TestWithParam<CounterCase> {};
+}  // namespace
+
+TEST_P(CounterMoved, IsReportedAsItsEventAndError) {
+  const CounterCase& c = GetParam();
+  serial_icounter_struct was{};
+  was.rx = 100;
+  serial_icounter_struct now = was;
+  now.rx = 250;  // bytes received alone tell nothing
+  EXPECT_EQ(LineEventsBetween(was, now).events, 0u);
+  now.*c.counter += 3;
+  const LineEvents got = LineEventsBetween(was, now);
+  EXPECT_EQ(got.events, c.events);
+  EXPECT_EQ(got.errors, c.errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCounter, CounterMoved,
+    testing::Values(CounterCase{"frame", &serial_icounter_struct::frame, EV_ERR, {erFraming}},
+                    CounterCase{"parity", &serial_icounter_struct::parity, EV_ERR, {erParity}},
+                    CounterCase{"overrun", &serial_icounter_struct::overrun, EV_ERR, {erOverrun}},
+                    CounterCase{"buf_overrun", &serial_icounter_struct::buf_overrun, EV_ERR, {erRxOverflow}},
+                    CounterCase{"brk", &serial_icounter_struct::brk, EV_BREAK, {erBreak}},
+                    CounterCase{"cts", &serial_icounter_struct::cts, EV_CTS, {}},
+                    CounterCase{"dsr", &serial_icounter_struct::dsr, EV_DSR, {}},
+                    CounterCase{"dcd", &serial_icounter_struct::dcd, EV_RLSD, {}},
+                    CounterCase{"rng", &serial_icounter_struct::rng, EV_RING, {}}),
+    [](const testing::TestParamInfo<CounterCase>& param) { return std::string(param.param.name); });
+
+TEST(LineEvents, SeveralCountersMovedAtOnceAddUp) {
+  serial_icounter_struct was{};
+  serial_icounter_struct now{};
+  now.frame = now.brk = now.dcd = 1;
+  const LineEvents got = LineEventsBetween(was, now);
+  EXPECT_EQ(got.events, EV_ERR | EV_BREAK | EV_RLSD);
+  EXPECT_EQ(got.errors, (TComErrors{erFraming, erBreak}));
+}
+
+namespace {
+struct ModemCase {
+  int was;
+  int now;
+  std::uint32_t events;
+};
+class ModemLinesChanged : public testing::TestWithParam<ModemCase> {};
+}  // namespace
+
+TEST_P(ModemLinesChanged, AreReportedWithoutErrors) {
+  const ModemCase& c = GetParam();
+  const LineEvents got = ModemLineEventsBetween(c.was, c.now);
+  EXPECT_EQ(got.events, c.events);
+  EXPECT_TRUE(got.errors.Empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ModemLinesChanged,
+                         testing::Values(ModemCase{0, 0, 0}, ModemCase{0, TIOCM_CTS, EV_CTS},
+                                         ModemCase{TIOCM_CTS, 0, EV_CTS}, ModemCase{TIOCM_DSR, 0, EV_DSR},
+                                         ModemCase{0, TIOCM_CD, EV_RLSD}, ModemCase{0, TIOCM_RI, EV_RING},
+                                         ModemCase{TIOCM_RI, 0, 0},  // ring: the rising edge only
+                                         ModemCase{TIOCM_DTR, TIOCM_RTS, 0},  // our own lines
+                                         ModemCase{TIOCM_CTS | TIOCM_CD, TIOCM_DSR, EV_CTS | EV_DSR | EV_RLSD}));
 
 // ---- the Linux device on a pty ----
 
@@ -209,8 +352,7 @@ TEST_F(DeviceOnPty, DiscardNullDropsZeroBytes) {
 }
 
 TEST_F(DeviceOnPty, DefaultReadTimeOutsReturnAtOnceWithWhatIsThere) {
-  TComTimeouts timeouts;
-  ASSERT_EQ(device->SetTimeouts(timeouts), 0);
+  ASSERT_EQ(device->SetTimeouts(TDeviceTimeouts{}), 0);
   char out[8];
   int read = -1;
   EXPECT_EQ(device->Read(out, 8, read), 0);
@@ -218,10 +360,10 @@ TEST_F(DeviceOnPty, DefaultReadTimeOutsReturnAtOnceWithWhatIsThere) {
 }
 
 TEST_F(DeviceOnPty, ReadTimeOutsCanWaitForTheFirstByte) {
-  TComTimeouts timeouts;
-  timeouts.SetReadInterval(-1);
-  timeouts.SetReadTotalMultiplier(-1);
-  timeouts.SetReadTotalConstant(60000);
+  TDeviceTimeouts timeouts;
+  timeouts.ReadInterval = kNoTimeLimit;
+  timeouts.ReadTotalMultiplier = kNoTimeLimit;
+  timeouts.ReadTotalConstant = 60000;
   ASSERT_EQ(device->SetTimeouts(timeouts), 0);
   std::thread writer([&] { pty.Write("late"); });
   char out[8];
@@ -234,8 +376,8 @@ TEST_F(DeviceOnPty, ReadTimeOutsCanWaitForTheFirstByte) {
 }
 
 TEST_F(DeviceOnPty, ReadWaitingForBytesEndsWhenTheLineIsLost) {
-  TComTimeouts timeouts;
-  timeouts.SetReadInterval(0);  // and no totals: waits for all 8 bytes
+  TDeviceTimeouts timeouts;
+  timeouts.ReadInterval = 0;  // and no totals: waits for all 8 bytes
   ASSERT_EQ(device->SetTimeouts(timeouts), 0);
   std::thread hangUp([&] { pty.HangUp(); });
   char out[8];
@@ -284,6 +426,82 @@ TEST_F(DeviceOnPty, QueueSizeBelowOneIsRefused) {
   EXPECT_EQ(device->SetQueueSizes(0, 1024), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(1024, -2), EINVAL);
   EXPECT_EQ(device->SetQueueSizes(120000, 1024), 0);
+}
+
+// ---- the drain interval ----
+
+namespace {
+// Feeds single bytes, each once the one before was queued, until the device
+// drains on its schedule: arrivals within the interval make a stream.
+bool StreamUntilTimed(PtyPair& pty, SerialDevice& device) {
+  return WaitUntil([&] {
+    int before = 0;
+    device.InputCount(before);
+    pty.Write("s");
+    WaitUntil([&] {
+      int now = 0;
+      device.InputCount(now);
+      return now > before;
+    });
+    return device.NextDrainInMs() >= 0;
+  });
+}
+
+struct WhileAsleep {
+  const char* name;
+  std::string bytes;     // from the module's end; empty: it hangs up
+  std::uint32_t events;  // looked for (none with a hang-up)
+};
+class DrainedOnSchedule : public DeviceOnPty, public testing::WithParamInterface<WhileAsleep> {};
+}  // namespace
+
+TEST_P(DrainedOnSchedule, NoticesWhatCameWhileItSleptAtTheNextDrain) {
+  // Marked line errors and breaks, as a UART's line discipline puts them
+  // (a pseudo-terminal cannot make them: the marks are written as they are,
+  // with the kernel's marking switched off under the device's back).
+  TLineSettings settings;
+  settings.Parity.SetCheck(true);
+  settings.Parity.SetReplace(true);
+  settings.Parity.SetReplaceChar('?');
+  ASSERT_EQ(device->SetLineSettings(MakeDeviceControlBlock(settings)), 0);
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.MasterFd(), &t), 0);
+  t.c_iflag &= ~static_cast<tcflag_t>(PARMRK);
+  ASSERT_EQ(tcsetattr(pty.MasterFd(), TCSANOW, &t), 0);
+  device->SetEventMask(EV_RXCHAR | EV_ERR | EV_BREAK);
+  device->SetDrainInterval(kMaxDrainInterval);
+  ASSERT_TRUE(StreamUntilTimed(pty, *device));
+
+  const WhileAsleep& c = GetParam();
+  if (c.bytes.empty()) pty.HangUp();
+  else pty.Write(c.bytes);
+  bool lost = false;
+  const std::uint32_t seen = WaitForEvents(c.events, &lost);
+  if (c.bytes.empty()) EXPECT_TRUE(lost);
+  else EXPECT_EQ(seen & c.events, c.events);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DrainedOnSchedule,
+                         testing::Values(WhileAsleep{"HangUp", "", 0},
+                                         WhileAsleep{"Break", std::string("\xFF\x00\x00", 3), EV_BREAK},
+                                         WhileAsleep{"ParityError", std::string("\xFF\x00q", 3), EV_ERR}),
+                         [](const testing::TestParamInfo<WhileAsleep>& row) { return std::string(row.param.name); });
+
+TEST_F(DeviceOnPty, PausedStreamSendsTheDrainBackToWaitingOnTheLine) {
+  device->SetDrainInterval(kMaxDrainInterval);
+  ASSERT_TRUE(StreamUntilTimed(pty, *device));
+  // Not a timer that keeps waking the thread while nothing comes.
+  ASSERT_TRUE(WaitUntil([&] { return device->NextDrainInMs() < 0; }));
+  pty.Write("later");
+  ASSERT_TRUE(WaitUntil([&] { return Waiting() >= 5; }));
+}
+
+TEST_F(DeviceOnPty, DrainIntervalIsHeldAtItsCap) {
+  device->SetDrainInterval(60000);
+  ASSERT_TRUE(StreamUntilTimed(pty, *device));
+  EXPECT_LE(device->NextDrainInMs(), kMaxDrainInterval);
+  device->SetDrainInterval(0);  // back to every arrival at once
+  EXPECT_LT(device->NextDrainInMs(), 0);
 }
 
 TEST(DeviceOpening, LineIsRawBeforeAnythingReadsIt) {

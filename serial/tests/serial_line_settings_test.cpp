@@ -322,3 +322,42 @@ INSTANTIATE_TEST_SUITE_P(
         LineChangeRow{
             "RtsBackToDisableLowersIt", Modes(dtrEnable, rtsHandshake), Modes(dtrEnable, rtsDisable), {Keep, Lower}}),
     [](const testing::TestParamInfo<LineChangeRow>& row) { return std::string(row.param.name); });
+
+// ---- the settings objects and their owner ----
+
+namespace {
+// Notes which group each apply request was for.
+class RecordingOwner : public TComSettingsOwner {
+ public:
+  void ApplyLineSettings() override { calls += "line "; }
+  void ApplyBufferSizes() override { calls += "buffer "; }
+  void ApplyTimeouts() override { calls += "timeouts "; }
+  std::string calls;
+};
+}  // namespace
+
+TEST(SettingsOwner, EachObjectAsksForItsOwnGroupOnlyWhenAValueChanges) {
+  RecordingOwner owner;
+  TComParity parity(owner);
+  TComFlowControl flow(owner);
+  TComTimeouts timeouts(owner);
+  TComBuffer buffer(owner);
+  parity.SetBits(prEven);
+  parity.SetBits(prEven);  // unchanged
+  flow.SetXonChar(0x12);
+  timeouts.SetReadInterval(5);
+  buffer.SetInputSize(4096);
+  buffer.SetInputSize(4096);
+  EXPECT_EQ(owner.calls, "line line timeouts buffer ");
+}
+
+TEST(SettingsOwner, CopyOfABoundObjectIsBoundToNothing) {
+  RecordingOwner owner;
+  TComTimeouts bound(owner);
+  TComTimeouts copy = bound;
+  copy.SetReadInterval(7);
+  copy = bound;
+  EXPECT_EQ(owner.calls, "");
+  bound = copy;  // assigning into the bound one re-applies, changed or not
+  EXPECT_EQ(owner.calls, "timeouts ");
+}

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "main_loop_support.h"
+#include "serial/SerialDevice.h"
 #include "serial/TComDataPacket.h"
 #include "serial/TComPort.h"
 #include "testsupport/PtyPair.h"
@@ -29,9 +30,11 @@ class Stream : public testing::Test {
     port.Parity().SetBits(prEven);
     port.Buffer().SetInputSize(120000);
   }
+  // The feeder first: it read locals of the test body, whose stack the
+  // closing port reuses.
   ~Stream() override {
-    port.Close();
     if (feeder.joinable()) feeder.join();
+    port.Close();
   }
 
   // A link appending every chunk it gets to `into` (main thread only).
@@ -286,8 +289,14 @@ TEST_F(Stream, BurstBeyondTheQueueWhileTheMainThreadIsHeldCutsOnlyWholeFrames) {
   framer.SetComPort(nullptr);
 }
 
-TEST_F(Stream, MainThreadHeldTenSecondsInADeliveryAtTheFullLineRateLosesNothing) {
+namespace {
+// Drain intervals: at every arrival, and the cap.
+class StreamDrained : public Stream, public testing::WithParamInterface<int> {};
+}  // namespace
+
+TEST_P(StreamDrained, MainThreadHeldTenSecondsInADeliveryAtTheFullLineRateLosesNothing) {
   port.SetHandOverInterval(10);  // as the window sets it
+  port.SetDrainInterval(GetParam());
   // 115200 baud with parity: 10473 bytes a second, 104730 in ten seconds.
   const std::string source = RandomBytes(104730, 13);
   std::vector<std::string> chunks;
@@ -315,3 +324,5 @@ TEST_F(Stream, MainThreadHeldTenSecondsInADeliveryAtTheFullLineRateLosesNothing)
   EXPECT_EQ(Joined(chunks), source);
   EXPECT_TRUE(port.TakeLineErrors().Empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Interval, StreamDrained, testing::Values(0, kMaxDrainInterval));
