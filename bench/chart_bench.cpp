@@ -59,8 +59,8 @@ void BM_ShowGraph12C(benchmark::State& state) {
       DrawBasic12C(layout, canvas);
       state.ResumeTiming();
     }
-    store.SetCount(n);
-    ShowGraph12C(layout, canvas, store, kFormat);
+    ShowGraph12C(layout, canvas, store, n, kFormat);
+    ++layout.CursorX;
     n = n == kRecords ? 2 : n + 1;
   }
   benchmark::DoNotOptimize(canvas.Image().constBits());
@@ -81,8 +81,7 @@ void BM_ShowGraph(benchmark::State& state) {
       DrawBasic(layout, canvas);
       state.ResumeTiming();
     }
-    store.SetCount(n);
-    ShowGraph(layout, canvas, store, kFormat);
+    ShowGraph(layout, canvas, store, n, kFormat);
     ++layout.CursorX;
     n = n == kRecords ? 2 : n + 1;
   }

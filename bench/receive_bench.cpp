@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "BenchFigures.h"
-#include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/SetupCommand.h"
@@ -28,27 +28,42 @@ constexpr int kSamplesPerStream = 3000;  // ten seconds at 300 per second
 constexpr int kInfoFramesEvery = 300;    // status, chest status, pulse, resp once a second
 constexpr double kTargetSamplesPerSecond = 100000;
 
-// A view that keeps what the window would show and counts the calls.
+// A view that keeps the values the window would word, plots each record on
+// the chart as the window does, and counts the calls.
 class CountingView : public TSessionView {
  public:
-  void SetStatusPanel(int index, std::string_view text) override {
-    if (index >= 0 && index < static_cast<int>(panels.size())) panels[static_cast<std::size_t>(index)].assign(text);
+  explicit CountingView(ChartSweep& sweep) : sweep_(sweep) {}
+  void StatusReceived(const TModuleStatus&) override { ++calls; }
+  void ChestStatusReceived(const std::array<bool, 5>&) override { ++calls; }
+  void PulseReceived(int value) override {
+    lastValue = value;
     ++calls;
   }
-  void SetText(ViewText, std::string_view text) override {
-    lastText.assign(text);
+  void RespirationReceived(int value) override {
+    lastValue = value;
     ++calls;
   }
-  void ShowIdentBox() override { ++calls; }
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    sweep_.Restart(twelveChannel, channels);
+  }
+  void RecordCount(int count, bool) override {
+    lastCount = count;
+    ++calls;
+  }
+  void RecordReady(int slot) override { sweep_.Plot(*store, slot); }
   // The benchmark never lets a recording reach the limit.
-  void RecordingStopping(bool) override { ++stops; }
+  void RecordingStopped(bool) override { ++stops; }
   void ReportError(const std::string&) override { ++errors; }
 
-  std::array<std::string, 7> panels;
-  std::string lastText;
+  int lastValue = 0;
+  int lastCount = 0;
   long calls = 0;
   long stops = 0;
   long errors = 0;
+  const SampleStore* store = nullptr;  // the session's
+
+ private:
+  ChartSweep& sweep_;
 };
 
 // The port is never opened: nothing is handed over.
@@ -96,11 +111,15 @@ std::string ModuleStream(const ModuleConfig& config) {
 // twelve-channel mode) and Read.
 struct Reception {
   explicit Reception(bool twelveChannels)
-      : canvas(Layout().ChartWidth, Layout().ChartHeight),
-        session(dispatcher, Layout(), canvas, view),
+      : layout(Layout()),
+        canvas(layout.ChartWidth, layout.ChartHeight),
+        sweep(layout, canvas),
+        view(sweep),
+        session(dispatcher, view),
         store(session.Store()),
         handlers(session.Handlers()) {
-    PrepareChart(session.Layout(), canvas);
+    view.store = &store;
+    PrepareChart(layout, canvas);
     TSetupRequest request;
     request.twelveChannel = twelveChannels;
     request.channels = {true, true, true, true, true, true, true, true};
@@ -120,8 +139,10 @@ struct Reception {
   void Deliver(std::string_view chunk) { session.Feed(chunk); }
 
   NoDispatcher dispatcher;
-  CountingView view;
+  ChartLayout layout;
   ImageCanvas canvas;
+  ChartSweep sweep;
+  CountingView view;
   AcquisitionSession session;
   SampleStore& store;
   TFrameHandlers& handlers;

@@ -17,13 +17,14 @@
 #include "BenchFigures.h"
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "recording/RecordingExport.h"
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
+#include "recording/RecordingShape.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
-#include "testsupport/FakeDialogs.h"
 
 namespace {
 
@@ -53,13 +54,19 @@ void FillRun(SampleStore& store, int records = kRunRecords) {
   }
 }
 
-class NullView : public TRecordingView {
- public:
-  void SetSaveButtonVisible(bool) override {}
-  void SetPrintButtonVisible(bool) override {}
-  void SetStatusPanel(int, const std::string& text) override { last = text; }
-  std::string last;
-};
+// What the window's Load does once the file is chosen: the records read by
+// the loader's rules with a status text per record, then drawn sweep by
+// sweep in the mode they show.
+void LoadAndDraw(const std::string& path, SampleStore& store, ChartLayout& layout, ChartCanvas& chart) {
+  std::string status;
+  LoadRecordingFile(path, store,
+                    [&](int count) { status = "Status: Loading... " + std::to_string(count) + " packets"; });
+  benchmark::DoNotOptimize(status.data());
+  const RecordingShape shape = DetectRecordingShape(store);
+  ChartSweep sweep(layout, chart, LocaleTimeFormatter());
+  sweep.Restart(shape.mode == RecordingMode::TwelveChannel, EightChannelBoxes(shape));
+  for (int slot = 1; slot <= store.Count(); ++slot) sweep.Plot(store, slot);
+}
 
 std::filesystem::path BenchFolder() {
   auto folder = std::filesystem::temp_directory_path() / ("recording_bench_" + std::to_string(::getpid()));
@@ -110,16 +117,12 @@ void BM_LoadFullRun(benchmark::State& state) {
   LayoutBands(layout, {true, true, true, true, true, true, true, true});
   ImageCanvas chart(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, chart);
-  NullView view;
-  FakeDialogs dialogs;  // nothing scripted: every dialog is cancelled
-  std::string currentDataFile;
-  TRecordingContext context{*store, layout, chart, dialogs, view, currentDataFile};
   std::vector<double> times;
   double cpu = 0;
   for (auto _ : state) {
     const auto started = Clock::now();
     const double cpuBefore = ThreadCpuSeconds();
-    LoadRecordingFile(context, data);
+    LoadAndDraw(data, *store, layout, chart);
     cpu += ThreadCpuSeconds() - cpuBefore;
     times.push_back(SecondsSince(started));
     benchmark::DoNotOptimize(store->Count());
@@ -150,14 +153,10 @@ void BM_LoadPerRecord(benchmark::State& state) {
   LayoutBands(layout, {true, true, true, true, true, true, true, true});
   ImageCanvas chart(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, chart);
-  NullView view;
-  FakeDialogs dialogs;  // nothing scripted: every dialog is cancelled
-  std::string currentDataFile;
-  TRecordingContext context{*store, layout, chart, dialogs, view, currentDataFile};
   double cpu = 0;
   for (auto _ : state) {
     const double cpuBefore = ThreadCpuSeconds();
-    LoadRecordingFile(context, data);
+    LoadAndDraw(data, *store, layout, chart);
     cpu += ThreadCpuSeconds() - cpuBefore;
   }
   if (store->Count() != records) state.SkipWithError("not every record was loaded");

@@ -1,13 +1,14 @@
 #pragma once
 // The chart's geometry: fixed fields chosen once from the screen width, the
-// band table recomputed at every set-up, and the sweep cursor the plotting
-// advances. Everything here is plain data and pure functions, so the window,
-// the frame handlers, the loader and the tests share one definition.
+// band table recomputed at every set-up, and the sweep state that ChartSweep
+// moves. Everything here is plain data and pure functions, so the window,
+// the sweep, the review and the tests share one definition.
 #include <array>
 #include <cstdint>
 #include <string_view>
 
 #include "chart/ChartCanvas.h"
+#include "store/ChartChannel.h"
 
 // Wide, Medium and Narrow are the designed classes. ExtraWide uses a screen
 // of 1920 pixels and more; the width alone never picks it, the window does
@@ -18,10 +19,8 @@ enum class ScreenClass { Wide, Medium, Narrow, ExtraWide };
 // Medium.
 ScreenClass ScreenClassForWidth(int screenWidth);
 
-// Band-table order. Not the order of the bytes in a SampleRecord: use
-// ChannelSample() to read a channel's byte.
-enum ChartChannel { ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6, ccResp };
-inline constexpr int kChartChannelCount = 13;
+// The channels in band-table order (ChartChannel, kEightChannelOrder,
+// kLimbLeads, kChestLeads) are the record's: store/ChartChannel.h.
 
 struct BandEntry {
   int Height = 0;  // 0: the band is not shown in eight-channel mode
@@ -63,12 +62,6 @@ inline constexpr TColor clMaroon{128, 0, 0};
 TColor ChannelColor(ChartChannel channel);
 // Label text on the chart: "I", "II", "III", "aVR", "aVL", "aVF", "C1".."C6", "RESP".
 std::string_view ChannelLabel(ChartChannel channel);
-
-// The eight eight-channel check boxes in their order (CH_I .. CH_RE) and the
-// channel each one selects.
-inline constexpr std::array<ChartChannel, 8> kEightChannelOrder{ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccResp};
-inline constexpr std::array<ChartChannel, 6> kLimbLeads{ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF};
-inline constexpr std::array<ChartChannel, 6> kChestLeads{ccC1, ccC2, ccC3, ccC4, ccC5, ccC6};
 
 // Fixed fields for the screen class of `screenWidth`; band table and sweep
 // state are left as they are.

@@ -41,9 +41,9 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 
 // Wipes `canvas` with the empty frame of the mode (DrawBasic, DrawBasic12C)
 // and plots the view from `first` (clamped) with time labels at the live
-// positions. With compression 1 every record is plotted by ShowGraph or
-// ShowGraph12C exactly as it was live, the first segment joining the record
+// positions. With compression 1 every record is plotted by the sweep
+// exactly as it was live, the first segment joining the record
 // before the view as a wrap joins the previous sweep. With more records per
-// column each column shows the range its records span (see ChartReview.cpp).
+// column each column shows the range its records span (ChartSweep::PlotSpan).
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
                 int compression, const TimeFormatter& formatTime);

@@ -41,29 +41,6 @@ int MapSampleToY(int sample, const BandEntry& band, int bandTopPad) {
   return band.Bottom - static_cast<int>(std::lround(sample / 247.0 * span));
 }
 
-std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel) {
-  switch (channel) {
-    case ccI: return record.channels[chI];
-    case ccII: return record.channels[chII];
-    case ccIII: return record.channels[chIII];
-    case ccAVR: return record.channels[chAVR];
-    case ccAVL: return record.channels[chAVL];
-    case ccAVF: return record.channels[chAVF];
-    case ccC1: return record.channels[chC1];
-    case ccC2: return record.chest[0];
-    case ccC3: return record.chest[1];
-    case ccC4: return record.chest[2];
-    case ccC5: return record.chest[3];
-    case ccC6: return record.chest[4];
-    case ccResp: return record.channels[chResp];
-  }
-  return 0;
-}
-
-void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime) {
-  ShowGraph(layout, canvas, store, store.Count(), formatTime);
-}
-
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                const TimeFormatter& formatTime) {
   const SampleRecord& record = store.At(index);
@@ -79,10 +56,6 @@ void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& stor
   }
   PutTimeLabel(layout, canvas, record.time, formatTime);
   layout.PrevX = layout.CursorX;
-}
-
-void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime) {
-  ShowGraph12C(layout, canvas, store, store.Count(), formatTime);
 }
 
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
@@ -102,5 +75,4 @@ void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& s
   for (ChartChannel channel : kChestLeads) plot(channel, layout.ColumnSplit, layout.RightEdge);
   PutTimeLabels12C(layout, canvas, record.time, formatTime);
   layout.PrevX = layout.CursorX;
-  layout.CursorX += 1;
 }

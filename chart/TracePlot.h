@@ -1,33 +1,29 @@
 #pragma once
-// Incremental plotting of the newest sample record: one segment per shown
-// channel from its previous point, and a time label every tenth of the sweep.
+// The plotting of one sample record at the sweep cursor: one segment per
+// shown channel from its previous point, and a time label every tenth of the
+// sweep. Neither function moves the cursor: ChartSweep does, once per record.
 #include <cstdint>
 
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
+#include "store/ChartChannel.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
 // y of sample byte `sample` in `band`: 0 on the base line, 247 at the top of
 // the signal span; nothing is clipped.
 int MapSampleToY(int sample, const BandEntry& band, int bandTopPad);
-// The byte of `channel` in a record.
-std::uint8_t ChannelSample(const SampleRecord& record, ChartChannel channel);
 
-// Eight-channel mode. Leaves CursorX alone: the caller advances it.
-void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
-// The same for the record at `index` (0..kLastSlot) instead of the newest,
-// for redrawing a stored recording; index 1 draws no segment.
+// Eight-channel mode: the record at `index` (0..kLastSlot) at CursorX, every
+// band of the table with a height. The first record of a recording (index 1)
+// draws no segment.
 void ShowGraph(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                const TimeFormatter& formatTime);
-// Twelve-channel mode. Advances CursorX by one itself. The chest leads are
-// drawn ColumnSplit further right; a segment that would end past its
-// column's frame (LeftColumnRight, RightEdge) is left out, so where the right
-// column is the narrower one its traces stop with its grid.
-void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, const TimeFormatter& formatTime);
-// Twelve-channel mode, for the record at `index` (1..Count()): a record is
-// plotted once its chest leads are known, which need not be the newest
-// record. The first record of a recording (index 1) draws no segment.
+// Twelve-channel mode: the limb leads in the left column, C1..C6 in the
+// right one, ColumnSplit further right. A record is plotted once its chest
+// leads are known, which need not be the newest record. A segment that would
+// end past its column's frame (LeftColumnRight, RightEdge) is left out, so
+// where the right column is the narrower one its traces stop with its grid.
 void ShowGraph12C(ChartLayout& layout, ChartCanvas& canvas, const SampleStore& store, int index,
                   const TimeFormatter& formatTime);
 

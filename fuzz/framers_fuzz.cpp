@@ -31,6 +31,7 @@
 #include "OffscreenGui.h"
 #include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "store/SampleStore.h"
@@ -58,17 +59,29 @@ void CheckRecordingBounds(const SampleStore& store) {
 }
 
 // What the session tells its owner, checked as it happens (no offer to save:
-// that is the recording library's business and not fuzzed here).
+// that is the window's business and not fuzzed here).
 class FuzzView : public TSessionView {
  public:
-  void SetStatusPanel(int index, std::string_view text) override {
-    FUZZ_CHECK(index >= 0 && index < 7, "status panel %d does not exist", index);
-    lastText.assign(text);
-    if (store) CheckRecordingBounds(*store);
+  void StatusReceived(const TModuleStatus& status) override {
+    FUZZ_CHECK(status.modeCode >= 0 && status.modeCode < 16, "mode code %d", status.modeCode);
   }
-  void SetText(ViewText, std::string_view text) override { lastText.assign(text); }
-  void ShowIdentBox() override {}
-  void RecordingStopping(bool) override {
+  void Identified(std::string_view text) override { lastText.assign(text); }
+  void PulseReceived(int value) override { FUZZ_CHECK(value >= 0 && value <= 255, "pulse %d", value); }
+  void RespirationReceived(int value) override { FUZZ_CHECK(value >= 0 && value <= 255, "respiration %d", value); }
+  // The window's sweep draws every record reported ready, on a real image.
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    sweep->Restart(twelveChannel, channels);
+  }
+  void RecordCount(int count, bool) override {
+    FUZZ_CHECK(store && count == store->Count(), "count %d told, the store holds %d", count,
+               store ? store->Count() : -1);
+    CheckRecordingBounds(*store);
+  }
+  void RecordReady(int slot) override {
+    FUZZ_CHECK(store && slot >= 1 && slot <= store->Count(), "record %d reported ready outside the recording", slot);
+    sweep->Plot(*store, slot);
+  }
+  void RecordingStopped(bool) override {
     if (store) CheckRecordingBounds(*store);
   }
   void ReportError(const std::string& text) override {
@@ -77,6 +90,7 @@ class FuzzView : public TSessionView {
   }
 
   const SampleStore* store = nullptr;
+  ChartSweep* sweep = nullptr;
   std::string lastText;
 };
 
@@ -131,10 +145,12 @@ class Reader {
 
 struct Station {
   Station(ImageCanvas& canvas, int screenWidth)
-      : session(dispatcher, ScreenLayout(screenWidth), canvas, view, LocaleTimeFormatter(),
-                [this] { return NextTime(); }) {
+      : layout(ScreenLayout(screenWidth)),
+        sweep(layout, canvas, LocaleTimeFormatter()),
+        session(dispatcher, view, [this] { return NextTime(); }) {
     view.store = &session.Store();
-    PrepareChart(session.Layout(), canvas);
+    view.sweep = &sweep;
+    PrepareChart(layout, canvas);
   }
 
   // A clock that moves on by one sample at 300 per second, the same for every run.
@@ -162,6 +178,8 @@ struct Station {
   NoDispatcher dispatcher;
   FuzzView view;
   double time = 0.5;
+  ChartLayout layout;
+  ChartSweep sweep;
   AcquisitionSession session;
 };
 

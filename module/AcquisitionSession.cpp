@@ -1,54 +1,21 @@
 #include "module/AcquisitionSession.h"
 
-#include <algorithm>
-#include <charconv>
 #include <exception>
 #include <utility>
 
-#include "chart/ChartFrame.h"
 #include "module/SetupCommand.h"
-#include "module/StatusFrames.h"
 
 namespace {
 
-constexpr std::string_view kDataLostSuffix = " (data lost)";
 constexpr int kHandOverIntervalMs = 10;
-constexpr std::string_view kPulsePanelEmpty = "Pulse:";
-constexpr std::string_view kRespPanelEmpty = "Resp.:";
-
-std::string CountText(int count) {
-  char digits[16];
-  const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), count);
-  (void)ec;  // an int always fits
-  return std::string(digits, end);
-}
 
 }  // namespace
 
-// The handlers' owner as they see it: texts go on to the session's view, the
-// run limit's stop is the session's own.
-class AcquisitionSession::HandlerView : public TAcquisitionView {
- public:
-  explicit HandlerView(AcquisitionSession& session) : session_(session) {}
-  void SetStatusPanel(int index, std::string_view text) override { session_.view_.SetFrequentStatusPanel(index, text); }
-  void SetText(ViewText which, std::string_view text) override { session_.view_.SetText(which, text); }
-  void ShowIdentBox() override { session_.view_.ShowIdentBox(); }
-  void StopRecording() override { session_.StopRecording(TStopReason::RunLimit); }
-  void ReportError(const std::string& text) override { session_.view_.ReportError(text); }
-
- private:
-  AcquisitionSession& session_;
-};
-
-AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, const ChartLayout& layout,
-                                       ChartCanvas& canvas, TSessionView& view, TimeFormatter formatTime,
-                                       DayClock dayClock)
+AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessionView& view, DayClock dayClock)
     : dispatcher_(dispatcher),
       view_(view),
-      layout_(layout),
-      canvas_(canvas),
-      handlerView_(std::make_unique<HandlerView>(*this)),
-      handlers_(store_, layout_, canvas_, *handlerView_, std::move(formatTime), std::move(dayClock)),
+      handlers_(
+          store_, view_, [this] { StopAtLimit(); }, std::move(dayClock)),
       port_(&dispatcher),
       framers_(handlers_) {
   // The module's line: 115200 baud, 8E1, no flow control; DTR and RTS are
@@ -73,7 +40,6 @@ AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, const 
   // After the framers: it sees each chunk once they have cut it.
   countingLink_.OnRxBuf = [this](TCustomComPort&, const char*, int count) {
     quality_.bytesReceived += static_cast<std::uint64_t>(count);
-    if (OnChunkHandled) OnChunkHandled();
   };
   port_.RegisterLink(countingLink_);
   port_.OnError = [this](TCustomComPort&, TComErrors errors) { OnLineError(errors); };
@@ -115,23 +81,18 @@ TSetupResult AcquisitionSession::ApplySetup(const TSetupRequest& request) {
   // After the Close: the deliveries it served may have ended the recording.
   result.recording = Recording();
   port_.SetPort(request.port);
-  view_.SetStatusPanel(spPort, "Port: " + request.port);
   try {
     port_.Open();
     port_.SetDTR(true);
     port_.SetRTS(true);
   } catch (const EComPort& error) {
-    view_.PortNotAvailable(error.what());
-    view_.SetStatusPanel(spPort, "Port:");
     result.error = error.what();
+    view_.PortNotAvailable(result.error);
     return result;
   }
   result.opened = true;
-  if (portLost_) {
-    portLost_ = false;
-    // The panel said the port was lost; now it is back.
-    if (!result.recording) view_.SetStatusPanel(spStatus, "Status: Idle");
-  }
+  result.portBack = portLost_;
+  portLost_ = false;
   port_.WriteString(Configure(request));
   return result;
 }
@@ -149,15 +110,13 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
 
 std::string AcquisitionSession::SetSwitches(const TSetupRequest& request) {
   framers_.SetEightChannelSizes(SelectedChannelCount(request.channels));
-  LayoutBands(layout_, request.channels);
-  DrawBasic(layout_, canvas_);
+  view_.SweepRestart(false, request.channels);
   return BuildSetupCommand(store_.Settings(), request.emg, ChannelMask(request.channels), kEightChannelChestMask);
 }
 
 std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
   framers_.SetTwelveChannelSizes();
-  LayoutBands12C(layout_);
-  DrawBasic12C(layout_, canvas_);
+  view_.SweepRestart(true, request.channels);
   return BuildSetupCommand(store_.Settings(), request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
 }
 
@@ -167,32 +126,27 @@ void AcquisitionSession::StartRecording() {
   store_.BeginRecording();
   store_.Settings().state = AcquisitionState::Receiving;
   dataLost_ = false;
-  handlers_.SetStatusSuffix({});
-  view_.SetStatusPanel(spStatus, "Status: Receiving... ");
+  handlers_.SetDataLost(false);
   // A load may have laid the bands out for its own recording.
-  if (handlers_.TwelveChannelMode()) {
-    LayoutBands12C(layout_);
-    DrawBasic12C(layout_, canvas_);
-  } else {
-    LayoutBands(layout_, handlers_.ChannelSelection());
-    DrawBasic(layout_, canvas_);
-  }
+  view_.SweepRestart(handlers_.TwelveChannelMode(), handlers_.ChannelSelection());
 }
 
-void AcquisitionSession::StopRecording(TStopReason reason) {
+void AcquisitionSession::StopRecording() {
   store_.Settings().state = AcquisitionState::Idle;
-  view_.SetStatusPanel(spStatus, "Status: Idle");
-  const bool stored = store_.Count() > 0;
-  view_.RecordingStopping(stored);
-  if (stored && saveOffer_) {
-    try {
-      saveOffer_(reason);
-    } catch (...) {
-      view_.RecordingStopped();
-      throw;
-    }
-  }
-  view_.RecordingStopped();
+  view_.RecordingStopped(store_.Count() > 0);
+}
+
+void AcquisitionSession::StopAtCompleteRecord() {
+  if (!Recording()) return;
+  if (!handlers_.NewestRecordComplete() && store_.Count() > 0) store_.SetCount(store_.Count() - 1);
+  StopRecording();
+}
+
+// The handlers' stop once a recording holds its last record, inside the
+// delivery that completed it.
+void AcquisitionSession::StopAtLimit() {
+  StopRecording();
+  if (store_.Count() >= SampleStore::kRunLimit) view_.RunLimitReached();
 }
 
 // ---- Service commands -----------------------------------------------------------
@@ -211,7 +165,6 @@ bool AcquisitionSession::SendRegisterWrite(std::string_view addressText, const s
 void AcquisitionSession::Feed(std::string_view chunk) {
   quality_.bytesReceived += chunk.size();
   framers_.Feed(chunk);
-  if (OnChunkHandled) OnChunkHandled();
 }
 
 // ---- Line trouble -----------------------------------------------------------------
@@ -233,16 +186,7 @@ void AcquisitionSession::OnPortLost(unsigned openNumber) {
   // the first bytes from the port's next opening as its own.
   for (TComDataPacket* framer : framers_.InBindingOrder()) framer->ClearBuffer();
   portLost_ = true;
-  view_.SetStatusPanel(spPort, "Port:");
-  ShowLostStatus();
-  // Values that no longer arrive must not look live.
-  view_.SetText(ViewText::PulsePanel, kPulsePanelEmpty);
-  view_.SetText(ViewText::RespPanel, kRespPanelEmpty);
-  view_.PortLost(Recording());
-}
-
-void AcquisitionSession::ShowLostStatus() {
-  view_.SetStatusPanel(spStatus, "Status: Port lost - " + CountText(store_.Count()) + " packets");
+  view_.PortLost(Recording(), store_.Count());
 }
 
 void AcquisitionSession::OnLineError(TComErrors errors) {
@@ -259,9 +203,8 @@ void AcquisitionSession::OnInputLost() {
   ++quality_.inputOverflows;
   if (!Recording() || dataLost_) return;
   dataLost_ = true;
-  handlers_.SetStatusSuffix(kDataLostSuffix);
-  view_.SetStatusPanel(spStatus,
-                       "Status: Receiving... " + CountText(store_.Count()) + " packets" + std::string(kDataLostSuffix));
+  handlers_.SetDataLost(true);
+  view_.RecordCount(store_.Count(), true);
 }
 
 // ---- Figures ------------------------------------------------------------------------

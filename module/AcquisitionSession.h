@@ -5,16 +5,19 @@
 // loss of the port. The window binds its controls to it; the command-line
 // recorder drives it from its options. Neither repeats any of it.
 //
+// It tells what happens as values through one TSessionView (module/
+// SessionView.h): the window words them and draws the records it reports
+// ready, the recorder keeps them for its summary.
+//
 // Threads: main thread only. The port's event thread reaches the session
 // through the hand-over given to the constructor, so every frame handler,
 // every event of TSessionView and every figure update runs on the main
 // thread, one at a time.
 //
 // Errors: ApplySetup reports a port that cannot be opened in its result (the
-// port library's message); a write to the port that fails raises EComPort;
-// StopRecording lets through what the offer to save throws. Nothing thrown
-// inside a delivery of received bytes leaves it: the handlers report through
-// TSessionView::ReportError, so reception never ends silently.
+// port library's message); a write to the port that fails raises EComPort.
+// Nothing thrown inside a delivery of received bytes leaves it: the handlers
+// report through TSessionView::ReportError, so reception never ends silently.
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -24,8 +27,6 @@
 #include <string>
 #include <string_view>
 
-#include "chart/ChartCanvas.h"
-#include "chart/ChartLayout.h"
 #include "module/FrameHandlers.h"
 #include "module/ModuleFramers.h"
 #include "module/SetupChoices.h"
@@ -52,6 +53,7 @@ struct TSetupRequest {
 struct TSetupResult {
   bool opened = false;     // the port is open and the module was set up
   bool recording = false;  // a recording was running (and still is)
+  bool portBack = false;   // opened after the previous port had been lost
   std::string error;       // why the port could not be opened
 };
 
@@ -61,6 +63,9 @@ struct TLineQuality {
   // pulse (0xF9), respiration (0xFA), status (0xFC), identification (0xFD),
   // chest status (0xFF), sample (0xF8).
   std::array<std::uint64_t, TModuleFramers::kFramerCount> frames{};
+  // Frames cut but not taken, per kind in the same order (0 until frames
+  // are checked beyond their start byte and length).
+  std::array<std::uint64_t, TModuleFramers::kFramerCount> framesRejected{};
   double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;
   std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame
@@ -75,78 +80,49 @@ struct TLineQuality {
   std::uint64_t ChestFrames() const { return frames[TModuleFramers::kChestKind]; }
 };
 
-enum class TStopReason { User, RunLimit };
-
-// What the session shows and tells: the window's labels, panels and boxes, or
-// the recorder's summary. Every call is on the main thread; texts must be
-// copied (their buffers are reused).
-class TSessionView {
- public:
-  virtual ~TSessionView() = default;
-  // Status bar panel by index (StatusPanel in StatusFrames.h).
-  virtual void SetStatusPanel(int index, std::string_view text) = 0;
-  // The same for the texts that frames write, up to one per sample: a window
-  // may show the latest at its own pace.
-  virtual void SetFrequentStatusPanel(int index, std::string_view text) { SetStatusPanel(index, text); }
-  // A label or panel; only IdentLabel can hold bytes above 0x7F (Latin-1).
-  virtual void SetText(ViewText which, std::string_view text) = 0;
-  virtual void ShowIdentBox() = 0;
-  // A recording is ending (Stop or the run limit), before the offer to save;
-  // `stored`: it holds records.
-  virtual void RecordingStopping(bool stored) { (void)stored; }
-  // ... and after it, also when the offer failed.
-  virtual void RecordingStopped() {}
-  // A set-up's port could not be opened (`error`: the port library's
-  // message); told while the port panel still names it.
-  virtual void PortNotAvailable(const std::string& error) { (void)error; }
-  // The port's line went away: the port has been closed, reception ended.
-  virtual void PortLost(bool recording) { (void)recording; }
-  // An error inside reception (a handler, the offer to save at the run limit).
-  virtual void ReportError(const std::string& text) = 0;
-};
-
 class AcquisitionSession {
  public:
-  // The offer to save a stopped recording that holds records; runs inside a
-  // delivery at the run limit. Unset: no offer (the owner saves itself).
-  using SaveOffer = std::function<void(TStopReason reason)>;
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-  // `dispatcher`, `canvas` and `view` must outlive the session. `layout` is
-  // the chart's geometry (screen class chosen, canvas of its size). The port
-  // is set up for the module's line (115200 baud 8E1, no flow control, a
-  // 120000-byte input queue) and left closed.
-  AcquisitionSession(TMainThreadDispatcher& dispatcher, const ChartLayout& layout, ChartCanvas& canvas,
-                     TSessionView& view, TimeFormatter formatTime = LocaleTimeFormatter(),
-                     DayClock dayClock = NowAsDayFraction);
+  // `dispatcher` and `view` must outlive the session; `dayClock` stamps each
+  // record. The port is set up for the module's line (115200 baud 8E1, no
+  // flow control, a 120000-byte input queue) and left closed.
+  AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessionView& view, DayClock dayClock = NowAsDayFraction);
   ~AcquisitionSession();
   AcquisitionSession(const AcquisitionSession&) = delete;
   AcquisitionSession& operator=(const AcquisitionSession&) = delete;
 
-  void SetSaveOffer(SaveOffer offer) { saveOffer_ = std::move(offer); }
-  // Called once the framers have handled a whole chunk of received bytes
-  // (inside the delivery): the point where a recording can be cut without
-  // splitting a twelve-channel record from its chest frame.
-  std::function<void()> OnChunkHandled;
   // For the line-quality rate (tests).
   void SetClock(Clock clock) { clock_ = std::move(clock); }
 
   // Set-up OK: closes the port, opens `request.port`, raises DTR and RTS,
-  // keeps the indices, gives the framers their lengths, lays out the bands,
-  // draws the empty frame and writes the 18-byte set-up command. A port that
+  // keeps the indices, gives the framers their lengths, restarts the sweep
+  // and writes the 18-byte set-up command. A port that
   // cannot be opened leaves the session closed; a recording running goes on
   // (Stop still ends it, a later set-up lets it receive again).
   TSetupResult ApplySetup(const TSetupRequest& request);
-  // The set-up without the port: indices, framer lengths, bands, frame, and
-  // the decoding. Returns the 18-byte command (fuzzing, benchmarks).
+  // The set-up without the port: indices, framer lengths, the sweep's
+  // restart, and the decoding. Returns the 18-byte command (fuzzing, benchmarks).
   std::string Configure(const TSetupRequest& request);
 
-  // Read: a new recording from count 0 with a fresh frame in the confirmed
-  // set-up's layout (a load may have drawn another).
+  // Read: a new recording from count 0 and a new sweep in the confirmed
+  // set-up's mode (a load may have drawn another).
   void StartRecording();
-  // Stop: Idle, "Status: Idle", and the offer to save when records were stored.
-  void StopRecording(TStopReason reason = TStopReason::User);
+  // Stop: Idle, then RecordingStopped. The recording keeps every record
+  // stored, a twelve-channel record still waiting for its chest frame too.
+  void StopRecording();
+  // Stop for an owner that ends a recording between deliveries (a timer, a
+  // signal, a lost port): a twelve-channel record whose chest frame has not
+  // come yet is left out, so every record kept is whole.
+  void StopAtCompleteRecord();
+  // Recordings end by themselves once they hold `records` (1..80000; the run
+  // limit by default), exactly: the last record is stored and reported
+  // ready, then the recording stops inside that delivery. RunLimitReached is
+  // told only at the run limit itself.
+  void SetRecordLimit(int records) { handlers_.SetRecordLimit(records); }
   bool Recording() const { return store_.Settings().state == AcquisitionState::Receiving; }
+  // False while the newest stored record waits for its chest frame.
+  bool NewestRecordComplete() const { return handlers_.NewestRecordComplete(); }
 
   // Service commands; EComPort when the write fails, EBADF on a closed port.
   void SendElectrodeSearch();
@@ -172,15 +148,16 @@ class AcquisitionSession {
 
   TComPort& Port() { return port_; }
   SampleStore& Store() { return store_; }
-  ChartLayout& Layout() { return layout_; }
+  const SampleStore& Store() const { return store_; }
   TModuleFramers& Framers() { return framers_; }
-  TFrameHandlers& Handlers() { return handlers_; }
   const TModuleFramers& Framers() const { return framers_; }
+  // The handlers without framing (benchmarks).
+  TFrameHandlers& Handlers() { return handlers_; }
 
  private:
-  class HandlerView;
+  void StopAtLimit();
 
-  // The two halves of a set-up: framer lengths, bands, empty frame; each
+  // The two halves of a set-up: framer lengths and the sweep's restart; each
   // returns the command to send.
   std::string SetSwitches(const TSetupRequest& request);
   std::string SetSwitches12C(const TSetupRequest& request);
@@ -188,17 +165,12 @@ class AcquisitionSession {
   void OnPortLost(unsigned openNumber);
   void OnLineError(TComErrors errors);
   void OnInputLost();
-  void ShowLostStatus();
 
   TMainThreadDispatcher& dispatcher_;
   TSessionView& view_;
-  SaveOffer saveOffer_;
   Clock clock_ = [] { return std::chrono::steady_clock::now(); };
 
   SampleStore store_;
-  ChartLayout layout_;
-  ChartCanvas& canvas_;
-  std::unique_ptr<HandlerView> handlerView_;
   TFrameHandlers handlers_;
 
   // Counts the set-ups that (re)opened the port: a loss reported for an

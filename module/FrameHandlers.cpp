@@ -1,18 +1,12 @@
 #include "module/FrameHandlers.h"
 
 #include <algorithm>
-#include <charconv>
 #include <exception>
 #include <utility>
 
-#include "chart/ChartFrame.h"
-#include "chart/TracePlot.h"
 #include "module/StatusFrames.h"
 
 namespace {
-
-constexpr std::string_view kReceivingPrefix = "Status: Receiving... ";
-constexpr std::string_view kPacketsSuffix = " packets";
 
 // Byte `position` (1-based, as the frame tables count) of a packet, or 0 when
 // the packet is shorter. Frames are cut to the framer's size, but a channel
@@ -24,16 +18,8 @@ std::uint8_t ByteOrZero(std::string_view packet, std::size_t position) {
 
 }  // namespace
 
-TFrameHandlers::TFrameHandlers(SampleStore& store, ChartLayout& layout, ChartCanvas& canvas, TAcquisitionView& view,
-                               TimeFormatter formatTime, DayClock clock)
-    : store_(store),
-      layout_(layout),
-      canvas_(canvas),
-      view_(view),
-      formatTime_(std::move(formatTime)),
-      clock_(std::move(clock)) {
-  statusText_.reserve(64);
-}
+TFrameHandlers::TFrameHandlers(SampleStore& store, TSessionView& view, LimitStop stop, DayClock clock)
+    : store_(store), view_(view), stop_(std::move(stop)), clock_(std::move(clock)) {}
 
 template <typename Step>
 void TFrameHandlers::Guarded(Step&& step) noexcept {
@@ -61,6 +47,8 @@ void TFrameHandlers::SetDecoding(bool twelveChannel, const std::array<bool, kCha
   channels_ = channels;
 }
 
+void TFrameHandlers::SetRecordLimit(int limit) { limit_ = std::clamp(limit, 1, kRunLimit); }
+
 bool TFrameHandlers::NewestRecordComplete() const {
   if (!twelveChannel_ || newestStoredSlot_ == kNotStored || newestStoredSlot_ != store_.Count()) return true;
   return awaitingChest_.Empty() || awaitingChest_.Back() != newestStoredSlot_;
@@ -70,15 +58,15 @@ bool TFrameHandlers::Storing() {
   if (store_.Settings().state != AcquisitionState::Receiving) return false;
   // Read starts every recording at count 0, so a count below the limit means
   // the stop of an earlier recording no longer applies.
-  if (store_.Count() < kRunLimit) limitStopDone_ = false;
+  if (store_.Count() < limit_) limitStopDone_ = false;
   return true;
 }
 
-void TFrameHandlers::StopAtRunLimit() {
+void TFrameHandlers::StopAtLimit() {
   if (limitStopDone_) return;  // one offer to save per recording
   limitStopDone_ = true;
   try {
-    view_.StopRecording();
+    if (stop_) stop_();
   } catch (const std::exception& e) {
     Report(e.what());
   } catch (...) {
@@ -86,16 +74,7 @@ void TFrameHandlers::StopAtRunLimit() {
   }
 }
 
-void TFrameHandlers::ShowReceivingStatus() {
-  statusText_.assign(kReceivingPrefix);
-  char digits[16];
-  const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), store_.Count());
-  (void)ec;  // an int always fits
-  statusText_.append(digits, end);
-  statusText_.append(kPacketsSuffix);
-  statusText_.append(statusSuffix_);
-  view_.SetStatusPanel(spStatus, statusText_);
-}
+void TFrameHandlers::TellCount() { view_.RecordCount(store_.Count(), dataLost_); }
 
 void TFrameHandlers::Receive(const std::string& packet) {
   Guarded([&] {
@@ -105,10 +84,10 @@ void TFrameHandlers::Receive(const std::string& packet) {
     }
     ForgetPairing();  // eight-channel samples have no chest frame
     if (!Storing()) return;
-    if (store_.Count() >= kRunLimit) {
+    if (store_.Count() >= limit_) {
       // A set-up during a twelve-channel recording can leave it full for the
       // eight-channel path: the sample frame ends the recording itself.
-      StopAtRunLimit();
+      StopAtLimit();
       return;
     }
     StoreSample8(packet);
@@ -116,10 +95,9 @@ void TFrameHandlers::Receive(const std::string& packet) {
 }
 
 void TFrameHandlers::StoreSample8(std::string_view packet) {
-  store_.Append();
-  ShowReceivingStatus();
-  if (layout_.CursorX > layout_.RightEdge) DrawBasic(layout_, canvas_);
-  SampleRecord& record = store_.Newest();
+  const int slot = store_.Append();
+  TellCount();
+  SampleRecord& record = store_.At(slot);
   record.time = clock_();
   record.channels.fill(0);
   record.chest.fill(0);
@@ -128,9 +106,8 @@ void TFrameHandlers::StoreSample8(std::string_view packet) {
   for (std::size_t channel = 0; channel < selected.size(); ++channel) {
     if (selected[channel]) record.channels[channel] = ByteOrZero(packet, position++);
   }
-  ShowGraph(layout_, canvas_, store_, formatTime_);
-  ++layout_.CursorX;
-  if (store_.Count() >= kRunLimit) StopAtRunLimit();
+  view_.RecordReady(slot);
+  if (slot >= limit_) StopAtLimit();
 }
 
 void TFrameHandlers::ReceiveSample12(std::string_view packet) {
@@ -141,21 +118,20 @@ void TFrameHandlers::ReceiveSample12(std::string_view packet) {
     AwaitChest(kNotStored);
     return;
   }
-  if (store_.Count() >= kRunLimit) {
+  if (store_.Count() >= limit_) {
     // The recording is full. In a clean stream its last record was completed
     // by a chest frame of this read already; one whose chest frame was lost
     // is plotted without chest leads so the chart shows every record.
     while (!awaitingChest_.Empty()) GiveUpOldestAwaiting();
     AwaitChest(kNotStored);
     newestStoredSlot_ = 0;
-    StopAtRunLimit();
+    StopAtLimit();
     return;
   }
 
   const int slot = store_.Append();
   newestStoredSlot_ = slot;
-  ShowReceivingStatus();
-  if (layout_.CursorX > layout_.LeftColumnRight) DrawBasic12C(layout_, canvas_);
+  TellCount();
   SampleRecord& record = store_.At(slot);
   record.time = clock_();
   record.channels.fill(0);
@@ -247,60 +223,42 @@ void TFrameHandlers::AwaitChest(int slot) {
 void TFrameHandlers::GiveUpOldestAwaiting() {
   const int slot = awaitingChest_.PopFront();
   if (slot == kNotStored) return;
-  ShowGraph12C(layout_, canvas_, store_, slot, formatTime_);  // chest leads stay 0
+  view_.RecordReady(slot);  // chest leads stay 0
 }
 
 void TFrameHandlers::CompleteRecord(int slot, const ChestLeads& chest) {
   store_.At(slot).chest = chest;
-  ShowGraph12C(layout_, canvas_, store_, slot, formatTime_);
-  // Records complete in stream order: the run limit's record is the last.
-  if (slot >= kRunLimit) StopAtRunLimit();
+  view_.RecordReady(slot);
+  // Records complete in stream order: the limit's record is the last.
+  if (slot >= limit_) StopAtLimit();
 }
 
 void TFrameHandlers::ReceiveStatus(const std::string& packet) {
   Guarded([&] {
-    const std::optional<StatusFrameTexts> texts = DecodeStatusFrame(packet);
-    if (!texts) return;
-    view_.SetText(ViewText::RespLabel, texts->RespLabel);
-    view_.SetText(ViewText::ChestLabel, texts->ChestLabel);
-    view_.SetText(ViewText::RALabel, texts->RALabel);
-    view_.SetText(ViewText::LALabel, texts->LALabel);
-    view_.SetText(ViewText::RLLabel, texts->RLLabel);
-    view_.SetText(ViewText::LLLabel, texts->LLLabel);
-    view_.SetStatusPanel(spTransmission, texts->TransmissionPanel);
-    view_.SetStatusPanel(spAmplification, texts->AmplificationPanel);
-    view_.SetStatusPanel(spFilter, texts->FilterPanel);
-    if (texts->ModePanel) view_.SetStatusPanel(spMode, *texts->ModePanel);
+    if (const std::optional<TModuleStatus> status = DecodeStatusFrame(packet)) view_.StatusReceived(*status);
   });
 }
 
 void TFrameHandlers::ReceiveCenterStatus(const std::string& packet) {
   Guarded([&] {
-    const auto texts = DecodeChestStatusFrame(packet);
-    if (!texts) return;
-    constexpr std::array<ViewText, 5> kLabels{ViewText::Chest2Label, ViewText::Chest3Label, ViewText::Chest4Label,
-                                              ViewText::Chest5Label, ViewText::Chest6Label};
-    for (std::size_t i = 0; i < kLabels.size(); ++i) view_.SetText(kLabels[i], (*texts)[i]);
+    if (const auto connected = DecodeChestStatusFrame(packet)) view_.ChestStatusReceived(*connected);
   });
 }
 
 void TFrameHandlers::ReceiveIdent(const std::string& packet) {
   Guarded([&] {
-    const std::optional<std::string> text = IdentificationText(packet);
-    if (!text) return;
-    view_.SetText(ViewText::IdentLabel, *text);
-    view_.ShowIdentBox();
+    if (const std::optional<std::string_view> text = IdentificationText(packet)) view_.Identified(*text);
   });
 }
 
 void TFrameHandlers::ReceivePulse(const std::string& packet) {
   Guarded([&] {
-    if (const std::optional<std::string> text = PulseText(packet)) view_.SetText(ViewText::PulsePanel, *text);
+    if (const std::optional<int> value = PulseValue(packet)) view_.PulseReceived(*value);
   });
 }
 
 void TFrameHandlers::ReceiveResp(const std::string& packet) {
   Guarded([&] {
-    if (const std::optional<std::string> text = RespText(packet)) view_.SetText(ViewText::RespPanel, *text);
+    if (const std::optional<int> value = RespirationValue(packet)) view_.RespirationReceived(*value);
   });
 }

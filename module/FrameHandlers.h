@@ -1,11 +1,12 @@
 #pragma once
 // The handlers of every frame the module sends: the sample and chest frames
-// that build the recording and sweep the chart, and the status,
-// identification and vital-value frames that fill labels and panels.
+// that build the recording, and the status, identification and vital-value
+// frames that fill labels and panels. They draw nothing: each record they
+// complete is reported (RecordReady) for the owner's chart to plot.
 //
 // The acquisition session owns one TFrameHandlers and points each framer's
-// OnPacket at the matching method; the handlers show what they decide through
-// the small TAcquisitionView the session implements. Everything runs on the
+// OnPacket at the matching method; the handlers tell what they decide through
+// the session's own view (TSessionView), as values. Everything runs on the
 // main thread, inside a delivery of received bytes.
 //
 // The mode and the channels a frame is decoded with are the ones of the last
@@ -15,7 +16,7 @@
 // No handler lets an exception out: reception must never end silently. The
 // one step that can fail in a working window is the stop at the run limit
 // (its offer to save writes files); whatever it or any other step throws is
-// handed to TAcquisitionView::ReportError and the handler returns normally.
+// handed to TSessionView::ReportError and the handler returns normally.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -24,52 +25,12 @@
 #include <string_view>
 #include <vector>
 
-#include "chart/ChartCanvas.h"
-#include "chart/ChartLayout.h"
+#include "module/SessionView.h"
 #include "module/SetupChoices.h"
 #include "module/StatusFrames.h"
 #include "serial/Ring.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
-
-// The labels and panels the frames write (besides status bar panels).
-enum class ViewText {
-  RespLabel,   // "Resp. Wave: ..."
-  ChestLabel,  // C1
-  RALabel,
-  LALabel,
-  RLLabel,
-  LLLabel,
-  Chest2Label,  // C2 .. C6
-  Chest3Label,
-  Chest4Label,
-  Chest5Label,
-  Chest6Label,
-  IdentLabel,
-  PulsePanel,
-  RespPanel,
-};
-
-// What the handlers need of their owner.
-class TAcquisitionView {
- public:
-  virtual ~TAcquisitionView() = default;
-  // Status bar panel `index` (see StatusPanel in StatusFrames.h). The view
-  // must copy the text: the handlers reuse its buffer.
-  virtual void SetStatusPanel(int index, std::string_view text) = 0;
-  // Caption of a label or panel; copied as above. Only IdentLabel can hold
-  // bytes above 0x7F (the module's identification text, single-byte
-  // characters: show it as Latin-1).
-  virtual void SetText(ViewText which, std::string_view text) = 0;
-  // Shows IdentBox ("Module Identification").
-  virtual void ShowIdentBox() = 0;
-  // The stop branch of ReadButtonClick, run when a recording reaches the run
-  // limit: state Idle, captions, panel 5, the offer to save. It runs inside
-  // the delivery; it may throw (a failed save), the handlers report it.
-  virtual void StopRecording() = 0;
-  // Tells the user about an error (the window's modal message box).
-  virtual void ReportError(const std::string& text) = 0;
-};
 
 // Local time of day as a fraction of a day (0.5 = noon).
 using DayClock = std::function<double()>;
@@ -77,16 +38,18 @@ using DayClock = std::function<double()>;
 class TFrameHandlers {
  public:
   static constexpr int kRunLimit = SampleStore::kRunLimit;  // records per recording
+  // Ends the recording once it holds its last record (the run limit or a
+  // smaller record limit): runs inside the delivery; may throw.
+  using LimitStop = std::function<void()>;
   // Twelve-channel frames waiting for their partner, per kind. One read can
   // hand over up to the port's 120000-byte input queue, 7500 sample and chest
   // frame pairs; a kind that still fills up has lost its partner frames, and
   // its oldest is given up (a record then keeps chest leads 0 and is plotted).
   static constexpr std::size_t kPairingCapacity = 8192;
 
-  // All references must outlive the handlers. `formatTime` writes the chart's
-  // time labels, `clock` stamps each record.
-  TFrameHandlers(SampleStore& store, ChartLayout& layout, ChartCanvas& canvas, TAcquisitionView& view,
-                 TimeFormatter formatTime = LocaleTimeFormatter(), DayClock clock = NowAsDayFraction);
+  // Both references must outlive the handlers. `stop` ends a recording at
+  // its limit, `clock` stamps each record.
+  TFrameHandlers(SampleStore& store, TSessionView& view, LimitStop stop, DayClock clock = NowAsDayFraction);
 
   // The set-up the module streams with: twelve-channel mode, or eight
   // channels with `channels` (CH_I .. CH_RE) selected. Until the first call:
@@ -94,9 +57,14 @@ class TFrameHandlers {
   void SetDecoding(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels);
   bool TwelveChannelMode() const { return twelveChannel_; }
   const std::array<bool, kChannelBoxCount>& ChannelSelection() const { return channels_; }
-  // Appended to "Status: Receiving... <count> packets" (e.g. after bytes were
-  // lost on the line); empty by default.
-  void SetStatusSuffix(std::string_view suffix) { statusSuffix_.assign(suffix); }
+  // Told with every record count (RecordCount): bytes of the line were lost
+  // during this recording.
+  void SetDataLost(bool lost) { dataLost_ = lost; }
+  // The records a recording ends with: `limit` (1..kRunLimit, kRunLimit by
+  // default); the last is stored, completed and reported ready, then `stop`
+  // runs, once per recording, and no later frame is stored.
+  void SetRecordLimit(int limit);
+  int RecordLimit() const { return limit_; }
 
   // False while the newest stored record still waits for its chest frame
   // (twelve-channel mode); an owner ending a recording between deliveries
@@ -104,15 +72,16 @@ class TFrameHandlers {
   bool NewestRecordComplete() const;
 
   // Sample frame (0xF8, ComDataPacket1). While Receiving: stores a record,
-  // shows "Status: Receiving... <count> packets", and in eight-channel mode
-  // plots it and stops the recording at the run limit. A twelve-channel
-  // record is plotted once its own chest frame has completed it (at once when
-  // that frame was handled first, see below). A sample frame that finds the
+  // tells the count, and in eight-channel mode reports it ready and stops
+  // the recording at the limit. A
+  // twelve-channel record is ready once its own chest frame has completed it
+  // (at once when that frame was handled first, see below). A sample frame that finds the
   // recording full (count at the run limit) is not stored and stops the
   // recording if that has not happened yet.
   void Receive(const std::string& packet);
   // Chest frame (0xFE, CenterPacket), twelve-channel mode only: completes the
-  // oldest record still waiting for its chest leads with C2..C6, plots it and
+  // oldest record still waiting for its chest leads with C2..C6, reports it
+  // ready and
   // stops the recording when that record is the run limit's. With no record
   // waiting, its bytes wait for the next sample frame. Ignored in
   // eight-channel mode.
@@ -126,13 +95,13 @@ class TFrameHandlers {
   // chest frame does not give its first record the chest leads of a sample it
   // never stored.
   void ReceiveCenter(const std::string& packet);
-  // Status frame (0xFC): the six connection labels and status panels 1 to 4.
+  // Status frame (0xFC): the connections, settings in use and mode.
   void ReceiveStatus(const std::string& packet);
-  // Chest status frame (0xFF): Chest2Label..Chest6Label.
+  // Chest status frame (0xFF): the connections of C2..C6.
   void ReceiveCenterStatus(const std::string& packet);
-  // Identification frame (0xFD .. 0x00): IdentLabel, then shows IdentBox.
+  // Identification frame (0xFD .. 0x00): the module's text.
   void ReceiveIdent(const std::string& packet);
-  // Pulse frame (0xF9): PulsePanel. Respiration frame (0xFA): RespPanel.
+  // Pulse frame (0xF9), respiration frame (0xFA): the value.
   void ReceivePulse(const std::string& packet);
   void ReceiveResp(const std::string& packet);
 
@@ -151,23 +120,21 @@ class TFrameHandlers {
   void AwaitChest(int slot);
   void GiveUpOldestAwaiting();
   void CompleteRecord(int slot, const ChestLeads& chest);
-  void ShowReceivingStatus();
-  void StopAtRunLimit();
+  void TellCount();
+  void StopAtLimit();
   void Report(const char* what) noexcept;
   template <typename Step>
   void Guarded(Step&& step) noexcept;
 
   SampleStore& store_;
-  ChartLayout& layout_;
-  ChartCanvas& canvas_;
-  TAcquisitionView& view_;
-  TimeFormatter formatTime_;
+  TSessionView& view_;
+  LimitStop stop_;
   DayClock clock_;
   bool twelveChannel_ = TwelveChannelDefault;
   std::array<bool, kChannelBoxCount> channels_ = ChannelBoxDefaults;
-  std::string statusSuffix_;
-  std::string statusText_;      // reused for every sample: no allocation per frame
-  bool limitStopDone_ = false;  // the run-limit stop of the current recording has run
+  bool dataLost_ = false;
+  int limit_ = kRunLimit;
+  bool limitStopDone_ = false;  // the limit's stop of the current recording has run
 
   // Twelve-channel pairing, in stream order: the slots of sample frames whose
   // chest frame has not been handled yet (kNotStored for frames not stored),

@@ -19,8 +19,8 @@ TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
     int size;
     void (TFrameHandlers::*handler)(const std::string&);
   };
-  // As the window description creates them; the identification framer has no
-  // size, its stop byte ends the packet.
+  // The sizes the framers have before the first set-up; the identification
+  // framer has no size, its stop byte ends the packet.
   const Described described[] = {
       {CenterPacket, kChestFrameSizeAtStart, &TFrameHandlers::ReceiveCenter},
       {PulsePacket, kPulseFrameSize, &TFrameHandlers::ReceivePulse},

@@ -226,6 +226,21 @@ void RenameReplacing(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) Throw("Cannot create file", to, errno);
 }
 
+bool ExchangeOrRename(const std::string& from, const std::string& to) {
+  // A swap would move a folder of that name aside; a rename refuses it.
+  struct stat info {};
+  if (::lstat(to.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) Throw("Cannot create file", to, EISDIR);
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) return true;
+  const int error = errno;
+  if (error == ENOENT) {
+    RenameNoReplace(from, to);
+    return false;
+  }
+  if (error != EINVAL && error != ENOSYS) Throw("Cannot create file", to, error);
+  RenameReplacing(from, to);
+  return false;
+}
+
 void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
 void SyncFolderOf(const std::string& path) noexcept {

@@ -98,6 +98,12 @@ void SyncFolderOf(const std::string& path) noexcept;
 // Renames `from` to `to`, replacing a `to` that exists (a file the user
 // chose to overwrite).
 void RenameReplacing(const std::string& from, const std::string& to);
+// Puts `from` in place of `to` in one step and, when `to` existed, its file
+// at `from` (true): calling it again takes the change back. False when there
+// was nothing to keep (`to` did not exist, or the file system cannot swap
+// two names; `from` has then replaced `to` for good). A folder at `to` is
+// refused, never moved aside.
+bool ExchangeOrRename(const std::string& from, const std::string& to);
 
 // A file written under a temporary name beside its final name and removed
 // again unless Keep() was called after a successful rename: a failure at

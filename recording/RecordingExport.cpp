@@ -19,7 +19,6 @@
 
 #include "chart/TracePlot.h"
 #include "recording/DataFileReader.h"
-#include "recording/RecordingActions.h"
 
 namespace {
 
@@ -845,45 +844,4 @@ ExportOptions ExportOptionsForStore(const SampleStore& store, const std::string&
     // as they are.
   }
   return options;
-}
-
-// --- the Export button -------------------------------------------------------
-
-namespace {
-
-bool EndsWithIgnoringCase(const std::string& text, std::string_view tail) {
-  if (tail.size() > text.size()) return false;
-  return std::equal(tail.begin(), tail.end(), text.end() - static_cast<std::ptrdiff_t>(tail.size()),
-                    [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
-}
-
-}  // namespace
-
-void ExportButtonClick(TRecordingContext& context) {
-  try {
-    if (context.store.Count() <= 0) {
-      context.dialogs.ShowMessage("There are no records to export.", kRecordingMessageCaption);
-      return;
-    }
-    FileDialogOptions options;
-    options.filter = "EDF+|*.edf|CSV|*.csv";
-    options.defaultExt = "edf";
-    options.overwritePrompt = true;
-    const std::optional<FileChoice> choice = context.dialogs.ExecuteSaveDialogWithFilter(options);
-    if (!choice || choice->path.empty()) return;
-    bool csv = choice->filterIndex == 1;
-    if (EndsWithIgnoringCase(choice->path, ".csv")) csv = true;
-    if (EndsWithIgnoringCase(choice->path, ".edf")) csv = false;
-    const ExportOptions exportOptions = ExportOptionsForStore(context.store, context.currentDataFile);
-    if (csv) {
-      ExportCsv(context.store, choice->path, exportOptions);
-    } else {
-      ExportEdf(context.store, choice->path, exportOptions);
-    }
-  } catch (const std::exception& error) {
-    try {
-      context.dialogs.ShowMessage(error.what(), kRecordingMessageCaption);
-    } catch (...) {
-    }
-  }
 }

@@ -64,7 +64,7 @@ SampleRecord DataHeaderRecord(const SampleRecord& headerSlot) {
 }
 
 void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, const std::string& dataPath,
-                         std::string_view createdText, const TimeFormatter& formatTime) {
+                         std::string_view createdText, const TimeFormatter& formatTime, ExistingFiles existing) {
   // A log and a data file of the same name would overwrite each other.
   if (logPath == dataPath)
     throw ERecordingFile("Cannot create file \"" + logPath + "\": the log and the data file would be the same file");
@@ -89,14 +89,33 @@ void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, c
 
   // Both are complete on the disk; now give them their names. Should the
   // second rename fail, the first is taken back so no half pair remains.
-  RenameNoReplace(log.Path(), logPath);
-  try {
-    RenameNoReplace(data.Path(), dataPath);
-  } catch (...) {
-    RemoveQuietly(logPath);
-    throw;
+  if (existing == ExistingFiles::Refuse) {
+    RenameNoReplace(log.Path(), logPath);
+    try {
+      RenameNoReplace(data.Path(), dataPath);
+    } catch (...) {
+      RemoveQuietly(logPath);
+      throw;
+    }
+    log.Keep();
+  } else {
+    // The previous log, if any, is swapped to the temporary name: removed
+    // with it on success, swapped back on failure.
+    const bool previousLogKept = ExchangeOrRename(log.Path(), logPath);
+    try {
+      RenameReplacing(data.Path(), dataPath);
+    } catch (...) {
+      if (previousLogKept) {
+        try {
+          ExchangeOrRename(log.Path(), logPath);
+        } catch (...) {
+        }
+      } else {
+        RemoveQuietly(logPath);
+      }
+      throw;
+    }
   }
-  log.Keep();
   data.Keep();
   SyncFolderOf(logPath);
   SyncFolderOf(dataPath);

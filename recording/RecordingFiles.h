@@ -35,17 +35,30 @@ std::string LogHeaderText(std::string_view logPath, std::string_view createdText
 // followed by a TAB, then CR LF.
 void AppendLogRecordLine(std::string& out, const SampleRecord& record, const TimeFormatter& formatTime);
 // The header slot as the data file carries it: the marker at offset 8, the
-// other bytes as the slot holds them.
+// other bytes as the slot holds them. The one place the marker is written.
 SampleRecord DataHeaderRecord(const SampleRecord& headerSlot);
 
-// Writes the log and the data file of the store's slots 0..Count(). Both are
-// written under temporary names in the target folder, synced, and renamed
-// only once both are complete, so a failure leaves neither final file behind
-// (and no temporary). Throws ERecordingFile with the system's text; a final
-// name that exists by the time of the rename is refused, not replaced.
-// The store is only read.
+// What a save does with files that already carry the chosen names.
+enum class ExistingFiles {
+  Refuse,   // the window's rule: a name taken is never replaced
+  Replace,  // ecg-record --force: the pair is replaced
+};
+
+// The one save of a recording, for the window and ecg-record alike: the log
+// and the data file of the store's slots 0..Count(), the data file's header
+// carrying the file-type marker. Both are written under temporary names in
+// the target folder, synced, and renamed only once both are complete, so a
+// failure leaves no half pair and no temporary behind:
+//  - Refuse: a final name that exists by the time of the rename is refused
+//    and neither final file is left;
+//  - Replace: existing files of those names are replaced, and a failure
+//    between the two renames puts the previous log back (where the file
+//    system can swap two names), so the pair on the disk always belongs
+//    together.
+// Throws ERecordingFile with the system's text. The store is only read.
 void WriteRecordingFiles(const SampleStore& store, const std::string& logPath, const std::string& dataPath,
-                         std::string_view createdText, const TimeFormatter& formatTime);
+                         std::string_view createdText, const TimeFormatter& formatTime,
+                         ExistingFiles existing = ExistingFiles::Refuse);
 
 // Writes the log of `records` (a streamed recording's data file, however
 // long) exactly as WriteRecordingFiles writes it for the same records:

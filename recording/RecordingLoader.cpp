@@ -4,12 +4,8 @@
 #include <optional>
 #include <span>
 
-#include "chart/ChartFrame.h"
-#include "chart/ChartLayout.h"
-#include "chart/TracePlot.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
-#include "recording/RecordingShape.h"
 #include "store/SampleStore.h"
 
 namespace {
@@ -20,47 +16,13 @@ std::size_t ReadRecord(TInputFile& file, SampleRecord& record) {
 
 std::uint8_t MarkerOf(const SampleRecord& record) { return record.channels[0]; }
 
-// Plots slots 1..Count() as acquisition would have, sweep by sweep. The
-// eight-channel plotting draws the newest record, so the count walks up to
-// each slot in turn and ends where it was.
-void DrawRecording(TRecordingContext& context, const RecordingShape& shape) {
-  SampleStore& store = context.store;
-  ChartLayout& layout = context.layout;
-  ChartCanvas& chart = context.chart;
-  const int count = store.Count();
-  LayoutBandsFor(layout, shape);
-  if (shape.mode == RecordingMode::TwelveChannel) {
-    DrawBasic12C(layout, chart);
-    for (int slot = 1; slot <= count; ++slot) {
-      if (layout.CursorX > layout.LeftColumnRight) DrawBasic12C(layout, chart);
-      ShowGraph12C(layout, chart, store, slot, context.formatTime);
-    }
-    return;
-  }
-  DrawBasic(layout, chart);
-  for (int slot = 1; slot <= count; ++slot) {
-    store.SetCount(slot);
-    if (layout.CursorX > layout.RightEdge) DrawBasic(layout, chart);
-    ShowGraph(layout, chart, store, context.formatTime);
-    ++layout.CursorX;
-  }
-  store.SetCount(count);
-}
-
 }  // namespace
 
-std::string LoadingStatusText(int count) { return "Status: Loading... " + std::to_string(count) + " packets"; }
-
-void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
+TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store, const std::function<void(int)>& onRecord) {
   TInputFile file = TInputFile::Open(path);
-
-  SampleStore& store = context.store;
-  ChartLayout& layout = context.layout;
-  context.currentDataFile = path;
   store.BeginRecording();
-  DrawBasic(layout, context.chart);
 
-  bool headerValid = false;
+  TLoadResult result;
   {
     SampleRecord header{};
     std::size_t got = 0;
@@ -71,49 +33,27 @@ void LoadRecordingFile(TRecordingContext& context, const std::string& path) {
     }
     // The header slot holds whatever was read, even a piece.
     std::memcpy(&store.At(0), &header, got);
-    headerValid = got == kDataRecordSize && MarkerOf(header) == kDataFileMarker;
+    result.headerValid = got == kDataRecordSize && MarkerOf(header) == kDataFileMarker;
   }
+  if (!result.headerValid) return result;
 
-  bool moreThanStoreHolds = false;
-  std::optional<std::string> readError;
-  if (!headerValid) {
-    context.dialogs.ShowMessage("Invalid File Type", " Error reading File");
-  } else {
-    try {
-      SampleRecord record{};
-      while (true) {
-        // Read into a spare record first: a piece at the end of the file is
-        // not a record and must not touch the slot above the recording.
-        if (ReadRecord(file, record) < kDataRecordSize) break;
-        if (store.Count() == SampleStore::kLastSlot) {
-          moreThanStoreHolds = true;
-          break;
-        }
-        store.At(store.Append()) = record;
-        context.view.SetStatusPanel(kAcquisitionStatusPanel, LoadingStatusText(store.Count()));
+  try {
+    SampleRecord record{};
+    while (true) {
+      // Read into a spare record first: a piece at the end of the file is
+      // not a record and must not touch the slot above the recording.
+      if (ReadRecord(file, record) < kDataRecordSize) break;
+      if (store.Count() == SampleStore::kLastSlot) {
+        result.moreThanStoreHolds = true;
+        break;
       }
-    } catch (const ERecordingFile& error) {
-      readError = error.what();
+      store.At(store.Append()) = record;
+      if (onRecord) onRecord(store.Count());
     }
+  } catch (const ERecordingFile& error) {
+    result.readError = error.what();
   }
-  // Drawn once all is read: the mode and the bands follow from the whole
-  // recording, not from the last set-up.
-  if (store.Count() > 0) DrawRecording(context, DetectRecordingShape(store));
-
-  context.view.SetStatusPanel(kAcquisitionStatusPanel, kIdleStatusText);
-  if (store.Count() > 0) context.view.SetPrintButtonVisible(true);
-
-  if (moreThanStoreHolds) {
-    context.dialogs.ShowMessage("The file holds more than " + std::to_string(SampleStore::kLastSlot) +
-                                    " records. Only the first " + std::to_string(SampleStore::kLastSlot) +
-                                    " records were loaded.",
-                                kRecordingMessageCaption);
-  }
-  if (readError) {
-    context.dialogs.ShowMessage(
-        *readError + ". Only the first " + std::to_string(store.Count()) + " records were loaded.",
-        kRecordingMessageCaption);
-  }
+  return result;
 }
 
 void ReadRecordingRecords(const std::string& path, SampleStore& store) {

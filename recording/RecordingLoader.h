@@ -1,31 +1,36 @@
 #pragma once
-// Reads a data file back into the store and draws it record by record as it
-// would have been drawn while recording: in the mode its contents show
-// (DetectRecordingShape), with the bands of the channels that hold data. The
-// chart layout's band table is changed for that; the next set-up or Read
-// lays out its own bands again.
+// Reading a data file back into the store by the loader's rules: regular
+// files only (opened without waiting), the header checked for the file-type
+// marker, whole 24-byte records up to what the store holds. Nothing here
+// asks or tells the user or draws: the window's load flow (ui/RecordingFlows)
+// shows what the result says and draws the records.
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "recording/DataFileReader.h"
 #include "recording/FileIO.h"
 
-#include "recording/RecordingActions.h"
+class SampleStore;
 
-// The status texts of panel 5 while loading and afterwards.
-std::string LoadingStatusText(int count);
-inline constexpr const char* kIdleStatusText = "Status: Idle";
-inline constexpr int kAcquisitionStatusPanel = 5;
+// What a load found besides the records it put into the store.
+struct TLoadResult {
+  bool headerValid = false;              // a whole header with the marker
+  bool moreThanStoreHolds = false;       // records were left in the file
+  std::optional<std::string> readError;  // a read failed part-way (the system's text)
+};
 
-// Loads `path` (what LoadButtonClick does once the open dialog has named a
-// file). Throws ERecordingFile when the file cannot be opened; nothing has
-// changed then. From the open on the previous recording is replaced; a bad
-// header, a file with more records than the store holds and a read error
-// are reported in message boxes here.
-void LoadRecordingFile(TRecordingContext& context, const std::string& path);
+// Loads `path` into `store`: slot 0 takes the header as read (even a
+// piece of it), slots 1.. the records of a valid header, at most
+// SampleStore::kLastSlot; a piece at the end of the file is no record.
+// `onRecord`, when given, is told the count after each record (progress).
+// Throws ERecordingFile when the file cannot be opened: nothing has changed
+// then. From the open on the previous recording is replaced (count 0 for a
+// file that is not a recording).
+TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store,
+                              const std::function<void(int count)>& onRecord = {});
 
-// The records of a data file read into slots 0..n of `store` (no chart, no
-// dialogs): what the loader would load, for the command-line tools. Throws
-// ERecordingFile when the file cannot be opened or read (only regular files
-// are opened) and ENotARecording for a wrong header; at most
-// SampleStore::kLastSlot records are read.
+// The records of a data file read into slots 0..n of `store`, for the
+// command-line tools: the same rules, but ERecordingFile for a read error
+// and ENotARecording (DataFileReader.h) for a wrong header.
 void ReadRecordingRecords(const std::string& path, SampleStore& store);

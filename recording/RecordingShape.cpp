@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "chart/TracePlot.h"
-
 namespace {
 
 // Export order: the limb leads, the chest leads, respiration last.
@@ -45,16 +43,14 @@ RecordingShape ShapeOfBytesInUse(const SampleRecord& any) {
 }
 
 std::string_view ChannelName(ChartChannel channel) {
-  return channel == ccResp ? std::string_view("Resp") : ChannelLabel(channel);
+  static constexpr std::array<std::string_view, kChartChannelCount> kNames{"I",  "II", "III", "aVR", "aVL", "aVF", "C1",
+                                                                           "C2", "C3", "C4",  "C5",  "C6",  "Resp"};
+  return kNames[static_cast<std::size_t>(channel)];
 }
 
-void LayoutBandsFor(ChartLayout& layout, const RecordingShape& shape) {
-  if (shape.mode == RecordingMode::TwelveChannel) {
-    LayoutBands12C(layout);
-    return;
-  }
+std::array<bool, 8> EightChannelBoxes(const RecordingShape& shape) {
   std::array<bool, 8> checked{};
   for (std::size_t i = 0; i < kEightChannelOrder.size(); ++i)
     checked[i] = std::find(shape.shown.begin(), shape.shown.end(), kEightChannelOrder[i]) != shape.shown.end();
-  LayoutBands(layout, checked);
+  return checked;
 }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "chart/ChartLayout.h"
+#include "store/ChartChannel.h"
 #include "store/SampleStore.h"
 
 enum class RecordingMode { EightChannel, TwelveChannel };
@@ -39,6 +39,6 @@ void AddBytesInUse(SampleRecord& orOfAllRecords, const SampleRecord& record);
 // "aVF", "C1" .. "C6", "Resp".
 std::string_view ChannelName(ChartChannel channel);
 
-// Lays out the chart's bands for the shape (LayoutBands12C, or LayoutBands
-// with the shown channels checked).
-void LayoutBandsFor(ChartLayout& layout, const RecordingShape& shape);
+// The eight-channel check boxes (CH_I .. CH_RE) that select the shown
+// channels: what the chart lays its bands out from.
+std::array<bool, 8> EightChannelBoxes(const RecordingShape& shape);

@@ -1,7 +1,8 @@
 #pragma once
 // The window's face: the designed font with its stand-in, and the narrowing
 // of a control's font where the face at hand is wider than the designed one,
-// so every caption shows whole in the room the design gives it.
+// so every caption shows whole in the room its control's place in the
+// tables (MainWindowLayout.cpp) gives it.
 #include <QFont>
 #include <QString>
 

@@ -18,14 +18,12 @@
 #include <QTimer>
 
 #include "chart/ChartFrame.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
-#include "module/StatusFrames.h"
-#include "recording/RecordingActions.h"
-#include "recording/RecordingShape.h"
 #include "serial/PortEnumeration.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
@@ -34,7 +32,9 @@
 #include "ui/MainWindowLayout.h"
 #include "ui/QtDialogs.h"
 #include "ui/RadioGroup.h"
+#include "ui/RecordingFlows.h"
 #include "ui/ReviewBar.h"
+#include "ui/SessionTexts.h"
 #include "ui/StatusBar.h"
 #include "ui/WindowGeometry.h"
 
@@ -55,65 +55,70 @@ QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_
 
 class TForm1::SessionView : public TSessionView {
  public:
-  explicit SessionView(TForm1& form) : form_(form) {}
+  explicit SessionView(TForm1& form) : form_(form) { statusText_.reserve(64); }
 
-  void SetStatusPanel(int index, std::string_view text) override { form_.SetPanel(index, std::string(text)); }
-  // Panel 5 changes with every sample: shown at the chart's pace.
-  void SetFrequentStatusPanel(int index, std::string_view text) override {
-    form_.StatusBar1->SetPanelTextSoon(index, text);
+  void StatusReceived(const TModuleStatus& status) override {
+    const StatusFrameTexts texts = StatusTexts(status);
+    form_.RespLabel->setText(Q(texts.RespLabel));
+    form_.ChestLabel->setText(Q(texts.ChestLabel));
+    form_.RALabel->setText(Q(texts.RALabel));
+    form_.LALabel->setText(Q(texts.LALabel));
+    form_.RLLabel->setText(Q(texts.RLLabel));
+    form_.LLLabel->setText(Q(texts.LLLabel));
+    // Frames may come hundreds of times a second: panels at the chart's pace.
+    form_.StatusBar1->SetPanelTextSoon(spTransmission, texts.TransmissionPanel);
+    form_.StatusBar1->SetPanelTextSoon(spAmplification, texts.AmplificationPanel);
+    form_.StatusBar1->SetPanelTextSoon(spFilter, texts.FilterPanel);
+    if (texts.ModePanel) form_.StatusBar1->SetPanelTextSoon(spMode, *texts.ModePanel);
   }
-  void SetText(ViewText which, std::string_view text) override {
-    QLabel* label = Label(which);
-    // The identification text is the module's single-byte text.
-    label->setText(which == ViewText::IdentLabel ? QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))
-                                                 : Q(text));
+  void ChestStatusReceived(const std::array<bool, 5>& connected) override {
+    for (std::size_t i = 0; i < connected.size(); ++i) form_.chestLabels_[i]->setText(Q(ConnectionText(connected[i])));
   }
-  void ShowIdentBox() override { form_.IdentBox->show(); }
-  void RecordingStopping(bool stored) override { form_.RecordingStopping(stored); }
-  void RecordingStopped() override { form_.RecordingStopped(); }
-  void PortLost(bool recording) override { form_.PortLost(recording); }
+  void Identified(std::string_view text) override {
+    // The module's text is single-byte.
+    const std::string label = IdentificationLabelText(text);
+    form_.IdentLabel->setText(QString::fromLatin1(label.data(), static_cast<qsizetype>(label.size())));
+    form_.identBoxOpen_ = true;
+    form_.ShowControls();
+  }
+  void PulseReceived(int value) override { form_.PulsePanel->setText(Q(PulsePanelText(value))); }
+  void RespirationReceived(int value) override { form_.RespPanel->setText(Q(RespPanelText(value))); }
+
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    form_.sweep_->Restart(twelveChannel, channels);
+  }
+  // Once per sample: the panel at the chart's pace, its text's buffer reused.
+  void RecordCount(int count, bool dataLost) override {
+    AssignReceivingStatus(statusText_, count, dataLost);
+    form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
+  }
+  void RecordReady(int slot) override { form_.sweep_->Plot(form_.session_->Store(), slot); }
+  void RecordingStopped(bool stored) override {
+    form_.SetPanel(spStatus, std::string(kIdleStatusText));
+    form_.RecordingStopping(stored);
+  }
+  void RunLimitReached() override {
+    form_.OfferToSave(kRunLimitReached);
+    form_.RecordingStopped();
+  }
+
   void PortNotAvailable(const std::string&) override {
     form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
+    form_.SetPanel(spPort, std::string(kPortPanelClosed));
+  }
+  void PortLost(bool, int count) override {
+    form_.SetPanel(spPort, std::string(kPortPanelClosed));
+    form_.SetPanel(spStatus, PortLostStatusText(count));
+    // Values that no longer arrive must not look live.
+    form_.PulsePanel->setText(Q(kPulsePanelEmpty));
+    form_.RespPanel->setText(Q(kRespPanelEmpty));
+    form_.PortLost();
   }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
  private:
-  QLabel* Label(ViewText which) const {
-    switch (which) {
-      case ViewText::RespLabel: return form_.RespLabel;
-      case ViewText::ChestLabel: return form_.ChestLabel;
-      case ViewText::RALabel: return form_.RALabel;
-      case ViewText::LALabel: return form_.LALabel;
-      case ViewText::RLLabel: return form_.RLLabel;
-      case ViewText::LLLabel: return form_.LLLabel;
-      case ViewText::Chest2Label: return form_.chestLabels_[0];
-      case ViewText::Chest3Label: return form_.chestLabels_[1];
-      case ViewText::Chest4Label: return form_.chestLabels_[2];
-      case ViewText::Chest5Label: return form_.chestLabels_[3];
-      case ViewText::Chest6Label: return form_.chestLabels_[4];
-      case ViewText::IdentLabel: return form_.IdentLabel;
-      case ViewText::PulsePanel: return form_.PulsePanel;
-      case ViewText::RespPanel: return form_.RespPanel;
-    }
-    return form_.IdentLabel;
-  }
-
   TForm1& form_;
-};
-
-class TForm1::RecordingView : public TRecordingView {
- public:
-  explicit RecordingView(TForm1& form) : form_(form) {}
-  void SetSaveButtonVisible(bool visible) override { form_.SaveButton->setVisible(visible); }
-  void SetPrintButtonVisible(bool visible) override {
-    form_.PrintButton->setVisible(visible);
-    form_.ExportButton->setVisible(visible);
-  }
-  // The loader counts every record in panel 5.
-  void SetStatusPanel(int index, const std::string& text) override { form_.StatusBar1->SetPanelTextSoon(index, text); }
-
- private:
-  TForm1& form_;
+  std::string statusText_;
 };
 
 // ---------------------------------------------------------------------------
@@ -136,27 +141,23 @@ TForm1::TForm1(TDialogs& dialogs, std::optional<QSize> screenSize, QWidget* pare
       dialogs_(dialogs),
       screenSize_(screenSize.value_or(PrimaryScreenSize())),
       dispatcher_(std::make_unique<QtMainThreadDispatcher>()) {
-  // The chart's geometry decides the image's size, which the frame handlers
-  // draw on from the start; FormCreate applies the rest of the layout.
-  // The chart takes the window's class.
-  const ChartLayout layout = ScreenLayout(ScreenClassFor(screenSize_.width(), screenSize_.height()));
-  canvas_ = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
+  // The chart's geometry decides the image's size, which the sweep draws on
+  // from the start; FormCreate applies the rest of the layout. The chart
+  // takes the window's class.
+  layout_ = ScreenLayout(ScreenClassFor(screenSize_.width(), screenSize_.height()));
+  canvas_ = std::make_unique<ImageCanvas>(layout_.ChartWidth, layout_.ChartHeight);
   liveCanvas_ = std::make_unique<TDamageCanvas>(*canvas_, [this](const TRect& touched) {
     Grafik->Invalidate(QRect(touched.Left, touched.Top, touched.Right - touched.Left, touched.Bottom - touched.Top));
   });
+  sweep_ = std::make_unique<ChartSweep>(layout_, *liveCanvas_, formatTime_);
   sessionView_ = std::make_unique<SessionView>(*this);
-  recordingView_ = std::make_unique<RecordingView>(*this);
   dispatcher_->SetErrorHandler([this](const std::string& text) { ReportError(text); });
-  // The port, its seven framers (sizes, handlers and start bytes as the
-  // window description creates them) and the recording.
-  session_ = std::make_unique<AcquisitionSession>(*dispatcher_, layout, *liveCanvas_, *sessionView_, formatTime_);
-  session_->SetSaveOffer([this](TStopReason reason) {
-    TRecordingContext context = RecordingContext();
-    ::FileSave(context, reason == TStopReason::RunLimit ? kRunLimitReached : std::string_view{});
-  });
+  // The port, its seven framers (sizes, handlers and start bytes as they
+  // are created before the first set-up) and the recording.
+  session_ = std::make_unique<AcquisitionSession>(*dispatcher_, *sessionView_);
 
   CreateControls();
-  ReviewBar = new TReviewBar(*this, session_->Layout().Screen, session_->Store(), *canvas_, *Grafik, formatTime_,
+  ReviewBar = new TReviewBar(*this, layout_.Screen, session_->Store(), *canvas_, *Grafik, formatTime_,
                              [this](const std::string& text) { ReportError(text); });
   ConnectHandlers();
   Guarded([this] { FormCreate(); });
@@ -206,9 +207,7 @@ void TForm1::ConnectHandlers() {
 // program ends.
 void TForm1::ServiceModeKey() {
   serviceMode_ = true;
-  if (StatusButton->isVisibleTo(this)) {
-    for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
-  }
+  ShowControls();
   ShowPortHint();
 }
 
@@ -228,7 +227,7 @@ void TForm1::ShowPortHint() {
 void TForm1::FormCreate() {
   // Steps 1 and 2: the chart's fixed layout (chosen in the constructor) and
   // the window around it.
-  const ChartLayout& layout = session_->Layout();
+  const ChartLayout& layout = layout_;
   Grafik->setGeometry(layout.ChartLeft, layout.ChartTop, layout.ChartWidth, layout.ChartHeight);
   const WindowGeometry g = WindowGeometryFor(layout.Screen);
   setFixedSize(g.Width, g.ClientHeight());
@@ -238,7 +237,7 @@ void TForm1::FormCreate() {
     StatusBar1->SetPanelWidth(i, g.PanelWidths[static_cast<std::size_t>(i)]);
 
   // Step 3: the blank chart.
-  PrepareChart(session_->Layout(), *canvas_);
+  PrepareChart(layout_, *canvas_);
   canvas_->TakeDirtyRect();
   Grafik->InvalidateAll();
 
@@ -261,13 +260,13 @@ void TForm1::SetupButtonClick() {
   for (int i = 0; i < ComSetupBox->count(); ++i)
     widest = std::max(widest, ComSetupBox->fontMetrics().horizontalAdvance(ComSetupBox->itemText(i)));
   ComSetupBox->view()->setMinimumWidth(widest + 24);
-  SetupBox->setEnabled(true);
-  SetupBox->show();
+  setupBoxOpen_ = true;
+  ShowControls();
 }
 
 void TForm1::SetupCancelButtonClick() {
-  SetupBox->setEnabled(false);
-  SetupBox->hide();
+  setupBoxOpen_ = false;
+  ShowControls();
 }
 
 void TForm1::Timer1Timer() {
@@ -298,26 +297,18 @@ void TForm1::SetupOKButtonClick() {
   if (ComSetupBox->findText(typed, Qt::MatchFixedString) < 0) {
     ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
   } else {
-    const TSetupResult result = session_->ApplySetup(SetupRequest(typed.toLocal8Bit().toStdString()));
-    ReadButton->show();
-    // A load during a recording would put a file's records where the
-    // recording's are still arriving.
-    if (!result.recording) LoadButton->show();
-    if (!result.opened) {
-      LoadButton->hide();
-      RegisterButton->hide();
-      // An OK pressed during a recording keeps the recording and its records:
-      // Stop stays to end and save it, Setup to try the port again.
-      if (!result.recording) ReadButton->hide();
-      SetupButton->show();
-    } else if (result.recording) {
-      // Back to the recording's own controls if a lost port brought Setup back.
-      SetupButton->hide();
-    }
+    const std::string port = typed.toLocal8Bit().toStdString();
+    SetPanel(spPort, PortPanelText(port));
+    const TSetupResult result = session_->ApplySetup(SetupRequest(port));
+    // The panel said the port was lost; now it is back.
+    if (result.portBack && !result.recording) SetPanel(spStatus, std::string(kIdleStatusText));
+    // An OK pressed during a recording keeps the recording and its records
+    // (and the window where it stands).
+    if (!result.recording) situation_ = result.opened ? TSituation::PortOpened : TSituation::OpenFailed;
     if (result.opened) ShowPortHint();
   }
-  SetupBox->setEnabled(false);
-  SetupBox->hide();
+  setupBoxOpen_ = false;
+  ShowControls();
   if (!session_->Port().Connected()) dialogs_.ShowMessage(kPortNotDefined, kApplicationTitle);
 }
 
@@ -344,6 +335,8 @@ void TForm1::ReadButtonClick() {
   // again must still end and be offered for saving.
   if (session_->Recording()) {
     session_->StopRecording();
+    if (session_->Store().Count() > 0) OfferToSave({});
+    RecordingStopped();
     return;
   }
   if (!session_->Port().Connected()) {
@@ -351,39 +344,29 @@ void TForm1::ReadButtonClick() {
     return;
   }
   EndReview();
-  ReadButton->setText(QStringLiteral("Stop"));
-  for (QWidget* w : std::initializer_list<QWidget*>{SaveButton, LoadButton, SetupButton, PrintButton, ExportButton}) {
-    w->hide();
-  }
-  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, CalButton, IdentButton})
-    w->show();
-  if (serviceMode_) {
-    for (QWidget* w : std::initializer_list<QWidget*>{ElecButton, RegisterButton}) w->show();
-  }
+  SetPanel(spStatus, std::string(kReceivingStatusStart));
   session_->StartRecording();
+  // The store starts again: what was unsaved or on the chart is gone.
+  situation_ = TSituation::Recording;
+  unsaved_ = false;
+  recordsShown_ = false;
+  ShowControls();
 }
 
 // The stop of Read/Stop and of the run limit, as the window shows it: before
-// the offer to save ...
+// the offer to save the recording's controls stay ...
 void TForm1::RecordingStopping(bool stored) {
-  ReadButton->setText(QStringLiteral("Read"));
-  if (stored) {
-    for (QWidget* w : std::initializer_list<QWidget*>{PrintButton, ExportButton, LoadButton}) w->show();
-  }
-  // Also after a recording that stored nothing: a port that sends nothing
-  // must not leave the user without a way to choose another.
-  SetupButton->show();
-  // Stopped after the port was lost or failed to open.
-  if (!session_->Port().Connected()) OfferSetupWithoutPort();
+  situation_ = stored ? TSituation::StoppedWithRecords : TSituation::StoppedEmpty;
+  recordsShown_ = stored;
+  offerOpen_ = stored;
+  ShowControls();
 }
 
-// ... and after it.
+// ... and after it they go; the recording can be paged through.
 void TForm1::RecordingStopped() {
-  for (QWidget* w : std::initializer_list<QWidget*>{PulsePanel, RespPanel, StatusButton, ElecButton, CalButton,
-                                                    IdentButton, RegisterButton}) {
-    w->hide();
-  }
+  offerOpen_ = false;
   if (session_->Store().Count() > 0) BeginReview(session_->TwelveChannelMode());
+  ShowControls();
 }
 
 void TForm1::ElecButtonClick() { session_->SendElectrodeSearch(); }
@@ -400,39 +383,66 @@ void TForm1::AddressChange() { Address->clear(); }
 
 void TForm1::StatusButtonClick() {
   ShowLineQuality();
-  StatusBox->show();
+  statusBoxOpen_ = true;
+  ShowControls();
 }
-void TForm1::StatusHideButtonClick() { StatusBox->hide(); }
-void TForm1::IdentHideButtonClick() { IdentBox->hide(); }
-void TForm1::RegisterButtonClick() { RegisterBox->show(); }
-void TForm1::RegisterCloseButtonClick() { RegisterBox->hide(); }
+void TForm1::StatusHideButtonClick() {
+  statusBoxOpen_ = false;
+  ShowControls();
+}
+void TForm1::IdentHideButtonClick() {
+  identBoxOpen_ = false;
+  ShowControls();
+}
+void TForm1::RegisterButtonClick() {
+  registerBoxOpen_ = true;
+  ShowControls();
+}
+void TForm1::RegisterCloseButtonClick() {
+  registerBoxOpen_ = false;
+  ShowControls();
+}
 
 // Mode, pacer detection and simulation take effect at the next set-up OK.
 void TForm1::ModeBoxClick() {}
 
-void TForm1::CheckBox12CClick() { ChannelBox->setVisible(!CheckBox12C->isChecked()); }
+// The Channels group hides in twelve-channel mode.
+void TForm1::CheckBox12CClick() { ShowControls(); }
 
 // ---------------------------------------------------------------------------
 // Recording files and print-out.
 
 TRecordingContext TForm1::RecordingContext() {
-  return TRecordingContext{session_->Store(), session_->Layout(), *canvas_,   dialogs_,
-                           *recordingView_,   currentDataFile_,   formatTime_};
+  TRecordingContext context{session_->Store(), layout_, *canvas_, dialogs_, currentDataFile_, formatTime_};
+  // The load counts every record in panel 5, shown at the chart's pace.
+  context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
+  return context;
+}
+
+// The offer to save a stopped recording; `preface` says why it stopped.
+// Save stays offered until the recording is on the disk.
+void TForm1::OfferToSave(std::string_view preface) {
+  TRecordingContext context = RecordingContext();
+  unsaved_ = ::FileSave(context, preface) != SaveOutcome::Saved;
 }
 
 void TForm1::SaveButtonClick() {
   TRecordingContext context = RecordingContext();
-  ::SaveButtonClick(context);
+  unsaved_ = ::SaveButtonClick(context) != SaveOutcome::Saved;
+  ShowControls();
 }
 
 void TForm1::LoadButtonClick() {
   TRecordingContext context = RecordingContext();
-  ::LoadButtonClick(context);
-  if (session_->Store().Count() > 0) {
-    BeginReview(DetectRecordingShape(session_->Store()).mode == RecordingMode::TwelveChannel);
+  const LoadOutcome loaded = ::LoadButtonClick(context);
+  if (!loaded.chosen) return;
+  if (loaded.records > 0) {
+    recordsShown_ = true;
+    BeginReview(loaded.twelveChannel);
   } else {
     EndReview();
   }
+  ShowControls();
 }
 
 void TForm1::ExportButtonClick() {
@@ -449,26 +459,50 @@ void TForm1::PrintButtonClick() {
 
 // The session has closed the lost port and cleared what it held; a recording
 // goes on without it (Stop ends and saves it, a set-up lets it receive again).
-void TForm1::PortLost(bool recording) {
-  if (recording) {
-    SetupButton->show();
-  } else {
-    OfferSetupWithoutPort();
-  }
+// Without a port Read would only ask for one: Setup is the way on.
+void TForm1::PortLost() {
+  ShowControls();
   dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
 }
 
-// No port while idle: Read would only ask for one, so the set-up is the way on.
-void TForm1::OfferSetupWithoutPort() {
-  ReadButton->hide();
-  SetupButton->show();
+// ---------------------------------------------------------------------------
+// Which controls show.
+
+void TForm1::ShowControls() {
+  TWindowState state;
+  state.situation = situation_;
+  state.recording = session_->Recording();
+  state.portOpen = session_->Port().Connected();
+  state.offerOpen = offerOpen_;
+  state.unsaved = unsaved_;
+  state.recordsShown = recordsShown_;
+  state.serviceMode = serviceMode_;
+  state.twelveChannelChecked = CheckBox12C->isChecked();
+  state.setupBoxOpen = setupBoxOpen_;
+  state.statusBoxOpen = statusBoxOpen_;
+  state.identBoxOpen = identBoxOpen_;
+  state.registerBoxOpen = registerBoxOpen_;
+  const TControlsShown shown = ControlsShown(state);
+
+  const std::pair<QWidget*, bool> controls[] = {
+      {SetupButton, shown.setup},  {ReadButton, shown.read},         {SaveButton, shown.save},
+      {LoadButton, shown.load},    {PrintButton, shown.print},       {ExportButton, shown.exportButton},
+      {PulsePanel, shown.pulse},   {RespPanel, shown.resp},          {StatusButton, shown.status},
+      {IdentButton, shown.ident},  {ElecButton, shown.elec},         {CalButton, shown.cal},
+      {RegisterButton, shown.reg}, {SetupBox, shown.setupBox},       {StatusBox, shown.statusBox},
+      {IdentBox, shown.identBox},  {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
+  };
+  for (const auto& [control, visible] : controls) control->setVisible(visible);
+  // The set-up panel takes no input while hidden.
+  SetupBox->setEnabled(shown.setupBox);
+  ReadButton->setText(shown.readSaysStop ? QStringLiteral("Stop") : QStringLiteral("Read"));
 }
 
 // ---------------------------------------------------------------------------
 // Review of the stored recording.
 
 void TForm1::BeginReview(bool twelveChannel) {
-  ReviewBar->Begin(session_->Layout(), twelveChannel);
+  ReviewBar->Begin(layout_, twelveChannel);
   StatusBar1->setVisible(!ReviewBar->isVisibleTo(this));
 }
 

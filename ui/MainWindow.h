@@ -3,8 +3,11 @@
 // session with the port, its seven framers and the recording; the chart; the
 // clock) and binds the controls to their handlers. The handlers are thin: the
 // set-up, the recording's start and stop, the service commands and the port
-// loss live in module/AcquisitionSession, the drawing in chart/, the files
-// and the print-out in recording/.
+// loss live in module/AcquisitionSession, the drawing in chart/ (ChartSweep),
+// the file formats and the print-out in recording/, the save, load, print
+// and export flows in RecordingFlows. The session reports values; the
+// window words them (SessionTexts) and shows its controls from its state
+// (ControlVisibility).
 //
 // Everything here runs on the main thread. The port's event thread reaches it
 // only through the blocking hand-over of QtMainThreadDispatcher, so a
@@ -28,6 +31,7 @@
 #include "module/AcquisitionSession.h"
 #include "recording/Dialogs.h"
 #include "store/LocaleFormat.h"
+#include "ui/ControlVisibility.h"
 
 class QCheckBox;
 class QComboBox;
@@ -36,6 +40,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTimer;
+class ChartSweep;
 class ImageCanvas;
 class TDamageCanvas;
 class QtMainThreadDispatcher;
@@ -99,25 +104,25 @@ class TForm1 : public QWidget {
   // ---- What tests and tools look at ----
   AcquisitionSession& Session() { return *session_; }
   SampleStore& Store() { return session_->Store(); }
-  ChartLayout& Layout() { return session_->Layout(); }
+  ChartLayout& Layout() { return layout_; }
   ImageCanvas& Canvas() { return *canvas_; }
   TChartView& ChartView() { return *Grafik; }
   TComPort& Port() { return session_->Port(); }
   TComDataPacket& SampleFramer() { return session_->Framers().ComDataPacket1; }
   TComDataPacket& ChestFramer() { return session_->Framers().CenterPacket; }
   TModuleFramers& Framers() { return session_->Framers(); }
-  ScreenClass Screen() const { return session_->Layout().Screen; }
+  ScreenClass Screen() const { return layout_.Screen; }
   std::string StatusPanelText(int index) const;
   const std::string& CurrentDataFile() const { return currentDataFile_; }
-  // Runs `handler` as a control's event runs it: errors reported, the chart
-  // repainted where it changed. Public so tests can drive handlers exactly as
+  // Runs `handler` as a control's event runs it: errors reported, the
+  // controls shown as the state now says, the chart repainted where it
+  // changed. Public so tests can drive handlers exactly as
   // the controls do.
   template <typename Handler>
   void Guarded(Handler&& handler) noexcept;
 
  private:
   class SessionView;
-  class RecordingView;
 
   void CreateControls();
   void CreateSetupBox();
@@ -125,8 +130,10 @@ class TForm1 : public QWidget {
   void ConnectHandlers();
   TSetupRequest SetupRequest(const std::string& port) const;
   void RecordingStopping(bool stored);
+  void OfferToSave(std::string_view preface);
   void RecordingStopped();
-  void PortLost(bool recording);
+  void PortLost();
+  void ShowControls();
   void ShowPortHint();
   void ShowLineQuality();
   void ReportError(const std::string& text) noexcept;
@@ -135,21 +142,33 @@ class TForm1 : public QWidget {
   std::array<bool, 8> ChannelSelection() const;
   std::array<bool, 8> RegisterBits() const;
   TRecordingContext RecordingContext();
-  void OfferSetupWithoutPort();
 
   TDialogs& dialogs_;
   QSize screenSize_;
 
   // The hand-over must outlive the port that uses it.
   std::unique_ptr<QtMainThreadDispatcher> dispatcher_;
+  // The chart: its geometry and sweep state, its image, the image as live
+  // drawing reaches it (reporting what each step touched), and the sweep that
+  // plots each record the session reports ready.
+  ChartLayout layout_;
   std::unique_ptr<ImageCanvas> canvas_;
-  // The image as live drawing reaches it, reporting what each step touched.
   std::unique_ptr<TDamageCanvas> liveCanvas_;
-  std::unique_ptr<SessionView> sessionView_;
-  std::unique_ptr<RecordingView> recordingView_;
-  std::string currentDataFile_;
-  bool serviceMode_ = false;  // Ctrl+Shift+S pressed in this run
   TimeFormatter formatTime_ = LocaleTimeFormatter();
+  std::unique_ptr<ChartSweep> sweep_;
+  std::unique_ptr<SessionView> sessionView_;
+  std::string currentDataFile_;
+  // The window's state, from which ShowControls shows and hides the top row
+  // and the boxes (ui/ControlVisibility.h).
+  TSituation situation_ = TSituation::Start;
+  bool offerOpen_ = false;     // a stop's offer to save is being made
+  bool unsaved_ = false;       // the last offer ended without a save
+  bool recordsShown_ = false;  // a stopped or loaded recording is on the chart
+  bool serviceMode_ = false;   // Ctrl+Shift+S pressed in this run
+  bool setupBoxOpen_ = false;
+  bool statusBoxOpen_ = false;
+  bool identBoxOpen_ = false;
+  bool registerBoxOpen_ = false;
   // The port (ComPort1), its seven framers (CenterPacket ... ComDataPacket1),
   // the store and the frame handlers. Last of the non-visual objects: it
   // closes the port first, while everything a delivery touches exists.
@@ -228,5 +247,6 @@ void TForm1::Guarded(Handler&& handler) noexcept {
   } catch (...) {
     ReportError("Unknown error");
   }
+  ShowControls();
   FlushChart();
 }

@@ -18,12 +18,12 @@
 #include "chart/ImageCanvas.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
-#include "module/StatusFrames.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DesignFace.h"
 #include "ui/MainWindow.h"
 #include "ui/RadioGroup.h"
+#include "ui/SessionTexts.h"
 #include "ui/StatusBar.h"
 
 namespace {
@@ -152,7 +152,7 @@ QString Text(std::string_view text) { return QString::fromUtf8(text.data(), stat
 template <typename W>
 W* Placed(const QWidget& window, const char* name) {
   W* control = window.findChild<W*>(QString::fromLatin1(name));
-  if (!control) throw std::logic_error(std::string("the window description has no control ") + name);
+  if (!control) throw std::logic_error(std::string("the window's tables have no control ") + name);
   return control;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The window description as data: every control of the main window with its
+// The window's controls as data: every control of the main window with its
 // object name, caption, parent, place and font size, one row each. TForm1
 // builds its controls from these rows (its CreateControls, in
 // MainWindowLayout.cpp) and keeps only the binding in MainWindow.cpp.
@@ -34,7 +34,7 @@ enum class ControlKind {
 
 struct ControlPlace {
   ControlKind kind;
-  const char* name;          // object name, as the window description names the control
+  const char* name;          // object name, by which handlers, tests and the tables find it
   std::string_view caption;  // as created; handlers may write longer texts later
   const char* parent;        // object name of the box it lies in; nullptr: the window
   QRect geometry;            // within the parent

@@ -19,7 +19,8 @@ struct WindowGeometry {
   // would not all fit into the bar (see FitPanelWidths).
   std::array<int, 7> PanelWidths{};
   // The area inside the frame ends with the status bar: the designed height
-  // less the strip the design leaves for the title bar and borders.
+  // less the strip the class's window height leaves for the title bar and
+  // borders.
   int ClientHeight() const { return StatusTop + StatusHeight; }
 };
 

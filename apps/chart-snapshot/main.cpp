@@ -11,10 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "chart/ChartFrame.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
-#include "chart/TracePlot.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
@@ -97,29 +96,18 @@ int main(int argc, char** argv) {
       SelectScreenLayout(layout, screen.screen);
       ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
       PrepareChart(layout, canvas);
+      ChartSweep sweep(layout, canvas, formatTime);
       const std::string name = std::string(screen.name) + (twelve ? "-12" : "-8");
-      if (twelve) {
-        LayoutBands12C(layout);
-        DrawBasic12C(layout, canvas);
-      } else {
-        LayoutBands(layout, {true, true, true, true, true, true, true, true});
-        DrawBasic(layout, canvas);
-      }
+      sweep.Restart(twelve, {true, true, true, true, true, true, true, true});
       ok = Save(canvas, dir, name + "-empty") && ok;
 
       // One and a half sweeps, so the picture shows a wrap.
       SampleStore store;
-      const int perSweep = twelve ? layout.LeftColumnRight - layout.Margin : layout.RightEdge - layout.Margin;
+      const int perSweep = sweep.End() - layout.Margin;
       for (int n = 0; n < perSweep * 3 / 2; ++n) {
-        const bool wrap = layout.CursorX > (twelve ? layout.LeftColumnRight : layout.RightEdge);
-        if (wrap) (twelve ? DrawBasic12C : DrawBasic)(layout, canvas);
-        Fill(store.At(store.Append()), n);
-        if (twelve) {
-          ShowGraph12C(layout, canvas, store, formatTime);
-        } else {
-          ShowGraph(layout, canvas, store, formatTime);
-          ++layout.CursorX;
-        }
+        const int slot = store.Append();
+        Fill(store.At(slot), n);
+        sweep.Plot(store, slot);
       }
       ok = Save(canvas, dir, name + "-traces") && ok;
     }

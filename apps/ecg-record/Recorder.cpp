@@ -1,19 +1,20 @@
 #include "Recorder.h"
 
-#include <unistd.h>
 #include <QEventLoop>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <map>
+#include <functional>
 #include <optional>
 #include <ostream>
-#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "chart/NullCanvas.h"
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
+#include "module/SetupChoices.h"
 #include "module/StatusFrames.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
@@ -27,34 +28,29 @@ constexpr auto kFirstSampleWait = std::chrono::seconds(3);
 constexpr auto kIdentificationWait = std::chrono::seconds(2);
 constexpr int kProgressIntervalMs = 1000;
 
-// What the window would show, kept for the summary.
+// What the session reports, kept for the summary.
 class RecorderView : public TSessionView {
  public:
-  void SetStatusPanel(int index, std::string_view text) override { panels[index] = std::string(text); }
-  void SetText(ViewText which, std::string_view text) override { texts[which] = std::string(text); }
-  void ShowIdentBox() override { identified = true; }
-  void RecordingStopping(bool) override {
+  void StatusReceived(const TModuleStatus& s) override { status = s; }
+  void ChestStatusReceived(const std::array<bool, 5>& connected) override { chestConnected = connected; }
+  void Identified(std::string_view text) override { identification.emplace(text); }
+  void PulseReceived(int value) override { pulse = value; }
+  void RespirationReceived(int value) override { respiration = value; }
+  void RecordingStopped(bool) override {
     if (onStopped) onStopped();
   }
-  void PortLost(bool) override {
+  void PortLost(bool, int) override {
     portLost = true;
     if (onPortLost) onPortLost();
   }
   void PortNotAvailable(const std::string& error) override { portError = error; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
 
-  std::string Text(ViewText which) const {
-    const auto found = texts.find(which);
-    return found == texts.end() ? std::string() : found->second;
-  }
-  std::string Panel(int index) const {
-    const auto found = panels.find(index);
-    return found == panels.end() ? std::string() : found->second;
-  }
-
-  std::map<int, std::string> panels;
-  std::map<ViewText, std::string> texts;
-  bool identified = false;
+  std::optional<TModuleStatus> status;
+  std::optional<std::array<bool, 5>> chestConnected;
+  std::optional<std::string> identification;  // the module's bytes
+  std::optional<int> pulse;
+  std::optional<int> respiration;
   bool portLost = false;
   std::string portError;
   std::vector<std::string> errors;
@@ -102,51 +98,65 @@ std::string Number(double value) {
   return text;
 }
 
-// The value of a "Pulse: 72" style panel, or null before the first frame.
-std::string PanelValue(const std::string& text) {
-  const std::size_t colon = text.find(':');
-  if (colon == std::string::npos) return "null";
-  std::size_t at = colon + 1;
-  while (at < text.size() && text[at] == ' ') ++at;
-  if (at == text.size()) return "null";
-  for (std::size_t i = at; i < text.size(); ++i)
-    if (text[i] < '0' || text[i] > '9') return "null";
-  return text.substr(at);
+template <typename T, typename Write>
+std::string OrNull(const std::optional<T>& value, Write write) {
+  return value ? write(*value) : std::string("null");
 }
 
-void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQuality& q, int records, double seconds,
-                  const std::string& logName, const std::string& dataName) {
-  static const char* const kPanelNames[] = {"port", "transmission", "amplification", "filter", "mode", "acquisition"};
-  static const std::pair<ViewText, const char*> kLabels[] = {{ViewText::RespLabel, "respiration wave"},
-                                                             {ViewText::ChestLabel, "C1"},
-                                                             {ViewText::RALabel, "RA"},
-                                                             {ViewText::LALabel, "LA"},
-                                                             {ViewText::RLLabel, "RL"},
-                                                             {ViewText::LLLabel, "LL"},
-                                                             {ViewText::Chest2Label, "C2"},
-                                                             {ViewText::Chest3Label, "C3"},
-                                                             {ViewText::Chest4Label, "C4"},
-                                                             {ViewText::Chest5Label, "C5"},
-                                                             {ViewText::Chest6Label, "C6"}};
+std::string Bool(bool value) { return value ? "true" : "false"; }
+
+// A set-up item's name, or null for an index without one.
+std::string Item(const RadioGroupChoice& choice, int index) {
+  const std::string_view item = ChoiceItem(choice, index);
+  return item.empty() ? std::string("null") : Json(item);
+}
+
+struct RunFacts {
+  int records = 0;
+  double seconds = 0;
+  std::string port;
+  bool dataLost = false;
+  std::string logName, dataName;  // empty: nothing saved
+};
+
+void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQuality& q, const RunFacts& run) {
   static const char* const kFrameNames[] = {"chest",          "pulse",        "respiration", "status",
                                             "identification", "chest status", "sample"};
-  out << "{\"records\": " << records << ", \"seconds\": " << Number(seconds)
-      << ", \"rate\": " << Number(seconds > 0 ? records / seconds : 0.0)
-      << ", \"pulse\": " << PanelValue(view.Text(ViewText::PulsePanel))
-      << ", \"respiration\": " << PanelValue(view.Text(ViewText::RespPanel)) << ", \"status\": {";
-  for (int i = 0; i < 6; ++i) out << (i ? ", " : "") << Json(kPanelNames[i]) << ": " << Json(view.Panel(i));
-  out << "}, \"electrodes\": {";
-  bool first = true;
-  for (const auto& [which, name] : kLabels) {
-    out << (first ? "" : ", ") << Json(name) << ": " << Json(view.Text(which));
-    first = false;
+  const auto number = [](int value) { return std::to_string(value); };
+  out << "{\"records\": " << run.records << ", \"seconds\": " << Number(run.seconds)
+      << ", \"rate\": " << Number(run.seconds > 0 ? run.records / run.seconds : 0.0)
+      << ", \"pulse\": " << OrNull(view.pulse, number) << ", \"respiration\": " << OrNull(view.respiration, number)
+      << ", \"port\": " << Json(run.port) << ", \"port lost\": " << Bool(view.portLost)
+      << ", \"data lost\": " << Bool(run.dataLost);
+  // What the module last said it runs with.
+  out << ", \"settings\": " << OrNull(view.status, [](const TModuleStatus& s) {
+    return "{\"transmission\": " + Item(TransBoxChoice, s.settings.transmission) +
+           ", \"amplification\": " + Item(AmpBoxChoice, s.settings.amplification) +
+           ", \"filter\": " + Item(FilterBoxChoice, s.settings.filter) + ", \"emg\": " + Bool(s.settings.emg) + "}";
+  });
+  out << ", \"mode\": "
+      << OrNull(view.status ? view.status->mode : std::nullopt,
+                [](OperatingMode mode) { return Json(OperatingModeName(mode)); })
+      << ", \"mode code\": " << OrNull(view.status, [](const TModuleStatus& s) { return std::to_string(s.modeCode); })
+      << ", \"respiration wave\": "
+      << OrNull(view.status, [](const TModuleStatus& s) { return Bool(s.respirationTransmitted); });
+  // Each electrode: connected, or null until a frame has said.
+  std::array<std::optional<bool>, kElectrodeCount> electrodes{};
+  if (view.status) {
+    for (std::size_t i = 0; i < kStatusFrameElectrodes.size(); ++i)
+      electrodes[static_cast<std::size_t>(kStatusFrameElectrodes[i])] = view.status->connected[i];
   }
-  out << "}, \"identification\": ";
-  if (view.identified) {
-    out << Json(Latin1ToUtf8(view.Text(ViewText::IdentLabel)));
-  } else {
-    out << "null";
+  if (view.chestConnected) {
+    for (std::size_t i = 0; i < kChestStatusElectrodes.size(); ++i)
+      electrodes[static_cast<std::size_t>(kChestStatusElectrodes[i])] = (*view.chestConnected)[i];
   }
+  out << ", \"electrodes\": {";
+  for (std::size_t i = 0; i < kElectrodeCount; ++i) {
+    out << (i ? ", " : "") << Json(ElectrodeName(static_cast<ElectrodeId>(i))) << ": "
+        << OrNull(electrodes[i], [](bool connected) { return Bool(connected); });
+  }
+  out << "}, \"identification\": "
+      << OrNull(view.identification, [](const std::string& text) { return Json(Latin1ToUtf8(text)); });
   out << ", \"line\": {\"frames\": {";
   for (std::size_t i = 0; i < q.frames.size(); ++i)
     out << (i ? ", " : "") << Json(kFrameNames[i]) << ": " << q.frames[i];
@@ -155,31 +165,9 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
       << ", \"input overflows\": " << q.inputOverflows << ", \"parity errors\": " << q.parityErrors
       << ", \"framing errors\": " << q.framingErrors << ", \"overrun errors\": " << q.overrunErrors
       << ", \"breaks\": " << q.breaks << "}";
-  if (!logName.empty()) out << ", \"files\": {\"log\": " << Json(logName) << ", \"data\": " << Json(dataName) << "}";
+  if (!run.logName.empty())
+    out << ", \"files\": {\"log\": " << Json(run.logName) << ", \"data\": " << Json(run.dataName) << "}";
   out << "}\n";
-}
-
-// Writes both files as the window's save does; with `force` under temporary
-// names first, then put in place of what was there.
-void Save(SampleStore& store, const std::string& logName, const std::string& dataName, bool force) {
-  store.At(0).channels[0] = kDataFileMarker;
-  if (!force) {
-    WriteRecordingFiles(store, logName, dataName, NowDateTimeText(), LocaleTimeFormatter());
-    return;
-  }
-  const std::filesystem::path folder = std::filesystem::path(logName).parent_path();
-  const std::string stem = ".ecg-record-" + std::to_string(::getpid());
-  const std::string tempLog = (folder / (stem + ".log")).string();
-  const std::string tempData = (folder / (stem + ".dat")).string();
-  WriteRecordingFiles(store, tempLog, tempData, NowDateTimeText(), LocaleTimeFormatter());
-  std::error_code error;
-  std::filesystem::rename(tempData, dataName, error);
-  if (!error) std::filesystem::rename(tempLog, logName, error);
-  if (error) {
-    std::filesystem::remove(tempLog);
-    std::filesystem::remove(tempData);
-    throw ERecordingFile(dataName + ": " + error.message());
-  }
 }
 
 }  // namespace
@@ -207,10 +195,7 @@ int TRecorder::Run() {
 
   QtMainThreadDispatcher dispatcher;
   RecorderView view;
-  ChartLayout layout;
-  SelectScreenLayout(layout, 1280);
-  TNullCanvas canvas(layout.ChartWidth, layout.ChartHeight);
-  AcquisitionSession session(dispatcher, layout, canvas, view);
+  AcquisitionSession session(dispatcher, view);
   dispatcher.SetErrorHandler([&view](const std::string& text) { view.ReportError(text); });
 
   const TSetupResult setup = session.ApplySetup(o.setup);
@@ -233,11 +218,11 @@ int TRecorder::Run() {
   for (const RegisterWriteOption& write : o.registerWrites) session.SendRegisterWrite(write.address, write.bits);
   if (o.identify) {
     session.SendIdentify();
-    if (!waitFor([&] { return view.identified; }, kIdentificationWait)) {
+    if (!waitFor([&] { return view.identification.has_value(); }, kIdentificationWait)) {
       err_ << "ecg-record: the module sent no identification within 2 s\n";
       return kExitSilent;
     }
-    if (!o.Records()) out_ << Latin1ToUtf8(view.Text(ViewText::IdentLabel)) << "\n";
+    if (!o.Records()) out_ << Latin1ToUtf8(*view.identification) << "\n";
   }
   if (!o.Records()) return kExitDone;
 
@@ -245,20 +230,17 @@ int TRecorder::Run() {
   SampleStore& store = session.Store();
   bool finished = false;
   int exitCode = kExitDone;
+  // Ends the recording between deliveries (the clock, a signal, a lost
+  // port): a twelve-channel record still waiting for its chest frame is left
+  // out, so every record saved is whole.
   auto finish = [&] {
     if (finished) return;
     finished = true;
-    if (session.Recording()) {
-      // A twelve-channel record whose chest frame has not come is left out,
-      // and a count of records is kept to exactly.
-      if (!session.Handlers().NewestRecordComplete() && store.Count() > 0) store.SetCount(store.Count() - 1);
-      if (o.records && store.Count() > *o.records) store.SetCount(*o.records);
-      session.StopRecording();
-    }
+    session.StopAtCompleteRecord();
     loop.quit();
   };
   stop_ = finish;
-  view.onStopped = [&] {  // also the run limit's stop
+  view.onStopped = [&] {  // also the record limit's and the run limit's stop
     finished = true;
     loop.quit();
   };
@@ -267,12 +249,9 @@ int TRecorder::Run() {
     exitCode = kExitPort;
     finish();
   };
-  if (o.records) {
-    session.OnChunkHandled = [&] {
-      const int count = store.Count();
-      if (count > *o.records || (count == *o.records && session.Handlers().NewestRecordComplete())) finish();
-    };
-  }
+  // The session stops exactly at the count, inside the delivery that
+  // completes the last record.
+  if (o.records) session.SetRecordLimit(*o.records);
 
   const auto started = Clock::now();
   session.StartRecording();
@@ -302,7 +281,6 @@ int TRecorder::Run() {
   if (stopRequested_) finish();
   if (!finished) loop.exec();
   stop_ = nullptr;
-  session.OnChunkHandled = nullptr;
   progress.stop();
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (terminal_) err_ << "\n";
@@ -319,13 +297,17 @@ int TRecorder::Run() {
     savedLog.clear();
   } else {
     try {
-      Save(store, logName, dataName, o.force);
+      // The window's save, with --force replacing the pair as a whole.
+      WriteRecordingFiles(store, logName, dataName, NowDateTimeText(), LocaleTimeFormatter(),
+                          o.force ? ExistingFiles::Replace : ExistingFiles::Refuse);
     } catch (const std::exception& error) {
       err_ << "ecg-record: saving failed: " << error.what() << "\n";
       return kExitSave;
     }
   }
   for (const std::string& error : view.errors) err_ << "ecg-record: " << error << "\n";
-  WriteSummary(out_, view, quality, store.Count(), seconds, savedLog, dataName);
+  WriteSummary(out_, view, quality,
+               RunFacts{store.Count(), seconds, o.setup.port, session.DataLostInRecording(), savedLog,
+                        savedLog.empty() ? std::string() : dataName});
   return exitCode;
 }

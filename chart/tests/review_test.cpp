@@ -5,6 +5,7 @@
 
 #include "chart/ChartFrame.h"
 #include "chart/ChartReview.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "chart/TracePlot.h"
 #include "chart_support.h"
@@ -261,22 +262,17 @@ TEST(ReviewPicture, AtCompressionOneAViewIsThePictureLivePlottingDrew) {
     ChartLayout live = twelve ? TwelveChannelLayout(ScreenClass::Wide) : TwoLeadLayout();
     const ChartLayout bands = live;
     const int perSweep = RecordsPerView(bands, twelve, 1);
-    const int wrap = twelve ? live.LeftColumnRight : live.RightEdge;
     ImageCanvas drawn(live.ChartWidth, live.ChartHeight);
     PrepareChart(live, drawn);
+    ChartSweep sweep(live, drawn, kClock, twelve);
+    sweep.Frame();
     SampleStore store;
     // Three whole sweeps: the chart then shows the third.
     const int count = 3 * perSweep;
     for (int n = 1; n <= count; ++n) {
-      if (live.CursorX > wrap || n == 1) twelve ? DrawBasic12C(live, drawn) : DrawBasic(live, drawn);
       AppendRecord(store, static_cast<std::uint8_t>((n * 37) % 256), (n + 3600 * 12) / 86400.0);
       store.At(n).chest[2] = static_cast<std::uint8_t>((n * 11) % 248);
-      if (twelve) {
-        ShowGraph12C(live, drawn, store, kClock);
-      } else {
-        ShowGraph(live, drawn, store, kClock);
-        ++live.CursorX;
-      }
+      sweep.Plot(store, n);
     }
     ImageCanvas review(live.ChartWidth, live.ChartHeight);
     PrepareChart(live, review);

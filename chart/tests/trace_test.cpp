@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "chart/ChartFrame.h"
+#include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
 #include "chart/TracePlot.h"
 #include "chart_support.h"
@@ -49,16 +50,6 @@ TEST(SampleMapping, LargerValuesAreNeverDrawnLower) {
   }
 }
 
-TEST(ChannelSample, ReadsEachChannelsByteOfTheRecord) {
-  SampleRecord record{};
-  for (int i = 0; i < 8; ++i) record.channels[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(10 + i);
-  for (int i = 0; i < 5; ++i) record.chest[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(30 + i);
-  const std::pair<ChartChannel, int> expected[] = {{ccI, 10},   {ccII, 11}, {ccIII, 12}, {ccAVR, 13}, {ccAVL, 14},
-                                                   {ccAVF, 15}, {ccC1, 16}, {ccC2, 30},  {ccC3, 31},  {ccC4, 32},
-                                                   {ccC5, 33},  {ccC6, 34}, {ccResp, 17}};
-  for (auto [channel, value] : expected) EXPECT_EQ(ChannelSample(record, channel), value) << ChannelLabel(channel);
-}
-
 // ---- Eight-channel plotting -------------------------------------------------
 
 // Appends a record whose channel k (band-table order) holds values[k].
@@ -77,16 +68,16 @@ struct Plot {
   ChartLayout layout;
   RecordingCanvas canvas;
   SampleStore store;
+  ChartSweep sweep{layout, canvas, kFormat};
   explicit Plot(ChartLayout l) : layout(l) {
     DrawBasic(layout, canvas);
     canvas.Clear();
   }
-  // What the sample frame handler does in eight-channel mode.
+  // A record stored in eight-channel mode and handed to the sweep, as the
+  // window does with each record the acquisition reports.
   void Receive8(std::uint8_t value, double time = 0.5) {
-    if (layout.CursorX > layout.RightEdge) DrawBasic(layout, canvas);
     AppendRecord(store, value, time);
-    ShowGraph(layout, canvas, store, kFormat);
-    ++layout.CursorX;
+    sweep.Plot(store, store.Count());
   }
 };
 
@@ -95,7 +86,7 @@ TEST(ShowGraph, TheFirstRecordDrawsNoSegmentButSetsLastY) {
   plot.layout.CursorX = 40;
   plot.layout.PrevX = 39;
   AppendRecord(plot.store, 128);
-  ShowGraph(plot.layout, plot.canvas, plot.store, kFormat);
+  ShowGraph(plot.layout, plot.canvas, plot.store, 1, kFormat);
   EXPECT_TRUE(plot.canvas.lines.empty());
   for (ChartChannel channel : kEightChannelOrder)
     EXPECT_EQ(plot.layout.LastY[channel], plot.layout.BandTable[channel].Bottom - 47) << ChannelLabel(channel);
@@ -158,12 +149,11 @@ TEST(ShowGraph, TheTraceJoinsTheAxisAfterAWrapOnTheImage) {
   ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, canvas);
   SampleStore store;
-  DrawBasic(layout, canvas);
+  ChartSweep sweep(layout, canvas, kFormat);
+  sweep.Frame();
   for (int i = 0; i < 1201; ++i) {
-    if (layout.CursorX > layout.RightEdge) DrawBasic(layout, canvas);
     AppendRecord(store, i < 1200 ? 100 : 200);
-    ShowGraph(layout, canvas, store, kFormat);
-    ++layout.CursorX;
+    sweep.Plot(store, store.Count());
   }
   const int y100 = MapSampleToY(100, layout.BandTable[ccI], 20), y200 = MapSampleToY(200, layout.BandTable[ccI], 20);
   EXPECT_EQ(canvas.PixelAt(30, y100), clBlue) << "first pixel of the joining segment lies on the axis";
@@ -175,13 +165,13 @@ TEST(ShowGraph, SegmentsOnTheImageLeaveNoGaps) {
   ChartLayout layout = EightChannelLayout(ScreenClass::Wide, {true, false, false, false, false, false, false, false});
   ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, canvas);
-  DrawBasic(layout, canvas);
+  ChartSweep sweep(layout, canvas, kFormat);
+  sweep.Frame();
   SampleStore store;
   const int values[] = {0, 247, 10, 10, 128, 255, 0};
   for (int v : values) {
     AppendRecord(store, static_cast<std::uint8_t>(v));
-    ShowGraph(layout, canvas, store, kFormat);
-    ++layout.CursorX;
+    sweep.Plot(store, store.Count());
   }
   // Between consecutive records every y from one value to the next is covered.
   for (std::size_t i = 1; i + 1 < std::size(values); ++i) {
@@ -198,7 +188,8 @@ TEST(ShowGraph, SegmentsOnTheImageLeaveNoGaps) {
 TEST(ShowGraph12C, PlotsAllTwelveChannelsWithTheChestLeadsInTheRightColumn) {
   ChartLayout layout = TwelveChannelLayout(ScreenClass::Medium);
   RecordingCanvas canvas;
-  DrawBasic12C(layout, canvas);
+  ChartSweep sweep(layout, canvas, kFormat, true);
+  sweep.Frame();
   SampleStore store;
   std::array<int, 13> first{}, second{};
   for (int c = 0; c < 13; ++c) {
@@ -207,12 +198,12 @@ TEST(ShowGraph12C, PlotsAllTwelveChannelsWithTheChestLeadsInTheRightColumn) {
   }
   layout.LastY[ccResp] = 4242;
   AppendChannels(store, first);
-  ShowGraph12C(layout, canvas, store, kFormat);
+  sweep.Plot(store, 1);
   EXPECT_EQ(layout.CursorX, 32);
   EXPECT_EQ(layout.PrevX, 31);
   canvas.Clear();
   AppendChannels(store, second);
-  ShowGraph12C(layout, canvas, store, kFormat);
+  sweep.Plot(store, 2);
   ASSERT_EQ(canvas.lines.size(), 12u);
   const ChartChannel order[] = {ccI, ccII, ccIII, ccAVR, ccAVL, ccAVF, ccC1, ccC2, ccC3, ccC4, ccC5, ccC6};
   for (std::size_t i = 0; i < 12; ++i) {
@@ -234,18 +225,19 @@ TEST(ShowGraph12C, PlotsEveryChannelWhateverItsBandHeight) {
   SampleStore store;
   AppendRecord(store, 1);
   AppendRecord(store, 2);
-  ShowGraph12C(layout, canvas, store, kFormat);
+  ShowGraph12C(layout, canvas, store, 2, kFormat);
   EXPECT_EQ(canvas.lines.size(), 12u);
 }
 
 TEST(ShowGraph12C, AChestFrameBeforeAnySampleDrawsNothingButAdvances) {
   ChartLayout layout = TwelveChannelLayout(ScreenClass::Wide);
   RecordingCanvas canvas;
-  DrawBasic12C(layout, canvas);
+  ChartSweep sweep(layout, canvas, kFormat, true);
+  sweep.Frame();
   canvas.Clear();
   SampleStore store;
   store.At(0).channels[chI] = 247;  // the header slot
-  ShowGraph12C(layout, canvas, store, kFormat);
+  sweep.Plot(store, store.Count());
   EXPECT_TRUE(canvas.lines.empty());
   EXPECT_EQ(layout.LastY[ccI], 20);
   EXPECT_EQ(layout.CursorX, 32);
@@ -278,20 +270,15 @@ TEST_P(TracesInsideTheirFrames, NoLeadIsDrawnPastTheEndOfItsGrid) {
   ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, canvas);
   SampleStore store;
-  const int wrap = twelve ? layout.LeftColumnRight : layout.RightEdge;
+  ChartSweep sweep(layout, canvas, kFormat, twelve);
+  sweep.Frame();
   // A sweep and a half of full-scale swings, so every column holds a steep
   // segment and the picture shows a wrap; the last records of the first
   // sweep are looked at before the wrap wipes them.
-  const int perSweep = wrap - layout.Margin;
+  const int perSweep = sweep.End() - layout.Margin;
   auto plot = [&](int n) {
-    if (layout.CursorX > wrap || n == 1) twelve ? DrawBasic12C(layout, canvas) : DrawBasic(layout, canvas);
     AppendRecord(store, static_cast<std::uint8_t>(n % 2 == 0 ? 0 : 247));
-    if (twelve) {
-      ShowGraph12C(layout, canvas, store, kFormat);
-    } else {
-      ShowGraph(layout, canvas, store, kFormat);
-      ++layout.CursorX;
-    }
+    sweep.Plot(store, store.Count());
   };
   int n = 1;
   for (; n <= perSweep; ++n) plot(n);
@@ -342,12 +329,13 @@ TEST(ShowGraph12C, TheChestColumnEndsWithItsGridAndTheLimbColumnWithItsOwn) {
         std::tuple{ScreenClass::Narrow, 380, 755}, std::tuple{ScreenClass::ExtraWide, 930, 1870}}) {
     ChartLayout layout = TwelveChannelLayout(screen);
     RecordingCanvas canvas;
-    DrawBasic12C(layout, canvas);
+    ChartSweep sweep(layout, canvas, kFormat, true);
+    sweep.Frame();
     canvas.Clear();
     SampleStore store;
     while (layout.CursorX <= layout.LeftColumnRight) {
       AppendRecord(store, 9);
-      ShowGraph12C(layout, canvas, store, kFormat);
+      sweep.Plot(store, store.Count());
     }
     int limbEnd = 0, chestEnd = 0;
     for (const auto& line : canvas.lines) {
@@ -389,12 +377,13 @@ TEST_P(TimeLabels, EightChannelSweepLabelsEveryTenthOfTheWidth) {
 TEST_P(TimeLabels, TwelveChannelSweepLabelsBothColumnsAtTheFullWidthInterval) {
   ChartLayout layout = TwelveChannelLayout(GetParam().screen);
   RecordingCanvas canvas;
-  DrawBasic12C(layout, canvas);
+  ChartSweep sweep(layout, canvas, kFormat, true);
+  sweep.Frame();
   canvas.Clear();
   SampleStore store;
   while (layout.CursorX <= layout.LeftColumnRight) {
     AppendRecord(store, 7);
-    ShowGraph12C(layout, canvas, store, kFormat);
+    sweep.Plot(store, store.Count());
   }
   std::vector<int> xs;
   for (const auto& text : canvas.texts) {
@@ -438,13 +427,13 @@ TEST_P(TimeLabelsOnTheImage, AreDrawnInBlackBetweenTheBandsAndTheStatusBar) {
     ChartLayout layout = EightChannelLayout(screen, checked);
     ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
     PrepareChart(layout, canvas);
-    DrawBasic(layout, canvas);
+    ChartSweep sweep(layout, canvas, LocaleTimeFormatter());
+    sweep.Frame();
     SampleStore store;
     const int firstLabel = layout.Margin + (layout.RightEdge - layout.Margin) / 10;
     while (layout.CursorX <= firstLabel) {
       AppendRecord(store, 100, 0.5);
-      ShowGraph(layout, canvas, store, LocaleTimeFormatter());
-      ++layout.CursorX;
+      sweep.Plot(store, store.Count());
     }
     int lowest = 0;
     for (const BandEntry& band : layout.BandTable) lowest = std::max(lowest, band.Bottom);
@@ -479,7 +468,7 @@ TEST(TimeLabels, AnEmptyFormatterFallsBackToTheLocaleTime) {
   SampleStore store;
   AppendRecord(store, 0, 0.5);
   layout.CursorX = 150;
-  ShowGraph(layout, canvas, store, TimeFormatter{});
+  ShowGraph(layout, canvas, store, 1, TimeFormatter{});
   ASSERT_EQ(canvas.texts.size(), 1u);
   EXPECT_EQ(canvas.texts[0].text, LongTimeText(0.5));
 }
@@ -489,8 +478,8 @@ TEST(TimeLabels, ALayoutWithoutAScreenClassLabelsNothing) {
   RecordingCanvas canvas;
   SampleStore store;
   AppendRecord(store, 0);
-  EXPECT_NO_THROW(ShowGraph(layout, canvas, store, kFormat));
-  EXPECT_NO_THROW(ShowGraph12C(layout, canvas, store, kFormat));
+  EXPECT_NO_THROW(ShowGraph(layout, canvas, store, 1, kFormat));
+  EXPECT_NO_THROW(ShowGraph12C(layout, canvas, store, 1, kFormat));
   EXPECT_TRUE(canvas.texts.empty());
 }
 

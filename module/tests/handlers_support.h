@@ -1,96 +1,80 @@
 #pragma once
-// A frame-handler rig: the store, a Wide chart on a real ImageCanvas and a
-// view that records what the handlers show, as the window would.
+// A frame-handler rig: the store, the handlers and a view that writes down
+// every value and event they report, as the window would receive them.
 #include <array>
 #include <functional>
 #include <map>
-#include <ostream>
-#include <span>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "chart/ChartFrame.h"
-#include "chart/ChartLayout.h"
-#include "chart/ImageCanvas.h"
 #include "module/FrameHandlers.h"
 #include "store/SampleStore.h"
 
 namespace module_test {
 
-class RecordingView : public TAcquisitionView {
+class RecordingView : public TSessionView {
  public:
   explicit RecordingView(SampleStore& store) : store_(store) {}
 
-  void SetStatusPanel(int index, std::string_view text) override {
-    panels[index] = std::string(text);
-    ++panelWrites;
+  void StatusReceived(const TModuleStatus& s) override {
+    status = s;
+    ++statusFrames;
   }
-  void SetText(ViewText which, std::string_view text) override { texts[which] = std::string(text); }
-  void ShowIdentBox() override { ++identBoxShown; }
-  // Like the window's stop branch: Idle first, then the offer to save.
-  void StopRecording() override {
-    ++stopCalls;
-    if (stopSetsIdle) store_.Settings().state = AcquisitionState::Idle;
-    if (onStop) onStop();
+  void ChestStatusReceived(const std::array<bool, 5>& connected) override { chestConnected = connected; }
+  void Identified(std::string_view text) override { identifications.emplace_back(text); }
+  void PulseReceived(int value) override { pulse = value; }
+  void RespirationReceived(int value) override { respiration = value; }
+  void RecordCount(int c, bool lost) override {
+    count = c;
+    dataLost = lost;
+    ++countsTold;
+    events.push_back("count " + std::to_string(c));
+  }
+  // Each record as it was when reported ready: a twelve-channel record must
+  // have its chest leads by then.
+  void RecordReady(int slot) override {
+    readySlots.push_back(slot);
+    readyRecords.push_back(store_.At(slot));
+    events.push_back("ready " + std::to_string(slot));
   }
   void ReportError(const std::string& text) override {
     errors.push_back(text);
     if (reportThrows) throw std::runtime_error("message box failed");
   }
 
+  // The handlers' stop at the limit, as the session makes it: Idle first,
+  // then what the owner does there (the offer to save).
+  void StopAtLimit() {
+    ++stopCalls;
+    events.push_back("stop");
+    if (stopSetsIdle) store_.Settings().state = AcquisitionState::Idle;
+    if (onStop) onStop();
+  }
+
   bool stopSetsIdle = true;
   bool reportThrows = false;
   std::function<void()> onStop;  // the offer to save
 
-  std::map<int, std::string> panels;
-  int panelWrites = 0;
-  std::map<ViewText, std::string> texts;
-  int identBoxShown = 0;
+  std::optional<TModuleStatus> status;
+  int statusFrames = 0;
+  std::optional<std::array<bool, 5>> chestConnected;
+  std::vector<std::string> identifications;
+  std::optional<int> pulse;
+  std::optional<int> respiration;
+  std::optional<int> count;  // the last record count told
+  bool dataLost = false;
+  int countsTold = 0;
+  std::vector<int> readySlots;
+  std::vector<SampleRecord> readyRecords;
   int stopCalls = 0;
+  std::vector<std::string> events;  // counts, ready records and stops in order
   std::vector<std::string> errors;
 
  private:
   SampleStore& store_;
-};
-
-// Draws on `inner` and writes down every line drawn, in order.
-class TracingCanvas : public ChartCanvas {
- public:
-  struct Line {
-    TPoint from;
-    TPoint to;
-    friend bool operator==(const Line&, const Line&) = default;
-    friend void PrintTo(const Line& line, std::ostream* os) {
-      *os << "(" << line.from.X << "," << line.from.Y << ")-(" << line.to.X << "," << line.to.Y << ")";
-    }
-  };
-
-  explicit TracingCanvas(ChartCanvas& inner) : inner_(inner) {}
-
-  int Width() const override { return inner_.Width(); }
-  int Height() const override { return inner_.Height(); }
-  void SetPenColor(TColor color) override { inner_.SetPenColor(color); }
-  void SetPenStyle(TPenStyle style) override { inner_.SetPenStyle(style); }
-  void SetBrushColor(TColor color) override { inner_.SetBrushColor(color); }
-  void FillRect(const TRect& rect) override { inner_.FillRect(rect); }
-  void Polyline(std::span<const TPoint> points) override {
-    if (points.size() == 2) lines.push_back({points[0], points[1]});
-    inner_.Polyline(points);
-  }
-  using ChartCanvas::Polyline;
-  void SetFontSize(int points) override { inner_.SetFontSize(points); }
-  void SetFontColor(TColor color) override { inner_.SetFontColor(color); }
-  void PutText(int x, int y, std::string_view text) override { inner_.PutText(x, y, text); }
-  void CopyRectStretched(const TRect& dest, const ChartCanvas& source, const TRect& sourceRect) override {
-    inner_.CopyRectStretched(dest, source, sourceRect);
-  }
-
-  std::vector<Line> lines;
-
- private:
-  ChartCanvas& inner_;
 };
 
 inline constexpr double kFixedClock = 0.5;  // noon
@@ -98,16 +82,15 @@ inline constexpr double kFixedClock = 0.5;  // noon
 struct HandlerRig {
   HandlerRig();
 
-  // Set-up OK for eight or twelve channels (band layout and frame), as the window does it.
+  // Set-up OK for eight or twelve channels, as the session does it.
   void SetUp8(const std::array<bool, kChannelBoxCount>& selection);
   void SetUp12();
-  // Read: count 0, Receiving, a fresh frame.
+  // Read: count 0, Receiving; what was reported ready before is forgotten.
   void StartRecording();
+  // Records reported ready since the recording started.
+  int Plotted() const { return static_cast<int>(view.readySlots.size()); }
 
   SampleStore store;
-  ChartLayout layout;
-  ImageCanvas canvas;
-  TracingCanvas trace{canvas};  // what the handlers draw on
   RecordingView view;
   TFrameHandlers handlers;
 };

@@ -33,13 +33,13 @@ constexpr Selection kIToIII{true, true, true, false, false, false, false, false}
 class OrderView : public module_test::RecordingView {
  public:
   explicit OrderView(SampleStore& store) : RecordingView(store), store_(store) {}
-  void SetStatusPanel(int index, std::string_view text) override {
-    if (index == spStatus) log.push_back("sample@" + std::to_string(store().Count()));
-    RecordingView::SetStatusPanel(index, text);
+  void RecordCount(int told, bool lost) override {
+    log.push_back("sample@" + std::to_string(store().Count()));
+    RecordingView::RecordCount(told, lost);
   }
-  void SetText(ViewText which, std::string_view text) override {
-    if (which == ViewText::PulsePanel) log.push_back("pulse@" + std::to_string(store().Count()));
-    RecordingView::SetText(which, text);
+  void PulseReceived(int value) override {
+    log.push_back("pulse@" + std::to_string(store().Count()));
+    RecordingView::PulseReceived(value);
   }
   std::vector<std::string> log;
 
@@ -48,35 +48,22 @@ class OrderView : public module_test::RecordingView {
   SampleStore& store_;
 };
 
-// The window's reception without its window: store, Wide chart, handlers and
-// the seven framers, set up for eight channels I, II, III and recording.
+// The window's reception without its window: store, handlers and the seven
+// framers, set up for eight channels I, II, III and recording.
 struct Reception {
   Reception()
-      : layout([] {
-          ChartLayout l;
-          SelectScreenLayout(l, 1280);
-          return l;
-        }()),
-        canvas(layout.ChartWidth, layout.ChartHeight),
-        view(store),
+      : view(store),
         handlers(
-            store, layout, canvas, view, [](double) { return std::string("12:00:00"); },
-            [] { return module_test::kFixedClock; }),
-        framers(handlers) {
-    PrepareChart(layout, canvas);
-  }
+            store, view, [this] { view.StopAtLimit(); }, [] { return module_test::kFixedClock; }),
+        framers(handlers) {}
 
   void SetUp8(const Selection& selection) {
     handlers.SetDecoding(false, selection);
     framers.SetEightChannelSizes(SelectedChannelCount(selection));
-    LayoutBands(layout, selection);
-    DrawBasic(layout, canvas);
   }
   void SetUp12() {
     handlers.SetDecoding(true, ChannelBoxDefaults);
     framers.SetTwelveChannelSizes();
-    LayoutBands12C(layout);
-    DrawBasic12C(layout, canvas);
   }
   void Read() {
     store.BeginRecording();
@@ -84,8 +71,6 @@ struct Reception {
   }
 
   SampleStore store;
-  ChartLayout layout;
-  ImageCanvas canvas;
   OrderView view;
   TFrameHandlers handlers;
   TModuleFramers framers;
@@ -179,15 +164,14 @@ TEST_F(ModuleFramers, InfoFramesReachTheirHandlers) {
   framers.Feed(Bytes({0xFC, 0x00, 0x5F, 0x00, 0x25, 0x01}));
   framers.Feed(Bytes({0xFF, 0x00, 0x15, 0, 0, 0, 0, 0, 0}));
   framers.Feed(Bytes({0xFD, 'E', 'C', 'G', 0x00}));
-  auto& texts = rx.view.texts;
-  EXPECT_EQ(texts[ViewText::PulsePanel], "Pulse: 72");
-  EXPECT_EQ(texts[ViewText::RespPanel], "Resp.: 0");
-  EXPECT_EQ(texts[ViewText::RespLabel], "Resp. Wave: Transmitted");
-  EXPECT_EQ(rx.view.panels[spMode], "Mode: Normal + Pace");
-  EXPECT_EQ(texts[ViewText::Chest2Label], "Connected");
-  EXPECT_EQ(texts[ViewText::Chest3Label], "NOT connected");
-  EXPECT_EQ(texts[ViewText::IdentLabel], "Identification: ECG");
-  EXPECT_EQ(rx.view.identBoxShown, 1);
+  const module_test::RecordingView& view = rx.view;
+  EXPECT_EQ(view.pulse, 72);
+  EXPECT_EQ(view.respiration, 0);
+  ASSERT_TRUE(view.status);
+  EXPECT_TRUE(view.status->respirationTransmitted);
+  EXPECT_EQ(view.status->mode, OperatingMode::NormalPace);
+  EXPECT_EQ(view.chestConnected, (std::array<bool, 5>{true, false, true, false, true}));
+  EXPECT_EQ(view.identifications, std::vector<std::string>{"ECG"});
 }
 
 TEST_F(ModuleFramers, SampleFrameSplitOverChunksIsStoredOnceComplete) {
@@ -209,7 +193,7 @@ TEST_F(ModuleFramers, PulseFrameIsHandledBeforeTheSampleFrameAheadOfIt) {
   framers.Feed(chunk);
 
   EXPECT_EQ(rx.view.log, (std::vector<std::string>{"pulse@0", "sample@1"}));
-  EXPECT_EQ(rx.view.texts[ViewText::PulsePanel], "Pulse: 0");  // the value is byte 3
+  EXPECT_EQ(rx.view.pulse, 0);  // the value is byte 3
   EXPECT_EQ(rx.store.At(1).channels[chIII], 0x30);
   EXPECT_TRUE(framers.PulsePacket.PendingBytes().empty());
   EXPECT_EQ(framers.ComDataPacket1.PendingBytes(), Bytes({0xF9, 0x48, 0x00}));

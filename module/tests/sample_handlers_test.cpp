@@ -1,5 +1,6 @@
-// Sample and chest frames: what lands in the store, what is drawn, and how a
-// recording ends at the run limit.
+// Sample and chest frames: what lands in the store, which records are
+// reported ready for the chart and when, and how a recording ends at its
+// limit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "chart/TracePlot.h"
 #include "handlers_support.h"
 #include "module/ModuleFramers.h"
 
@@ -42,7 +42,7 @@ class SampleFrames : public testing::Test {
     rig.SetUp12();
     rig.StartRecording();
   }
-  std::string Status() { return rig.view.panels[spStatus]; }
+  int Count() { return rig.view.count.value_or(-1); }
 
   HandlerRig rig;
 };
@@ -91,61 +91,52 @@ INSTANTIATE_TEST_SUITE_P(
                                      Channels{0x10, 0, 0, 0, 0, 0, 0, 0}}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(SampleFrames, StatusCountsStoredPacketsWithoutSingular) {
+TEST_F(SampleFrames, EachStoredRecordIsCounted) {
   Recording8(kIToIII);
   rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
-  EXPECT_EQ(Status(), "Status: Receiving... 1 packets");
+  EXPECT_EQ(Count(), 1);
   rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
-  EXPECT_EQ(Status(), "Status: Receiving... 2 packets");
+  EXPECT_EQ(Count(), 2);
+  EXPECT_FALSE(rig.view.dataLost);
+  rig.handlers.SetDataLost(true);
+  rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
+  EXPECT_EQ(Count(), 3);
+  EXPECT_TRUE(rig.view.dataLost);
 }
 
 TEST_F(SampleFrames, EmptySelectionStillMakesRecordsAndSweeps) {
   Recording8(kNone);
-  const int start = rig.layout.CursorX;
   rig.handlers.Receive(Bytes({0xF8, 0}));
   rig.handlers.Receive(Bytes({0xF8, 0}));
   EXPECT_EQ(rig.store.Count(), 2);
-  EXPECT_EQ(rig.layout.CursorX, start + 2);
-  EXPECT_EQ(Status(), "Status: Receiving... 2 packets");
+  EXPECT_EQ(rig.view.readySlots, (std::vector<int>{1, 2}));
+  EXPECT_EQ(Count(), 2);
 }
 
-TEST_F(SampleFrames, EachEightChannelFrameIsPlottedOneColumnFurther) {
+TEST_F(SampleFrames, EachEightChannelRecordIsCountedThenReadyThenStopsAtTheLimit) {
   Recording8(kIToIII);
-  const int start = rig.layout.CursorX;
-  EXPECT_EQ(start, rig.layout.Margin + 1);
+  rig.store.SetCount(kLimit - 2);
+  rig.view.events.clear();
   rig.handlers.Receive(Bytes({0xF8, 0, 128, 0, 0}));
   rig.handlers.Receive(Bytes({0xF8, 0, 128, 0, 0}));
-  EXPECT_EQ(rig.layout.CursorX, start + 2);
-  EXPECT_EQ(rig.layout.PrevX, start + 1);
-  const int y = MapSampleToY(128, rig.layout.BandTable[ccI], rig.layout.BandTopPad);
-  EXPECT_EQ(rig.layout.LastY[ccI], y);
-  // The segment from the first to the second record starts on the first column.
-  EXPECT_EQ(rig.canvas.PixelAt(start, y), ChannelColor(ccI));
-}
-
-TEST_F(SampleFrames, SweepPastTheRightEdgeRedrawsBeforeStoring) {
-  Recording8(kIToIII);
-  rig.layout.CursorX = rig.layout.RightEdge;
-  rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));  // plotted at the right edge itself
-  EXPECT_EQ(rig.layout.CursorX, rig.layout.RightEdge + 1);
-  rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
-  EXPECT_EQ(rig.layout.CursorX, rig.layout.Margin + 2);
-  EXPECT_EQ(rig.layout.PrevX, rig.layout.Margin + 1);
-  EXPECT_EQ(rig.store.Count(), 2);
+  const std::string last = std::to_string(kLimit), before = std::to_string(kLimit - 1);
+  EXPECT_EQ(rig.view.events,
+            (std::vector<std::string>{"count " + before, "ready " + before, "count " + last, "ready " + last, "stop"}));
+  ASSERT_EQ(rig.view.readyRecords.size(), 2u);
+  EXPECT_EQ(rig.view.readyRecords[1].channels[chI], 128) << "stored before it is reported ready";
 }
 
 // ---- Twelve-channel mode ----------------------------------------------------
 
 TEST_F(SampleFrames, SampleThenChestFrameMakeOneRecordPlottedOnce) {
   Recording12();
-  const int start = rig.layout.CursorX;
   rig.handlers.Receive(Bytes({0xF8, 0x55, 1, 2, 3, 4, 5, 6, 7}));
-  EXPECT_EQ(rig.layout.CursorX, start) << "nothing is plotted before the chest frame";
+  EXPECT_EQ(rig.Plotted(), 0) << "nothing is ready before the chest frame";
   EXPECT_EQ(rig.store.Count(), 1);
-  EXPECT_EQ(Status(), "Status: Receiving... 1 packets");
+  EXPECT_EQ(Count(), 1);
 
   rig.handlers.ReceiveCenter(Bytes({0xFE, 0x55, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E}));
-  EXPECT_EQ(rig.layout.CursorX, start + 1);
+  EXPECT_EQ(rig.view.readySlots, std::vector<int>{1});
   EXPECT_EQ(rig.store.Count(), 1);
   const SampleRecord& record = rig.store.At(1);
   EXPECT_EQ(record.channels, (Channels{1, 2, 3, 4, 5, 6, 7, 0}));
@@ -170,34 +161,34 @@ TEST_F(SampleFrames, NewSampleFrameClearsStaleChestBytes) {
 
 TEST_F(SampleFrames, ChestFrameBeforeTheFirstSampleWaitsForItAndLeavesTheHeaderSlotAlone) {
   Recording12();
-  const int start = rig.layout.CursorX;
   rig.handlers.ReceiveCenter(ChestFrame(0x21));
   EXPECT_EQ(rig.store.Count(), 0);
   EXPECT_EQ(rig.store.At(0).chest, Chest{}) << "slot 0 is the data file's header";
-  EXPECT_EQ(rig.layout.CursorX, start) << "nothing to plot yet";
+  EXPECT_EQ(rig.Plotted(), 0) << "nothing to plot yet";
 
   rig.handlers.Receive(SampleFrame12(1));
   ASSERT_EQ(rig.store.Count(), 1);
   EXPECT_EQ(rig.store.At(1).chest, (Chest{0x21, 0x22, 0x23, 0x24, 0x25}));
-  EXPECT_EQ(rig.layout.CursorX, start + 1);
+  EXPECT_EQ(rig.view.readySlots, std::vector<int>{1});
 }
 
-TEST_F(SampleFrames, TwelveChannelSweepWrapsAtTheLeftColumn) {
+TEST_F(SampleFrames, TwelveChannelRecordsAreReadyOnceInStreamOrder) {
   Recording12();
-  rig.layout.CursorX = rig.layout.LeftColumnRight + 1;
   rig.handlers.Receive(SampleFrame12(1));
-  EXPECT_EQ(rig.layout.CursorX, rig.layout.Margin + 1);
-  rig.handlers.ReceiveCenter(ChestFrame(1));
-  EXPECT_EQ(rig.layout.CursorX, rig.layout.Margin + 2);
+  rig.handlers.Receive(SampleFrame12(2));  // the first lost its chest frame
+  EXPECT_EQ(rig.Plotted(), 0);
+  rig.handlers.ReceiveCenter(ChestFrame(2));
+  EXPECT_EQ(rig.view.readySlots, (std::vector<int>{1, 2}));
+  EXPECT_EQ(rig.view.readyRecords[0].chest, Chest{}) << "given up without chest leads";
+  EXPECT_EQ(rig.view.readyRecords[1].chest, (Chest{2, 3, 4, 5, 6}));
 }
 
 TEST_F(SampleFrames, ChestFramesInEightChannelModeAreIgnored) {
   Recording8(kIToIII);
   rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
-  const int cursor = rig.layout.CursorX;
   rig.handlers.ReceiveCenter(ChestFrame(0x40));
   EXPECT_EQ(rig.store.At(1).chest, Chest{});
-  EXPECT_EQ(rig.layout.CursorX, cursor);
+  EXPECT_EQ(rig.view.readySlots, std::vector<int>{1});
 }
 
 // ---- Pairing of sample and chest frames -------------------------------------------
@@ -236,11 +227,7 @@ class ChestPairing : public SampleFrames {
     framers.SetTwelveChannelSizes();
     StartRecording();
   }
-  void StartRecording() {
-    rig.StartRecording();
-    start = rig.layout.CursorX;
-    rig.trace.lines.clear();
-  }
+  void StartRecording() { rig.StartRecording(); }
   void Read(const std::string& chunk) { framers.Feed(chunk); }
 
   void ExpectRecords(const std::vector<Holds>& expected) {
@@ -252,36 +239,20 @@ class ChestPairing : public SampleFrames {
     }
   }
 
-  int Y(int slot, ChartChannel channel) {
-    return MapSampleToY(ChannelSample(rig.store.At(slot), channel), rig.layout.BandTable[channel],
-                        rig.layout.BandTopPad);
-  }
-
-  // Every record was plotted exactly once, in order, one column apart, with
-  // the bytes it holds now (so after its chest leads were known).
+  // Every record was reported ready exactly once, in order, and only once it
+  // held the bytes it holds now (so after its chest leads were known).
   void ExpectEachRecordPlottedOnceInOrder() {
     const int count = rig.store.Count();
-    EXPECT_EQ(rig.layout.CursorX, start + count);
-    const auto& lines = rig.trace.lines;
-    // The first record of a recording draws no segment.
-    ASSERT_EQ(lines.size(), 12u * static_cast<std::size_t>(std::max(count - 1, 0)));
-    for (int slot = 2; slot <= count; ++slot) {
-      for (std::size_t c = 0; c < 12; ++c) {
-        const ChartChannel channel = c < 6 ? kLimbLeads[c] : kChestLeads[c - 6];
-        const int offset = c < 6 ? 0 : rig.layout.ColumnSplit;
-        const module_test::TracingCanvas::Line expected{{start + slot - 2 + offset, Y(slot - 1, channel)},
-                                                        {start + slot - 1 + offset, Y(slot, channel)}};
-        EXPECT_EQ(lines[12 * static_cast<std::size_t>(slot - 2) + c], expected)
-            << "record " << slot << ", channel " << channel;
-      }
-    }
-    if (count > 0) {
-      EXPECT_EQ(rig.layout.LastY[ccC6], Y(count, ccC6));
+    ASSERT_EQ(rig.Plotted(), count);
+    for (int slot = 1; slot <= count; ++slot) {
+      const std::size_t i = static_cast<std::size_t>(slot - 1);
+      EXPECT_EQ(rig.view.readySlots[i], slot);
+      EXPECT_EQ(rig.view.readyRecords[i].channels, rig.store.At(slot).channels) << "record " << slot;
+      EXPECT_EQ(rig.view.readyRecords[i].chest, rig.store.At(slot).chest) << "record " << slot;
     }
   }
 
   TModuleFramers framers;
-  int start = 0;
 };
 
 TEST_F(ChestPairing, OneReadOfThreeSamplesGivesEachRecordItsOwnChestLeads) {
@@ -293,7 +264,7 @@ TEST_F(ChestPairing, OneReadOfThreeSamplesGivesEachRecordItsOwnChestLeads) {
 TEST_F(ChestPairing, SampleFrameWaitsForTheChestFrameOfALaterRead) {
   Read(PairOf(1) + SampleOf(2));
   ExpectRecords({{1, 1}, {2, 0}});
-  EXPECT_EQ(rig.layout.CursorX, start + 1) << "record 2 waits for its chest leads";
+  EXPECT_EQ(rig.Plotted(), 1) << "record 2 waits for its chest leads";
   Read(ChestOf(2) + PairOf(3));
   ExpectRecords({{1, 1}, {2, 2}, {3, 3}});
   ExpectEachRecordPlottedOnceInOrder();
@@ -305,7 +276,7 @@ TEST_F(ChestPairing, InfoFramesBetweenTheSamplesChangeNothing) {
   Read(PairOf(1) + pulse + SampleOf(2) + status + ChestOf(2) + PairOf(3) + pulse);
   ExpectRecords({{1, 1}, {2, 2}, {3, 3}});
   ExpectEachRecordPlottedOnceInOrder();
-  EXPECT_EQ(rig.view.texts[ViewText::PulsePanel], "Pulse: 72");
+  EXPECT_EQ(rig.view.pulse, 72);
 }
 
 // However the port cuts the stream into reads, the records are the same.
@@ -343,7 +314,7 @@ TEST_F(ChestPairing, StopBetweenASampleFrameAndItsChestFrameLeavesTheStoppedReco
   rig.store.Settings().state = AcquisitionState::Idle;  // Stop
   Read(ChestOf(2) + PairOf(3) + SampleOf(4));
   ExpectRecords({{1, 1}, {2, 0}});
-  EXPECT_EQ(rig.layout.CursorX, start + 1);
+  EXPECT_EQ(rig.Plotted(), 1);
 
   StartRecording();
   Read(ChestOf(4) + PairOf(5) + PairOf(6));
@@ -406,14 +377,14 @@ TEST_F(ChestPairing, RecordsWhoseChestFramesNeverComeArePlottedOnceTheWaitIsFull
   const int frames = static_cast<int>(TFrameHandlers::kPairingCapacity) + kExtra;
   for (int i = 0; i < frames; ++i) rig.handlers.Receive(SampleOf(1));
   EXPECT_EQ(rig.store.Count(), frames);
-  EXPECT_EQ(rig.layout.CursorX, start + kExtra) << "the oldest records are plotted without chest leads";
+  EXPECT_EQ(rig.Plotted(), kExtra) << "the oldest records are plotted without chest leads";
   EXPECT_EQ(rig.store.At(1).chest, Chest{});
   // A chest frame then finds many records waiting: all but the newest lost
   // theirs and are plotted without, the newest is completed.
   rig.handlers.ReceiveCenter(ChestOf(2));
   EXPECT_EQ(rig.store.At(frames).chest, ChestLeadsOf(2));
   EXPECT_EQ(rig.store.At(frames - 1).chest, Chest{});
-  EXPECT_EQ(rig.layout.CursorX, start + frames);
+  ExpectEachRecordPlottedOnceInOrder();
 }
 
 TEST_F(ChestPairing, ChestFramesWhoseSampleFramesNeverComeAreBounded) {
@@ -433,9 +404,7 @@ class ChestPairingAtTheLimit : public ChestPairing, public testing::WithParamInt
     ChestPairing::SetUp();
     rig.view.stopSetsIdle = GetParam();
     rig.store.SetCount(kLimit - 2);
-    cursor = rig.layout.CursorX;
   }
-  int cursor = 0;
 };
 
 TEST_P(ChestPairingAtTheLimit, LimitRecordIsCompletedFromTheSameRead) {
@@ -452,7 +421,7 @@ TEST_P(ChestPairingAtTheLimit, LimitRecordIsCompletedFromTheSameRead) {
   EXPECT_EQ(rig.store.Count(), kLimit);
   EXPECT_EQ(rig.store.At(kLimit - 1).chest, ChestLeadsOf(1));
   EXPECT_EQ(rig.store.At(kLimit + 1).time, 0.0);
-  EXPECT_EQ(rig.layout.CursorX, cursor + 2);
+  EXPECT_EQ(rig.Plotted(), 2);
 }
 
 TEST_P(ChestPairingAtTheLimit, LimitRecordWaitsForItsChestFrameInTheNextRead) {
@@ -463,7 +432,7 @@ TEST_P(ChestPairingAtTheLimit, LimitRecordWaitsForItsChestFrameInTheNextRead) {
   EXPECT_EQ(rig.view.stopCalls, 1);
   EXPECT_EQ(rig.store.At(kLimit).chest, ChestLeadsOf(2));
   EXPECT_EQ(rig.store.Count(), kLimit);
-  EXPECT_EQ(rig.layout.CursorX, cursor + 2);
+  EXPECT_EQ(rig.Plotted(), 2);
   Read(PairOf(4) + PairOf(5));
   EXPECT_EQ(rig.view.stopCalls, 1);
   EXPECT_EQ(rig.store.At(kLimit).chest, ChestLeadsOf(2));
@@ -484,7 +453,6 @@ TEST_P(IdleFrames, ChangeNothing) {
   }
   rig.store.SetCount(5);
   const SampleRecord before = rig.store.At(5);
-  const int cursor = rig.layout.CursorX;
   rig.handlers.Receive(SampleFrame12(1));
   rig.handlers.Receive(Bytes({0xF8, 0, 1, 2, 3}));
   rig.handlers.ReceiveCenter(ChestFrame(1));
@@ -492,8 +460,8 @@ TEST_P(IdleFrames, ChangeNothing) {
   EXPECT_EQ(rig.store.At(5).channels, before.channels);
   EXPECT_EQ(rig.store.At(5).chest, before.chest);
   EXPECT_EQ(rig.store.At(6).time, 0.0);
-  EXPECT_EQ(rig.layout.CursorX, cursor);
-  EXPECT_EQ(rig.view.panelWrites, 0);
+  EXPECT_EQ(rig.Plotted(), 0);
+  EXPECT_EQ(rig.view.countsTold, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(, IdleFrames, testing::Bool(),
@@ -589,7 +557,7 @@ TEST(RunLimitFullSweep, EightyThousandFramesFillTheStoreExactlyOnce) {
   EXPECT_EQ(rig.store.Count(), kLimit);
   EXPECT_EQ(rig.view.stopCalls, 1);
   EXPECT_EQ(rig.store.Settings().state, AcquisitionState::Idle);
-  EXPECT_EQ(rig.view.panels[spStatus], "Status: Receiving... 80000 packets");
+  EXPECT_EQ(rig.view.count, kLimit);
 }
 
 TEST(RunLimitFullSweep, TwelveChannelPairsFillTheStoreExactlyOnce) {
@@ -617,7 +585,7 @@ TEST_F(SampleFrames, FailedSaveAtTheLimitIsReportedAndReceptionGoesOn) {
   ASSERT_EQ(rig.view.errors.size(), 1u);
   EXPECT_EQ(rig.view.errors[0], "Cannot create file \"/nope/x.log\"");
   EXPECT_NO_THROW(rig.handlers.ReceivePulse(Bytes({0xF9, 0, 72})));
-  EXPECT_EQ(rig.view.texts[ViewText::PulsePanel], "Pulse: 72");
+  EXPECT_EQ(rig.view.pulse, 72);
   EXPECT_EQ(rig.view.stopCalls, 1);
 }
 

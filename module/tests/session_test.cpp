@@ -1,11 +1,13 @@
-// The acquisition session over a pseudo-terminal: what a set-up confirms is
-// what frames are decoded with, the line figures, and the texts of line
-// trouble.
+// The acquisition session over a pseudo-terminal and fed by hand: what a
+// set-up confirms is what frames are decoded with, the line figures, how
+// recordings end, and what line trouble reports.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <algorithm>
 
-#include "chart/NullCanvas.h"
+#include <optional>
+#include <utility>
+
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "testsupport/PtyPair.h"
@@ -15,25 +17,34 @@ namespace {
 
 class Shown : public TSessionView {
  public:
-  void SetStatusPanel(int index, std::string_view text) override { panels[index] = std::string(text); }
-  void SetText(ViewText which, std::string_view text) override { texts[which] = std::string(text); }
-  void ShowIdentBox() override {}
-  void PortLost(bool recording) override { lost.push_back(recording); }
+  void PulseReceived(int value) override { pulse = value; }
+  void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    sweeps.emplace_back(twelveChannel, channels);
+  }
+  void RecordCount(int told, bool lostData) override {
+    count = told;
+    dataLost = lostData;
+  }
+  void RecordReady(int slot) override { events.push_back("ready " + std::to_string(slot)); }
+  void RecordingStopped(bool stored) override { events.push_back(stored ? "stopped" : "stopped empty"); }
+  void RunLimitReached() override { events.push_back("run limit"); }
+  void PortLost(bool recording, int c) override {
+    lost.push_back(recording);
+    lostCount = c;
+  }
   void PortNotAvailable(const std::string& error) override { notAvailable = error; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
 
-  std::map<int, std::string> panels;
-  std::map<ViewText, std::string> texts;
+  std::optional<int> pulse;
+  std::vector<std::pair<bool, std::array<bool, kChannelBoxCount>>> sweeps;
+  int count = -1;
+  bool dataLost = false;
+  std::vector<std::string> events;
   std::vector<bool> lost;
+  int lostCount = -1;
   std::string notAvailable;
   std::vector<std::string> errors;
 };
-
-ChartLayout Wide() {
-  ChartLayout layout;
-  SelectScreenLayout(layout, 1280);
-  return layout;
-}
 
 std::string Bytes(std::initializer_list<int> values) {
   std::string bytes;
@@ -43,7 +54,7 @@ std::string Bytes(std::initializer_list<int> values) {
 
 class Session : public testing::Test {
  protected:
-  Session() : canvas(Wide().ChartWidth, Wide().ChartHeight), session(dispatcher, Wide(), canvas, shown) {}
+  Session() : session(dispatcher, shown) {}
 
   TSetupRequest Eight(std::array<bool, 8> channels) {
     TSetupRequest request;
@@ -55,14 +66,15 @@ class Session : public testing::Test {
 
   PtyPair pty;
   QtMainThreadDispatcher dispatcher;
-  TNullCanvas canvas;
   Shown shown;
   AcquisitionSession session;
 };
 
 TEST_F(Session, SetUpSendsTheCommandAndFramesAreDecodedWithTheConfirmedChannels) {
-  ASSERT_TRUE(session.ApplySetup(Eight({true, false, true, false, false, false, false, true})).opened);
-  EXPECT_EQ(shown.panels[spPort], "Port: " + pty.SlavePath());
+  const std::array<bool, 8> channels{true, false, true, false, false, false, false, true};
+  ASSERT_TRUE(session.ApplySetup(Eight(channels)).opened);
+  ASSERT_EQ(shown.sweeps.size(), 1u);
+  EXPECT_EQ(shown.sweeps[0], std::make_pair(false, channels)) << "the sweep in the confirmed mode";
   const std::vector<unsigned char> command = pty.Read(18, std::chrono::seconds(5));
   ASSERT_EQ(command.size(), 18u);
   EXPECT_EQ(command[13], 0x85) << "channel mask I, III, Resp";
@@ -77,7 +89,7 @@ TEST_F(Session, SetUpSendsTheCommandAndFramesAreDecodedWithTheConfirmedChannels)
   twelve.twelveChannel = true;
   ASSERT_TRUE(session.ApplySetup(twelve).recording);
   pty.Write(Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}) + Bytes({0xFE, 0, 21, 22, 23, 24, 25}));
-  ASSERT_TRUE(WaitUntil([&] { return Count() == 2 && session.Handlers().NewestRecordComplete(); }));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 2 && session.NewestRecordComplete(); }));
   EXPECT_EQ(session.Store().At(2).channels, (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 0}));
   EXPECT_EQ(session.Store().At(2).chest, (std::array<std::uint8_t, 5>{21, 22, 23, 24, 25}));
 }
@@ -89,8 +101,8 @@ TEST_F(Session, APortThatCannotBeOpenedIsToldAndLeavesTheSessionClosed) {
   EXPECT_FALSE(result.opened);
   EXPECT_FALSE(result.error.empty());
   EXPECT_EQ(shown.notAvailable, result.error);
-  EXPECT_EQ(shown.panels[spPort], "Port:");
   EXPECT_FALSE(session.Port().Connected());
+  EXPECT_TRUE(shown.sweeps.empty()) << "nothing was set up";
 }
 
 TEST_F(Session, LineFiguresCountFramesBytesOutsideFramesAndTheRate) {
@@ -124,7 +136,8 @@ TEST_F(Session, InputQueueOverflowIsToldOncePerRecordingWithoutStoppingIt) {
   // As the port tells it at a gap in its input queue.
   auto overflow = [&] { session.Port().OnRxOverflow(session.Port()); };
   overflow();
-  EXPECT_EQ(shown.panels[spStatus], "Status: Receiving... 1 packets (data lost)");
+  EXPECT_EQ(shown.count, 1);
+  EXPECT_TRUE(shown.dataLost);
   session.Feed(Bytes({0xF8, 0, 1, 2, 3}));
   overflow();
   EXPECT_TRUE(session.Recording());
@@ -135,24 +148,96 @@ TEST_F(Session, InputQueueOverflowIsToldOncePerRecordingWithoutStoppingIt) {
   session.StartRecording();
   EXPECT_FALSE(session.DataLostInRecording());
   session.Feed(Bytes({0xF8, 0, 1, 2, 3}));
-  EXPECT_EQ(shown.panels[spStatus], "Status: Receiving... 1 packets");
+  EXPECT_EQ(shown.count, 1);
+  EXPECT_FALSE(shown.dataLost);
 }
 
-TEST_F(Session, ALostPortSaysSoAndShowsNoLiveValues) {
+TEST_F(Session, ALostPortIsToldWithTheRecordingItLeaves) {
   ASSERT_TRUE(session.ApplySetup(Eight(ChannelBoxDefaults)).opened);
   session.StartRecording();
   pty.Write(Bytes({0xF8, 0, 1, 2, 3}) + Bytes({0xF9, 0, 72}) + Bytes({0xF8, 0, 1, 2, 3}));
   ASSERT_TRUE(WaitUntil([&] { return Count() == 2; }));
-  EXPECT_EQ(shown.texts[ViewText::PulsePanel], "Pulse: 72");
+  EXPECT_EQ(shown.pulse, 72);
 
   pty.HangUp();
   ASSERT_TRUE(WaitUntil([&] { return !shown.lost.empty(); }));
   EXPECT_EQ(shown.lost, std::vector<bool>{true});
+  EXPECT_EQ(shown.lostCount, 2);
   EXPECT_FALSE(session.Port().Connected());
-  EXPECT_EQ(shown.panels[spStatus], "Status: Port lost - 2 packets");
-  EXPECT_EQ(shown.texts[ViewText::PulsePanel], "Pulse:");
-  EXPECT_EQ(shown.texts[ViewText::RespPanel], "Resp.:");
   EXPECT_TRUE(session.Recording()) << "the recording is kept for Stop to save";
+}
+
+// ---- How recordings end ----------------------------------------------------------
+
+std::string Pairs(int count) {
+  std::string chunk;
+  for (int i = 0; i < count; ++i) chunk += Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}) + Bytes({0xFE, 0, 8, 9, 10, 11, 12});
+  return chunk;
+}
+
+struct LimitCase {
+  const char* name;
+  bool twelve;
+  int limit;
+};
+
+class RecordLimit : public Session, public testing::WithParamInterface<LimitCase> {};
+
+TEST_P(RecordLimit, EndsTheRecordingAtExactlyThatManyWholeRecords) {
+  TSetupRequest request = Eight({true, true, true, false, false, false, false, false});
+  request.twelveChannel = GetParam().twelve;
+  session.Configure(request);
+  session.SetRecordLimit(GetParam().limit);
+  session.StartRecording();
+  // More than enough in one chunk, and again after the stop.
+  const std::string chunk = GetParam().twelve ? Pairs(GetParam().limit + 5) : [] {
+    std::string eight;
+    for (int i = 0; i < 700; ++i) eight += Bytes({0xF8, 0, 1, 2, 3});
+    return eight;
+  }();
+  session.Feed(chunk);
+  session.Feed(chunk);
+  EXPECT_EQ(Count(), GetParam().limit);
+  EXPECT_FALSE(session.Recording());
+  ASSERT_FALSE(shown.events.empty());
+  EXPECT_EQ(shown.events.back(), "stopped");
+  EXPECT_EQ(shown.events[shown.events.size() - 2], "ready " + std::to_string(GetParam().limit));
+  EXPECT_EQ(std::count(shown.events.begin(), shown.events.end(), "run limit"), 0);
+  if (GetParam().twelve) {
+    EXPECT_EQ(session.Store().At(GetParam().limit).chest[4], 12) << "the last record is whole";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, RecordLimit,
+                         testing::Values(LimitCase{"EightChannels", false, 600}, LimitCase{"TwelveChannels", true, 37},
+                                         LimitCase{"One", true, 1}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(Session, TheRunLimitIsToldRightAfterTheStopAndOnlyThere) {
+  session.Configure(Eight({true, true, true, false, false, false, false, false}));
+  session.StartRecording();
+  session.Store().SetCount(SampleStore::kRunLimit - 1);
+  session.Feed(Bytes({0xF8, 0, 1, 2, 3}) + Bytes({0xF8, 0, 1, 2, 3}));
+  EXPECT_EQ(shown.events, (std::vector<std::string>{"ready 80000", "stopped", "run limit"}));
+  session.StartRecording();
+  session.StopRecording();
+  EXPECT_EQ(shown.events.back(), "stopped empty");
+}
+
+TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFrame) {
+  TSetupRequest twelve = Eight({});
+  twelve.twelveChannel = true;
+  session.Configure(twelve);
+  session.StartRecording();
+  session.Feed(Pairs(3) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
+  ASSERT_EQ(Count(), 4);
+  ASSERT_FALSE(session.NewestRecordComplete());
+  session.StopAtCompleteRecord();
+  EXPECT_EQ(Count(), 3);
+  EXPECT_FALSE(session.Recording());
+  EXPECT_EQ(shown.events.back(), "stopped");
+  session.StopAtCompleteRecord();  // not recording: nothing more
+  EXPECT_EQ(Count(), 3);
 }
 
 }  // namespace

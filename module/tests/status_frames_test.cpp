@@ -1,3 +1,4 @@
+// The frames without samples decoded into the values they carry.
 #include "module/StatusFrames.h"
 
 #include <gtest/gtest.h>
@@ -12,146 +13,99 @@ std::string Bytes(std::initializer_list<int> values) {
   return bytes;
 }
 
-TEST(StatusFrame, AllConnectedAtHundredPerSecond) {
-  const auto texts = DecodeStatusFrame(Bytes({0xFC, 0x00, 0x5F, 0x00, 0x25, 0x01}));
-  ASSERT_TRUE(texts);
-  EXPECT_EQ(texts->RespLabel, "Resp. Wave: Transmitted");
-  EXPECT_EQ(texts->ChestLabel, "Connected");
-  EXPECT_EQ(texts->RALabel, "Connected");
-  EXPECT_EQ(texts->LALabel, "Connected");
-  EXPECT_EQ(texts->RLLabel, "Connected");
-  EXPECT_EQ(texts->LLLabel, "Connected");
-  EXPECT_EQ(texts->TransmissionPanel, "Transmission: 100 / sec");
-  EXPECT_EQ(texts->AmplificationPanel, "Amplification: Stage 2");
-  EXPECT_EQ(texts->FilterPanel, "Filter: 50 Hz");
-  EXPECT_EQ(texts->ModePanel, "Mode: Normal + Pace");
-}
-
-TEST(StatusFrame, NothingConnectedWithEmgAndError) {
-  const auto texts = DecodeStatusFrame(Bytes({0xFC, 0xAA, 0x00, 0xAA, 0x3F, 0x0A}));
-  ASSERT_TRUE(texts);
-  EXPECT_EQ(texts->RespLabel, "Resp. Wave: NOT transmitted");
-  for (std::string_view label : {texts->ChestLabel, texts->RALabel, texts->LALabel, texts->RLLabel, texts->LLLabel}) {
-    EXPECT_EQ(label, "NOT connected");
-  }
-  EXPECT_EQ(texts->TransmissionPanel, "Transmission: 300 / sec");
-  EXPECT_EQ(texts->AmplificationPanel, "Amplification: Stage 4");
-  EXPECT_EQ(texts->FilterPanel, "Filter: 50 Hz + EMG");
-  EXPECT_EQ(texts->ModePanel, "Mode: Error");
-}
+// ---- Status frame ------------------------------------------------------------
 
 struct FlagCase {
-  int flags;
-  std::string_view StatusFrameTexts::*label;
   const char* name;
+  int flags;
+  std::array<bool, 5> connected;  // RA, LA, RL, LL, C1
+  bool respiration;
 };
 
-class ConnectionFlag : public testing::TestWithParam<FlagCase> {};
+class StatusFlags : public testing::TestWithParam<FlagCase> {};
 
-TEST_P(ConnectionFlag, SingleBitConnectsOnlyItsElectrode) {
-  const auto texts = DecodeStatusFrame(Bytes({0xFC, 0, GetParam().flags, 0, 0, 0}));
-  ASSERT_TRUE(texts);
-  for (auto label : {&StatusFrameTexts::ChestLabel, &StatusFrameTexts::RALabel, &StatusFrameTexts::LALabel,
-                     &StatusFrameTexts::RLLabel, &StatusFrameTexts::LLLabel}) {
-    EXPECT_EQ((*texts).*label, label == GetParam().label ? "Connected" : "NOT connected");
-  }
-  EXPECT_EQ(texts->RespLabel, "Resp. Wave: NOT transmitted");
+TEST_P(StatusFlags, EachBitConnectsItsElectrode) {
+  const auto status = DecodeStatusFrame(Bytes({0xFC, 0, GetParam().flags, 0, 0, 0}));
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->connected, GetParam().connected);
+  EXPECT_EQ(status->respirationTransmitted, GetParam().respiration);
 }
 
-INSTANTIATE_TEST_SUITE_P(, ConnectionFlag,
-                         testing::Values(FlagCase{0x10, &StatusFrameTexts::ChestLabel, "C1"},
-                                         FlagCase{0x08, &StatusFrameTexts::RALabel, "RA"},
-                                         FlagCase{0x04, &StatusFrameTexts::LALabel, "LA"},
-                                         FlagCase{0x02, &StatusFrameTexts::RLLabel, "RL"},
-                                         FlagCase{0x01, &StatusFrameTexts::LLLabel, "LL"},
-                                         FlagCase{0xA0, nullptr, "UnusedBits"}),
+INSTANTIATE_TEST_SUITE_P(, StatusFlags,
+                         testing::Values(FlagCase{"RA", 0x08, {true, false, false, false, false}, false},
+                                         FlagCase{"LA", 0x04, {false, true, false, false, false}, false},
+                                         FlagCase{"RL", 0x02, {false, false, true, false, false}, false},
+                                         FlagCase{"LL", 0x01, {false, false, false, true, false}, false},
+                                         FlagCase{"C1", 0x10, {false, false, false, false, true}, false},
+                                         FlagCase{"RespirationWave", 0x40, {}, true},
+                                         FlagCase{"UnusedBits", 0xA0, {}, false},
+                                         FlagCase{"AllConnected", 0x5F, {true, true, true, true, true}, true}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST(StatusFrame, SettingsByteIndexesTheSetupItems) {
-  const char* transmissions[] = {"50 / sec", "100 / sec", "150 / sec", "300 / sec"};
-  const char* stages[] = {"Stage 1", "Stage 2", "Stage 3", "Stage 4"};
-  for (int t = 0; t < 4; ++t) {
-    for (int a = 0; a < 4; ++a) {
-      const auto texts = DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, t | (a << 2), 0}));
-      ASSERT_TRUE(texts);
-      EXPECT_EQ(texts->TransmissionPanel, std::string("Transmission: ") + transmissions[t]);
-      EXPECT_EQ(texts->AmplificationPanel, std::string("Amplification: ") + stages[a]);
-      EXPECT_EQ(texts->FilterPanel, "Filter: Off");
-    }
-  }
-  EXPECT_EQ(DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, 0x40, 0}))->FilterPanel, "Filter: 60 Hz");
-  EXPECT_EQ(DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, 0x90, 0}))->FilterPanel, "Filter: Off + EMG");  // bit 7 unused
-}
-
-TEST(StatusFrame, FilterIndexWithoutAnItemIsShownAsUnknown) {
-  EXPECT_EQ(DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, 0x60, 0}))->FilterPanel, "Filter: unknown (3)");
-  EXPECT_EQ(DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, 0x70, 0}))->FilterPanel, "Filter: unknown (3) + EMG");
-}
-
-struct ModeCase {
-  int code;
-  const char* text;  // nullptr: panel 4 keeps its text
+struct SettingsCase {
+  const char* name;
+  int byte5;
+  TSettingsInUse settings;
 };
 
-class ModeCodeTable : public testing::TestWithParam<ModeCase> {};
+class SettingsInUse : public testing::TestWithParam<SettingsCase> {};
 
-TEST_P(ModeCodeTable, LowNibbleChoosesPanelText) {
+TEST_P(SettingsInUse, ByteFiveHoldsTheIndicesAndTheEmgBit) {
+  const auto status = DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, GetParam().byte5, 0}));
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->settings, GetParam().settings);
+}
+
+INSTANTIATE_TEST_SUITE_P(, SettingsInUse,
+                         testing::Values(SettingsCase{"HundredStageTwoFiftyHertz", 0x25, {1, 1, 1, false}},
+                                         SettingsCase{"ThreeHundredStageFourWithEmg", 0x3F, {3, 3, 1, true}},
+                                         SettingsCase{"SixtyHertz", 0x40, {0, 0, 2, false}},
+                                         SettingsCase{"FilterIndexWithoutAnItem", 0x70, {0, 0, 3, true}},
+                                         SettingsCase{"BitSevenUnused", 0x80, {0, 0, 0, false}}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+class ModeCodes : public testing::TestWithParam<int> {};
+
+TEST_P(ModeCodes, LowNibbleIsTheCodeAndOnlyDefinedCodesHaveAMode) {
+  const int code = GetParam();
   // The high nibble carries nothing and must not disturb the code.
-  const auto texts = DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, 0, 0xF0 | GetParam().code}));
-  ASSERT_TRUE(texts);
-  if (GetParam().text) {
-    EXPECT_EQ(texts->ModePanel, GetParam().text);
-  } else {
-    EXPECT_FALSE(texts->ModePanel);
+  const auto status = DecodeStatusFrame(Bytes({0xFC, 0, 0, 0, 0, 0xF0 | code}));
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->modeCode, code);
+  const bool defined = code == 0 || code == 1 || code == 4 || code == 5 || code == 8 || code == 10;
+  ASSERT_EQ(status->mode.has_value(), defined);
+  if (defined) {
+    EXPECT_EQ(static_cast<int>(*status->mode), code);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, ModeCodeTable,
-                         testing::Values(ModeCase{0, "Mode: Normal"}, ModeCase{1, "Mode: Normal + Pace"},
-                                         ModeCase{2, nullptr}, ModeCase{3, nullptr}, ModeCase{4, "Mode: Initializing"},
-                                         ModeCase{5, "Mode: Searching"}, ModeCase{6, nullptr}, ModeCase{7, nullptr},
-                                         ModeCase{8, "Mode: Simulation"}, ModeCase{9, nullptr},
-                                         ModeCase{10, "Mode: Error"}, ModeCase{11, nullptr}, ModeCase{12, nullptr},
-                                         ModeCase{13, nullptr}, ModeCase{14, nullptr}, ModeCase{15, nullptr}));
+INSTANTIATE_TEST_SUITE_P(, ModeCodes, testing::Range(0, 16));
 
-TEST(ChestStatusFrame, AlternateBitsConnectC2C4C6) {
-  const auto texts = DecodeChestStatusFrame(Bytes({0xFF, 0, 0x15, 0, 0, 0, 0, 0, 0}));
-  ASSERT_TRUE(texts);
-  EXPECT_EQ((*texts)[0], "Connected");
-  EXPECT_EQ((*texts)[1], "NOT connected");
-  EXPECT_EQ((*texts)[2], "Connected");
-  EXPECT_EQ((*texts)[3], "NOT connected");
-  EXPECT_EQ((*texts)[4], "Connected");
+// ---- The other frames --------------------------------------------------------
+
+TEST(ChestStatusFrame, BitsZeroToFourAreC2ToC6AndTheRestIsIgnored) {
+  EXPECT_EQ(DecodeChestStatusFrame(Bytes({0xFF, 0, 0x15, 0, 0, 0, 0, 0, 0})),
+            (std::array<bool, 5>{true, false, true, false, true}));
+  EXPECT_EQ(DecodeChestStatusFrame(Bytes({0xFF, 0xFF, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})),
+            (std::array<bool, 5>{}));
 }
 
-TEST(ChestStatusFrame, UnusedHighBitsConnectNothing) {
-  const auto texts = DecodeChestStatusFrame(Bytes({0xFF, 0xFF, 0xE0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-  ASSERT_TRUE(texts);
-  for (std::string_view text : *texts) EXPECT_EQ(text, "NOT connected");
+TEST(IdentificationFrame, TextLiesBetweenStartAndStopByteAsItCame) {
+  EXPECT_EQ(IdentificationText(Bytes({0xFD, 0x00})), "");
+  EXPECT_EQ(IdentificationText(Bytes({0xFD, 0xE4, 0xFD, 0x00})), "\xE4\xFD");
 }
 
-TEST(IdentificationFrame, EmptyTextStillGivesTheLabel) {
-  EXPECT_EQ(IdentificationText(Bytes({0xFD, 0x00})), "Identification: ");
-}
-
-TEST(IdentificationFrame, TextLiesBetweenStartAndStopByte) {
-  EXPECT_EQ(IdentificationText(Bytes({0xFD, 0x41, 0x42, 0x00})), "Identification: AB");
-  EXPECT_EQ(IdentificationText(Bytes({0xFD, 0xE4, 0xFD, 0x00})), "Identification: \xE4\xFD");
-}
-
-TEST(VitalValueFrames, ShowTheThirdByteInPlainDecimal) {
-  EXPECT_EQ(PulseText(Bytes({0xF9, 0x00, 0x48})), "Pulse: 72");
-  EXPECT_EQ(PulseText(Bytes({0xF9, 0x33, 0xFF})), "Pulse: 255");
-  EXPECT_EQ(RespText(Bytes({0xFA, 0x12, 0x00})), "Resp.: 0");
-  EXPECT_EQ(RespText(Bytes({0xFA, 0x12, 0x07})), "Resp.: 7");
+TEST(VitalValueFrames, TheValueIsTheThirdByte) {
+  EXPECT_EQ(PulseValue(Bytes({0xF9, 0x33, 0xFF})), 255);
+  EXPECT_EQ(RespirationValue(Bytes({0xFA, 0x12, 0x07})), 7);
 }
 
 TEST(ShortPackets, DecodeToNothingInsteadOfReadingPastTheEnd) {
   EXPECT_FALSE(DecodeStatusFrame(Bytes({0xFC, 0, 0x5F, 0, 0x25})));
   EXPECT_FALSE(DecodeChestStatusFrame(Bytes({0xFF, 0})));
   EXPECT_FALSE(IdentificationText(Bytes({0xFD})));
-  EXPECT_FALSE(PulseText(Bytes({0xF9, 0})));
-  EXPECT_FALSE(RespText(""));
+  EXPECT_FALSE(PulseValue(Bytes({0xF9, 0})));
+  EXPECT_FALSE(RespirationValue(""));
 }
 
 }  // namespace

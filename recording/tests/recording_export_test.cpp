@@ -1,5 +1,6 @@
-// Export of a recording as CSV and EDF+: contents, the estimated rate,
-// failures that leave nothing behind, and the Export button.
+// Export of a recording as CSV and EDF+: contents, the estimated rate, and
+// failures that leave nothing behind. The Export button's flow is the
+// window's (ui/tests/recording_flows_test.cpp).
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -218,56 +219,6 @@ TEST_F(Export, ALoadedRecordingExportsTheFilesRecords) {
   EXPECT_EQ(ReadWholeFile(folder / "a.csv"), ReadWholeFile(folder / "b.csv"));
   WriteWholeFile(folder / "bad.dat", std::string(48, '\0'));
   EXPECT_THROW(ReadRecordingRecords(folder / "bad.dat", *read), ENotARecording);
-}
-
-// --- the Export button -------------------------------------------------------------
-
-struct ButtonCase {
-  const char* name;
-  const char* chosen;
-  std::size_t filter;
-  bool csv;
-};
-
-class ExportButton : public Export, public ::testing::WithParamInterface<ButtonCase> {};
-
-TEST_P(ExportButton, WritesTheFormatOfTheNameOrElseOfTheFilter) {
-  FillRecording(store, 30, 300);
-  dialogs.saveAnswers = {folder / GetParam().chosen};
-  dialogs.filterAnswers = {GetParam().filter};
-  ExportButtonClick(context());
-  ASSERT_EQ(dialogs.saveDialogs.size(), 1u);
-  EXPECT_EQ(dialogs.saveDialogs[0].filter, "EDF+|*.edf|CSV|*.csv");
-  EXPECT_TRUE(dialogs.saveDialogs[0].overwritePrompt);
-  EXPECT_TRUE(dialogs.Messages().empty()) << dialogs.Messages()[0];
-  const std::string written = ReadWholeFile(folder / GetParam().chosen);
-  EXPECT_EQ(written.rfind("sample,seconds,time,I,Resp,flags,marker\n", 0) == 0, GetParam().csv);
-  EXPECT_EQ(written.rfind("0       ", 0) == 0, !GetParam().csv);
-}
-
-INSTANTIATE_TEST_SUITE_P(Choices, ExportButton,
-                         ::testing::Values(ButtonCase{"EdfByFilter", "run", 0, false},
-                                           ButtonCase{"CsvByFilter", "run", 1, true},
-                                           ButtonCase{"CsvByName", "run.csv", 0, true},
-                                           ButtonCase{"EdfByName", "run.EDF", 1, false}),
-                         [](const auto& test) { return std::string(test.param.name); });
-
-TEST_F(Export, TheButtonReportsFailuresAndCancelsQuietly) {
-  dialogs.onUnscripted = nullptr;
-  ExportButtonClick(context());  // nothing recorded
-  EXPECT_EQ(dialogs.Messages(), std::vector<std::string>{"There are no records to export."});
-  EXPECT_TRUE(dialogs.saveDialogs.empty());
-
-  FillRecording(store, 30, 300);
-  dialogs.shown.clear();
-  dialogs.saveAnswers = {std::nullopt, folder / "gone/run.edf"};
-  ExportButtonClick(context());
-  EXPECT_TRUE(dialogs.shown.empty());
-  ExportButtonClick(context());
-  ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
-  EXPECT_NE(dialogs.MessageBoxes()[0].text.find("No such file or directory"), std::string::npos);
-  EXPECT_EQ(dialogs.MessageBoxes()[0].caption, "12-Kanal Test-Software");
-  EXPECT_TRUE(folder.Names().empty());
 }
 
 TEST(ExportDate, IsTheDataFilesModificationDate) {

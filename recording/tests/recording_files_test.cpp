@@ -1,8 +1,9 @@
-// The log and data files: their exact bytes, the derived data name, and
-// writes that fail part-way.
+// The log and data files: their exact bytes, the derived data name, writes
+// that fail part-way, and a pair replaced as a whole.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
@@ -190,6 +191,50 @@ TEST_F(WriteFiles, ANameTakenMeanwhileIsNeitherReplacedNorHalfWritten) {
   EXPECT_THROW(WriteRecordingFiles(store, log, data, kTestNow, kClock), ERecordingFile);
   EXPECT_EQ(ReadWholeFile(data), "someone else's recording");
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat"}));
+}
+
+// --- replacing a pair (ecg-record --force) -------------------------------------------
+
+struct ReplaceCase {
+  const char* name;
+  bool oldLog;
+  bool oldData;
+};
+
+class ReplacePair : public WriteFiles, public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(ReplacePair, PutsTheNewPairInPlaceOfWhateverWasThere) {
+  if (GetParam().oldLog) WriteWholeFile(log, "old log");
+  if (GetParam().oldData) WriteWholeFile(data, "old data");
+  WriteRecordingFiles(store, log, data, kTestNow, kClock, ExistingFiles::Replace);
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"})) << "no temporary is left";
+  EXPECT_EQ(ReadWholeFile(data).size(), 96u);
+  EXPECT_EQ(ReadWholeFile(data)[8], 5);
+  EXPECT_EQ(ReadWholeFile(log).rfind("VARNOK ECG Data : ", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Existing, ReplacePair,
+                         ::testing::Values(ReplaceCase{"Both", true, true}, ReplaceCase{"LogOnly", true, false},
+                                           ReplaceCase{"DataOnly", false, true}, ReplaceCase{"Neither", false, false}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(WriteFiles, AReplaceThatFailsAtTheDataFileLeavesTheOldPairAsItWas) {
+  WriteWholeFile(log, "old log");
+  // A folder of the data file's name: the second rename cannot replace it.
+  std::filesystem::create_directory(data);
+  WriteWholeFile(data + "/inside", "kept");
+  EXPECT_THROW(WriteRecordingFiles(store, log, data, kTestNow, kClock, ExistingFiles::Replace), ERecordingFile);
+  EXPECT_EQ(ReadWholeFile(log), "old log") << "the previous log is back in place";
+  EXPECT_EQ(ReadWholeFile(data + "/inside"), "kept");
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"})) << "no temporary is left";
+}
+
+TEST_F(WriteFiles, AReplaceNeverMovesAFolderOfTheLogsNameAside) {
+  std::filesystem::create_directory(log);
+  WriteWholeFile(log + "/inside", "kept");
+  EXPECT_THROW(WriteRecordingFiles(store, log, data, kTestNow, kClock, ExistingFiles::Replace), ERecordingFile);
+  EXPECT_EQ(ReadWholeFile(log + "/inside"), "kept");
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.log"}));
 }
 
 TEST_F(WriteFiles, ALogNameThatIsItsOwnDataNameIsRefused) {

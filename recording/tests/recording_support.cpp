@@ -30,11 +30,6 @@ const bool kLocaleChosen = [] {
 
 }  // namespace
 
-void RecordedView::SetStatusPanel(int index, const std::string& text) {
-  ASSERT_EQ(index, 5) << "the recording handlers only write the acquisition status";
-  panel5.push_back(text);
-}
-
 // --- files ---------------------------------------------------------------------
 
 ScratchFolder::ScratchFolder() {
@@ -170,8 +165,5 @@ RecordingFixture::RecordingFixture() {
   LayoutBands(layout, {true, true, true, true, true, true, true, true});
   chartPtr = std::make_unique<ImageCanvas>(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, *chartPtr);
-  contextPtr =
-      std::make_unique<TRecordingContext>(TRecordingContext{store, layout, *chartPtr, dialogs, view, currentDataFile});
-  contextPtr->nowText = [] { return std::string(kTestNow); };
   dialogs.onUnscripted = [](const std::string& dialog) { ADD_FAILURE() << "unexpected " << dialog << " dialog"; };
 }

@@ -1,7 +1,8 @@
 #pragma once
-// Shared pieces of the recording tests: a window stand-in that remembers what it was told, a scratch folder, print
-// jobs (one recording the page's drawing calls, one writing a PDF), and a
-// fixture holding a Wide eight-channel chart.
+// Shared pieces of the recording tests (and of the window's recording flows'
+// tests in ui/tests): a scratch folder, print jobs (one recording the page's
+// drawing calls, one writing a PDF), and a fixture holding a Wide
+// eight-channel chart.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -16,23 +17,11 @@
 #include "chart/ChartLayout.h"
 #include "chart/ImageCanvas.h"
 #include "recording/Dialogs.h"
-#include "recording/RecordingActions.h"
 #include "store/SampleStore.h"
 #include "testsupport/FakeDialogs.h"
 
 // The date and time the tests' clock shows.
 inline constexpr const char* kTestNow = "2024-03-05 14:05:33";
-
-class RecordedView : public TRecordingView {
- public:
-  std::optional<bool> saveVisible;
-  std::optional<bool> printVisible;
-  std::vector<std::string> panel5;  // every text panel 5 was given, in turn
-
-  void SetSaveButtonVisible(bool visible) override { saveVisible = visible; }
-  void SetPrintButtonVisible(bool visible) override { printVisible = visible; }
-  void SetStatusPanel(int index, const std::string& text) override;
-};
 
 // A fresh folder, removed with everything in it at the end.
 class ScratchFolder {
@@ -150,9 +139,9 @@ std::unique_ptr<PrintJob> MakePdfPrintJob(const std::string& pdfPath);
 // failed.
 std::optional<std::string> CommandOutput(const std::string& commandLine);
 
-// A store, a Wide eight-channel chart, scripted dialogs and the window
-// stand-in, bound together in a context as the window binds them. A dialog
-// without a scripted answer fails the test. The tests' clock shows kTestNow.
+// A store, a Wide eight-channel chart, scripted dialogs, the data file last
+// named and a scratch folder, as the window holds them. A dialog without a
+// scripted answer fails the test. The tests' clock shows kTestNow.
 class RecordingFixture : public ::testing::Test {
  protected:
   RecordingFixture();
@@ -162,10 +151,8 @@ class RecordingFixture : public ::testing::Test {
   ChartLayout layout;
   std::unique_ptr<ImageCanvas> chartPtr;
   FakeDialogs dialogs;
-  RecordedView view;
   std::string currentDataFile;
-  std::unique_ptr<TRecordingContext> contextPtr;
-  TRecordingContext& context() { return *contextPtr; }
+  std::function<std::string()> nowText = [] { return std::string(kTestNow); };
   ImageCanvas& chart() { return *chartPtr; }
   ScratchFolder folder;
 };

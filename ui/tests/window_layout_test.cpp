@@ -37,7 +37,7 @@ TEST_P(WindowSizePerScreen, WindowStatusBarAndChartFollowTheScreenClass) {
   FakeDialogs dialogs;
   TForm1 form(dialogs, c.screenWidth);
   EXPECT_EQ(form.Screen(), c.screen);
-  // The designed height less the strip the design leaves for the title bar
+  // The class's window height less the strip it leaves for the title bar
   // and borders: the window ends with its status bar.
   EXPECT_EQ(form.size(), QSize(c.width, c.statusTop + c.statusHeight));
   EXPECT_EQ(WindowGeometryFor(c.screen).Height, c.height);

@@ -12,9 +12,9 @@
 #include <cstdlib>
 
 #include "chart/ImageCanvas.h"
-#include "module/StatusFrames.h"
 #include "ui/ChartView.h"
 #include "ui/MainWindowLayout.h"
+#include "ui/SessionTexts.h"
 #include "ui/StatusBar.h"
 #include "ui/WindowGeometry.h"
 #include "window_support.h"

@@ -1,7 +1,9 @@
 #pragma once
-// The window's recording handlers: the offer to save after a stop, the Save,
-// Load and Print buttons. The window owns everything they touch and hands it
-// in through TRecordingContext; the handlers keep no state of their own.
+// The window's recording flows: the offer to save after a stop, the Save,
+// Load, Print and Export buttons. Each asks and tells through TDialogs, uses
+// the file formats of recording/ and returns what came of it; the window
+// decides from that which buttons show. The window owns everything they
+// touch and hands it in through TRecordingContext; the flows keep no state.
 //
 // All of them run on the main thread. Which ones throw:
 //  - FileSave / SaveButtonClick never throw: a failed save is reported in a
@@ -15,50 +17,53 @@
 //    window's error handler shows their text.
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
 #include "recording/Dialogs.h"
 #include "store/LocaleFormat.h"
 
 class SampleStore;
-struct ChartLayout;
 
 // Caption of the tool's own message boxes: the application title.
 inline constexpr const char* kRecordingMessageCaption = "12-Kanal Test-Software";
-
-// What the handlers change on the window besides the store and the chart.
-class TRecordingView {
- public:
-  virtual ~TRecordingView() = default;
-  virtual void SetSaveButtonVisible(bool visible) = 0;
-  virtual void SetPrintButtonVisible(bool visible) = 0;
-  // Status bar panel by index (5 is the acquisition status).
-  virtual void SetStatusPanel(int index, const std::string& text) = 0;
-};
 
 struct TRecordingContext {
   SampleStore& store;
   ChartLayout& layout;
   ChartCanvas& chart;  // the chart image Grafik (an ImageCanvas)
   TDialogs& dialogs;
-  TRecordingView& view;
   std::string& currentDataFile;  // CurrentDataFile of the window
   // Time of day of a record, for the log lines and the chart's time labels.
   TimeFormatter formatTime = LocaleTimeFormatter();
   // "<short date> <long time>" of this moment: the log's creation line and
   // the print header.
   std::function<std::string()> nowText = [] { return NowDateTimeText(); };
+  // Status bar panel 5 (the acquisition status): the load counts every
+  // record there, then shows "Status: Idle".
+  std::function<void(const std::string&)> showStatus = [](const std::string&) {};
 };
 
-// The offer to save a recording (after Stop, and from the Save button).
-// Save stays shown after a No and after a cancelled file dialog; it hides
-// only after a completed save.
-// `preface`, when given, is a line put before the question (why the
-// recording stopped).
-void FileSave(TRecordingContext& context, std::string_view preface = {});
-void SaveButtonClick(TRecordingContext& context);
-// Reads a data file into the store and draws it with the eight-channel chart.
-void LoadButtonClick(TRecordingContext& context);
+// How an offer to save ended. Save stays offered unless the recording is on
+// the disk: a No, a cancelled dialog and a failed save all keep it.
+enum class SaveOutcome { Saved, Declined, Cancelled, Failed };
+
+// The offer to save a recording (after Stop, at the run limit, and from the
+// Save button). `preface`, when given, is a line put before the question
+// (why the recording stopped).
+SaveOutcome FileSave(TRecordingContext& context, std::string_view preface = {});
+SaveOutcome SaveButtonClick(TRecordingContext& context);
+
+// What the Load button brought onto the chart.
+struct LoadOutcome {
+  bool chosen = false;         // a file was chosen and opened
+  int records = 0;             // records loaded (the store's count)
+  bool twelveChannel = false;  // drawn in twelve-channel mode
+};
+// Reads a data file into the store and draws it as acquisition would have,
+// in the mode and with the channels its records show.
+LoadOutcome LoadButtonClick(TRecordingContext& context);
 // Writes the recording as EDF+ or CSV: a save dialog offering "EDF+ (*.edf)"
 // and "CSV (*.csv)"; the format follows the name's extension, else the
 // chosen filter; the date is the data file's modification date (today when

@@ -1,18 +1,19 @@
 // The offer to save: the question, the save dialog, the existence check, the
-// visibility of Save, and saves that fail without losing the recording.
+// outcome the window shows Save from, and saves that fail without losing the
+// recording.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "flows_support.h"
 #include "recording/RecordingFiles.h"
-#include "recording_support.h"
 
 namespace {
 
 constexpr const char* kQuestion = "Do you want to save te actual Data?";
 const ShownMessage kExistingFile{"Invalid Filename or File already existing", " Error creating File"};
 
-class FileSaveTest : public RecordingFixture {
+class FileSaveTest : public FlowFixture {
  protected:
   FileSaveTest() { FillStore(store, 3); }
 
@@ -33,8 +34,7 @@ TEST_F(FileSaveTest, AskedFirstWithTheQuestionAsItStands) {
 TEST_F(FileSaveTest, ANoWritesNothingAndLeavesSaveShown) {
   const std::string before = StoreBytes();
   dialogs.confirmAnswers = {false};
-  FileSave(context());
-  EXPECT_EQ(view.saveVisible, true);
+  EXPECT_EQ(FileSave(context()), SaveOutcome::Declined);
   EXPECT_TRUE(dialogs.saveDialogs.empty());
   EXPECT_TRUE(folder.Names().empty());
   EXPECT_EQ(StoreBytes(), before);
@@ -60,8 +60,7 @@ TEST_F(FileSaveTest, CancellingTheDialogWritesNothingAndKeepsSaveShown) {
   const std::string before = StoreBytes();
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {std::nullopt};
-  FileSave(context());
-  EXPECT_EQ(view.saveVisible, true);
+  EXPECT_EQ(FileSave(context()), SaveOutcome::Cancelled);
   EXPECT_TRUE(folder.Names().empty());
   EXPECT_EQ(StoreBytes(), before);  // the marker too
   EXPECT_TRUE(currentDataFile.empty());
@@ -70,10 +69,8 @@ TEST_F(FileSaveTest, CancellingTheDialogWritesNothingAndKeepsSaveShown) {
 TEST_F(FileSaveTest, AfterACancelledDialogTheSaveButtonStillSaves) {
   dialogs.confirmAnswers = {true, true};
   dialogs.saveAnswers = {std::nullopt, folder / "run1.log"};
-  FileSave(context());
-  ASSERT_EQ(view.saveVisible, true);
-  SaveButtonClick(context());
-  EXPECT_EQ(view.saveVisible, false);
+  ASSERT_EQ(FileSave(context()), SaveOutcome::Cancelled);
+  EXPECT_EQ(SaveButtonClick(context()), SaveOutcome::Saved);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
 }
 
@@ -88,13 +85,14 @@ TEST_F(FileSaveTest, AnEmptyNameReopensTheDialog) {
 TEST_F(FileSaveTest, ACompletedSaveWritesBothFilesAndHidesSave) {
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log"};
-  FileSave(context());
+  const std::string before = StoreBytes();
+  EXPECT_EQ(FileSave(context()), SaveOutcome::Saved);
   EXPECT_TRUE(dialogs.MessageBoxes().empty());
-  EXPECT_EQ(view.saveVisible, false);
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
   EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 96u);
+  EXPECT_EQ(ReadWholeFile(folder / "run1.dat")[8], 5) << "the data file carries the marker";
+  EXPECT_EQ(StoreBytes(), before) << "the save only reads the store";
   EXPECT_EQ(currentDataFile, folder / "run1.dat");
-  EXPECT_EQ(store.At(0).channels[0], 5) << "the header slot keeps the marker";
   // Line 1 names the log, line 2 the moment of the save.
   const std::string log = ReadWholeFile(folder / "run1.log");
   EXPECT_EQ(log.substr(0, log.find("\r\n\r\n")),
@@ -140,7 +138,7 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   const auto before = folder.Names();
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log", std::nullopt};
-  FileSave(context());
+  const SaveOutcome outcome = FileSave(context());
   EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kExistingFile});
   EXPECT_EQ(dialogs.saveDialogs.size(), 2u);
   EXPECT_EQ(folder.Names(), before);
@@ -152,7 +150,7 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   }
   // The rejected name was already taken as the current data file.
   EXPECT_EQ(currentDataFile, folder / "run1.dat");
-  EXPECT_EQ(view.saveVisible, true) << "the dialog was cancelled in the end: nothing saved";
+  EXPECT_EQ(outcome, SaveOutcome::Cancelled) << "the dialog was cancelled in the end: nothing saved";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ExistingName, ::testing::Values(Taken::Log, Taken::Data, Taken::Both));
@@ -192,9 +190,9 @@ class FailedSave : public FileSaveTest {
     return dialogs.MessageBoxes()[0].text;
   }
 
-  void ExpectRecordingKeptAndSaveOffered() {
+  void ExpectRecordingKeptAndSaveOffered(SaveOutcome outcome) {
     EXPECT_EQ(StoreBytes(), before);
-    EXPECT_EQ(view.saveVisible, true);
+    EXPECT_EQ(outcome, SaveOutcome::Failed);
   }
 
   std::string before;
@@ -203,13 +201,14 @@ class FailedSave : public FileSaveTest {
 TEST_F(FailedSave, AFullDiskIsReportedAndLeavesNoFile) {
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log"};
+  SaveOutcome outcome = SaveOutcome::Saved;
   {
     ScopedFileSizeLimit limit(32 * 1024);
-    EXPECT_NO_THROW(FileSave(context()));
+    EXPECT_NO_THROW(outcome = FileSave(context()));
   }
   EXPECT_NE(FailureText().find("File too large"), std::string::npos) << FailureText();
   EXPECT_TRUE(folder.Names().empty()) << "no partial file, no temporary";
-  ExpectRecordingKeptAndSaveOffered();
+  ExpectRecordingKeptAndSaveOffered(outcome);
 }
 
 TEST_F(FailedSave, TheUserCanRetryOnceThereIsRoom) {
@@ -219,20 +218,19 @@ TEST_F(FailedSave, TheUserCanRetryOnceThereIsRoom) {
     ScopedFileSizeLimit limit(32 * 1024);
     FileSave(context());
   }
-  SaveButtonClick(context());
+  EXPECT_EQ(SaveButtonClick(context()), SaveOutcome::Saved);
   EXPECT_EQ(dialogs.MessageBoxes().size(), 1u);
-  EXPECT_EQ(view.saveVisible, false);
   EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 24u * 5001);
 }
 
 TEST_F(FailedSave, AFolderThatDoesNotExistIsReported) {
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "gone/run1.log"};
-  FileSave(context());
+  const SaveOutcome outcome = FileSave(context());
   EXPECT_NE(FailureText().find("No such file or directory"), std::string::npos) << FailureText();
   EXPECT_NE(FailureText().find(folder / "gone/run1.log"), std::string::npos) << FailureText();
   EXPECT_TRUE(folder.Names().empty());
-  ExpectRecordingKeptAndSaveOffered();
+  ExpectRecordingKeptAndSaveOffered(outcome);
 }
 
 TEST_F(FailedSave, AFolderWithoutWriteAccessIsReported) {
@@ -241,12 +239,12 @@ TEST_F(FailedSave, AFolderWithoutWriteAccessIsReported) {
   ASSERT_EQ(::mkdir(locked.c_str(), 0555), 0);
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {locked + "/run1.log"};
-  FileSave(context());
+  const SaveOutcome outcome = FileSave(context());
   EXPECT_NE(FailureText().find("Permission denied"), std::string::npos) << FailureText();
   ::chmod(locked.c_str(), 0755);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"locked"});
   EXPECT_TRUE(std::filesystem::is_empty(locked));
-  ExpectRecordingKeptAndSaveOffered();
+  ExpectRecordingKeptAndSaveOffered(outcome);
 }
 
 TEST_F(FailedSave, ADialogThatFailsIsReportedRatherThanThrown) {
@@ -258,10 +256,11 @@ TEST_F(FailedSave, ADialogThatFailsIsReportedRatherThanThrown) {
     }
   } throwing;
   throwing.confirmAnswers = {true};
-  TRecordingContext broken{store, layout, chart(), throwing, view, currentDataFile};
-  EXPECT_NO_THROW(FileSave(broken));
+  TRecordingContext broken{store, layout, chart(), throwing, currentDataFile};
+  SaveOutcome outcome = SaveOutcome::Saved;
+  EXPECT_NO_THROW(outcome = FileSave(broken));
   EXPECT_EQ(throwing.MessageBoxes(), (std::vector<ShownMessage>{{"dialog broke", "12-Kanal Test-Software"}}));
-  ExpectRecordingKeptAndSaveOffered();
+  ExpectRecordingKeptAndSaveOffered(outcome);
 }
 
 }  // namespace

@@ -1,0 +1,103 @@
+#include "chart/ChartSweep.h"
+
+#include <algorithm>
+#include <span>
+#include <utility>
+
+#include "chart/ChartFrame.h"
+#include "chart/TracePlot.h"
+
+namespace {
+
+// Where a channel is drawn in the mode: its x offset from CursorX.
+struct ShownChannel {
+  ChartChannel channel;
+  int xOffset;
+};
+
+std::span<const ShownChannel> ShownChannels(const ChartLayout& layout, bool twelveChannel,
+                                            std::array<ShownChannel, 12>& out) {
+  std::size_t n = 0;
+  if (twelveChannel) {
+    for (ChartChannel channel : kLimbLeads) out[n++] = {channel, 0};
+    for (ChartChannel channel : kChestLeads) out[n++] = {channel, layout.ColumnSplit};
+  } else {
+    for (ChartChannel channel : kEightChannelOrder) {
+      if (layout.BandTable[channel].Height > 0) out[n++] = {channel, 0};
+    }
+  }
+  return {out.data(), n};
+}
+
+}  // namespace
+
+ChartSweep::ChartSweep(ChartLayout& layout, ChartCanvas& canvas, TimeFormatter formatTime, bool twelveChannel)
+    : layout_(layout), canvas_(canvas), formatTime_(std::move(formatTime)), twelveChannel_(twelveChannel) {}
+
+void ChartSweep::Restart(bool twelveChannel, const std::array<bool, 8>& checked) {
+  twelveChannel_ = twelveChannel;
+  if (twelveChannel) {
+    LayoutBands12C(layout_);
+  } else {
+    LayoutBands(layout_, checked);
+  }
+  Frame();
+}
+
+void ChartSweep::Frame() {
+  if (twelveChannel_) {
+    DrawBasic12C(layout_, canvas_);
+  } else {
+    DrawBasic(layout_, canvas_);
+  }
+}
+
+void ChartSweep::Plot(const SampleStore& store, int slot) {
+  if (layout_.CursorX > End()) Frame();
+  if (twelveChannel_) {
+    ShowGraph12C(layout_, canvas_, store, slot, formatTime_);
+  } else {
+    ShowGraph(layout_, canvas_, store, slot, formatTime_);
+  }
+  ++layout_.CursorX;
+}
+
+void ChartSweep::PlotSpan(const SampleStore& store, int from, int to) {
+  std::array<ShownChannel, 12> buffer{};
+  const SampleRecord& head = store.At(from);
+  canvas_.SetPenStyle(psSolid);
+  for (const ShownChannel& c : ShownChannels(layout_, twelveChannel_, buffer)) {
+    const BandEntry& band = layout_.BandTable[c.channel];
+    const int first = MapSampleToY(ChannelSample(head, c.channel), band, layout_.BandTopPad);
+    int top = first, bottom = first, last = first;
+    for (int i = from + 1; i <= to; ++i) {
+      last = MapSampleToY(ChannelSample(store.At(i), c.channel), band, layout_.BandTopPad);
+      top = std::min(top, last);
+      bottom = std::max(bottom, last);
+    }
+    const int x = layout_.CursorX + c.xOffset;
+    const int previous = std::exchange(layout_.LastY[c.channel], last);
+    // Where the chest column is the narrower one, its traces end with its
+    // frame, as a record's do.
+    if (x > layout_.RightEdge) continue;
+    canvas_.SetPenColor(ChannelColor(c.channel));
+    if (from > 1) canvas_.Polyline({{layout_.PrevX + c.xOffset, previous}, {x, first}});
+    // The end point of a polyline stays unset: one past the bottom sets it.
+    if (top < bottom) canvas_.Polyline({{x, top}, {x, bottom + 1}});
+  }
+  if (twelveChannel_) {
+    PutTimeLabels12C(layout_, canvas_, head.time, formatTime_);
+  } else {
+    PutTimeLabel(layout_, canvas_, head.time, formatTime_);
+  }
+  layout_.PrevX = layout_.CursorX;
+  ++layout_.CursorX;
+}
+
+void ChartSweep::JoinFrom(const SampleRecord& record) {
+  std::array<ShownChannel, 12> buffer{};
+  for (const ShownChannel& c : ShownChannels(layout_, twelveChannel_, buffer)) {
+    layout_.LastY[c.channel] =
+        MapSampleToY(ChannelSample(record, c.channel), layout_.BandTable[c.channel], layout_.BandTopPad);
+  }
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The sweep: records plotted one pixel column apart from the left edge of
+// the plotting area to its end, where the empty frame is drawn again and the
+// sweep starts over at the left. The window feeds it each record the
+// acquisition completes, the load flow every record of a file, and the
+// review the records of one view. It is the one place that moves the sweep
+// cursor (CursorX); the acquisition itself draws nothing.
+//
+// Eight-channel mode shows the bands of the table that have a height and
+// ends at RightEdge; twelve-channel mode shows the limb leads in the left
+// column and C1..C6 in the right one, and ends at LeftColumnRight.
+//
+// Main thread (or the one thread that owns the layout and the canvas). The
+// layout and the canvas must outlive the sweep.
+#include <array>
+
+#include "chart/ChartCanvas.h"
+#include "chart/ChartLayout.h"
+#include "store/LocaleFormat.h"
+#include "store/SampleStore.h"
+
+class ChartSweep {
+ public:
+  // `formatTime` writes the time labels. Eight-channel mode until Restart
+  // says otherwise.
+  ChartSweep(ChartLayout& layout, ChartCanvas& canvas, TimeFormatter formatTime = LocaleTimeFormatter(),
+             bool twelveChannel = false);
+
+  // A new sweep in `twelveChannel` mode: the bands laid out (eight channels:
+  // those of the checked boxes CH_I .. CH_RE; with none checked the table is
+  // kept) and the empty frame drawn, the cursor at the left.
+  void Restart(bool twelveChannel, const std::array<bool, 8>& checked);
+  // The empty frame of the mode again, bands as they are, cursor at the left.
+  void Frame();
+  // Record `slot` in the next column: the empty frame again first when the
+  // cursor has passed the end of the plotting area, then one segment per
+  // shown channel from the previous record's point (none for slot 1, the
+  // start of a recording) and a time label where one falls; the cursor then
+  // moves one column on.
+  void Plot(const SampleStore& store, int slot);
+  // One column for the records from..to of a compressed view (no wrap): per
+  // channel the segment from the previous column's last point to record
+  // `from`, then a vertical stroke over every y the records reach, so that
+  // no peak is lost however many records share the column.
+  void PlotSpan(const SampleStore& store, int from, int to);
+  // The points the next column joins from are `record`'s, as if it had just
+  // been plotted (a view that begins inside a recording).
+  void JoinFrom(const SampleRecord& record);
+
+  bool TwelveChannel() const { return twelveChannel_; }
+  // The last column the mode plots before the sweep starts over.
+  int End() const { return twelveChannel_ ? layout_.LeftColumnRight : layout_.RightEdge; }
+
+ private:
+  ChartLayout& layout_;
+  ChartCanvas& canvas_;
+  TimeFormatter formatTime_;
+  bool twelveChannel_;
+};

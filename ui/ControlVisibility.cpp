@@ -1,0 +1,25 @@
+#include "ui/ControlVisibility.h"
+
+TControlsShown ControlsShown(const TWindowState& s) {
+  TControlsShown shown;
+  const bool stopped = !s.recording;
+  // The recording's own controls stay until its offer to save is answered.
+  const bool recordingControls = s.recording || s.offerOpen;
+
+  shown.setup = stopped || !s.portOpen;
+  shown.read = s.recording || s.portOpen;
+  shown.readSaysStop = s.recording;
+  shown.save = stopped && s.unsaved;
+  shown.load = stopped && (s.situation == TSituation::PortOpened || s.situation == TSituation::StoppedWithRecords);
+  shown.print = shown.exportButton = stopped && s.recordsShown;
+  shown.pulse = shown.resp = shown.status = shown.ident = shown.cal = recordingControls;
+  shown.elec = recordingControls && s.serviceMode;
+  shown.reg = recordingControls && s.serviceMode && s.portOpen;
+
+  shown.setupBox = s.setupBoxOpen;
+  shown.statusBox = s.statusBoxOpen;
+  shown.identBox = s.identBoxOpen;
+  shown.registerBox = s.registerBoxOpen;
+  shown.channelBox = !s.twelveChannelChecked;
+  return shown;
+}

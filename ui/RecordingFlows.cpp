@@ -1,0 +1,165 @@
+#include "ui/RecordingFlows.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "chart/ChartFrame.h"
+#include "chart/ChartSweep.h"
+#include "recording/FileIO.h"
+#include "recording/PrintOut.h"
+#include "recording/RecordingExport.h"
+#include "recording/RecordingFiles.h"
+#include "recording/RecordingLoader.h"
+#include "recording/RecordingShape.h"
+#include "store/SampleStore.h"
+#include "ui/SessionTexts.h"
+
+namespace {
+
+FileDialogOptions SaveDialogOptions() {
+  FileDialogOptions options;
+  options.filter = "ECG Log File|*.log";
+  options.defaultExt = "log";
+  // Existing names are refused below with the tool's own message.
+  options.overwritePrompt = false;
+  return options;
+}
+
+FileDialogOptions OpenDialogOptions() {
+  FileDialogOptions options;
+  options.filter = "ECG Data Files|*.dat";
+  options.fileMustExist = true;
+  options.pathMustExist = true;
+  return options;
+}
+
+void ShowQuietly(TDialogs& dialogs, const std::string& text) noexcept {
+  try {
+    dialogs.ShowMessage(text, kRecordingMessageCaption);
+  } catch (...) {
+    // Nothing more can be told; reception must go on.
+  }
+}
+
+// Asks for names until the files are written (Saved) or the dialog is
+// cancelled. Write failures are thrown.
+SaveOutcome ChooseNameAndWrite(TRecordingContext& context) {
+  while (true) {
+    const std::optional<std::string> logName = context.dialogs.ExecuteSaveDialog(SaveDialogOptions());
+    if (!logName) return SaveOutcome::Cancelled;
+    if (logName->empty()) continue;
+
+    const std::string dataName = DataNameForLogName(*logName);
+    context.currentDataFile = dataName;
+    // The window never replaces a file; a name whose data name is itself
+    // would make the two files one.
+    if (PathExists(*logName) || PathExists(dataName) || dataName == *logName) {
+      context.dialogs.ShowMessage("Invalid Filename or File already existing", " Error creating File");
+      continue;
+    }
+    WriteRecordingFiles(context.store, *logName, dataName, context.nowText(), context.formatTime,
+                        ExistingFiles::Refuse);
+    return SaveOutcome::Saved;
+  }
+}
+
+bool EndsWithIgnoringCase(const std::string& text, std::string_view tail) {
+  if (tail.size() > text.size()) return false;
+  return std::equal(tail.begin(), tail.end(), text.end() - static_cast<std::ptrdiff_t>(tail.size()),
+                    [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+}
+
+// Plots the loaded records as acquisition would have, sweep by sweep, in
+// the mode and with the channels the records show.
+void DrawRecording(TRecordingContext& context, const RecordingShape& shape) {
+  ChartSweep sweep(context.layout, context.chart, context.formatTime);
+  sweep.Restart(shape.mode == RecordingMode::TwelveChannel, EightChannelBoxes(shape));
+  for (int slot = 1; slot <= context.store.Count(); ++slot) sweep.Plot(context.store, slot);
+}
+
+}  // namespace
+
+SaveOutcome FileSave(TRecordingContext& context, std::string_view preface) {
+  try {
+    std::string question = "Do you want to save te actual Data?";
+    if (!preface.empty()) question = std::string(preface) + "\n" + question;
+    if (!context.dialogs.Confirm(question, "Confirm")) return SaveOutcome::Declined;
+    return ChooseNameAndWrite(context);
+  } catch (const std::exception& error) {
+    // The recording is still in the store: Save stays offered so the user
+    // can try another name or folder.
+    ShowQuietly(context.dialogs, error.what());
+    return SaveOutcome::Failed;
+  }
+}
+
+SaveOutcome SaveButtonClick(TRecordingContext& context) { return FileSave(context); }
+
+LoadOutcome LoadButtonClick(TRecordingContext& context) {
+  LoadOutcome outcome;
+  const std::optional<std::string> name = context.dialogs.ExecuteOpenDialog(OpenDialogOptions());
+  if (!name || name->empty()) return outcome;
+
+  SampleStore& store = context.store;
+  const TLoadResult result =
+      LoadRecordingFile(*name, store, [&](int count) { context.showStatus(LoadingStatusText(count)); });
+  outcome.chosen = true;
+  outcome.records = store.Count();
+  context.currentDataFile = *name;
+  // Drawn once all is read: the mode and the bands follow from the whole
+  // recording, not from the last set-up. Whatever was on the chart goes.
+  if (store.Count() > 0) {
+    const RecordingShape shape = DetectRecordingShape(store);
+    outcome.twelveChannel = shape.mode == RecordingMode::TwelveChannel;
+    DrawRecording(context, shape);
+  } else {
+    DrawBasic(context.layout, context.chart);
+    if (!result.headerValid) context.dialogs.ShowMessage("Invalid File Type", " Error reading File");
+  }
+  context.showStatus(std::string(kIdleStatusText));
+
+  if (result.moreThanStoreHolds) {
+    context.dialogs.ShowMessage("The file holds more than " + std::to_string(SampleStore::kLastSlot) +
+                                    " records. Only the first " + std::to_string(SampleStore::kLastSlot) +
+                                    " records were loaded.",
+                                kRecordingMessageCaption);
+  }
+  if (result.readError) {
+    context.dialogs.ShowMessage(
+        *result.readError + ". Only the first " + std::to_string(store.Count()) + " records were loaded.",
+        kRecordingMessageCaption);
+  }
+  return outcome;
+}
+
+void ExportButtonClick(TRecordingContext& context) {
+  try {
+    if (context.store.Count() <= 0) {
+      context.dialogs.ShowMessage("There are no records to export.", kRecordingMessageCaption);
+      return;
+    }
+    FileDialogOptions options;
+    options.filter = "EDF+|*.edf|CSV|*.csv";
+    options.defaultExt = "edf";
+    options.overwritePrompt = true;
+    const std::optional<FileChoice> choice = context.dialogs.ExecuteSaveDialogWithFilter(options);
+    if (!choice || choice->path.empty()) return;
+    bool csv = choice->filterIndex == 1;
+    if (EndsWithIgnoringCase(choice->path, ".csv")) csv = true;
+    if (EndsWithIgnoringCase(choice->path, ".edf")) csv = false;
+    const ExportOptions exportOptions = ExportOptionsForStore(context.store, context.currentDataFile);
+    if (csv) {
+      ExportCsv(context.store, choice->path, exportOptions);
+    } else {
+      ExportEdf(context.store, choice->path, exportOptions);
+    }
+  } catch (const std::exception& error) {
+    ShowQuietly(context.dialogs, error.what());
+  }
+}
+
+void PrintButtonClick(TRecordingContext& context) {
+  std::unique_ptr<PrintJob> job = context.dialogs.ExecutePrintDialog();
+  if (!job) return;
+  PrintChartPage(*job, context.chart, context.currentDataFile, context.nowText);
+}

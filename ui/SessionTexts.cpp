@@ -1,0 +1,79 @@
+#include "ui/SessionTexts.h"
+
+#include <charconv>
+
+#include "module/SetupChoices.h"
+
+namespace {
+
+std::string WithPrefix(std::string_view prefix, std::string_view text) {
+  std::string out;
+  out.reserve(prefix.size() + text.size());
+  out.append(prefix).append(text);
+  return out;
+}
+
+void AppendNumber(std::string& out, int value) {
+  char digits[16];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), value).ptr;
+  out.append(digits, end);
+}
+
+std::string Counted(std::string_view prefix, int count, std::string_view suffix) {
+  std::string out(prefix);
+  AppendNumber(out, count);
+  out.append(suffix);
+  return out;
+}
+
+}  // namespace
+
+std::string_view ConnectionText(bool connected) { return connected ? kConnectedText : kNotConnectedText; }
+
+std::string_view RespWaveText(bool transmitted) { return transmitted ? kRespTransmittedText : kRespNotTransmittedText; }
+
+StatusFrameTexts StatusTexts(const TModuleStatus& status) {
+  StatusFrameTexts texts;
+  texts.RespLabel = RespWaveText(status.respirationTransmitted);
+  texts.RALabel = ConnectionText(status.connected[0]);
+  texts.LALabel = ConnectionText(status.connected[1]);
+  texts.RLLabel = ConnectionText(status.connected[2]);
+  texts.LLLabel = ConnectionText(status.connected[3]);
+  texts.ChestLabel = ConnectionText(status.connected[4]);
+  texts.TransmissionPanel = WithPrefix("Transmission: ", ChoiceItem(TransBoxChoice, status.settings.transmission));
+  texts.AmplificationPanel = WithPrefix("Amplification: ", ChoiceItem(AmpBoxChoice, status.settings.amplification));
+  texts.FilterPanel = FilterPanelText(status.settings.filter, status.settings.emg);
+  texts.ModePanel = ModePanelText(status.mode);
+  return texts;
+}
+
+std::string FilterPanelText(int filterIndex, bool emg) {
+  const std::string_view item = ChoiceItem(FilterBoxChoice, filterIndex);
+  std::string text = item.empty() ? Counted("Filter: unknown (", filterIndex, ")") : WithPrefix("Filter: ", item);
+  if (emg) text += " + EMG";
+  return text;
+}
+
+std::optional<std::string> ModePanelText(std::optional<OperatingMode> mode) {
+  if (!mode) return std::nullopt;
+  return WithPrefix("Mode: ", OperatingModeName(*mode));
+}
+
+std::string IdentificationLabelText(std::string_view text) { return WithPrefix("Identification: ", text); }
+
+std::string PulsePanelText(int value) { return Counted("Pulse: ", value, {}); }
+
+std::string RespPanelText(int value) { return Counted("Resp.: ", value, {}); }
+
+std::string PortPanelText(std::string_view port) { return WithPrefix("Port: ", port); }
+
+void AssignReceivingStatus(std::string& out, int count, bool dataLost) {
+  out.assign(kReceivingStatusStart);
+  AppendNumber(out, count);
+  out.append(" packets");
+  if (dataLost) out.append(" (data lost)");
+}
+
+std::string PortLostStatusText(int count) { return Counted("Status: Port lost - ", count, " packets"); }
+
+std::string LoadingStatusText(int count) { return Counted("Status: Loading... ", count, " packets"); }
