@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "chart/LineRaster.h"
@@ -71,21 +72,68 @@ void ImageCanvas::FillRect(const TRect& rect) {
   Touch(left, top, right, bottom);
 }
 
+namespace {
+
+bool Inside(TPoint p, int width, int height) { return p.X >= 0 && p.X < width && p.Y >= 0 && p.Y < height; }
+
+// The solid segment between two points inside the image, written straight
+// into the scanlines: the same pixels as RasterizeSegment's walk (nearest to
+// the ideal line, end point left out), without its per-pixel clipping and
+// callback. Every pixel lies between the two ends, so none needs a check.
+void DrawSolidInside(QRgb* pixels, qsizetype stride, TPoint from, TPoint to, QRgb pen) {
+  const int dx = std::abs(to.X - from.X), dy = std::abs(to.Y - from.Y);
+  const qsizetype sx = to.X >= from.X ? 1 : -1;
+  const qsizetype sy = to.Y >= from.Y ? stride : -stride;
+  const bool xMajor = dx >= dy;
+  const int major = xMajor ? dx : dy, minor = xMajor ? dy : dx;
+  const qsizetype majorStep = xMajor ? sx : sy, minorStep = xMajor ? sy : sx;
+  QRgb* p = pixels + from.Y * stride + from.X;
+  if (minor == 0) {  // a horizontal or vertical run
+    if (majorStep == 1) {
+      std::fill_n(p, major, pen);
+      return;
+    }
+    for (int k = 0; k < major; ++k, p += majorStep) *p = pen;
+    return;
+  }
+  // r as in RasterizeSegment from its first step: one minor step each time
+  // it passes 2 major.
+  const int twoMajor = 2 * major, twoMinor = 2 * minor;
+  int r = major;
+  for (int k = 0; k < major; ++k) {
+    *p = pen;
+    p += majorStep;
+    r += twoMinor;
+    if (r >= twoMajor) {
+      r -= twoMajor;
+      p += minorStep;
+    }
+  }
+}
+
+}  // namespace
+
 void ImageCanvas::DrawLine(TPoint from, TPoint to) {
   // bits() once per line: it detaches the image if the window holds a copy,
   // after which the pointer stays valid for the whole segment.
   uchar* const bits = image_.bits();
   const qsizetype stride = image_.bytesPerLine();
   const QRgb pen = ToRgb(penColor_);
-  const QRgb gap = ToRgb(brushColor_);
-  const bool dotted = penStyle_ == psDot;
-  RasterizeSegment(from, to, image_.width(), image_.height(), [&](int x, int y, std::int64_t k) {
-    QRgb* p = reinterpret_cast<QRgb*>(bits + y * stride) + x;
-    *p = (!dotted || DotIsOn(k)) ? pen : gap;
-  });
+  const int w = image_.width(), h = image_.height();
+  if (penStyle_ == psSolid && Inside(from, w, h) && Inside(to, w, h)) {
+    // Every segment of a trace: the case worth its own loop.
+    // A 32-bit image's lines are whole pixels long.
+    DrawSolidInside(reinterpret_cast<QRgb*>(bits), stride / static_cast<qsizetype>(sizeof(QRgb)), from, to, pen);
+  } else {
+    const QRgb gap = ToRgb(brushColor_);
+    const bool dotted = penStyle_ == psDot;
+    RasterizeSegment(from, to, w, h, [&](int x, int y, std::int64_t k) {
+      QRgb* p = reinterpret_cast<QRgb*>(bits + y * stride) + x;
+      *p = (!dotted || DotIsOn(k)) ? pen : gap;
+    });
+  }
   // The segment's box, in 64 bits since a far-away end may sit at INT_MAX.
   auto clampTo = [](std::int64_t v, int limit) { return static_cast<int>(std::clamp<std::int64_t>(v, 0, limit)); };
-  const int w = image_.width(), h = image_.height();
   Touch(clampTo(std::min(from.X, to.X), w), clampTo(std::min(from.Y, to.Y), h),
         clampTo(std::int64_t{std::max(from.X, to.X)} + 1, w), clampTo(std::int64_t{std::max(from.Y, to.Y)} + 1, h));
 }

@@ -14,7 +14,8 @@ void QtMainThreadDispatcher::Post(std::function<void()> call) {
     std::lock_guard lock(mutex_);
     calls_.push_back(std::move(call));
   }
-  QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
+  // The member pointer, not the method's name: no lookup by string per call.
+  QMetaObject::invokeMethod(this, &QtMainThreadDispatcher::RunNext, Qt::QueuedConnection);
 }
 
 // One call per wake-up, not the whole queue: a call may open a modal dialog

@@ -33,7 +33,7 @@ class QtMainThreadDispatcher : public QObject, public TMainThreadDispatcher {
   long long Served() const { return served_; }
 
  private:
-  Q_INVOKABLE void RunNext();
+  void RunNext();
 
   // The calls themselves stay out of Qt's event queue: they are handed from
   // thread to thread under our own lock, and Qt only carries the wake-up.

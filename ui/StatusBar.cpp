@@ -1,6 +1,5 @@
 #include "ui/StatusBar.h"
 
-#include <QEvent>
 #include <QLabel>
 #include <stdexcept>
 
@@ -12,6 +11,8 @@ TStatusBar::TStatusBar(QWidget* parent) : QFrame(parent) {
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     panel->setIndent(2);
+    // Opaque: a new text repaints the panel alone, not the bar behind it.
+    panel->setAutoFillBackground(true);
     panels_[static_cast<std::size_t>(i)] = panel;
     widths_[static_cast<std::size_t>(i)] = 50;
   }
@@ -35,38 +36,21 @@ int TStatusBar::PanelIndex(int index) const {
 void TStatusBar::SetPanelText(int index, const std::string& text) {
   PanelAt(index)->setText(QString::fromStdString(text));
   pending_ &= ~(1u << index);
+  if (pending_ == 0) throttle_.stop();
 }
 
 void TStatusBar::SetPanelTextSoon(int index, std::string_view text) {
   PanelAt(index);
   pendingTexts_[static_cast<std::size_t>(index)].assign(text);
   pending_ |= 1u << index;
-  WatchWindow();
   if (throttle_.isActive()) return;
   const auto interval = kMinShowInterval.count();
   const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : interval;
   if (since >= interval) {
     ShowPending();
   } else {
-    // Only for when nothing repaints meanwhile: the window's next repaint
-    // shows the text and stops the timer.
     throttle_.start(static_cast<int>(interval - since));
   }
-}
-
-// The window is about to repaint what changed: the texts go with it, so the
-// panel is laid out and repainted once per window repaint, never per text.
-bool TStatusBar::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::UpdateRequest && pending_ != 0 && watched == watchedWindow_) ShowPending();
-  return QFrame::eventFilter(watched, event);
-}
-
-void TStatusBar::WatchWindow() {
-  QWidget* const top = window();
-  if (top == watchedWindow_) return;
-  if (watchedWindow_) watchedWindow_->removeEventFilter(this);
-  watchedWindow_ = top;
-  top->installEventFilter(this);
 }
 
 void TStatusBar::ShowPending() {

@@ -4,7 +4,6 @@
 // status, 6 clock).
 #include <QElapsedTimer>
 #include <QFrame>
-#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <chrono>
@@ -18,18 +17,19 @@ class TStatusBar : public QFrame {
 
  public:
   static constexpr int kPanelCount = 7;
-  // A text set "soon" is shown with the window's next repaint (the chart's,
-  // while samples arrive), so whatever the window shows agrees with it; when
-  // nothing else repaints, it is shown within this time.
-  static constexpr std::chrono::milliseconds kMinShowInterval{100};
+  // A text set "soon" waits at most this long, and texts set soon are shown
+  // at most once per this time: a label laid out and painted with every
+  // window repaint cost a quarter of the main thread at full rate.
+  static constexpr std::chrono::milliseconds kMinShowInterval{250};
 
   explicit TStatusBar(QWidget* parent = nullptr);
 
   void SetPanelText(int index, const std::string& text);
   // The same for texts that change with every sample: the panel takes the
-  // latest text when the window next repaints (or within kMinShowInterval)
-  // instead of being laid out and repainted per sample. PanelText reads the
-  // latest text at once. A later SetPanelText wins.
+  // latest text at once when nothing was shown within kMinShowInterval,
+  // otherwise when that time is over, instead of being laid out and
+  // repainted per sample. PanelText reads the latest text at once. A later
+  // SetPanelText wins.
   void SetPanelTextSoon(int index, std::string_view text);
   std::string PanelText(int index) const;
   void SetPanelWidth(int index, int width);
@@ -42,21 +42,18 @@ class TStatusBar : public QFrame {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QLabel* PanelAt(int index) const;  // throws std::out_of_range
   int PanelIndex(int index) const;   // `index`, checked as above
   void PlacePanels();
   void ShowPending();
-  void WatchWindow();
 
   std::array<QLabel*, kPanelCount> panels_{};
   std::array<int, kPanelCount> widths_{};
   int border_ = 0;
   std::array<std::string, kPanelCount> pendingTexts_{};
   unsigned pending_ = 0;  // bit i: pendingTexts_[i] waits to be shown
-  QTimer throttle_;
+  QTimer throttle_;  // runs only while texts wait
   QElapsedTimer sinceShown_;
-  QPointer<QWidget> watchedWindow_;  // whose repaints show the pending texts
 };

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "chart/ImageCanvas.h"
+#include "chart/LineRaster.h"
 #include "chart/PainterCanvas.h"
 #include "chart_support.h"
 
@@ -150,6 +151,40 @@ TEST(ImageCanvasLines, FarAwayCoordinatesOnlyWalkTheVisiblePart) {
   }
   EXPECT_EQ(Painted(canvas, kRed).size(), 99u);
 }
+
+// Every segment between two points of a grid that reaches past all four
+// edges: the image holds exactly the pixels of the shared line rule, in
+// either pen style, whichever way the canvas writes them.
+class SegmentsFollowTheLineRule : public ::testing::TestWithParam<TPenStyle> {};
+
+TEST_P(SegmentsFollowTheLineRule, ForEveryPairOfGridPoints) {
+  const int size = 10;
+  std::vector<TPoint> grid;
+  for (int y = -3; y <= size + 2; ++y)
+    for (int x = -3; x <= size + 2; ++x) grid.push_back({x, y});
+  ImageCanvas canvas = RedCanvas(size, size), expected = RedCanvas(size, size);
+  canvas.SetPenStyle(GetParam());
+  const auto clear = [&](ImageCanvas& c) {
+    c.SetBrushColor(kRed);
+    c.FillRect({0, 0, size, size});
+    c.SetBrushColor(kGrey);
+  };
+  for (const TPoint from : grid) {
+    for (const TPoint to : grid) {
+      clear(canvas);
+      clear(expected);
+      canvas.Polyline({from, to});
+      RasterizeSegment(from, to, size, size, [&](int x, int y, std::int64_t k) {
+        expected.SetBrushColor(GetParam() == psSolid || DotIsOn(k) ? kBlack : kGrey);
+        expected.FillRect({x, y, x + 1, y + 1});
+      });
+      ASSERT_EQ(canvas.Image(), expected.Image())
+          << "(" << from.X << "," << from.Y << ") to (" << to.X << "," << to.Y << ")";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PenStyles, SegmentsFollowTheLineRule, ::testing::Values(psSolid, psDot));
 
 // ---- Fills -----------------------------------------------------------------
 
