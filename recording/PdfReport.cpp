@@ -18,7 +18,7 @@
 namespace {
 
 // A4 landscape, in millimetres.
-constexpr double kPageWidth = 297, kPageHeight = 210;
+constexpr double kPageHeight = 210;  // the width (297) follows from the margins
 constexpr double kMargin = 10;
 constexpr double kHeaderHeight = 22;
 constexpr double kMaxBandHeight = 30;
