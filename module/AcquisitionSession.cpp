@@ -241,15 +241,15 @@ TLineQuality AcquisitionSession::LineQuality() const {
   TLineQuality quality = quality_;
   const TModuleFramers::TCounts& counts = framers_.Counts();
   quality.frames = counts.packets;
+  quality.framesRejected = counts.rejected;
   std::uint64_t pending = 0;
   for (const TComDataPacket* framer : framers_.InBindingOrder()) {
     if (framer->InPacket()) pending += framer->PendingBytes().size();
     quality.framerOverflows += framer->Overflows();
   }
-  // Every byte either went into a frame, is part of a frame still arriving,
-  // or belonged to none. (A frame cut short on the line lends its bytes to
-  // the next one's count; the figure is then a little low.)
-  const std::uint64_t used = counts.packetBytes + pending;
+  // Every byte either went into a frame, a frame refused, or a frame still
+  // arriving, or belonged to none.
+  const std::uint64_t used = counts.packetBytes + counts.rejectedBytes + pending;
   quality.bytesOutsideFrames = quality.bytesReceived > used ? quality.bytesReceived - used : 0;
   return quality;
 }
@@ -285,8 +285,10 @@ TLineQuality AcquisitionSession::RecordingLineQuality() const {
 
 // ---- The rate check and the silence ------------------------------------------------
 
+// What the module sent: a sample frame refused was sent all the same.
 std::uint64_t AcquisitionSession::SampleFramesCut() const {
-  return framers_.Counts().packets[TModuleFramers::kSampleKind];
+  const TModuleFramers::TCounts& counts = framers_.Counts();
+  return counts.packets[TModuleFramers::kSampleKind] + counts.rejected[TModuleFramers::kSampleKind];
 }
 
 void AcquisitionSession::AfterChunk(std::size_t bytes) {

@@ -63,8 +63,9 @@ struct TLineQuality {
   // pulse (0xF9), respiration (0xFA), status (0xFC), identification (0xFD),
   // chest status (0xFF), sample (0xF8).
   std::array<std::uint64_t, TModuleFramers::kFramerCount> frames{};
-  // Frames cut but not taken, per kind in the same order (0 until frames
-  // are checked beyond their start byte and length).
+  // Frames cut but refused as broken (a sample or chest value byte of
+  // 0xF8..0xFF, an identification text with a start byte or a control
+  // character), per kind in the same order.
   std::array<std::uint64_t, TModuleFramers::kFramerCount> framesRejected{};
   double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;

@@ -21,6 +21,15 @@
 #include "module/FrameHandlers.h"
 #include "serial/TComDataPacket.h"
 
+// The framers' checks (TComDataPacket::OnCheckPacket): the position of the
+// first byte that cannot belong to the frame, or 0. Sample and chest frames
+// carry values 0..247 from byte 3 on (byte 2 is not checked): a byte
+// 0xF8..0xFF there starts another frame. An identification frame's text
+// (between its start and its stop byte) holds no start byte and no control
+// character (0x00..0x1F, 0x7F..0x9F in Latin-1).
+std::size_t FirstNonValueByte(std::string_view frame);
+std::size_t FirstNonTextByte(std::string_view frame);
+
 class TModuleFramers {
  public:
   static constexpr int kFramerCount = 7;
@@ -53,10 +62,13 @@ class TModuleFramers {
   void SetTwelveChannelSizes();
 
   // The packets cut so far per kind (in binding order) and the bytes they
-  // held: the line-quality figures.
+  // held, and the frames refused by their check and their bytes: the
+  // line-quality figures.
   struct TCounts {
     std::array<std::uint64_t, kFramerCount> packets{};
     std::uint64_t packetBytes = 0;
+    std::array<std::uint64_t, kFramerCount> rejected{};
+    std::uint64_t rejectedBytes = 0;
   };
   const TCounts& Counts() const { return counts_; }
 
