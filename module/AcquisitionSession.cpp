@@ -110,6 +110,9 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
   const AcquisitionState state = settings.state;
   settings = request.indices;
   settings.state = state;
+  // Bytes of the set-up before (a half frame of another length, perhaps)
+  // must not begin the first frame of this one.
+  framers_.Clear();
   // What the module will stream from now on is what frames are decoded with,
   // whatever the set-up panel shows later on.
   handlers_.SetDecoding(request.twelveChannel, request.channels);
@@ -131,6 +134,16 @@ std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
 // ---- Recording ----------------------------------------------------------------
 
 void AcquisitionSession::StartRecording() {
+  // The recording holds what the module sends from now on: not the bytes
+  // waiting in the input queue, nor a frame begun before.
+  if (port_.Connected()) {
+    try {
+      port_.ClearInput();
+    } catch (const EComPort&) {
+      // A device going away: its loss is told on its own.
+    }
+  }
+  framers_.Clear();
   store_.BeginRecording();
   store_.Settings().state = AcquisitionState::Receiving;
   dataLost_ = false;
@@ -199,7 +212,7 @@ void AcquisitionSession::OnPortLost(unsigned openNumber) {
   }
   // A frame cut off by the loss can never be completed; kept, it would take
   // the first bytes from the port's next opening as its own.
-  for (TComDataPacket* framer : framers_.InBindingOrder()) framer->ClearBuffer();
+  framers_.Clear();
   portLost_ = true;
   // The time without a port says nothing about the module's rate.
   PauseRate();

@@ -89,6 +89,10 @@ void TModuleFramers::Feed(std::string_view chunk) {
   for (TComDataPacket* framer : InBindingOrder()) framer->AddChunk(chunk);
 }
 
+void TModuleFramers::Clear() {
+  for (TComDataPacket* framer : InBindingOrder()) framer->ClearBuffer();
+}
+
 void TModuleFramers::SetEightChannelSizes(int selectedCount) {
   // Outside 0..8 the sample framer would get no length at all and hand every
   // chunk whole to the sample handler.

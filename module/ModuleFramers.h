@@ -54,6 +54,10 @@ class TModuleFramers {
   // (benchmarks, fuzzing, tools without a port).
   void Feed(std::string_view chunk);
 
+  // Drops what every framer holds: no byte received before can end up in a
+  // frame cut after.
+  void Clear();
+
   // The set-up's packet lengths. Eight channels: the sample frame carries the
   // selected channels (0..8) after its two leading bytes. Twelve channels:
   // 9-byte sample frames and 7-byte chest frames. A framer whose length
