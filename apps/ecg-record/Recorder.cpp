@@ -18,6 +18,8 @@
 #include "module/StatusFrames.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
+#include "station/RecordingSave.h"
+#include "station/SessionSidecar.h"
 #include "store/LocaleFormat.h"
 
 namespace {
@@ -57,21 +59,6 @@ class RecorderView : public TSessionView {
   std::function<void()> onStopped;
   std::function<void()> onPortLost;
 };
-
-// The module's identification text is single-byte (Latin-1).
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return out;
-}
 
 // JSON string of a UTF-8 text.
 std::string Json(std::string_view text) {
@@ -254,6 +241,7 @@ int TRecorder::Run() {
   if (o.records) session.SetRecordLimit(*o.records);
 
   const auto started = Clock::now();
+  const auto startedAt = std::chrono::system_clock::now();
   session.StartRecording();
   QTimer progress;
   progress.setInterval(kProgressIntervalMs);
@@ -297,9 +285,18 @@ int TRecorder::Run() {
     savedLog.clear();
   } else {
     try {
-      // The window's save, with --force replacing the pair as a whole.
-      WriteRecordingFiles(store, logName, dataName, NowDateTimeText(), LocaleTimeFormatter(),
-                          o.force ? ExistingFiles::Replace : ExistingFiles::Refuse);
+      // The window's save, with --force replacing the files as a whole.
+      RecordingFacts facts;
+      facts.setup = o.setup;
+      facts.identification = view.identification;
+      facts.startedAt = startedAt;
+      facts.records = store.Count();
+      facts.measuredRateHz = seconds > 0 ? store.Count() / seconds : 0.0;
+      facts.quality = quality;
+      const TSavedRecording saved =
+          RecordingSave(store, SidecarFromFacts(facts), logName, NowDateTimeText(), LocaleTimeFormatter(),
+                        o.force ? ExistingFiles::Replace : ExistingFiles::Refuse);
+      if (saved.sidecarError) err_ << "ecg-record: the sidecar was not written: " << *saved.sidecarError << "\n";
     } catch (const std::exception& error) {
       err_ << "ecg-record: saving failed: " << error.what() << "\n";
       return kExitSave;
