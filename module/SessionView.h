@@ -57,6 +57,13 @@ class TSessionView {
   // inside the delivery that stored the last record: the place for the
   // offer to save, whose dialog the delivery waits for.
   virtual void RunLimitReached() {}
+  // The measured rate (records per second) is more than 2 % off the
+  // confirmed set-up's `expected` one: told once per recording, when the
+  // measure first leaves the band after its first two seconds.
+  virtual void RateOff(double measured, int expected) {
+    (void)measured;
+    (void)expected;
+  }
 
   // ---- The port ---------------------------------------------------------------
   // A set-up's port could not be opened (`error`: the port library's message).
