@@ -85,12 +85,26 @@ RecordingSidecar SidecarFromFacts(const RecordingFacts& facts) {
   if (facts.measuredRateHz > 0) sidecar.measuredRateHz = facts.measuredRateHz;
   SidecarIntegrity integrity;
   const TLineQuality& q = facts.quality;
-  integrity.gaps = static_cast<long long>(q.inputOverflows);
+  integrity.gaps = static_cast<long long>(q.inputGaps);
   for (std::size_t kind = 0; kind < kFrameKindNames.size(); ++kind)
     integrity.rejectedFrames[kFrameKindNames[kind]] = static_cast<long long>(q.framesRejected[kind]);
+  integrity.incompleteRecordsDropped = static_cast<long long>(q.incompleteRecordsDropped);
   integrity.rateOff = facts.rateOff;
+  integrity.silentSpells = static_cast<long long>(q.silentSpells);
   sidecar.integrity = integrity;
   return sidecar;
+}
+
+RecordingFacts SessionFacts(const AcquisitionSession& session) {
+  RecordingFacts facts;
+  facts.setup = session.ConfirmedSetup();
+  if (!session.Identification().empty()) facts.identification = session.Identification();
+  facts.startedAt = session.RecordingStartedAt();
+  facts.records = session.Store().Count();
+  facts.measuredRateHz = session.MeasuredRate();
+  facts.rateOff = session.RateIsOff();
+  facts.quality = session.RecordingLineQuality();
+  return facts;
 }
 
 RecordingSidecar StoreSidecar(const SampleStore& store) {

@@ -28,10 +28,17 @@ struct RecordingFacts {
   long long records = 0;
   double measuredRateHz = 0;  // 0: not measured
   bool rateOff = false;
-  TLineQuality quality;  // the recording's own figures
+  TLineQuality quality;  // the recording's own figures (RecordingLineQuality)
 };
 
 RecordingSidecar SidecarFromFacts(const RecordingFacts& facts);
+// The facts of the session's current (or last) recording: its confirmed
+// set-up, the identification when one came, the Read's time, the store's
+// count, the measured rate and the recording's own line figures.
+RecordingFacts SessionFacts(const AcquisitionSession& session);
+inline RecordingSidecar SessionSidecar(const AcquisitionSession& session) {
+  return SidecarFromFacts(SessionFacts(session));
+}
 // What the store alone tells: the set-up's six indices and the count (the
 // switches it does not keep, EMG, the mode and the channels, stay unknown).
 RecordingSidecar StoreSidecar(const SampleStore& store);

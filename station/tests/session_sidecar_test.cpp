@@ -17,7 +17,9 @@ TEST(SessionSidecar, TheConfirmedSetUpIsWrittenInTheFilesOwnTerms) {
   facts.setup.channels = {false, true, false, false, false, false, false, true};
   facts.records = 1200;
   facts.measuredRateHz = 299.5;
-  facts.quality.inputOverflows = 2;
+  facts.quality.inputGaps = 2;
+  facts.quality.silentSpells = 1;
+  facts.quality.incompleteRecordsDropped = 1;
   facts.quality.framesRejected[TModuleFramers::kSampleKind] = 7;
   facts.identification = std::string("ECG-SIM \xB5V", 10);
 
@@ -41,6 +43,8 @@ TEST(SessionSidecar, TheConfirmedSetUpIsWrittenInTheFilesOwnTerms) {
   EXPECT_EQ(s.integrity->rejectedFrames.at("sample"), 7);
   EXPECT_EQ(s.integrity->rejectedFrames.at("chest"), 0);
   EXPECT_EQ(s.integrity->rateOff, false);
+  EXPECT_EQ(s.integrity->silentSpells, 1);
+  EXPECT_EQ(s.integrity->incompleteRecordsDropped, 1);
   EXPECT_FALSE(s.start);
   // What the file says reads back as it was built.
   EXPECT_EQ(ParseSidecarJson(SidecarJson(s), "test"), s);
