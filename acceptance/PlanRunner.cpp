@@ -561,19 +561,14 @@ struct PlanRunner::Impl {
     // not in the searching (or initializing) mode, and in twelve-channel mode
     // a chest status frame after it.
     const auto latest = [&]() -> std::optional<std::array<bool, kPlanElectrodeCount>> {
-      std::optional<std::size_t> status;
-      for (std::size_t i = view.statuses.size(); i-- > statusFrom;) {
-        const auto mode = view.statuses[i].value.mode;
-        if (mode == OperatingMode::Searching || mode == OperatingMode::Initializing) break;
-        status = i;
-        break;
-      }
-      if (!status) return std::nullopt;
+      if (view.statuses.size() <= statusFrom) return std::nullopt;
+      const auto& status = view.statuses.back();
+      if (status.value.mode == OperatingMode::Searching || status.value.mode == OperatingMode::Initializing)
+        return std::nullopt;
       std::array<bool, kPlanElectrodeCount> states{};
-      for (std::size_t e = 0; e < kPlanLimbElectrodeCount; ++e) states[e] = view.statuses[*status].value.connected[e];
+      for (std::size_t e = 0; e < kPlanLimbElectrodeCount; ++e) states[e] = status.value.connected[e];
       if (setup.twelveChannel) {
-        if (view.chestStatuses.size() <= chestFrom || view.chestStatuses.back().at < view.statuses[*status].at)
-          return std::nullopt;
+        if (view.chestStatuses.size() <= chestFrom || view.chestStatuses.back().at < status.at) return std::nullopt;
         for (std::size_t e = 0; e < 5; ++e) states[kPlanLimbElectrodeCount + e] = view.chestStatuses.back().value[e];
       }
       return states;

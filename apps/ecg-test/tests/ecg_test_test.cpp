@@ -210,6 +210,32 @@ TEST(EcgTestRun, CancelEndsTheRunAtOnceWithoutAPass) {
   EXPECT_NE(run.out.find("cancelled after 2 of 9 steps"), std::string::npos) << run.out;
 }
 
+TEST(EcgTestRun, PortPulledMidRunEndsTheStepsLeftInErrorNotInAPass) {
+  QTemporaryDir dir;
+  const auto simulator = StartSimulator();
+  const std::string json = dir.filePath("r.json").toStdString();
+  const Outcome run =
+      EcgTest({"--port", simulator->DevicePath(), "--plan", Write(dir, "p.toml", kQuickPlan), "--json", json},
+              [&simulator](PlanRunner* runner) {
+                if (!runner) return;
+                runner->OnProgress = [&simulator](const RunProgress& step) {
+                  if (step.step == 3) simulator->HangUp();
+                };
+              });
+  EXPECT_EQ(run.exit, 1);
+  const QJsonObject results = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(json))).object();
+  int errors = 0;
+  for (const QJsonValue value : results["results"].toArray()) {
+    const QJsonObject result = value.toObject();
+    const QString check = result["check"].toString();
+    // Before the hang-up; and no line was watched after it.
+    if (check == "identification" || check == "rate" || check == "integrity") continue;
+    EXPECT_EQ(result["verdict"].toString(), "error") << result["check"].toString().toStdString();
+    ++errors;
+  }
+  EXPECT_GE(errors, 7) << run.out;  // the seven steps after the hang-up
+}
+
 // ---- The faults a module can have, each caught by its own checks ----------------
 
 struct FaultCase {
