@@ -166,7 +166,8 @@ void DrawCalibration(QPainter& painter, QPdfWriter& writer, const CalibrationPlo
   const double columnWidth = (kPageWidth - 2 * kMargin) / 2;
   for (std::size_t i = 0; i < plot.leads.size(); ++i) {
     const CalibrationPlot::Lead& lead = plot.leads[i];
-    const double left = kMargin + static_cast<double>(i / rows) * columnWidth + kReportLabelWidth;
+    const std::size_t column = i / rows;  // the first `rows` leads left, the others right
+    const double left = kMargin + static_cast<double>(column) * columnWidth + kReportLabelWidth;
     const double width = std::floor(columnWidth - kReportLabelWidth - 3);
     const QRectF area(left, top + static_cast<double>(i % rows) * height, width, height - 2);
     DrawMillimetreGrid(painter, area);

@@ -126,6 +126,7 @@ std::vector<LeadTrace> RecordedLeads(const SampleStore& store, int first, int la
 
 std::vector<LeadSamples> AsLeadSamples(const std::vector<LeadTrace>& leads) {
   std::vector<LeadSamples> samples;
+  samples.reserve(leads.size());
   for (const LeadTrace& lead : leads) samples.push_back({lead.name, lead.samples});
   return samples;
 }
@@ -585,7 +586,7 @@ struct PlanRunner::Impl {
     const auto offList = [reported](const std::array<bool, kPlanElectrodeCount>& states) {
       std::vector<std::string> off;
       for (std::size_t e = 0; e < reported; ++e) {
-        if (!states[e]) off.push_back(std::string(kPlanElectrodeNames[e]));
+        if (!states[e]) off.emplace_back(kPlanElectrodeNames[e]);
       }
       return off.empty() ? std::string("all connected") : "off: " + Joined(off);
     };

@@ -18,7 +18,7 @@
 namespace {
 
 const char* const kDescription =
-    "Runs an acceptance test plan against the module on PORT and prints the verdict table.\n"
+    "Runs an acceptance test plan against the module on the --port and prints the verdict table.\n"
     "Without --plan the built-in default plan runs (installed as share/ecg-tool/default-plan.toml).\n"
     "\n"
     "Exit codes: 0 every check passed, 1 some check failed, 2 bad arguments or plan,\n"
