@@ -32,6 +32,8 @@ constexpr auto kSettle = std::chrono::milliseconds(500);
 // The loop wakes at least this often, so a wait notices its deadline and a
 // cancel without any byte arriving.
 constexpr int kWakeMs = 50;
+// Records arriving within this of each other came in one burst.
+constexpr auto kBurst = std::chrono::milliseconds(50);
 // The noise check's baseline stretch.
 constexpr double kBaselineSeconds = 0.2;
 constexpr double kNotMeasured = std::numeric_limits<double>::quiet_NaN();
@@ -58,28 +60,6 @@ double Median(std::vector<double> values) {
   std::nth_element(values.begin(), middle, values.end());
   if (values.size() % 2 == 1) return *middle;
   return (*middle + *std::max_element(values.begin(), middle)) / 2;
-}
-
-// Records per second from their arrival times: the slope of a straight line
-// fitted through (time, index). Deliveries come in bursts whose timing the
-// machine's load shifts; the fit over the whole step evens that out where
-// first-to-last timing would not.
-double FittedRate(std::span<const Clock::time_point> arrivals) {
-  if (arrivals.size() < 2) return kNotMeasured;
-  const auto origin = arrivals.front();
-  const double n = static_cast<double>(arrivals.size());
-  double meanX = 0;
-  for (const auto at : arrivals) meanX += Since(origin, at);
-  meanX /= n;
-  const double meanY = (n - 1) / 2;
-  double covariance = 0;
-  double variance = 0;
-  for (std::size_t i = 0; i < arrivals.size(); ++i) {
-    const double dx = Since(origin, arrivals[i]) - meanX;
-    covariance += dx * (static_cast<double>(i) - meanY);
-    variance += dx * dx;
-  }
-  return variance > 0 ? covariance / variance : kNotMeasured;
 }
 
 TSetupRequest Request(const StepSetup& setup, const std::string& port) {
@@ -173,6 +153,36 @@ struct IntegrityTally {
 std::uint64_t Grown(std::uint64_t before, std::uint64_t after) { return after > before ? after - before : 0; }
 
 }  // namespace
+
+// The slope of the line under the arrivals: through the least late record of
+// the first fifth and the least late of the last fifth, "late" measured
+// against the rate itself (found again once from the first estimate).
+double ArrivalRate(std::span<const double> arrivalSeconds, double nominal) {
+  const std::size_t n = arrivalSeconds.size();
+  if (n < 10 || !(nominal > 0)) return kNotMeasured;
+  const std::size_t fifth = n / 5;
+  double rate = nominal;
+  for (int pass = 0; pass < 2; ++pass) {
+    const auto earliest = [&](std::size_t from, std::size_t to) {
+      std::size_t best = from;
+      double least = std::numeric_limits<double>::infinity();
+      for (std::size_t i = from; i < to; ++i) {
+        const double lateness = arrivalSeconds[i] - static_cast<double>(i) / rate;
+        if (lateness < least) {
+          least = lateness;
+          best = i;
+        }
+      }
+      return best;
+    };
+    const std::size_t first = earliest(0, fifth);
+    const std::size_t last = earliest(n - fifth, n);
+    const double seconds = arrivalSeconds[last] - arrivalSeconds[first];
+    if (!(seconds > 0)) return kNotMeasured;
+    rate = static_cast<double>(last - first) / seconds;
+  }
+  return rate;
+}
 
 struct PlanRunner::Impl {
   Impl(PlanRunner& runner, RunReport& filled)
@@ -318,11 +328,21 @@ struct PlanRunner::Impl {
     const std::uint64_t lineErrors =
         Grown(before.parityErrors, after.parityErrors) + Grown(before.framingErrors, after.framingErrors) +
         Grown(before.overrunErrors, after.overrunErrors) + Grown(before.breaks, after.breaks);
+    // A gap in the arrivals is a silent spell of the line unless the records
+    // due in it came in a burst right after it: then the line went on and
+    // the tool (or the machine) was held up.
     std::uint64_t silent = 0;
     Clock::time_point last = watchFrom;
     const auto spell = Duration(plan.integrity.silentSpellSeconds);
+    const double rate = setup.SamplesPerSecond();
     for (std::size_t i = arrivalsFrom; i < view.arrivals.size(); ++i) {
-      if (view.arrivals[i] - last >= spell) ++silent;
+      const auto gap = view.arrivals[i] - last;
+      if (gap >= spell) {
+        std::size_t burst = 0;
+        while (i + burst < view.arrivals.size() && view.arrivals[i + burst] - view.arrivals[i] < kBurst) ++burst;
+        const double due = std::chrono::duration<double>(gap).count() * rate;
+        if (static_cast<double>(burst) < due / 2) ++silent;
+      }
       last = view.arrivals[i];
     }
     if (now - last >= spell) ++silent;
@@ -408,8 +428,11 @@ struct PlanRunner::Impl {
     if (!Record(limits.seconds)) return;
     const std::span<const Clock::time_point> arrivals(view.arrivals.begin() + static_cast<std::ptrdiff_t>(arrivalsFrom),
                                                       view.arrivals.end());
-    const double rate = FittedRate(arrivals);
     const double set = setup.SamplesPerSecond();
+    std::vector<double> seconds;
+    seconds.reserve(arrivals.size());
+    for (const auto at : arrivals) seconds.push_back(Since(watchFrom, at));
+    const double rate = ArrivalRate(seconds, set);
     RateFigure figure{where.setting, set, std::nullopt, arrivals.size(), limits.seconds};
     if (std::isfinite(rate)) figure.measured = rate;
     report.rates.push_back(figure);

@@ -21,6 +21,7 @@
 // cannot run end in Error, never in Pass.
 #include <cstddef>
 #include <functional>
+#include <span>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +29,14 @@
 #include "acceptance/TestPlan.h"
 
 class SampleStore;
+
+// Records per second from their arrival times (seconds, any origin, in the
+// order the records came) on a line set to `nominal`. A record never arrives
+// before its time on the line, but may arrive late: deliveries come in
+// bursts, and on a loaded machine the tool may be held up for a while and
+// then catch up. The rate is the slope of the line under the arrivals, which
+// neither a burst nor a hold-up moves. NaN for fewer than 10 records.
+double ArrivalRate(std::span<const double> arrivalSeconds, double nominal);
 
 class EPortNotAvailable : public std::runtime_error {
  public:
