@@ -111,7 +111,7 @@ class TForm1::SessionView : public TSessionView {
   }
   // Once per sample: the panel at the chart's pace, its text's buffer reused.
   void RecordCount(int count, bool dataLost) override {
-    AssignReceivingStatus(statusText_, count, dataLost);
+    AssignReceivingStatus(statusText_, count, dataLost, form_.session_->RateIsOff());
     form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
   }
   void RecordReady(int slot) override { form_.sweep_->Plot(form_.session_->Store(), slot); }
@@ -135,6 +135,12 @@ class TForm1::SessionView : public TSessionView {
     form_.PulsePanel->setText(Q(kPulsePanelEmpty));
     form_.RespPanel->setText(Q(kRespPanelEmpty));
     form_.PortLost();
+  }
+  void RateOff(double, int) override {
+    // Shown at once, not only with the next record (a module far too slow).
+    AssignReceivingStatus(statusText_, form_.session_->Store().Count(), form_.session_->DataLostInRecording(), true);
+    form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
+    form_.ShowLineQuality();
   }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
@@ -337,14 +343,8 @@ void TForm1::Timer1Timer() {
 // How the line behaves, in the Status box: what a user needs to trust (or
 // not) the traces.
 void TForm1::ShowLineQuality() {
-  const TLineQuality q = session_->LineQuality();
-  const unsigned long long lineErrors = q.parityErrors + q.framingErrors + q.overrunErrors + q.breaks;
-  LineLabel->setText(QStringLiteral("Outside frames: %1 B\nOverflows: %2 framer, %3 input\nLine errors: %4   %5/s")
-                         .arg(q.bytesOutsideFrames)
-                         .arg(q.framerOverflows)
-                         .arg(q.inputOverflows)
-                         .arg(lineErrors)
-                         .arg(q.recordsPerSecond, 0, 'f', 1));
+  LineLabel->setText(Q(LineFiguresText(session_->LineQuality(), session_->MeasuredRate(), session_->ExpectedRate(),
+                                       session_->RateIsOff())));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "ui/SessionTexts.h"
 
 #include <charconv>
+#include <cstdio>
 
 #include "module/SetupChoices.h"
 
@@ -67,11 +68,22 @@ std::string RespPanelText(int value) { return Counted("Resp.: ", value, {}); }
 
 std::string PortPanelText(std::string_view port) { return WithPrefix("Port: ", port); }
 
-void AssignReceivingStatus(std::string& out, int count, bool dataLost) {
+void AssignReceivingStatus(std::string& out, int count, bool dataLost, bool rateOff) {
   out.assign(kReceivingStatusStart);
   AppendNumber(out, count);
   out.append(" packets");
   if (dataLost) out.append(" (data lost)");
+  if (rateOff) out.append(" (rate off)");
+}
+
+std::string LineFiguresText(const TLineQuality& q, double measuredRate, int expectedRate, bool rateOff) {
+  const std::uint64_t lineErrors = q.parityErrors + q.framingErrors + q.overrunErrors + q.breaks;
+  char rate[64];
+  std::snprintf(rate, sizeof rate, "Rate: %.1f/s (set %d)%s", measuredRate, expectedRate, rateOff ? " OFF" : "");
+  return "Outside frames: " + std::to_string(q.bytesOutsideFrames) +
+         " B  Rejected: " + std::to_string(q.RejectedFrames()) +
+         "\nGaps: " + std::to_string(q.inputGaps + q.framerOverflows) +
+         "  Silences: " + std::to_string(q.silentSpells) + "  Errors: " + std::to_string(lineErrors) + "\n" + rate;
 }
 
 std::string PortLostStatusText(int count) { return Counted("Status: Port lost - ", count, " packets"); }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "module/AcquisitionSession.h"
 #include "module/StatusFrames.h"
 
 // Status bar panels by index.
@@ -74,7 +75,14 @@ std::string PortPanelText(std::string_view port);
 // Panel 5 while receiving: "Status: Receiving... <count> packets" (no
 // singular), " (data lost)" after it once bytes were lost. Written into
 // `out`, whose buffer is reused: no allocation per record.
-void AssignReceivingStatus(std::string& out, int count, bool dataLost);
+// " (rate off)" after that once the measured rate left the confirmed
+// set-up's by more than 2 %.
+void AssignReceivingStatus(std::string& out, int count, bool dataLost, bool rateOff = false);
+// The Status box's line figures, each kind of trouble apart so that a
+// noisy line never reads as no errors: bytes outside frames, frames
+// rejected, input-queue gaps, silences over a second and device line
+// errors, then the measured rate against the set one.
+std::string LineFiguresText(const TLineQuality& figures, double measuredRate, int expectedRate, bool rateOff);
 // Panel 5 after a port loss: "Status: Port lost - <count> packets".
 std::string PortLostStatusText(int count);
 // Panel 5 while a data file is read: "Status: Loading... <count> packets".

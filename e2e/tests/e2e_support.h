@@ -71,6 +71,10 @@ class FrameTap {
  public:
   struct Delivery {
     std::uint8_t sequence = 0;
+    // The simulator's sample number, unwrapped from the sequence: frames
+    // waiting when Read was pressed are dropped, so deliveries may skip
+    // some (fewer than the sequence's modulus).
+    long long number = 0;
     bool receiving = false;  // the recording ran when the frame arrived
     int countBefore = 0;     // the store's count before and after the handler
     int countAfter = 0;
@@ -81,6 +85,11 @@ class FrameTap {
 
   const std::vector<Delivery>& Samples() const { return samples_; }
   const std::vector<Delivery>& Chests() const { return chests_; }
+  // The sample number the next sample frame will carry if none is lost:
+  // how many the simulator had sent when the last one was handled.
+  std::size_t NextSampleNumber() const {
+    return samples_.empty() ? 0 : static_cast<std::size_t>(samples_.back().number + 1);
+  }
   // For slots 0..count of the latest recording: the index (= the
   // simulator's sample number) of the sample frame stored there, -1 for
   // none (slot 0 always).

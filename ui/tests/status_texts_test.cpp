@@ -196,13 +196,14 @@ struct CountCase {
   int count;
   bool dataLost;
   const char* text;
+  bool rateOff = false;
 };
 
 class ReceivingStatus : public testing::TestWithParam<CountCase> {};
 
 TEST_P(ReceivingStatus, CountsStoredPacketsWithoutSingular) {
   std::string text = "left over from an earlier record";
-  AssignReceivingStatus(text, GetParam().count, GetParam().dataLost);
+  AssignReceivingStatus(text, GetParam().count, GetParam().dataLost, GetParam().rateOff);
   EXPECT_EQ(text, GetParam().text);
 }
 
@@ -210,7 +211,25 @@ INSTANTIATE_TEST_SUITE_P(, ReceivingStatus,
                          testing::Values(CountCase{1, false, "Status: Receiving... 1 packets"},
                                          CountCase{2, false, "Status: Receiving... 2 packets"},
                                          CountCase{80000, false, "Status: Receiving... 80000 packets"},
-                                         CountCase{1, true, "Status: Receiving... 1 packets (data lost)"}));
+                                         CountCase{1, true, "Status: Receiving... 1 packets (data lost)"},
+                                         CountCase{7, true, "Status: Receiving... 7 packets (data lost) (rate off)",
+                                                   true}));
+
+// Every kind of trouble counted apart: a noisy line never reads as no errors.
+TEST(LineFigures, ShowEachKindOfTroubleApartAndTheRateAgainstTheSetOne) {
+  TLineQuality q;
+  q.bytesOutsideFrames = 12;
+  q.framesRejected[TModuleFramers::kSampleKind] = 2;
+  q.framesRejected[TModuleFramers::kChestKind] = 1;
+  q.inputGaps = 4;
+  q.silentSpells = 1;
+  q.framingErrors = 5;
+  q.breaks = 1;
+  EXPECT_EQ(LineFiguresText(q, 149.96, 300, true),
+            "Outside frames: 12 B  Rejected: 3\nGaps: 4  Silences: 1  Errors: 6\nRate: 150.0/s (set 300) OFF");
+  EXPECT_EQ(LineFiguresText(TLineQuality{}, 0, 100, false),
+            "Outside frames: 0 B  Rejected: 0\nGaps: 0  Silences: 0  Errors: 0\nRate: 0.0/s (set 100)");
+}
 
 TEST(StatusBarTexts, PortAndLossReadAsTheWindowShowsThem) {
   EXPECT_EQ(PortPanelText("/dev/ttyUSB0"), "Port: /dev/ttyUSB0");
