@@ -1,5 +1,6 @@
 #include "module/AcquisitionSession.h"
 
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -8,6 +9,11 @@
 namespace {
 
 constexpr int kHandOverIntervalMs = 10;
+// The rate check: how long the measure must run, and how far off it may be.
+constexpr double kRateCheckAfterSeconds = 2.0;
+constexpr double kRateTolerance = 0.02;
+// A recording's line quiet for longer than this is a silent spell.
+constexpr auto kSilence = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -40,6 +46,7 @@ AcquisitionSession::AcquisitionSession(TMainThreadDispatcher& dispatcher, TSessi
   // After the framers: it sees each chunk once they have cut it.
   countingLink_.OnRxBuf = [this](TCustomComPort&, const char*, int count) {
     quality_.bytesReceived += static_cast<std::uint64_t>(count);
+    AfterChunk(static_cast<std::size_t>(count));
   };
   port_.RegisterLink(countingLink_);
   port_.OnError = [this](TCustomComPort&, TComErrors errors) { OnLineError(errors); };
@@ -98,10 +105,14 @@ TSetupResult AcquisitionSession::ApplySetup(const TSetupRequest& request) {
 }
 
 std::string AcquisitionSession::Configure(const TSetupRequest& request) {
+  confirmed_ = request;
   AcquisitionSettings& settings = store_.Settings();
   const AcquisitionState state = settings.state;
   settings = request.indices;
   settings.state = state;
+  // Bytes of the set-up before (a half frame of another length, perhaps)
+  // must not begin the first frame of this one.
+  framers_.Clear();
   // What the module will stream from now on is what frames are decoded with,
   // whatever the set-up panel shows later on.
   handlers_.SetDecoding(request.twelveChannel, request.channels);
@@ -123,10 +134,26 @@ std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
 // ---- Recording ----------------------------------------------------------------
 
 void AcquisitionSession::StartRecording() {
+  // The recording holds what the module sends from now on: not the bytes
+  // waiting in the input queue, nor a frame begun before.
+  if (port_.Connected()) {
+    try {
+      port_.ClearInput();
+    } catch (const EComPort&) {
+      // A device going away: its loss is told on its own.
+    }
+  }
+  framers_.Clear();
   store_.BeginRecording();
   store_.Settings().state = AcquisitionState::Receiving;
   dataLost_ = false;
   handlers_.SetDataLost(false);
+  startedAt_ = std::chrono::system_clock::now();
+  atStart_ = LineQuality();
+  rate_ = RateMeasure{};
+  rate_.framesAtFrom = SampleFramesCut();
+  lastBytes_ = clock_();
+  silent_ = false;
   // A load may have laid the bands out for its own recording.
   view_.SweepRestart(handlers_.TwelveChannelMode(), handlers_.ChannelSelection());
 }
@@ -165,6 +192,7 @@ bool AcquisitionSession::SendRegisterWrite(std::string_view addressText, const s
 void AcquisitionSession::Feed(std::string_view chunk) {
   quality_.bytesReceived += chunk.size();
   framers_.Feed(chunk);
+  AfterChunk(chunk.size());
 }
 
 // ---- Line trouble -----------------------------------------------------------------
@@ -184,8 +212,10 @@ void AcquisitionSession::OnPortLost(unsigned openNumber) {
   }
   // A frame cut off by the loss can never be completed; kept, it would take
   // the first bytes from the port's next opening as its own.
-  for (TComDataPacket* framer : framers_.InBindingOrder()) framer->ClearBuffer();
+  framers_.Clear();
   portLost_ = true;
+  // The time without a port says nothing about the module's rate.
+  PauseRate();
   view_.PortLost(Recording(), store_.Count());
 }
 
@@ -201,6 +231,7 @@ void AcquisitionSession::OnLineError(TComErrors errors) {
 // user must know that it has a gap.
 void AcquisitionSession::OnInputLost() {
   ++quality_.inputOverflows;
+  ++quality_.inputGaps;
   if (!Recording() || dataLost_) return;
   dataLost_ = true;
   handlers_.SetDataLost(true);
@@ -211,6 +242,7 @@ void AcquisitionSession::OnInputLost() {
 
 void AcquisitionSession::Tick() {
   const auto now = clock_();
+  CheckLine(now);
   const double seconds = std::chrono::duration<double>(now - rateSince_).count();
   const std::uint64_t frames = framers_.Counts().packets[TModuleFramers::kSampleKind];
   if (seconds > 0) quality_.recordsPerSecond = static_cast<double>(frames - sampleFramesSince_) / seconds;
@@ -222,15 +254,110 @@ TLineQuality AcquisitionSession::LineQuality() const {
   TLineQuality quality = quality_;
   const TModuleFramers::TCounts& counts = framers_.Counts();
   quality.frames = counts.packets;
+  quality.framesRejected = counts.rejected;
   std::uint64_t pending = 0;
   for (const TComDataPacket* framer : framers_.InBindingOrder()) {
     if (framer->InPacket()) pending += framer->PendingBytes().size();
     quality.framerOverflows += framer->Overflows();
   }
-  // Every byte either went into a frame, is part of a frame still arriving,
-  // or belonged to none. (A frame cut short on the line lends its bytes to
-  // the next one's count; the figure is then a little low.)
-  const std::uint64_t used = counts.packetBytes + pending;
+  // Every byte either went into a frame, a frame refused, or a frame still
+  // arriving, or belonged to none.
+  const std::uint64_t used = counts.packetBytes + counts.rejectedBytes + pending;
   quality.bytesOutsideFrames = quality.bytesReceived > used ? quality.bytesReceived - used : 0;
   return quality;
+}
+
+std::uint64_t TLineQuality::RejectedFrames() const {
+  std::uint64_t sum = 0;
+  for (const std::uint64_t n : framesRejected) sum += n;
+  return sum;
+}
+
+TLineQuality AcquisitionSession::RecordingLineQuality() const {
+  TLineQuality q = LineQuality();
+  const TLineQuality& s = atStart_;
+  auto less = [](std::uint64_t& now, std::uint64_t then) { now = now > then ? now - then : 0; };
+  for (std::size_t kind = 0; kind < q.frames.size(); ++kind) {
+    less(q.frames[kind], s.frames[kind]);
+    less(q.framesRejected[kind], s.framesRejected[kind]);
+  }
+  less(q.bytesReceived, s.bytesReceived);
+  less(q.bytesOutsideFrames, s.bytesOutsideFrames);
+  less(q.framerOverflows, s.framerOverflows);
+  less(q.inputOverflows, s.inputOverflows);
+  less(q.inputGaps, s.inputGaps);
+  less(q.silentSpells, s.silentSpells);
+  less(q.incompleteRecordsDropped, s.incompleteRecordsDropped);
+  less(q.chestMissingRecords, s.chestMissingRecords);
+  less(q.parityErrors, s.parityErrors);
+  less(q.framingErrors, s.framingErrors);
+  less(q.overrunErrors, s.overrunErrors);
+  less(q.breaks, s.breaks);
+  return q;
+}
+
+// ---- The rate check and the silence ------------------------------------------------
+
+// What the module sent: a sample frame refused was sent all the same.
+std::uint64_t AcquisitionSession::SampleFramesCut() const {
+  const TModuleFramers::TCounts& counts = framers_.Counts();
+  return counts.packets[TModuleFramers::kSampleKind] + counts.rejected[TModuleFramers::kSampleKind];
+}
+
+void AcquisitionSession::AfterChunk(std::size_t bytes) {
+  if (!Recording()) return;
+  const auto now = clock_();
+  if (bytes > 0) {
+    if (!silent_ && now - lastBytes_ > kSilence) ++quality_.silentSpells;
+    silent_ = false;
+    lastBytes_ = now;
+  }
+  // The first delivery with sample frames starts the measure: how long its
+  // frames took to come is not known.
+  if (!rate_.from) {
+    if (SampleFramesCut() == rate_.framesAtFrom) return;
+    rate_.from = now;
+    rate_.framesAtFrom = SampleFramesCut();
+  }
+  CheckLine(now);
+}
+
+void AcquisitionSession::CheckLine(std::chrono::steady_clock::time_point now) {
+  if (!Recording()) return;
+  if (!silent_ && now - lastBytes_ > kSilence) {
+    ++quality_.silentSpells;
+    silent_ = true;
+  }
+  if (!rate_.from) return;
+  rate_.framesNow = SampleFramesCut();
+  rate_.now = now;
+  if (rate_.told || !RateIsOff()) return;
+  rate_.told = true;
+  view_.RateOff(MeasuredRate(), ExpectedRate());
+}
+
+void AcquisitionSession::PauseRate() {
+  if (!rate_.from) return;
+  rate_.frames += rate_.framesNow - rate_.framesAtFrom;
+  rate_.seconds += std::chrono::duration<double>(rate_.now - *rate_.from).count();
+  rate_.from.reset();
+  rate_.framesAtFrom = SampleFramesCut();
+}
+
+double AcquisitionSession::MeasuredRate() const {
+  std::uint64_t frames = rate_.frames;
+  double seconds = rate_.seconds;
+  if (rate_.from) {
+    frames += rate_.framesNow - rate_.framesAtFrom;
+    seconds += std::chrono::duration<double>(rate_.now - *rate_.from).count();
+  }
+  return seconds > 0 ? static_cast<double>(frames) / seconds : 0;
+}
+
+bool AcquisitionSession::RateIsOff() const {
+  double seconds = rate_.seconds;
+  if (rate_.from) seconds += std::chrono::duration<double>(rate_.now - *rate_.from).count();
+  const int expected = ExpectedRate();
+  if (seconds < kRateCheckAfterSeconds || expected <= 0) return false;
+  return std::abs(MeasuredRate() - expected) > kRateTolerance * expected;
 }

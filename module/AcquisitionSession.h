@@ -63,20 +63,28 @@ struct TLineQuality {
   // pulse (0xF9), respiration (0xFA), status (0xFC), identification (0xFD),
   // chest status (0xFF), sample (0xF8).
   std::array<std::uint64_t, TModuleFramers::kFramerCount> frames{};
-  // Frames cut but not taken, per kind in the same order (0 until frames
-  // are checked beyond their start byte and length).
+  // Frames cut but refused as broken (a sample or chest value byte of
+  // 0xF8..0xFF, an identification text with a start byte or a control
+  // character), per kind in the same order.
   std::array<std::uint64_t, TModuleFramers::kFramerCount> framesRejected{};
   double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;
   std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame
   std::uint64_t framerOverflows = 0;     // a framer's pending bytes reached its limit
   std::uint64_t inputOverflows = 0;      // the input queue was full and bytes were lost
+  std::uint64_t inputGaps = 0;           // the same gaps, under the name the integrity figures use
+  std::uint64_t silentSpells = 0;        // the line was silent for more than 1 s during a recording
+  // Twelve-channel records without chest frame left out at the end of a
+  // recording, and records kept with kChestMissing.
+  std::uint64_t incompleteRecordsDropped = 0;
+  std::uint64_t chestMissingRecords = 0;
   std::uint64_t parityErrors = 0;
   std::uint64_t framingErrors = 0;
   std::uint64_t overrunErrors = 0;
   std::uint64_t breaks = 0;
 
   std::uint64_t SampleFrames() const { return frames[TModuleFramers::kSampleKind]; }
+  std::uint64_t RejectedFrames() const;  // all kinds together
   std::uint64_t ChestFrames() const { return frames[TModuleFramers::kChestKind]; }
 };
 
@@ -92,7 +100,7 @@ class AcquisitionSession {
   AcquisitionSession(const AcquisitionSession&) = delete;
   AcquisitionSession& operator=(const AcquisitionSession&) = delete;
 
-  // For the line-quality rate (tests).
+  // For the line-quality rate, the rate check and the silence (tests).
   void SetClock(Clock clock) { clock_ = std::move(clock); }
 
   // Set-up OK: closes the port, opens `request.port`, raises DTR and RTS,
@@ -101,12 +109,14 @@ class AcquisitionSession {
   // cannot be opened leaves the session closed; a recording running goes on
   // (Stop still ends it, a later set-up lets it receive again).
   TSetupResult ApplySetup(const TSetupRequest& request);
-  // The set-up without the port: indices, framer lengths, the sweep's
-  // restart, and the decoding. Returns the 18-byte command (fuzzing, benchmarks).
+  // The set-up without the port: indices, framers emptied and given their
+  // lengths, the sweep's restart, and the decoding. Returns the 18-byte command (fuzzing, benchmarks).
   std::string Configure(const TSetupRequest& request);
 
   // Read: a new recording from count 0 and a new sweep in the confirmed
-  // set-up's mode (a load may have drawn another).
+  // set-up's mode (a load may have drawn another). The bytes received
+  // before (the input queue, the framers' pending bytes) are dropped: the
+  // first record is a whole frame sent after Read.
   void StartRecording();
   // Stop: Idle, then RecordingStopped. The recording keeps every record
   // stored, a twelve-channel record still waiting for its chest frame too.
@@ -141,6 +151,33 @@ class AcquisitionSession {
   void Tick();
   TLineQuality LineQuality() const;
 
+  // The set-up last confirmed (ApplySetup that opened the port, or
+  // Configure); the panel's defaults before the first.
+  const TSetupRequest& ConfirmedSetup() const { return confirmed_; }
+  // Records per second the confirmed set-up's transmission item asks for.
+  int ExpectedRate() const { return TransmissionRate(confirmed_.indices.transmission); }
+  // Sample frames per second the module sent during the current (or last)
+  // recording: every sample frame cut, stored or rejected, over the time
+  // from the end of the first delivery that carried one to the last
+  // delivery or Tick. Taken between deliveries, the hand-over's own delay
+  // cancels out; time without the port (lost until a reconnection) is left
+  // out. 0 until it can be measured.
+  double MeasuredRate() const;
+  // After two seconds of that measure, more than 2 % off ExpectedRate. Not
+  // latched: it follows the measure over the whole recording; the view is
+  // told once (TSessionView::RateOff) when it first holds.
+  bool RateIsOff() const;
+  // The text of the last identification frame; empty before any.
+  const std::string& Identification() const { return handlers_.Identification(); }
+  // Wall-clock time of the last Read; nullopt before the first.
+  std::optional<std::chrono::system_clock::time_point> RecordingStartedAt() const { return startedAt_; }
+  // Sets the marker byte (RecordMarker, 1..255; 0 takes a pending one back)
+  // of the next record stored.
+  void AddMarker(std::uint8_t number) { handlers_.SetNextMarker(number); }
+  // The figures of the current (or last) recording alone: the counters of
+  // LineQuality less what they were at its Read (the rate as it stands).
+  TLineQuality RecordingLineQuality() const;
+
   bool PortLostNow() const { return portLost_; }
   bool DataLostInRecording() const { return dataLost_; }
   bool TwelveChannelMode() const { return handlers_.TwelveChannelMode(); }
@@ -163,6 +200,12 @@ class AcquisitionSession {
   std::string SetSwitches12C(const TSetupRequest& request);
 
   void OnPortLost(unsigned openNumber);
+  // After every chunk (a delivery or Feed) and every Tick: the rate check
+  // and the silence.
+  void AfterChunk(std::size_t bytes);
+  void CheckLine(std::chrono::steady_clock::time_point now);
+  void PauseRate();
+  std::uint64_t SampleFramesCut() const;
   void OnLineError(TComErrors errors);
   void OnInputLost();
 
@@ -180,6 +223,25 @@ class AcquisitionSession {
   bool dataLost_ = false;  // the input queue lost bytes during this recording
   // Queued calls check it, so none runs into a destroyed session.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+  TSetupRequest confirmed_;
+  std::optional<std::chrono::system_clock::time_point> startedAt_;
+  TLineQuality atStart_;  // LineQuality() at the last Read
+
+  // The rate measure of the recording: frames and seconds of earlier
+  // stretches (before a port loss), and the current stretch since `rateFrom_`.
+  struct RateMeasure {
+    std::uint64_t frames = 0;
+    double seconds = 0;
+    std::optional<std::chrono::steady_clock::time_point> from;
+    std::uint64_t framesAtFrom = 0;
+    std::uint64_t framesNow = 0;
+    std::chrono::steady_clock::time_point now{};
+    bool told = false;
+  };
+  RateMeasure rate_;
+  std::chrono::steady_clock::time_point lastBytes_{};  // the last chunk with bytes during a recording
+  bool silent_ = false;                                // the current silence has been counted
 
   TLineQuality quality_;
   std::chrono::steady_clock::time_point rateSince_{};

@@ -94,13 +94,23 @@ void TFrameHandlers::Receive(const std::string& packet) {
   });
 }
 
-void TFrameHandlers::StoreSample8(std::string_view packet) {
-  const int slot = store_.Append();
-  TellCount();
+// A slot keeps what an earlier recording or a load left in it: every byte
+// of the new record is written here.
+SampleRecord& TFrameHandlers::NewRecord(int slot) {
   SampleRecord& record = store_.At(slot);
   record.time = clock_();
   record.channels.fill(0);
   record.chest.fill(0);
+  record.reserved.fill(0);
+  RecordMarker(record) = nextMarker_;
+  nextMarker_ = 0;
+  return record;
+}
+
+void TFrameHandlers::StoreSample8(std::string_view packet) {
+  const int slot = store_.Append();
+  TellCount();
+  SampleRecord& record = NewRecord(slot);
   const std::array<bool, kChannelBoxCount>& selected = channels_;
   std::size_t position = 3;
   for (std::size_t channel = 0; channel < selected.size(); ++channel) {
@@ -132,10 +142,7 @@ void TFrameHandlers::ReceiveSample12(std::string_view packet) {
   const int slot = store_.Append();
   newestStoredSlot_ = slot;
   TellCount();
-  SampleRecord& record = store_.At(slot);
-  record.time = clock_();
-  record.channels.fill(0);
-  record.chest.fill(0);
+  SampleRecord& record = NewRecord(slot);
   for (std::size_t channel = chI; channel <= chC1; ++channel)
     record.channels[channel] = ByteOrZero(packet, 3 + channel);
 
@@ -247,7 +254,10 @@ void TFrameHandlers::ReceiveCenterStatus(const std::string& packet) {
 
 void TFrameHandlers::ReceiveIdent(const std::string& packet) {
   Guarded([&] {
-    if (const std::optional<std::string_view> text = IdentificationText(packet)) view_.Identified(*text);
+    if (const std::optional<std::string_view> text = IdentificationText(packet)) {
+      identification_ = *text;
+      view_.Identified(*text);
+    }
   });
 }
 

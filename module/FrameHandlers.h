@@ -66,6 +66,12 @@ class TFrameHandlers {
   void SetRecordLimit(int limit);
   int RecordLimit() const { return limit_; }
 
+  // The marker byte (RecordMarker) of the next record stored; 0 for none.
+  // It goes with that one record only.
+  void SetNextMarker(std::uint8_t number) { nextMarker_ = number; }
+  // The text of the last identification frame; empty before the first.
+  const std::string& Identification() const { return identification_; }
+
   // False while the newest stored record still waits for its chest frame
   // (twelve-channel mode); an owner ending a recording between deliveries
   // may leave such a record out.
@@ -112,6 +118,7 @@ class TFrameHandlers {
   static constexpr int kNotStored = 0;
 
   bool Storing();
+  SampleRecord& NewRecord(int slot);
   void StoreSample8(std::string_view packet);
   void ReceiveSample12(std::string_view packet);
   void ReceiveChest12(std::string_view packet);
@@ -135,6 +142,8 @@ class TFrameHandlers {
   bool dataLost_ = false;
   int limit_ = kRunLimit;
   bool limitStopDone_ = false;  // the limit's stop of the current recording has run
+  std::uint8_t nextMarker_ = 0;
+  std::string identification_;
 
   // Twelve-channel pairing, in stream order: the slots of sample frames whose
   // chest frame has not been handled yet (kNotStored for frames not stored),

@@ -23,6 +23,8 @@ inline constexpr std::array<std::string_view, 2> kOffOn{"Off", "On"};
 }  // namespace setup_items
 
 inline constexpr RadioGroupChoice TransBoxChoice{"Transmission", setup_items::kTransmission, 1};
+// Records per second of each transmission item, in the items' order.
+inline constexpr std::array<int, setup_items::kTransmission.size()> kTransmissionRates{50, 100, 150, 300};
 inline constexpr RadioGroupChoice AmpBoxChoice{"Amplification", setup_items::kAmplification, 1};
 inline constexpr RadioGroupChoice FilterBoxChoice{"Filter", setup_items::kFilter, 1};
 inline constexpr RadioGroupChoice ModeBoxChoice{"Mode", setup_items::kMode, 1};
@@ -44,6 +46,12 @@ inline constexpr bool EmgDefault = false;
 
 inline constexpr std::string_view TwelveChannelCaption = "12-Channel";
 inline constexpr bool TwelveChannelDefault = false;
+
+// Records per second of the transmission index `index`, or 0 when it has no item.
+constexpr int TransmissionRate(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= kTransmissionRates.size()) return 0;
+  return kTransmissionRates[static_cast<std::size_t>(index)];
+}
 
 // The item of `choice` at `index`, or an empty view when the index has no item.
 constexpr std::string_view ChoiceItem(const RadioGroupChoice& choice, int index) {

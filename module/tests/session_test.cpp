@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "module/AcquisitionSession.h"
@@ -34,7 +35,9 @@ class Shown : public TSessionView {
   }
   void PortNotAvailable(const std::string& error) override { notAvailable = error; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
+  void RateOff(double measured, int expected) override { rateOffs.emplace_back(measured, expected); }
 
+  std::vector<std::pair<double, int>> rateOffs;
   std::optional<int> pulse;
   std::vector<std::pair<bool, std::array<bool, kChannelBoxCount>>> sweeps;
   int count = -1;
@@ -238,6 +241,145 @@ TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFr
   EXPECT_EQ(shown.events.back(), "stopped");
   session.StopAtCompleteRecord();  // not recording: nothing more
   EXPECT_EQ(Count(), 3);
+}
+
+// ---- Every set-up and every recording starts from an empty stream ----------------
+
+class FreshStart : public Session, public testing::WithParamInterface<bool> {};
+
+TEST_P(FreshStart, AHalfFrameFromBeforeNeverBeginsTheFirstRecord) {
+  const TSetupRequest request = Eight({true, true, true, false, false, false, false, false});
+  session.Configure(request);
+  session.StartRecording();
+  session.Feed(Bytes({0xF8, 0, 1}));  // the rest of it never comes
+  if (GetParam()) {
+    session.StopRecording();
+    session.StartRecording();
+  } else {
+    session.Configure(request);  // the same lengths: only emptying helps
+  }
+  session.Feed(Bytes({2, 3, 0xF8, 0, 4, 5, 6}));
+  ASSERT_EQ(Count(), 1);
+  EXPECT_EQ(session.Store().At(1).channels[0], 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(, FreshStart, testing::Bool(), [](const auto& row) { return row.param ? "Read" : "SetUpOk"; });
+
+TEST_F(Session, ReadDropsTheBytesWaitingInTheInputQueue) {
+  ASSERT_TRUE(session.ApplySetup(Eight({true, true, true, false, false, false, false, false})).opened);
+  ASSERT_EQ(pty.Read(18, std::chrono::seconds(5)).size(), 18u);
+  // Sent before Read and not handed over yet: the event loop has not run.
+  pty.Write(Bytes({0xF8, 0, 1, 2, 3}) + Bytes({0xF8, 0, 1, 2, 3}));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (session.Port().BytesWaiting() < 10 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(session.Port().BytesWaiting(), 10);
+  session.StartRecording();
+  pty.Write(Bytes({0xF8, 0, 7, 8, 9}));
+  ASSERT_TRUE(WaitUntil([&] { return Count() >= 1; }));
+  DrainEvents();
+  ASSERT_EQ(Count(), 1);
+  EXPECT_EQ(session.Store().At(1).channels[0], 7);
+}
+
+// ---- What a recording is measured and marked with ------------------------------------
+
+struct RateCase {
+  const char* name;
+  int transmission;  // index of the set-up's item
+  int sentPerSecond;
+  int seconds;  // fed in one-second steps after the first chunk
+  bool off;
+};
+
+class RateCheck : public Session, public testing::WithParamInterface<RateCase> {};
+
+TEST_P(RateCheck, ComparesTheSampleFramesSentWithTheConfirmedRateAfterTwoSeconds) {
+  const RateCase& row = GetParam();
+  auto now = std::chrono::steady_clock::time_point{};
+  session.SetClock([&] { return now; });
+  TSetupRequest request = Eight({true, false, false, false, false, false, false, false});
+  request.indices.transmission = static_cast<std::uint8_t>(row.transmission);
+  session.Configure(request);
+  EXPECT_EQ(session.ConfirmedSetup().indices.transmission, row.transmission);
+  session.StartRecording();
+  std::string second;
+  for (int i = 0; i < row.sentPerSecond; ++i) second += Bytes({0xF8, 0, 100});
+  session.Feed(second);  // its frames start the measure
+  for (int s = 0; s < row.seconds; ++s) {
+    now += std::chrono::seconds(1);
+    session.Feed(second);
+  }
+  session.Tick();
+  EXPECT_EQ(session.RateIsOff(), row.off);
+  EXPECT_NEAR(session.MeasuredRate(), row.sentPerSecond, 0.01);
+  ASSERT_EQ(shown.rateOffs.size(), row.off ? 1u : 0u);
+  if (row.off) {
+    EXPECT_EQ(shown.rateOffs[0].second, session.ExpectedRate());
+    for (int s = 0; s < 2; ++s) {
+      now += std::chrono::seconds(1);
+      session.Feed(second);
+    }
+    EXPECT_EQ(shown.rateOffs.size(), 1u) << "told once, however long it lasts";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , RateCheck,
+    testing::Values(RateCase{"AtTheSetRate", 3, 300, 3, false}, RateCase{"TwiceTheSetRate", 1, 200, 3, true},
+                    RateCase{"WithinTwoPercent", 3, 295, 2, false}, RateCase{"AboveTwoPercent", 3, 307, 2, true},
+                    RateCase{"BelowTwoPercent", 0, 48, 2, true}, RateCase{"TooEarlyToTell", 3, 600, 1, false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(Session, ASilentLineDuringARecordingIsCountedOncePerSpell) {
+  auto now = std::chrono::steady_clock::time_point{};
+  session.SetClock([&] { return now; });
+  session.Configure(Eight({true, false, false, false, false, false, false, false}));
+  session.Tick();
+  now += std::chrono::seconds(5);
+  session.Tick();
+  EXPECT_EQ(session.LineQuality().silentSpells, 0u) << "no recording";
+
+  session.StartRecording();
+  session.Feed(Bytes({0xF8, 0, 1}));
+  now += std::chrono::milliseconds(900);
+  session.Feed(Bytes({0xF8, 0, 1}));
+  session.Tick();
+  EXPECT_EQ(session.LineQuality().silentSpells, 0u);
+  now += std::chrono::milliseconds(1100);
+  session.Tick();
+  now += std::chrono::seconds(1);
+  session.Tick();
+  EXPECT_EQ(session.LineQuality().silentSpells, 1u) << "one spell, however many ticks it lasts";
+  session.Feed(Bytes({0xF8, 0, 1}));
+  now += std::chrono::milliseconds(1500);  // no tick in between: the next bytes find it
+  session.Feed(Bytes({0xF8, 0, 1}));
+  EXPECT_EQ(session.LineQuality().silentSpells, 2u);
+  EXPECT_EQ(session.RecordingLineQuality().silentSpells, 2u);
+  session.StopRecording();
+  session.StartRecording();
+  EXPECT_EQ(session.RecordingLineQuality().silentSpells, 0u) << "the figures of this recording alone";
+  EXPECT_EQ(session.RecordingLineQuality().SampleFrames(), 0u);
+}
+
+TEST_F(Session, KeepsTheIdentificationTheStartAndAMarkerForTheNextRecord) {
+  session.Configure(Eight({true, false, false, false, false, false, false, false}));
+  EXPECT_FALSE(session.RecordingStartedAt());
+  EXPECT_EQ(session.Identification(), "");
+  const auto before = std::chrono::system_clock::now();
+  session.StartRecording();
+  ASSERT_TRUE(session.RecordingStartedAt());
+  EXPECT_GE(*session.RecordingStartedAt(), before);
+
+  session.Feed(Bytes({0xFD}) + "ECG 12 v3.1" + Bytes({0x00}));
+  EXPECT_EQ(session.Identification(), "ECG 12 v3.1");
+  session.Feed(Bytes({0xF8, 0, 1}));
+  session.AddMarker(7);
+  session.Feed(Bytes({0xF8, 0, 2}) + Bytes({0xF8, 0, 3}));
+  ASSERT_EQ(Count(), 3);
+  EXPECT_EQ(RecordMarker(session.Store().At(1)), 0);
+  EXPECT_EQ(RecordMarker(session.Store().At(2)), 7);
+  EXPECT_EQ(RecordMarker(session.Store().At(3)), 0) << "a marker marks one record";
 }
 
 }  // namespace
