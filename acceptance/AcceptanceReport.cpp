@@ -106,8 +106,8 @@ void DrawHeader(QPainter& painter, Pages& pages, const RunReport& report) {
 
 void DrawVerdictTable(QPainter& painter, Pages& pages, const RunReport& report) {
   // Column widths in mm; the message takes what is left.
-  constexpr std::array<double, 5> kWidths{28, 50, 16, 52, 52};
-  const double messageWidth = kPageWidth - 2 * kMargin - 198;
+  constexpr std::array<double, 5> kWidths{24, 42, 14, 68, 56};
+  const double messageWidth = kPageWidth - 2 * kMargin - 204;
   const auto row = [&](const std::array<std::string, 6>& cells, bool bold, const QColor& verdictColour) {
     const double y = pages.Need(kRowMm);
     double x = kMargin;
@@ -147,7 +147,11 @@ void DrawRates(QPainter& painter, Pages& pages, const RunReport& report) {
   };
   row({"Setting", "Set", "Measured", "Deviation", "Records"}, true);
   for (const RateFigure& rate : report.rates) {
-    const auto number = [](double value, int decimals) { return QString::number(value, 'f', decimals).toStdString(); };
+    const auto number = [](double value, int decimals) {
+      // No "-0.00": a deviation too small to show has no sign either.
+      if (std::abs(value) < 0.5 * std::pow(10.0, -decimals)) value = 0;
+      return QString::number(value, 'f', decimals).toStdString();
+    };
     row({rate.setting, number(rate.set, 0) + " / sec", rate.measured ? number(*rate.measured, 2) + " / sec" : "-",
          rate.measured ? number((*rate.measured - rate.set) / rate.set * 100, 2) + " %" : "-",
          std::to_string(rate.records) + " in " + number(rate.seconds, 1) + " s"},

@@ -324,7 +324,7 @@ struct PlanRunner::Impl {
     const std::int64_t outside =
         static_cast<std::int64_t>(Grown(before.bytesReceived, after.bytesReceived)) - (Framed() - framedBefore);
     const std::uint64_t stray = outside > 0 ? static_cast<std::uint64_t>(outside) : 0;
-    const std::uint64_t gaps = Grown(before.inputOverflows, after.inputOverflows);
+    const std::uint64_t gaps = Grown(before.inputGaps, after.inputGaps);
     const std::uint64_t lineErrors =
         Grown(before.parityErrors, after.parityErrors) + Grown(before.framingErrors, after.framingErrors) +
         Grown(before.overrunErrors, after.overrunErrors) + Grown(before.breaks, after.breaks);

@@ -270,7 +270,7 @@ TEST_P(EcgTestFaults, FailExactlyTheChecksThatLookForThem) {
   EXPECT_EQ(Failing(ReadFile(json)), GetParam().failing) << run.out;
 }
 
-TEST(EcgTestLineNoise, FailsTheIntegrityOfTheChecksThatRecordAndNothingElse) {
+TEST(EcgTestLineNoise, FailsTheIntegrityOfTheChecksThatRecordAndExplainsAnyOtherFailure) {
   QTemporaryDir dir;
   FaultOptions line;
   line.garbageChance = 0.02;
@@ -285,7 +285,14 @@ TEST(EcgTestLineNoise, FailsTheIntegrityOfTheChecksThatRecordAndNothingElse) {
   // Over a second or more of records the noise is all but certain to show.
   for (const char* check : {"rate", "calibration", "heart_rate"})
     EXPECT_TRUE(failing.count(std::string("integrity: ") + check)) << check << "\n" << run.out;
-  for (const std::string& result : failing) EXPECT_EQ(result.rfind("integrity: ", 0), 0u) << run.out;
+  // Broken frames may spoil what a check measures (a rectangle cut by a
+  // stray byte); its integrity then says why.
+  for (const std::string& result : failing) {
+    const std::string check = result.substr(0, result.find(':'));
+    if (check != "integrity") {
+      EXPECT_TRUE(failing.count("integrity: " + check)) << result << "\n" << run.out;
+    }
+  }
 }
 
 ModuleFaults Faults(const std::function<void(ModuleFaults&)>& set) {
