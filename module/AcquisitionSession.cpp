@@ -110,6 +110,9 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
   const AcquisitionState state = settings.state;
   settings = request.indices;
   settings.state = state;
+  // Bytes of the set-up before (a half frame of another length, perhaps)
+  // must not begin the first frame of this one.
+  framers_.Clear();
   // What the module will stream from now on is what frames are decoded with,
   // whatever the set-up panel shows later on.
   handlers_.SetDecoding(request.twelveChannel, request.channels);
@@ -131,6 +134,16 @@ std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
 // ---- Recording ----------------------------------------------------------------
 
 void AcquisitionSession::StartRecording() {
+  // The recording holds what the module sends from now on: not the bytes
+  // waiting in the input queue, nor a frame begun before.
+  if (port_.Connected()) {
+    try {
+      port_.ClearInput();
+    } catch (const EComPort&) {
+      // A device going away: its loss is told on its own.
+    }
+  }
+  framers_.Clear();
   store_.BeginRecording();
   store_.Settings().state = AcquisitionState::Receiving;
   dataLost_ = false;
@@ -199,7 +212,7 @@ void AcquisitionSession::OnPortLost(unsigned openNumber) {
   }
   // A frame cut off by the loss can never be completed; kept, it would take
   // the first bytes from the port's next opening as its own.
-  for (TComDataPacket* framer : framers_.InBindingOrder()) framer->ClearBuffer();
+  framers_.Clear();
   portLost_ = true;
   // The time without a port says nothing about the module's rate.
   PauseRate();
@@ -241,15 +254,15 @@ TLineQuality AcquisitionSession::LineQuality() const {
   TLineQuality quality = quality_;
   const TModuleFramers::TCounts& counts = framers_.Counts();
   quality.frames = counts.packets;
+  quality.framesRejected = counts.rejected;
   std::uint64_t pending = 0;
   for (const TComDataPacket* framer : framers_.InBindingOrder()) {
     if (framer->InPacket()) pending += framer->PendingBytes().size();
     quality.framerOverflows += framer->Overflows();
   }
-  // Every byte either went into a frame, is part of a frame still arriving,
-  // or belonged to none. (A frame cut short on the line lends its bytes to
-  // the next one's count; the figure is then a little low.)
-  const std::uint64_t used = counts.packetBytes + pending;
+  // Every byte either went into a frame, a frame refused, or a frame still
+  // arriving, or belonged to none.
+  const std::uint64_t used = counts.packetBytes + counts.rejectedBytes + pending;
   quality.bytesOutsideFrames = quality.bytesReceived > used ? quality.bytesReceived - used : 0;
   return quality;
 }
@@ -285,8 +298,10 @@ TLineQuality AcquisitionSession::RecordingLineQuality() const {
 
 // ---- The rate check and the silence ------------------------------------------------
 
+// What the module sent: a sample frame refused was sent all the same.
 std::uint64_t AcquisitionSession::SampleFramesCut() const {
-  return framers_.Counts().packets[TModuleFramers::kSampleKind];
+  const TModuleFramers::TCounts& counts = framers_.Counts();
+  return counts.packets[TModuleFramers::kSampleKind] + counts.rejected[TModuleFramers::kSampleKind];
 }
 
 void AcquisitionSession::AfterChunk(std::size_t bytes) {

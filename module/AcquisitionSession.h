@@ -63,8 +63,9 @@ struct TLineQuality {
   // pulse (0xF9), respiration (0xFA), status (0xFC), identification (0xFD),
   // chest status (0xFF), sample (0xF8).
   std::array<std::uint64_t, TModuleFramers::kFramerCount> frames{};
-  // Frames cut but not taken, per kind in the same order (0 until frames
-  // are checked beyond their start byte and length).
+  // Frames cut but refused as broken (a sample or chest value byte of
+  // 0xF8..0xFF, an identification text with a start byte or a control
+  // character), per kind in the same order.
   std::array<std::uint64_t, TModuleFramers::kFramerCount> framesRejected{};
   double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;
@@ -108,12 +109,14 @@ class AcquisitionSession {
   // cannot be opened leaves the session closed; a recording running goes on
   // (Stop still ends it, a later set-up lets it receive again).
   TSetupResult ApplySetup(const TSetupRequest& request);
-  // The set-up without the port: indices, framer lengths, the sweep's
-  // restart, and the decoding. Returns the 18-byte command (fuzzing, benchmarks).
+  // The set-up without the port: indices, framers emptied and given their
+  // lengths, the sweep's restart, and the decoding. Returns the 18-byte command (fuzzing, benchmarks).
   std::string Configure(const TSetupRequest& request);
 
   // Read: a new recording from count 0 and a new sweep in the confirmed
-  // set-up's mode (a load may have drawn another).
+  // set-up's mode (a load may have drawn another). The bytes received
+  // before (the input queue, the framers' pending bytes) are dropped: the
+  // first record is a whole frame sent after Read.
   void StartRecording();
   // Stop: Idle, then RecordingStopped. The recording keeps every record
   // stored, a twelve-channel record still waiting for its chest frame too.

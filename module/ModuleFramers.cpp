@@ -11,7 +11,27 @@ namespace {
 
 std::string OneByte(std::uint8_t byte) { return std::string(1, static_cast<char>(byte)); }
 
+constexpr std::uint8_t kFirstStartByte = kSampleFrameStart;  // the lowest of the start bytes
+
+bool ControlCharacter(std::uint8_t byte) { return byte < 0x20 || (byte >= 0x7F && byte <= 0x9F); }
+
 }  // namespace
+
+std::size_t FirstNonValueByte(std::string_view frame) {
+  for (std::size_t i = 2; i < frame.size(); ++i) {
+    if (static_cast<std::uint8_t>(frame[i]) >= kFirstStartByte) return i + 1;
+  }
+  return 0;
+}
+
+std::size_t FirstNonTextByte(std::string_view frame) {
+  // The last byte is the stop byte.
+  for (std::size_t i = 1; i + 1 < frame.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(frame[i]);
+    if (byte >= kFirstStartByte || ControlCharacter(byte)) return i + 1;
+  }
+  return 0;
+}
 
 TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
   struct Described {
@@ -39,7 +59,16 @@ TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
       counts_.packetBytes += packet.size();
       (handlers.*handler)(packet);
     };
+    d.framer.OnReject = [this, kind](TComDataPacket&, const std::string& bytes) {
+      ++counts_.rejected[kind];
+      counts_.rejectedBytes += bytes.size();
+    };
   }
+  // Frames cut from a broken stream are refused; the other kinds carry
+  // values over the full byte range.
+  CenterPacket.OnCheckPacket = FirstNonValueByte;
+  ComDataPacket1.OnCheckPacket = FirstNonValueByte;
+  IdentPacket.OnCheckPacket = FirstNonTextByte;
 
   // Start-up: every start marker is exactly one byte.
   ComDataPacket1.SetStartString(OneByte(kSampleFrameStart));
@@ -58,6 +87,10 @@ void TModuleFramers::Bind(TCustomComPort& port) {
 
 void TModuleFramers::Feed(std::string_view chunk) {
   for (TComDataPacket* framer : InBindingOrder()) framer->AddChunk(chunk);
+}
+
+void TModuleFramers::Clear() {
+  for (TComDataPacket* framer : InBindingOrder()) framer->ClearBuffer();
 }
 
 void TModuleFramers::SetEightChannelSizes(int selectedCount) {

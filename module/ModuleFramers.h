@@ -21,6 +21,15 @@
 #include "module/FrameHandlers.h"
 #include "serial/TComDataPacket.h"
 
+// The framers' checks (TComDataPacket::OnCheckPacket): the position of the
+// first byte that cannot belong to the frame, or 0. Sample and chest frames
+// carry values 0..247 from byte 3 on (byte 2 is not checked): a byte
+// 0xF8..0xFF there starts another frame. An identification frame's text
+// (between its start and its stop byte) holds no start byte and no control
+// character (0x00..0x1F, 0x7F..0x9F in Latin-1).
+std::size_t FirstNonValueByte(std::string_view frame);
+std::size_t FirstNonTextByte(std::string_view frame);
+
 class TModuleFramers {
  public:
   static constexpr int kFramerCount = 7;
@@ -45,6 +54,10 @@ class TModuleFramers {
   // (benchmarks, fuzzing, tools without a port).
   void Feed(std::string_view chunk);
 
+  // Drops what every framer holds: no byte received before can end up in a
+  // frame cut after.
+  void Clear();
+
   // The set-up's packet lengths. Eight channels: the sample frame carries the
   // selected channels (0..8) after its two leading bytes. Twelve channels:
   // 9-byte sample frames and 7-byte chest frames. A framer whose length
@@ -53,10 +66,13 @@ class TModuleFramers {
   void SetTwelveChannelSizes();
 
   // The packets cut so far per kind (in binding order) and the bytes they
-  // held: the line-quality figures.
+  // held, and the frames refused by their check and their bytes: the
+  // line-quality figures.
   struct TCounts {
     std::array<std::uint64_t, kFramerCount> packets{};
     std::uint64_t packetBytes = 0;
+    std::array<std::uint64_t, kFramerCount> rejected{};
+    std::uint64_t rejectedBytes = 0;
   };
   const TCounts& Counts() const { return counts_; }
 

@@ -24,8 +24,9 @@ class TSessionView {
   // C2..C6 (kChestStatusElectrodes): connected.
   virtual void ChestStatusReceived(const std::array<bool, 5>& connected) { (void)connected; }
   // The identification text as the module sent it (single-byte characters,
-  // Latin-1; any byte but 0x00, may be empty). The buffer is the packet's:
-  // copy what is kept.
+  // Latin-1, no control character and no byte 0xF8..0xFF: a frame holding
+  // one is refused; may be empty). The buffer is the packet's: copy what is
+  // kept.
   virtual void Identified(std::string_view text) { (void)text; }
   virtual void PulseReceived(int value) { (void)value; }        // 0..255
   virtual void RespirationReceived(int value) { (void)value; }  // 0..255

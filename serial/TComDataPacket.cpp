@@ -109,9 +109,13 @@ bool TComDataPacket::HasStopCondition() const { return size_ > 0 || !stopString_
 
 void TComDataPacket::AddChunk(std::string_view chunk) {
   if (!HasStopCondition()) {
+    packetStart_ = fed_;
+    fed_ += chunk.size();
     DoPacket(std::string(chunk));
+    DoScanned();
     return;
   }
+  fed_ += chunk.size();
   // Drop the consumed front once it outweighs what is still pending, so that
   // cutting packets off the front never moves the rest byte by byte.
   if (head_ > 0 && head_ >= buffer_.size() - head_) {
@@ -120,6 +124,14 @@ void TComDataPacket::AddChunk(std::string_view chunk) {
   }
   buffer_.append(chunk);
   ScanBuffer();
+  DoScanned();
+}
+
+void TComDataPacket::DoScanned() {
+  if (OnScanned) {
+    TPacketNotify handler = OnScanned;
+    handler(*this);
+  }
 }
 
 void TComDataPacket::ScanBuffer() {
@@ -239,7 +251,27 @@ void TComDataPacket::DropBefore(std::size_t position) {
   DoDiscard(dropped);
 }
 
+// A refused packet leaves its bytes up to the one the check named; the scan
+// then looks for a start from that byte on.
+bool TComDataPacket::Refused(std::size_t length) {
+  if (!OnCheckPacket) return false;
+  const std::size_t bad = OnCheckPacket(PendingBytes().substr(0, length));
+  if (bad == 0) return false;
+  const std::size_t count = std::min(std::max<std::size_t>(bad, 2) - 1, length);
+  std::string refused(PendingBytes().substr(0, count));
+  packetStart_ = fed_ - Pending();
+  RemoveFront(count);
+  ++rejected_;
+  if (OnReject) {
+    TComStrEvent handler = OnReject;
+    handler(*this, refused);
+  }
+  return true;
+}
+
 void TComDataPacket::Cut(std::size_t length) {
+  if (Refused(length)) return;
+  packetStart_ = fed_ - Pending();
   std::string packet(PendingBytes().substr(0, length));
   RemoveFront(packet.size());
   if (!includeStrings_) {

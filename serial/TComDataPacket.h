@@ -14,6 +14,12 @@
 // where the port's input queue overflowed, so that no packet joins bytes
 // from both sides of the gap.
 //
+// A packet check (OnCheckPacket) sees every packet cut before it is handed
+// over and may refuse it from a byte on: the bytes before that one go to
+// OnReject instead of OnPacket, and the scan goes on from that byte, which
+// may start the next packet. So a packet cut short on the line never takes
+// the start of the next one with it.
+//
 // Positions handed to OnCustomStart / OnCustomStop count from 1 (the first
 // byte of the pending buffer); the handler leaves -1 for "decide as usual",
 // sets a position > 0 for "here", or 0 for "not now".
@@ -28,6 +34,10 @@ class TComDataPacket;
 
 using TComStrEvent = std::function<void(TComDataPacket& Sender, const std::string& Str)>;
 using TCustPacketEvent = std::function<void(TComDataPacket& Sender, const std::string& Str, int& Pos)>;
+// 0: the packet may be one; else the position (from 1) of its first byte that
+// cannot belong to it. Positions below 2 count as 2: the start stays dropped.
+using TPacketCheck = std::function<std::size_t(std::string_view Packet)>;
+using TPacketNotify = std::function<void(TComDataPacket& Sender)>;
 
 class TComDataPacket : private TComPortObserver {
  public:
@@ -62,6 +72,16 @@ class TComDataPacket : private TComPortObserver {
   TComStrEvent OnPacket;
   TCustPacketEvent OnCustomStart;
   TCustPacketEvent OnCustomStop;
+  TPacketCheck OnCheckPacket;
+  TComStrEvent OnReject;    // the bytes of a packet refused by OnCheckPacket
+  TPacketNotify OnScanned;  // after each chunk has been scanned, packets handed over
+
+  // Packets refused by OnCheckPacket so far.
+  std::uint64_t Rejected() const { return rejected_; }
+  // Where the packet (or the refused bytes) being handed over began: the
+  // number of bytes fed to the framer before its first byte. Framers fed the
+  // same bytes can so put their packets in stream order.
+  std::uint64_t PacketStart() const { return packetStart_; }
 
   // Appends the bytes to the pending buffer and scans it; without any stop
   // condition the chunk goes to OnPacket whole, at once.
@@ -95,6 +115,8 @@ class TComDataPacket : private TComPortObserver {
   void LookForEnd();
   void DropBefore(std::size_t position);
   void Cut(std::size_t length);
+  bool Refused(std::size_t length);
+  void DoScanned();
   std::size_t Search(std::string_view marker, std::string_view bytes) const;
   std::size_t SearchStart();  // 1-based position of the start marker in the pending bytes, or 0
   std::size_t Pending() const { return buffer_.size() - head_; }
@@ -115,6 +137,9 @@ class TComDataPacket : private TComPortObserver {
   bool includeStrings_ = false;
   std::int32_t maxBufferSize_ = 1024;
   std::uint64_t overflows_ = 0;
+  std::uint64_t rejected_ = 0;
+  std::uint64_t fed_ = 0;  // bytes fed so far
+  std::uint64_t packetStart_ = 0;
   std::string startString_;
   std::string stopString_;
   std::int32_t size_ = 0;

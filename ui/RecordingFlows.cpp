@@ -102,6 +102,15 @@ SaveOutcome FileSave(TRecordingContext& context, std::string_view preface) {
 
 SaveOutcome SaveButtonClick(TRecordingContext& context) { return FileSave(context); }
 
+SaveOutcome SaveUnasked(TRecordingContext& context) {
+  try {
+    return ChooseNameAndWrite(context);
+  } catch (const std::exception& error) {
+    ShowQuietly(context.dialogs, error.what());
+    return SaveOutcome::Failed;
+  }
+}
+
 LoadOutcome LoadButtonClick(TRecordingContext& context) {
   LoadOutcome outcome;
   const std::optional<std::string> name = context.dialogs.ExecuteOpenDialog(OpenDialogOptions());

@@ -59,6 +59,9 @@ enum class SaveOutcome { Saved, Declined, Cancelled, Failed };
 // (why the recording stopped).
 SaveOutcome FileSave(TRecordingContext& context, std::string_view preface = {});
 SaveOutcome SaveButtonClick(TRecordingContext& context);
+// The save dialog and the write without the question first (the user has
+// just said to save, closing the window); never throws.
+SaveOutcome SaveUnasked(TRecordingContext& context);
 
 // What the Load button brought onto the chart.
 struct LoadOutcome {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -214,6 +215,82 @@ TEST_F(ModuleFramers, ChestFrameInTheSameChunkCompletesTheRecordBeforeIt) {
   EXPECT_EQ(rx.store.At(2).chest, (std::array<std::uint8_t, 5>{}));
   EXPECT_EQ(rx.store.At(2).channels[chC1], 14);
 }
+
+// ---- Frames that cannot be frames ------------------------------------------------
+
+struct BrokenCase {
+  const char* name;
+  bool twelve;  // else eight channels I, II, III
+  std::string stream;
+  std::vector<std::array<std::uint8_t, 3>> records;  // I, II, III of each record stored
+  std::vector<std::string> identifications;
+  std::array<std::uint64_t, TModuleFramers::kFramerCount> rejected;  // per kind, binding order
+};
+
+void PrintTo(const BrokenCase& row, std::ostream* os) { *os << row.name; }
+
+class BrokenFrames : public ModuleFramers, public testing::WithParamInterface<BrokenCase> {};
+
+TEST_P(BrokenFrames, AreRefusedAndCountedAndTheNextFrameIsKept) {
+  const BrokenCase& row = GetParam();
+  if (row.twelve) {
+    rx.SetUp12();
+  } else {
+    rx.SetUp8(kIToIII);
+  }
+  rx.Read();
+  framers.Feed(row.stream);
+  ASSERT_EQ(rx.store.Count(), static_cast<int>(row.records.size()));
+  for (int slot = 1; slot <= rx.store.Count(); ++slot) {
+    const auto& channels = rx.store.At(slot).channels;
+    EXPECT_EQ((std::array<std::uint8_t, 3>{channels[0], channels[1], channels[2]}),
+              row.records[static_cast<std::size_t>(slot - 1)])
+        << "record " << slot;
+  }
+  EXPECT_EQ(rx.view.identifications, row.identifications);
+  EXPECT_EQ(framers.Counts().rejected, row.rejected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , BrokenFrames,
+    testing::Values(BrokenCase{"WholeFramesAtTheEdgesOfTheValueRange",
+                               false,
+                               Bytes({0xF8, 0xFF, 0, 247, 1}) + Bytes({0xFD, 'C', 0xE9, 0x00}),
+                               {{0, 247, 1}},
+                               {"C\xE9"},
+                               {}},
+                    BrokenCase{"SampleFrameCutShortRunsIntoAPulseFrame",
+                               false,
+                               Bytes({0xF8, 0, 10, 0xF9, 0, 72, 0xF8, 0, 1, 2, 3}),
+                               {{1, 2, 3}},
+                               {},
+                               {0, 0, 0, 0, 0, 0, 1}},
+                    BrokenCase{"SampleFrameStartingInsideABrokenOne",
+                               false,
+                               Bytes({0xF8, 0, 0xF8, 0, 4, 5, 6}),
+                               {{4, 5, 6}},
+                               {},
+                               {0, 0, 0, 0, 0, 0, 1}},
+                    BrokenCase{"ChestFrameCutShortRunsIntoTheNextSampleFrame",
+                               true,
+                               Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7, 0xFE, 0, 21, 22, 23, 24}) +
+                                   Bytes({0xF8, 0, 8, 9, 10, 11, 12, 13, 14, 0xFE, 0, 31, 32, 33, 34, 35}),
+                               {{1, 2, 3}, {8, 9, 10}},
+                               {},
+                               {1, 0, 0, 0, 0, 0, 0}},
+                    BrokenCase{"IdentificationWithAControlCharacter",
+                               false,
+                               Bytes({0xFD, 'E', 0x07, 'G', 0x00, 0xFD, 'E', 0x85, 0x00, 0xFD, 'O', 'K', 0x00}),
+                               {},
+                               {"OK"},
+                               {0, 0, 0, 0, 2, 0, 0}},
+                    BrokenCase{"IdentificationRunningIntoASampleFrame",
+                               false,
+                               Bytes({0xFD, 'E', 'C', 0xF8, 0, 1, 2, 3}),
+                               {{1, 2, 3}},
+                               {},
+                               {0, 0, 0, 0, 1, 0, 0}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // ---- Binding to a port ----------------------------------------------------------
 

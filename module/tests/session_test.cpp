@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "module/AcquisitionSession.h"
@@ -240,6 +241,45 @@ TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFr
   EXPECT_EQ(shown.events.back(), "stopped");
   session.StopAtCompleteRecord();  // not recording: nothing more
   EXPECT_EQ(Count(), 3);
+}
+
+// ---- Every set-up and every recording starts from an empty stream ----------------
+
+class FreshStart : public Session, public testing::WithParamInterface<bool> {};
+
+TEST_P(FreshStart, AHalfFrameFromBeforeNeverBeginsTheFirstRecord) {
+  const TSetupRequest request = Eight({true, true, true, false, false, false, false, false});
+  session.Configure(request);
+  session.StartRecording();
+  session.Feed(Bytes({0xF8, 0, 1}));  // the rest of it never comes
+  if (GetParam()) {
+    session.StopRecording();
+    session.StartRecording();
+  } else {
+    session.Configure(request);  // the same lengths: only emptying helps
+  }
+  session.Feed(Bytes({2, 3, 0xF8, 0, 4, 5, 6}));
+  ASSERT_EQ(Count(), 1);
+  EXPECT_EQ(session.Store().At(1).channels[0], 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(, FreshStart, testing::Bool(), [](const auto& row) { return row.param ? "Read" : "SetUpOk"; });
+
+TEST_F(Session, ReadDropsTheBytesWaitingInTheInputQueue) {
+  ASSERT_TRUE(session.ApplySetup(Eight({true, true, true, false, false, false, false, false})).opened);
+  ASSERT_EQ(pty.Read(18, std::chrono::seconds(5)).size(), 18u);
+  // Sent before Read and not handed over yet: the event loop has not run.
+  pty.Write(Bytes({0xF8, 0, 1, 2, 3}) + Bytes({0xF8, 0, 1, 2, 3}));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (session.Port().BytesWaiting() < 10 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(session.Port().BytesWaiting(), 10);
+  session.StartRecording();
+  pty.Write(Bytes({0xF8, 0, 7, 8, 9}));
+  ASSERT_TRUE(WaitUntil([&] { return Count() >= 1; }));
+  DrainEvents();
+  ASSERT_EQ(Count(), 1);
+  EXPECT_EQ(session.Store().At(1).channels[0], 7);
 }
 
 // ---- What a recording is measured and marked with ------------------------------------

@@ -346,6 +346,48 @@ TEST(PacketFramer, StartFoundAgainAfterTheMarkerChanges) {
   EXPECT_EQ(f.packets, std::vector<std::string>{Bytes({0xFA, 3})});
 }
 
+// ---- the packet check ----
+
+TEST(PacketFramer, ARefusedPacketGoesToOnRejectAndTheScanGoesOnFromTheByteNamed) {
+  Framer f(0xF8, 5);
+  std::vector<std::pair<std::uint64_t, std::string>> rejected;
+  std::vector<std::uint64_t> starts;
+  f.framer.OnPacket = [&](TComDataPacket& sender, const std::string& p) {
+    f.packets.push_back(p);
+    starts.push_back(sender.PacketStart());
+  };
+  f.framer.OnReject = [&](TComDataPacket& sender, const std::string& r) {
+    rejected.emplace_back(sender.PacketStart(), r);
+  };
+  // No byte above 0x7F after the start: such a byte may start a packet.
+  f.framer.OnCheckPacket = [](std::string_view p) -> std::size_t {
+    for (std::size_t i = 1; i < p.size(); ++i)
+      if (static_cast<unsigned char>(p[i]) > 0x7F) return i + 1;
+    return 0;
+  };
+  int scans = 0;
+  f.framer.OnScanned = [&](TComDataPacket&) { ++scans; };
+  // A packet cut short (two bytes lost) runs into the next one, which is kept.
+  f.framer.AddChunk(Bytes({0x01, 0xF8, 1, 2, 0xF8, 3, 4, 5, 6}));
+  f.framer.AddChunk(Bytes({0xF8, 7, 0x90, 8, 9, 0xF8}));
+  EXPECT_EQ(rejected,
+            (std::vector<std::pair<std::uint64_t, std::string>>{{1, Bytes({0xF8, 1, 2})}, {9, Bytes({0xF8, 7})}}));
+  EXPECT_EQ(f.packets, std::vector<std::string>{Bytes({0xF8, 3, 4, 5, 6})});
+  EXPECT_EQ(starts, std::vector<std::uint64_t>{4}) << "the packet's place in the stream";
+  EXPECT_EQ(f.framer.Rejected(), 2u);
+  EXPECT_EQ(f.framer.PendingBytes(), Bytes({0xF8})) << "0x90 starts nothing here; the last start waits";
+  EXPECT_EQ(scans, 2);
+}
+
+TEST(PacketFramer, ACheckNamingTheStartByteStillDropsIt) {
+  Framer f(0xF8, 3);
+  f.framer.OnCheckPacket = [](std::string_view) -> std::size_t { return 1; };
+  f.framer.AddChunk(Bytes({0xF8, 0xF8, 0xF8, 0xF8}));
+  EXPECT_TRUE(f.packets.empty());
+  EXPECT_EQ(f.framer.Rejected(), 2u) << "each start tried once";
+  EXPECT_EQ(f.framer.PendingBytes(), Bytes({0xF8, 0xF8}));
+}
+
 // ---- the main window's seven framers ----
 
 namespace {
