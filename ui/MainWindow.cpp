@@ -29,6 +29,7 @@
 #include "module/SetupCommand.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/PortEnumeration.h"
+#include "station/SessionSidecar.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DamageCanvas.h"
@@ -486,6 +487,9 @@ void TForm1::CheckBox12CClick() { ShowControls(); }
 
 TRecordingContext TForm1::RecordingContext() {
   TRecordingContext context{session_->Store(), layout_, *canvas_, dialogs_, currentDataFile_, formatTime_};
+  // A saved recording's sidecar: the session's set-up, port, identification
+  // and line figures.
+  context.sidecar = [this] { return SessionSidecar(*session_); };
   // The load counts every record in panel 5, shown at the chart's pace.
   context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
   return context;
