@@ -114,16 +114,16 @@ class AcquisitionSession {
   std::string Configure(const TSetupRequest& request);
 
   // Read: a new recording from count 0 and a new sweep in the confirmed
-  // set-up's mode (a load may have drawn another). The bytes received
-  // before (the input queue, the framers' pending bytes) are dropped: the
-  // first record is a whole frame sent after Read.
+  // set-up's mode (a load may have drawn another). The framers start empty:
+  // the first record is a whole frame whose first byte was handed over after
+  // Read.
   void StartRecording();
-  // Stop: Idle, then RecordingStopped. The recording keeps every record
-  // stored, a twelve-channel record still waiting for its chest frame too.
+  // Stop: Idle, then RecordingStopped. A twelve-channel record whose chest
+  // frame has not come yet is left out (and the count told again), so the
+  // recording ends on a whole record.
   void StopRecording();
-  // Stop for an owner that ends a recording between deliveries (a timer, a
-  // signal, a lost port): a twelve-channel record whose chest frame has not
-  // come yet is left out, so every record kept is whole.
+  // The same, kept for owners that end a recording between deliveries (a
+  // timer, a signal, a lost port).
   void StopAtCompleteRecord();
   // Recordings end by themselves once they hold `records` (1..80000; the run
   // limit by default), exactly: the last record is stored and reported

@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "module/AcquisitionSession.h"
@@ -227,7 +226,9 @@ TEST_F(Session, TheRunLimitIsToldRightAfterTheStopAndOnlyThere) {
   EXPECT_EQ(shown.events.back(), "stopped empty");
 }
 
-TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFrame) {
+class StopWhole : public Session, public testing::WithParamInterface<bool> {};
+
+TEST_P(StopWhole, LeavesOutTheRecordStillWaitingForItsChestFrame) {
   TSetupRequest twelve = Eight({});
   twelve.twelveChannel = true;
   session.Configure(twelve);
@@ -235,12 +236,40 @@ TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFr
   session.Feed(Pairs(3) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
   ASSERT_EQ(Count(), 4);
   ASSERT_FALSE(session.NewestRecordComplete());
-  session.StopAtCompleteRecord();
+  if (GetParam()) {
+    session.StopRecording();
+  } else {
+    session.StopAtCompleteRecord();
+  }
   EXPECT_EQ(Count(), 3);
+  EXPECT_EQ(shown.count, 3) << "the count told again";
   EXPECT_FALSE(session.Recording());
   EXPECT_EQ(shown.events.back(), "stopped");
+  EXPECT_EQ(session.LineQuality().incompleteRecordsDropped, 1u);
   session.StopAtCompleteRecord();  // not recording: nothing more
   EXPECT_EQ(Count(), 3);
+  for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(RecordFlags(session.Store().At(slot)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, StopWhole, testing::Bool(),
+                         [](const auto& row) { return row.param ? "Stop" : "StopAtCompleteRecord"; });
+
+TEST_F(Session, RecordsAroundAGapAndALostChestFrameAreMarkedAndCounted) {
+  TSetupRequest twelve = Eight({});
+  twelve.twelveChannel = true;
+  session.Configure(twelve);
+  session.StartRecording();
+  session.Feed(Pairs(1) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
+  session.Port().OnRxOverflow(session.Port());  // as the port tells a gap in its input queue
+  session.Feed(Pairs(1) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}) + Pairs(1));
+  ASSERT_EQ(Count(), 5);
+  std::vector<int> flags;
+  for (int slot = 1; slot <= Count(); ++slot) flags.push_back(RecordFlags(session.Store().At(slot)));
+  EXPECT_EQ(flags, (std::vector<int>{0, kChestMissing, kDataLostBefore, kChestMissing, 0}));
+  const TLineQuality q = session.LineQuality();
+  EXPECT_EQ(q.chestMissingRecords, 2u);
+  EXPECT_EQ(q.inputGaps, 1u);
+  EXPECT_EQ(q.RejectedFrames(), 0u);
 }
 
 // ---- Every set-up and every recording starts from an empty stream ----------------
@@ -264,23 +293,6 @@ TEST_P(FreshStart, AHalfFrameFromBeforeNeverBeginsTheFirstRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, FreshStart, testing::Bool(), [](const auto& row) { return row.param ? "Read" : "SetUpOk"; });
-
-TEST_F(Session, ReadDropsTheBytesWaitingInTheInputQueue) {
-  ASSERT_TRUE(session.ApplySetup(Eight({true, true, true, false, false, false, false, false})).opened);
-  ASSERT_EQ(pty.Read(18, std::chrono::seconds(5)).size(), 18u);
-  // Sent before Read and not handed over yet: the event loop has not run.
-  pty.Write(Bytes({0xF8, 0, 1, 2, 3}) + Bytes({0xF8, 0, 1, 2, 3}));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (session.Port().BytesWaiting() < 10 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(session.Port().BytesWaiting(), 10);
-  session.StartRecording();
-  pty.Write(Bytes({0xF8, 0, 7, 8, 9}));
-  ASSERT_TRUE(WaitUntil([&] { return Count() >= 1; }));
-  DrainEvents();
-  ASSERT_EQ(Count(), 1);
-  EXPECT_EQ(session.Store().At(1).channels[0], 7);
-}
 
 // ---- What a recording is measured and marked with ------------------------------------
 
