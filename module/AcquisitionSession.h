@@ -69,7 +69,7 @@ struct TLineQuality {
   std::array<std::uint64_t, TModuleFramers::kFramerCount> framesRejected{};
   double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;
-  std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame
+  std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame, nor refused as one
   std::uint64_t framerOverflows = 0;     // a framer's pending bytes reached its limit
   std::uint64_t inputOverflows = 0;      // the input queue was full and bytes were lost
   std::uint64_t inputGaps = 0;           // the same gaps, under the name the integrity figures use
@@ -85,6 +85,10 @@ struct TLineQuality {
 
   std::uint64_t SampleFrames() const { return frames[TModuleFramers::kSampleKind]; }
   std::uint64_t RejectedFrames() const;  // all kinds together
+  // What the device itself reported: parity, framing and overrun errors and
+  // breaks. Bytes outside frames, refused frames and input-queue gaps are
+  // figures of their own: a noisy line shows there, not here.
+  std::uint64_t LineErrors() const { return parityErrors + framingErrors + overrunErrors + breaks; }
   std::uint64_t ChestFrames() const { return frames[TModuleFramers::kChestKind]; }
 };
 

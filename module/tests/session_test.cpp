@@ -114,7 +114,7 @@ TEST_F(Session, LineFiguresCountFramesBytesOutsideFramesAndTheRate) {
   TSetupRequest request = Eight({true, true, true, false, false, false, false, false});
   session.Configure(request);
   session.StartRecording();
-  std::string chunk;
+  std::string chunk = Bytes({0xF8, 0, 1, 0xFB});  // a broken frame, then a byte of none
   for (int i = 0; i < 30; ++i) chunk += Bytes({0xF8, 0, 1, 2, 3});
   chunk += Bytes({0x10, 0x20, 0x30});                // between frames: belongs to none
   chunk += Bytes({0xF9, 0, 72}) + Bytes({0xF8, 0});  // a pulse frame, a sample frame arriving
@@ -126,9 +126,14 @@ TEST_F(Session, LineFiguresCountFramesBytesOutsideFramesAndTheRate) {
   EXPECT_EQ(q.SampleFrames(), 30u);
   EXPECT_EQ(q.frames[1], 1u) << "pulse frames";
   EXPECT_EQ(q.bytesReceived, chunk.size());
-  EXPECT_EQ(q.bytesOutsideFrames, 3u);
+  EXPECT_EQ(q.bytesOutsideFrames, 4u);
+  EXPECT_EQ(q.framesRejected[TModuleFramers::kSampleKind], 1u);
+  EXPECT_EQ(q.RejectedFrames(), 1u);
   EXPECT_DOUBLE_EQ(q.recordsPerSecond, 60.0);
   EXPECT_EQ(q.framerOverflows, 0u);
+  EXPECT_EQ(q.LineErrors(), 0u) << "a noisy stream is not a line error";
+  session.Port().OnError(session.Port(), TComErrors{erParity, erFraming, erRxOverflow});
+  EXPECT_EQ(session.LineQuality().LineErrors(), 2u) << "a gap is counted where it is, not here";
 }
 
 TEST_F(Session, InputQueueOverflowIsToldOncePerRecordingWithoutStoppingIt) {
