@@ -123,13 +123,44 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
 std::string AcquisitionSession::SetSwitches(const TSetupRequest& request) {
   framers_.SetEightChannelSizes(SelectedChannelCount(request.channels));
   view_.SweepRestart(false, request.channels);
-  return BuildSetupCommand(store_.Settings(), request.emg, ChannelMask(request.channels), kEightChannelChestMask);
+  return SetupCommandFor(request);
 }
 
 std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
   framers_.SetTwelveChannelSizes();
   view_.SweepRestart(true, request.channels);
-  return BuildSetupCommand(store_.Settings(), request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
+  return SetupCommandFor(request);
+}
+
+std::string AcquisitionSession::SetupCommandFor(const TSetupRequest& request) const {
+  if (request.twelveChannel)
+    return BuildSetupCommand(request.indices, request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
+  return BuildSetupCommand(request.indices, request.emg, ChannelMask(request.channels), kEightChannelChestMask);
+}
+
+bool AcquisitionSession::TryReconnect() {
+  if (!portLost_ || port_.Connected()) return false;
+  ++openNumber_;
+  port_.SetPort(confirmed_.port);
+  try {
+    port_.Open();
+    port_.SetDTR(true);
+    port_.SetRTS(true);
+    port_.WriteString(SetupCommandFor(confirmed_));
+  } catch (const EComPort&) {
+    // Not back yet (gone, busy, or going again at once): the next try.
+    try {
+      port_.Close();
+    } catch (const EComPort&) {
+    }
+    return false;
+  }
+  portLost_ = false;
+  // What comes now is not right after what came before the loss.
+  framers_.Clear();
+  handlers_.StreamBroken();
+  view_.Reconnected(Recording());
+  return true;
 }
 
 // ---- Recording ----------------------------------------------------------------

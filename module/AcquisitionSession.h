@@ -138,6 +138,15 @@ class AcquisitionSession {
   // False while the newest stored record waits for its chest frame.
   bool NewestRecordComplete() const { return handlers_.NewestRecordComplete(); }
 
+  // After the port was lost (PortLostNow): opens the confirmed set-up's port
+  // again, raises DTR and RTS and sends the confirmed set-up again (the
+  // module may have lost power with its adapter). A recording running goes
+  // on, its next record marked kDataLostBefore; the sweep is not restarted.
+  // True once the port is back (TSessionView::Reconnected told); false,
+  // with nothing told and the port left closed, while it is not, or when
+  // no port was lost. Owners call it about once a second.
+  bool TryReconnect();
+
   // Service commands; EComPort when the write fails, EBADF on a closed port.
   void SendElectrodeSearch();
   void SendCalibration();
@@ -202,6 +211,8 @@ class AcquisitionSession {
   // returns the command to send.
   std::string SetSwitches(const TSetupRequest& request);
   std::string SetSwitches12C(const TSetupRequest& request);
+  // The 18-byte command of a set-up, without changing anything.
+  std::string SetupCommandFor(const TSetupRequest& request) const;
 
   void OnPortLost(unsigned openNumber);
   // After every chunk (a delivery or Feed) and every Tick: the rate check

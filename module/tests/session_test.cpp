@@ -3,7 +3,10 @@
 // recordings end, and what line trouble reports.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include <optional>
 #include <utility>
@@ -33,6 +36,7 @@ class Shown : public TSessionView {
     lostCount = c;
   }
   void PortNotAvailable(const std::string& error) override { notAvailable = error; }
+  void Reconnected(bool recording) override { reconnected.push_back(recording); }
   void ReportError(const std::string& text) override { errors.push_back(text); }
   void RateOff(double measured, int expected) override { rateOffs.emplace_back(measured, expected); }
 
@@ -43,6 +47,7 @@ class Shown : public TSessionView {
   bool dataLost = false;
   std::vector<std::string> events;
   std::vector<bool> lost;
+  std::vector<bool> reconnected;
   int lostCount = -1;
   std::string notAvailable;
   std::vector<std::string> errors;
@@ -275,6 +280,47 @@ TEST_F(Session, RecordsAroundAGapAndALostChestFrameAreMarkedAndCounted) {
   EXPECT_EQ(q.chestMissingRecords, 2u);
   EXPECT_EQ(q.inputGaps, 1u);
   EXPECT_EQ(q.RejectedFrames(), 0u);
+}
+
+TEST_F(Session, ALostPortComesBackWithTheSetUpAndTheRecordingGoesOnMarked) {
+  // The port's name stays; the device behind it goes and comes back.
+  const std::string directory = testing::TempDir() + "session-reconnect-" + std::to_string(::getpid());
+  auto link = std::make_optional<ScopedVirtualPort>(directory, "ECG0", pty.SlavePath());
+  TSetupRequest twelve = Eight({});
+  twelve.port = link->Path();
+  twelve.twelveChannel = true;
+  ASSERT_TRUE(session.ApplySetup(twelve).opened);
+  const std::vector<unsigned char> command = pty.Read(18, std::chrono::seconds(5));
+  ASSERT_EQ(command.size(), 18u);
+  EXPECT_FALSE(session.TryReconnect()) << "nothing was lost";
+
+  session.StartRecording();
+  pty.Write(Pairs(2) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 3; }));
+  pty.HangUp();
+  ASSERT_TRUE(WaitUntil([&] { return !shown.lost.empty(); }));
+  EXPECT_EQ(Count(), 2) << "the record cut off from its chest frame is left out";
+  EXPECT_EQ(session.LineQuality().incompleteRecordsDropped, 1u);
+
+  link.reset();
+  EXPECT_FALSE(session.TryReconnect()) << "not back yet";
+  EXPECT_TRUE(session.PortLostNow());
+  EXPECT_TRUE(shown.reconnected.empty());
+
+  PtyPair back;
+  link.emplace(directory, "ECG0", back.SlavePath());
+  ASSERT_TRUE(session.TryReconnect());
+  EXPECT_EQ(shown.reconnected, std::vector<bool>{true});
+  EXPECT_FALSE(session.PortLostNow());
+  EXPECT_EQ(back.Read(18, std::chrono::seconds(5)), command) << "the confirmed set-up again";
+  back.Write(Pairs(2));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 4 && session.NewestRecordComplete(); }));
+  EXPECT_TRUE(session.Recording());
+  EXPECT_EQ(RecordFlags(session.Store().At(2)), 0);
+  EXPECT_EQ(RecordFlags(session.Store().At(3)), kDataLostBefore);
+  EXPECT_EQ(RecordFlags(session.Store().At(4)), 0);
+  link.reset();
+  std::filesystem::remove_all(directory);
 }
 
 // ---- Every set-up and every recording starts from an empty stream ----------------
