@@ -3,6 +3,7 @@
 // and the run around them. Every writer (JUnit, JSON, the verdict table)
 // takes the same RunReport, so the files and the screen can never disagree.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,6 +55,30 @@ CheckResult Measured(std::string check, std::string setting, double measured, st
 CheckResult WithinPercent(std::string check, std::string setting, double measured, double target, double percent,
                           std::string unit, double seconds = 0);
 
+// One stage's calibration rectangle as recorded in every lead, for the
+// report's plots: the samples around the rectangle and what was found.
+struct CalibrationPlot {
+  struct Lead {
+    std::string name;                  // I, II, III, aVR, aVL, aVF, C1..C6
+    std::vector<int> samples;          // steps
+    std::optional<double> stepsPerMv;  // the rectangle's height when found
+    double zero = 0;                   // its low level (found), else the median
+    std::string state;                 // "found", else why not ("flat", "no rectangle", ...)
+  };
+  std::string stage;  // "Stage 2"
+  double samplesPerSecond = 0;
+  std::vector<Lead> leads;
+};
+
+// A transmission setting's rate as measured.
+struct RateFigure {
+  std::string setting;  // "100 / sec"
+  double set = 0;       // samples per second
+  std::optional<double> measured;
+  std::uint64_t records = 0;
+  double seconds = 0;
+};
+
 struct RunReport {
   std::string planName;
   std::string planSource;  // the plan file as named on the command line
@@ -63,6 +88,8 @@ struct RunReport {
   QDateTime started;           // local time
   double seconds = 0;          // the whole run
   std::vector<CheckResult> results;
+  std::vector<CalibrationPlot> calibrations;
+  std::vector<RateFigure> rates;
 
   // The run's header fields from the plan (name, source, checksum).
   void SetPlan(const TestPlan& plan);

@@ -263,8 +263,8 @@ class PlanReader {
 
   IntegrityLimits Integrity(const toml::table& table) const {
     OnlyKeys(table, "[integrity]",
-             {"enabled", "max_rejected_frames", "max_queue_gaps", "max_silent_spells", "silent_spell_seconds",
-              "max_line_errors"});
+             {"enabled", "max_rejected_frames", "max_stray_bytes", "max_queue_gaps", "max_silent_spells",
+              "silent_spell_seconds", "max_line_errors"});
     constexpr std::int64_t kMost = 1'000'000'000;
     IntegrityLimits limits;
     limits.enabled = Flag(table, "enabled", limits.enabled);
@@ -273,6 +273,7 @@ class PlanReader {
           OptionalWhole(table, key, 0, kMost).value_or(static_cast<std::int64_t>(fallback)));
     };
     limits.maxRejectedFrames = count("max_rejected_frames", limits.maxRejectedFrames);
+    limits.maxStrayBytes = count("max_stray_bytes", limits.maxStrayBytes);
     limits.maxQueueGaps = count("max_queue_gaps", limits.maxQueueGaps);
     limits.maxSilentSpells = count("max_silent_spells", limits.maxSilentSpells);
     limits.maxLineErrors = count("max_line_errors", limits.maxLineErrors);
@@ -403,9 +404,9 @@ class PlanReader {
           for (const toml::node& name : *names) {
             const std::size_t index = Electrode(name);
             if (!limits.connected[index])
-              Fail(name, "electrode " + std::string(kElectrodeNames[index]) + " is listed twice");
-            if (index >= kLimbElectrodeCount && !stepSetup.twelveChannel) {
-              Fail(name, "electrode " + std::string(kElectrodeNames[index]) +
+              Fail(name, "electrode " + std::string(kPlanElectrodeNames[index]) + " is listed twice");
+            if (index >= kPlanLimbElectrodeCount && !stepSetup.twelveChannel) {
+              Fail(name, "electrode " + std::string(kPlanElectrodeNames[index]) +
                              " is reported only in twelve-channel mode: set twelve_channel = true in this check's "
                              "set-up");
             }
@@ -537,10 +538,10 @@ class PlanReader {
 
   std::size_t Electrode(const toml::node& node) const {
     const std::string name = node.is_string() ? Lower(node.as_string()->get()) : "";
-    for (std::size_t i = 0; i < kElectrodeCount; ++i) {
-      if (name == Lower(kElectrodeNames[i])) return i;
+    for (std::size_t i = 0; i < kPlanElectrodeCount; ++i) {
+      if (name == Lower(kPlanElectrodeNames[i])) return i;
     }
-    Fail(node, "'disconnected' lists electrodes by name: " + Listed(kElectrodeNames));
+    Fail(node, "'disconnected' lists electrodes by name: " + Listed(kPlanElectrodeNames));
   }
 
   RegisterWrite Write(const toml::node& node) const {

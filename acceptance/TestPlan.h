@@ -26,10 +26,10 @@ inline constexpr std::array<std::string_view, kPlanChannelCount> kPlanChannelNam
 inline constexpr std::array<int, 4> kPlanRates{50, 100, 150, 300};
 // The electrodes the status frames report: RA, LA, RL, LL and C1 in every
 // status frame, C2..C6 only in the chest status frames of twelve-channel mode.
-inline constexpr std::size_t kElectrodeCount = 10;
-inline constexpr std::size_t kLimbElectrodeCount = 5;
-inline constexpr std::array<std::string_view, kElectrodeCount> kElectrodeNames{"RA", "LA", "RL", "LL", "C1",
-                                                                               "C2", "C3", "C4", "C5", "C6"};
+inline constexpr std::size_t kPlanElectrodeCount = 10;
+inline constexpr std::size_t kPlanLimbElectrodeCount = 5;
+inline constexpr std::array<std::string_view, kPlanElectrodeCount> kPlanElectrodeNames{"RA", "LA", "RL", "LL", "C1",
+                                                                                       "C2", "C3", "C4", "C5", "C6"};
 
 // One step's set-up: the indices the module's set-up command is built from.
 // The defaults are the set-up panel's.
@@ -106,7 +106,7 @@ struct CalibrationLimits {
 // `connected` says (by default all connected). C2..C6 are reported only in
 // twelve-channel mode; the parser refuses an expectation for them otherwise.
 struct ElectrodeLimits {
-  std::array<bool, kElectrodeCount> connected{true, true, true, true, true, true, true, true, true, true};
+  std::array<bool, kPlanElectrodeCount> connected{true, true, true, true, true, true, true, true, true, true};
   double timeoutSeconds = 5.0;
 };
 
@@ -158,12 +158,14 @@ struct PlanCheck {
   std::vector<PlanStep> steps;
 };
 
-// Watched during every step: no more rejected frames, input-queue gaps,
-// silent spells (no frame for silentSpellSeconds) or device line errors
-// (parity, framing, overrun, break) than these.
+// Watched during every step: no more rejected frames, stray bytes (bytes of
+// no frame: a frame broken on the line), input-queue gaps, silent spells (no
+// sample frame for silentSpellSeconds) or device line errors (parity,
+// framing, overrun, break) than these.
 struct IntegrityLimits {
   bool enabled = true;
   std::uint64_t maxRejectedFrames = 0;
+  std::uint64_t maxStrayBytes = 0;
   std::uint64_t maxQueueGaps = 0;
   std::uint64_t maxSilentSpells = 0;
   double silentSpellSeconds = 0.5;

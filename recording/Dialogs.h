@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "chart/ChartCanvas.h"
 
@@ -49,6 +50,10 @@ class TDialogs {
   virtual void ShowMessage(const std::string& text, const std::string& caption) = 0;
   // Modal Yes/No question; true for Yes.
   virtual bool Confirm(const std::string& text, const std::string& caption) = 0;
+  // Modal question with the given buttons, left to right: the index of the
+  // one pressed, or nothing when the box was closed without an answer.
+  virtual std::optional<std::size_t> Choose(const std::string& text, const std::string& caption,
+                                            const std::vector<std::string>& buttons) = 0;
   // File dialogs: the chosen path, or nothing when cancelled.
   virtual std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) = 0;
   virtual std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) = 0;

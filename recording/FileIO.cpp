@@ -1,14 +1,18 @@
 #include "recording/FileIO.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <random>
 
 namespace {
@@ -203,13 +207,54 @@ std::string TemporaryNameBeside(const std::string& path, std::string_view tag) {
   static const unsigned salt = std::random_device{}();
   const std::string folder = FolderOf(path);
   // The same length whatever the final name: a final name near the file
-  // system's limit must not fail for its temporary's sake.
-  char name[32];
-  const unsigned long long unique =
-      (static_cast<unsigned long long>(static_cast<unsigned>(::getpid()) ^ salt) << 32) | counter.fetch_add(1);
+  // system's limit must not fail for its temporary's sake. The process id
+  // in it tells a later save whether the writer still lives.
+  char name[48];
   const int tagLength = static_cast<int>(std::min<std::size_t>(tag.size(), 3));
-  std::snprintf(name, sizeof name, ".ecg-%.*s-%016llx.part", tagLength, tag.data(), unique);
+  std::snprintf(name, sizeof name, "%s%.*s-%010u-%08x%s", kTemporaryPrefix, tagLength, tag.data(),
+                static_cast<unsigned>(::getpid()), salt ^ counter.fetch_add(1), kTemporarySuffix);
   return (folder == "/" ? std::string("/") : folder + "/") + name;
+}
+
+std::optional<int> TemporaryWriterOf(std::string_view name) {
+  // ".ecg-TAG-PPPPPPPPPP-XXXXXXXX.part", TAG of up to three characters.
+  const std::string_view prefix = kTemporaryPrefix, suffix = kTemporarySuffix;
+  if (!name.starts_with(prefix) || !name.ends_with(suffix)) return std::nullopt;
+  name.remove_prefix(prefix.size());
+  name.remove_suffix(suffix.size());
+  constexpr std::size_t kTail = 1 + 10 + 1 + 8;
+  if (name.size() < kTail || name.size() > kTail + 3) return std::nullopt;
+  const std::string_view tail = name.substr(name.size() - kTail);
+  if (tail[0] != '-' || tail[11] != '-') return std::nullopt;
+  unsigned long long pid = 0;
+  for (const char c : tail.substr(1, 10)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    pid = pid * 10 + static_cast<unsigned>(c - '0');
+  }
+  for (const char c : tail.substr(12)) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  if (pid == 0 || pid > static_cast<unsigned long long>(std::numeric_limits<int>::max())) return std::nullopt;
+  return static_cast<int>(pid);
+}
+
+int RemoveStaleTemporaries(const std::string& path) noexcept {
+  const std::string folder = FolderOf(path);
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return 0;
+  const int self = static_cast<int>(::getpid());
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::optional<int> writer = TemporaryWriterOf(entry->d_name);
+    // A living writer's file (another save running, or another user's
+    // process: EPERM) is left alone; only a writer that is gone is stale.
+    if (!writer || *writer == self || ::kill(*writer, 0) == 0 || errno != ESRCH) continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(dir);
+  return removed;
 }
 
 void RenameNoReplace(const std::string& from, const std::string& to) {

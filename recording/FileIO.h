@@ -86,8 +86,18 @@ bool PathExists(const std::string& path);
 // A fresh, unused name in the folder of `path`, hidden and without the
 // recording's extensions, so a half-written file is never offered as a
 // recording. Its length is fixed (`tag` gives at most three characters of
-// it), whatever the length of `path`'s file name.
+// it), whatever the length of `path`'s file name. It carries the writing
+// process's id: ".ecg-TAG-PPPPPPPPPP-XXXXXXXX.part".
+inline constexpr const char* kTemporaryPrefix = ".ecg-";
+inline constexpr const char* kTemporarySuffix = ".part";
 std::string TemporaryNameBeside(const std::string& path, std::string_view tag);
+// The process id a file name made by TemporaryNameBeside carries; nothing
+// for any other name.
+std::optional<int> TemporaryWriterOf(std::string_view fileName);
+// Removes the temporaries in the folder of `path` whose writer no longer
+// runs (a save killed half-way): regular files only, never those of a
+// living process. Returns how many went; failures are ignored.
+int RemoveStaleTemporaries(const std::string& path) noexcept;
 // Renames `from` to `to`; fails rather than replace an existing `to`.
 void RenameNoReplace(const std::string& from, const std::string& to);
 // Removes a file, ignoring any failure (clean-up after another error).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 
 namespace {
 
@@ -37,6 +38,18 @@ bool FakeDialogs::Confirm(const std::string& text, const std::string& caption) {
   if (const std::optional<bool> answer = TakeFront(confirmAnswers)) return *answer;
   if (onUnscripted) onUnscripted("confirm");
   return unscriptedConfirm;
+}
+
+std::optional<std::size_t> FakeDialogs::Choose(const std::string& text, const std::string& caption,
+                                               const std::vector<std::string>& buttons) {
+  shown.push_back({"choose", caption, text});
+  if (whileOpen) whileOpen(shown.back());
+  if (std::optional<std::optional<std::size_t>> answer = TakeFront(chooseAnswers)) {
+    if (*answer && **answer >= buttons.size()) throw std::logic_error("scripted answer names no button");
+    return *answer;
+  }
+  if (onUnscripted) onUnscripted("choose");
+  return std::nullopt;
 }
 
 std::optional<std::string> FakeDialogs::ExecuteSaveDialog(const FileDialogOptions& options) {
@@ -92,6 +105,13 @@ std::vector<ShownMessage> FakeDialogs::Questions() const {
   for (const Shown& s : shown)
     if (s.kind == "confirm") questions.push_back({s.text, s.caption});
   return questions;
+}
+
+std::vector<ShownMessage> FakeDialogs::Choices() const {
+  std::vector<ShownMessage> choices;
+  for (const Shown& s : shown)
+    if (s.kind == "choose") choices.push_back({s.text, s.caption});
+  return choices;
 }
 
 int FakeDialogs::ConfirmCount() const { return static_cast<int>(Questions().size()); }

@@ -27,7 +27,7 @@ void PrintTo(const ShownMessage& message, std::ostream* os);
 class FakeDialogs : public TDialogs {
  public:
   struct Shown {
-    std::string kind;  // "message" or "confirm"
+    std::string kind;  // "message", "confirm" or "choose"
     std::string caption;
     std::string text;
   };
@@ -35,6 +35,9 @@ class FakeDialogs : public TDialogs {
   using PrintAnswer = std::function<std::unique_ptr<PrintJob>()>;
 
   std::deque<bool> confirmAnswers;
+  // Answers of Choose: the button's index, nullopt for a box closed without
+  // one.
+  std::deque<std::optional<std::size_t>> chooseAnswers;
   // The save dialog and the save dialog with a filter choice share this
   // queue; nullopt cancels.
   std::deque<std::optional<std::string>> saveAnswers;
@@ -45,7 +48,7 @@ class FakeDialogs : public TDialogs {
   std::deque<PrintAnswer> printAnswers;
 
   bool unscriptedConfirm = false;
-  // Called with the dialog's kind ("confirm", "save", "open", "print") when
+  // Called with the dialog's kind ("confirm", "choose", "save", "open", "print") when
   // no answer was queued for it.
   std::function<void(const std::string& dialog)> onUnscripted;
   // Runs inside every message box and question, as a modal loop would run
@@ -59,6 +62,8 @@ class FakeDialogs : public TDialogs {
 
   void ShowMessage(const std::string& text, const std::string& caption) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
+  std::optional<std::size_t> Choose(const std::string& text, const std::string& caption,
+                                    const std::vector<std::string>& buttons) override;
   std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
   std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
@@ -67,6 +72,7 @@ class FakeDialogs : public TDialogs {
   std::vector<std::string> Messages() const;       // texts of the message boxes, in order
   std::vector<ShownMessage> MessageBoxes() const;  // message boxes with their captions
   std::vector<ShownMessage> Questions() const;     // the Yes/No questions
+  std::vector<ShownMessage> Choices() const;       // the questions with buttons of their own
   int ConfirmCount() const;
 };
 

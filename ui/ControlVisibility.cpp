@@ -7,14 +7,14 @@ TControlsShown ControlsShown(const TWindowState& s) {
   const bool recordingControls = s.recording || s.offerOpen;
 
   shown.setup = stopped || !s.portOpen;
-  shown.read = s.recording || s.portOpen;
+  shown.read = (s.recording || s.portOpen) && !s.setupBoxOpen;
   shown.readSaysStop = s.recording;
   shown.save = stopped && s.unsaved;
-  shown.load = stopped && (s.situation == TSituation::PortOpened || s.situation == TSituation::StoppedWithRecords);
+  shown.load = stopped;
   shown.print = shown.exportButton = stopped && s.recordsShown;
   shown.pulse = shown.resp = shown.status = shown.ident = shown.cal = recordingControls;
-  shown.elec = recordingControls && s.serviceMode;
-  shown.reg = recordingControls && s.serviceMode && s.portOpen;
+  // Both send to the module: they come and go together, with the port.
+  shown.elec = shown.reg = recordingControls && s.serviceMode && s.portOpen;
 
   shown.setupBox = s.setupBoxOpen;
   shown.statusBox = s.statusBoxOpen;

@@ -6,20 +6,7 @@
 // the function after every change and applies what it returns; nothing else
 // shows or hides these controls.
 
-// Where the window stands, as the user met it last: the situations of the
-// window's state table. A set-up's OK during a recording, a port loss and a
-// load leave it as it is.
-enum class TSituation {
-  Start,               // nothing set up yet
-  PortOpened,          // a set-up's OK opened the port (no recording running)
-  OpenFailed,          // a set-up's OK could not open the port (no recording running)
-  Recording,           // Read started a recording (it may have lost its port since)
-  StoppedWithRecords,  // the last recording stopped with records
-  StoppedEmpty,        // the last recording stopped without any
-};
-
 struct TWindowState {
-  TSituation situation = TSituation::Start;
   bool recording = false;  // a recording runs (the button reads "Stop")
   bool portOpen = false;
   bool offerOpen = false;             // the offer to save of a stop is being made
@@ -47,14 +34,15 @@ struct TControlsShown {
 //    (the way back to a port).
 //  - Read/Stop: whenever a port is open; Stop during a recording even
 //    without one (a recording must always be ended and offered for saving).
+//    Neither while the set-up panel is open: one recording, one set-up.
 //  - Save: once an offer to save ended without the recording on the disk,
 //    until the next Read.
-//  - Load: after a set-up's OK that opened the port and after a stop with
-//    records, never during a recording.
+//  - Load: whenever no recording runs, with or without a port (a recording
+//    can be reviewed at a desk without the module).
 //  - Print and Export: while a stopped or loaded recording is on the chart.
 //  - Pulse, Resp., Status, Identify, Calibrate: during a recording and its
-//    offer to save; Electrodes and Register too in service mode (Register
-//    only with a port open).
+//    offer to save; Electrodes and Register too in service mode, together
+//    and only with a port open.
 //  - The boxes: as opened and closed; the Channels group hidden in
 //    twelve-channel mode.
 TControlsShown ControlsShown(const TWindowState& state);

@@ -1,7 +1,9 @@
 #include "ui/MainWindow.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -11,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
@@ -24,6 +27,7 @@
 #include "module/QtMainThreadDispatcher.h"
 #include "module/SetupChoices.h"
 #include "module/SetupCommand.h"
+#include "serial/PortDiagnosis.h"
 #include "serial/PortEnumeration.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
@@ -47,6 +51,24 @@ constexpr const char* kDefineComPortFirst = "Please define Com-Port first";
 constexpr std::string_view kRunLimitReached = "The limit of 80000 records per recording was reached.";
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// The choices of two set-ups, the port aside: a review survives an OK that
+// changes none of them.
+bool SameChoices(const TSetupRequest& a, const TSetupRequest& b) {
+  const AcquisitionSettings& x = a.indices;
+  const AcquisitionSettings& y = b.indices;
+  return x.transmission == y.transmission && x.amplification == y.amplification && x.filter == y.filter &&
+         x.mode == y.mode && x.pacer == y.pacer && x.simulation == y.simulation && a.emg == b.emg &&
+         a.twelveChannel == b.twelveChannel && (a.twelveChannel || a.channels == b.channels);
+}
+
+// What the system knows about a port that would not open, after the
+// design's text, in the same box.
+std::string PortNotAvailableText(const std::string& port, const std::string& error) {
+  std::string reason = port.empty() ? std::string() : PortOpenFailureReason(port);
+  if (reason.empty() && !error.empty()) reason = "The system says: " + error;
+  return reason.empty() ? std::string(kPortNotAvailable) : std::string(kPortNotAvailable) + "\n\n" + reason;
+}
 
 }  // namespace
 
@@ -102,8 +124,8 @@ class TForm1::SessionView : public TSessionView {
     form_.RecordingStopped();
   }
 
-  void PortNotAvailable(const std::string&) override {
-    form_.dialogs_.ShowMessage(kPortNotAvailable, kApplicationTitle);
+  void PortNotAvailable(const std::string& error) override {
+    form_.dialogs_.ShowMessage(PortNotAvailableText(form_.requestedPort_, error), kApplicationTitle);
     form_.SetPanel(spPort, std::string(kPortPanelClosed));
   }
   void PortLost(bool, int count) override {
@@ -197,9 +219,23 @@ void TForm1::ConnectHandlers() {
   }
   connect(Address, &TClickEdit::Click, this, [this] { Guarded([this] { AddressChange(); }); });
   connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
-  auto* serviceKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), this);
-  serviceKey->setContext(Qt::WindowShortcut);
-  connect(serviceKey, &QShortcut::activated, this, [this] { Guarded([this] { ServiceModeKey(); }); });
+  // The service mode is found in the window's context menu (a right click
+  // anywhere that has no menu of its own) as well as by its key.
+  auto* serviceMode = new QAction(QStringLiteral("Service mode (Electrodes, Register)"), this);
+  serviceMode->setObjectName(QStringLiteral("ServiceModeAction"));
+  serviceMode->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  serviceMode->setShortcutContext(Qt::WindowShortcut);
+  addAction(serviceMode);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(serviceMode, &QAction::triggered, this, [this] { Guarded([this] { ServiceModeKey(); }); });
+  // The set-up panel answers like a dialog.
+  auto* confirm = new QShortcut(QKeySequence(Qt::Key_Return), SetupBox);
+  auto* confirmEnter = new QShortcut(QKeySequence(Qt::Key_Enter), SetupBox);
+  auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), SetupBox);
+  for (QShortcut* key : {confirm, confirmEnter, cancel}) key->setContext(Qt::WidgetWithChildrenShortcut);
+  for (QShortcut* key : {confirm, confirmEnter})
+    connect(key, &QShortcut::activated, this, [this] { Guarded([this] { SetupOKButtonClick(); }); });
+  connect(cancel, &QShortcut::activated, this, [this] { Guarded([this] { SetupCancelButtonClick(); }); });
 }
 
 // Ctrl+Shift+S: the electrode search and the register editor, hidden by
@@ -248,7 +284,6 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::SetupButtonClick() {
-  EndReview();
   std::vector<std::string> ports;
   ListSerialPorts(ports);
   const QString typed = ComSetupBox->currentText();
@@ -260,8 +295,32 @@ void TForm1::SetupButtonClick() {
   for (int i = 0; i < ComSetupBox->count(); ++i)
     widest = std::max(widest, ComSetupBox->fontMetrics().horizontalAdvance(ComSetupBox->itemText(i)));
   ComSetupBox->view()->setMinimumWidth(widest + 24);
+  // During a recording (its port lost) the panel can only give it a port
+  // back: its choices are the recording's.
+  const bool locked = session_->Recording() && confirmed_.has_value();
+  if (locked) ShowSetupChoices(*confirmed_);
+  LockSetupChoices(locked);
   setupBoxOpen_ = true;
   ShowControls();
+  ComSetupBox->setFocus();
+}
+
+void TForm1::ShowSetupChoices(const TSetupRequest& request) {
+  TransBox->SetItemIndex(request.indices.transmission);
+  AmpBox->SetItemIndex(request.indices.amplification);
+  FilterBox->SetItemIndex(request.indices.filter);
+  ModeBox->SetItemIndex(request.indices.mode);
+  PacerBox->SetItemIndex(request.indices.pacer);
+  SimulationBox->SetItemIndex(request.indices.simulation);
+  EMGON->setChecked(request.emg);
+  CheckBox12C->setChecked(request.twelveChannel);
+  for (std::size_t i = 0; i < channelBoxes_.size(); ++i) channelBoxes_[i]->setChecked(request.channels[i]);
+}
+
+void TForm1::LockSetupChoices(bool locked) {
+  for (QWidget* choice : std::initializer_list<QWidget*>{TransBox, AmpBox, FilterBox, ModeBox, PacerBox, SimulationBox,
+                                                         EMGBox, ChannelBox, CheckBox12C, Label12C})
+    choice->setEnabled(!locked);
 }
 
 void TForm1::SetupCancelButtonClick() {
@@ -292,20 +351,32 @@ void TForm1::ShowLineQuality() {
 // Set-up OK.
 
 void TForm1::SetupOKButtonClick() {
-  EndReview();
+  if (!setupBoxOpen_) return;  // Return pressed after the panel closed
   const QString typed = ComSetupBox->currentText();
   if (ComSetupBox->findText(typed, Qt::MatchFixedString) < 0) {
     ComSetupBox->setEditText(QString::fromLatin1(kComPortPlaceholder));
   } else {
     const std::string port = typed.toLocal8Bit().toStdString();
+    TSetupRequest request = SetupRequest(port);
+    // One recording, one set-up: during a recording an OK only reopens a port.
+    if (session_->Recording() && confirmed_) {
+      request = *confirmed_;
+      request.port = port;
+    }
+    const bool changed = !confirmed_ || !SameChoices(*confirmed_, request);
+    if (changed) EndReview();
     SetPanel(spPort, PortPanelText(port));
-    const TSetupResult result = session_->ApplySetup(SetupRequest(port));
+    requestedPort_ = port;
+    const TSetupResult result = session_->ApplySetup(request);
     // The panel said the port was lost; now it is back.
     if (result.portBack && !result.recording) SetPanel(spStatus, std::string(kIdleStatusText));
-    // An OK pressed during a recording keeps the recording and its records
-    // (and the window where it stands).
-    if (!result.recording) situation_ = result.opened ? TSituation::PortOpened : TSituation::OpenFailed;
-    if (result.opened) ShowPortHint();
+    if (result.opened) {
+      confirmed_ = request;
+      RememberSetup(request);
+      ShowPortHint();
+    }
+    // The set-up drew an empty frame; a review it did not end is shown again.
+    if (ReviewBar->Active()) ReviewBar->Refresh();
   }
   setupBoxOpen_ = false;
   ShowControls();
@@ -347,7 +418,6 @@ void TForm1::ReadButtonClick() {
   SetPanel(spStatus, std::string(kReceivingStatusStart));
   session_->StartRecording();
   // The store starts again: what was unsaved or on the chart is gone.
-  situation_ = TSituation::Recording;
   unsaved_ = false;
   recordsShown_ = false;
   ShowControls();
@@ -356,7 +426,6 @@ void TForm1::ReadButtonClick() {
 // The stop of Read/Stop and of the run limit, as the window shows it: before
 // the offer to save the recording's controls stay ...
 void TForm1::RecordingStopping(bool stored) {
-  situation_ = stored ? TSituation::StoppedWithRecords : TSituation::StoppedEmpty;
   recordsShown_ = stored;
   offerOpen_ = stored;
   ShowControls();
@@ -365,7 +434,10 @@ void TForm1::RecordingStopping(bool stored) {
 // ... and after it they go; the recording can be paged through.
 void TForm1::RecordingStopped() {
   offerOpen_ = false;
-  if (session_->Store().Count() > 0) BeginReview(session_->TwelveChannelMode());
+  if (session_->Store().Count() > 0) {
+    BeginReview(session_->TwelveChannelMode());
+    ReviewBar->SetSource(unsaved_ ? std::string() : currentDataFile_);
+  }
   ShowControls();
 }
 
@@ -429,6 +501,7 @@ void TForm1::OfferToSave(std::string_view preface) {
 void TForm1::SaveButtonClick() {
   TRecordingContext context = RecordingContext();
   unsaved_ = ::SaveButtonClick(context) != SaveOutcome::Saved;
+  if (!unsaved_ && ReviewBar->Active()) ReviewBar->SetSource(currentDataFile_);
   ShowControls();
 }
 
@@ -439,6 +512,7 @@ void TForm1::LoadButtonClick() {
   if (loaded.records > 0) {
     recordsShown_ = true;
     BeginReview(loaded.twelveChannel);
+    ReviewBar->SetSource(currentDataFile_);
   } else {
     EndReview();
   }
@@ -470,7 +544,6 @@ void TForm1::PortLost() {
 
 void TForm1::ShowControls() {
   TWindowState state;
-  state.situation = situation_;
   state.recording = session_->Recording();
   state.portOpen = session_->Port().Connected();
   state.offerOpen = offerOpen_;
@@ -493,22 +566,102 @@ void TForm1::ShowControls() {
       {IdentBox, shown.identBox},  {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
   };
   for (const auto& [control, visible] : controls) control->setVisible(visible);
-  // The set-up panel takes no input while hidden.
+  // The set-up panel takes no input while hidden, and while it is open
+  // nothing under it does: it is answered like a dialog.
   SetupBox->setEnabled(shown.setupBox);
+  for (QWidget* below : std::initializer_list<QWidget*>{
+           ReadButton, SaveButton, LoadButton, PrintButton, ExportButton, StatusButton, IdentButton, ElecButton,
+           CalButton, RegisterButton, Grafik, StatusBox, IdentBox, RegisterBox, ReviewBar})
+    below->setEnabled(!shown.setupBox);
   ReadButton->setText(shown.readSaysStop ? QStringLiteral("Stop") : QStringLiteral("Read"));
 }
 
 // ---------------------------------------------------------------------------
 // Review of the stored recording.
 
-void TForm1::BeginReview(bool twelveChannel) {
-  ReviewBar->Begin(layout_, twelveChannel);
-  StatusBar1->setVisible(!ReviewBar->isVisibleTo(this));
+void TForm1::BeginReview(bool twelveChannel) { ReviewBar->Begin(layout_, twelveChannel); }
+
+void TForm1::EndReview() { ReviewBar->End(); }
+
+// ---------------------------------------------------------------------------
+// Closing, and the set-up remembered from the last run.
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool mayClose = true;
+  Guarded([&] { mayClose = MayClose(); });
+  if (mayClose) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
-void TForm1::EndReview() {
-  ReviewBar->End();
-  StatusBar1->show();
+bool TForm1::MayClose() {
+  const bool running = session_->Recording();
+  if (!running && !(unsaved_ && session_->Store().Count() > 0)) return true;
+  const std::string question = running ? "A recording is running. Save it before closing?"
+                                       : "The recording has not been saved. Save it before closing?";
+  const std::optional<std::size_t> choice = dialogs_.Choose(question, kApplicationTitle, {"Save", "Discard", "Stay"});
+  if (choice == 1u) return true;
+  if (choice != 0u) return false;
+  if (running) {
+    // Stopped as Stop stops it; the save below replaces its offer.
+    session_->StopAtCompleteRecord();
+    offerOpen_ = false;
+    unsaved_ = true;
+  }
+  if (session_->Store().Count() == 0) return true;
+  TRecordingContext context = RecordingContext();
+  unsaved_ = ::SaveUnasked(context) != SaveOutcome::Saved;
+  if (!unsaved_) return true;
+  RecordingStopped();  // a cancelled save leaves the stopped recording on show
+  return false;
+}
+
+void TForm1::UseSettings(std::unique_ptr<QSettings> settings) {
+  settings_ = std::move(settings);
+  if (!settings_ || !settings_->contains(QStringLiteral("setup/port"))) return;
+  TSetupRequest request = SetupRequest({});
+  auto index = [&](const char* key, std::uint8_t fallback) {
+    bool ok = false;
+    const int value = settings_->value(QLatin1String(key)).toInt(&ok);
+    return ok && value >= 0 && value < 256 ? static_cast<std::uint8_t>(value) : fallback;
+  };
+  request.indices.transmission = index("setup/transmission", request.indices.transmission);
+  request.indices.amplification = index("setup/amplification", request.indices.amplification);
+  request.indices.filter = index("setup/filter", request.indices.filter);
+  request.indices.mode = index("setup/mode", request.indices.mode);
+  request.indices.pacer = index("setup/pacer", request.indices.pacer);
+  request.indices.simulation = index("setup/simulation", request.indices.simulation);
+  request.emg = settings_->value(QStringLiteral("setup/emg"), request.emg).toBool();
+  request.twelveChannel = settings_->value(QStringLiteral("setup/twelveChannel"), request.twelveChannel).toBool();
+  const QString channels = settings_->value(QStringLiteral("setup/channels")).toString();
+  if (channels.size() == static_cast<qsizetype>(request.channels.size()))
+    for (std::size_t i = 0; i < request.channels.size(); ++i)
+      request.channels[i] = channels[static_cast<qsizetype>(i)] == QLatin1Char('1');
+  ShowSetupChoices(request);
+  // Out of range after a change of the choices: the design's default.
+  for (TRadioGroup* group : {TransBox, AmpBox, FilterBox, ModeBox, PacerBox, SimulationBox})
+    if (group->ItemIndex() < 0) group->SetItemIndex(0);
+  ComSetupBox->setEditText(settings_->value(QStringLiteral("setup/port")).toString());
+  ShowControls();
+}
+
+void TForm1::RememberSetup(const TSetupRequest& request) {
+  if (!settings_) return;
+  settings_->setValue(QStringLiteral("setup/port"), QString::fromLocal8Bit(request.port));
+  settings_->setValue(QStringLiteral("setup/transmission"), request.indices.transmission);
+  settings_->setValue(QStringLiteral("setup/amplification"), request.indices.amplification);
+  settings_->setValue(QStringLiteral("setup/filter"), request.indices.filter);
+  settings_->setValue(QStringLiteral("setup/mode"), request.indices.mode);
+  settings_->setValue(QStringLiteral("setup/pacer"), request.indices.pacer);
+  settings_->setValue(QStringLiteral("setup/simulation"), request.indices.simulation);
+  settings_->setValue(QStringLiteral("setup/emg"), request.emg);
+  settings_->setValue(QStringLiteral("setup/twelveChannel"), request.twelveChannel);
+  QString channels;
+  for (bool on : request.channels) channels += on ? QLatin1Char('1') : QLatin1Char('0');
+  settings_->setValue(QStringLiteral("setup/channels"), channels);
+  settings_->sync();
 }
 
 // ---------------------------------------------------------------------------

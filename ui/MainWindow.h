@@ -37,8 +37,10 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
+class QCloseEvent;
 class QLineEdit;
 class QPushButton;
+class QSettings;
 class QTimer;
 class ChartSweep;
 class ImageCanvas;
@@ -92,11 +94,21 @@ class TForm1 : public QWidget {
   void ExportButtonClick();
   void ServiceModeKey();
 
+  // Closing the window: a recording running or not saved is not lost
+  // unasked (save, discard or stay); true when the window may close.
+  bool MayClose();
+
+  // Remembers the last confirmed port and set-up in `settings` and puts
+  // what it holds into the set-up panel now (the program's settings; tests
+  // pass a scratch file or nothing, so they start from the design's
+  // defaults).
+  void UseSettings(std::unique_ptr<QSettings> settings);
+
   // ---- Review of the stored recording ----
-  // After a load and after a Stop that stored records: the bar below the
-  // status bar, the paging keys and the wheel on the chart, from the last
-  // view of the recording in the given mode. Ended by Read, Setup and a
-  // set-up's OK, which take the chart back.
+  // After a load and after a Stop that stored records: the bar in the top
+  // row, the paging keys and the wheel on the chart, from the last view of
+  // the recording in the given mode. Ended by Read, a new load and a
+  // set-up's OK that changes the set-up, which take the chart back.
   void BeginReview(bool twelveChannel);
   void EndReview();
   TReviewBar& Review() { return *ReviewBar; }
@@ -121,6 +133,9 @@ class TForm1 : public QWidget {
   template <typename Handler>
   void Guarded(Handler&& handler) noexcept;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   class SessionView;
 
@@ -129,6 +144,11 @@ class TForm1 : public QWidget {
   void CreateInfoBoxes();
   void ConnectHandlers();
   TSetupRequest SetupRequest(const std::string& port) const;
+  // The set-up panel's choices from `request`; `locked`: only the port can
+  // be changed (a recording runs: one recording, one set-up).
+  void ShowSetupChoices(const TSetupRequest& request);
+  void LockSetupChoices(bool locked);
+  void RememberSetup(const TSetupRequest& request);
   void RecordingStopping(bool stored);
   void OfferToSave(std::string_view preface);
   void RecordingStopped();
@@ -158,9 +178,12 @@ class TForm1 : public QWidget {
   std::unique_ptr<ChartSweep> sweep_;
   std::unique_ptr<SessionView> sessionView_;
   std::string currentDataFile_;
+  // The last set-up confirmed by an OK that opened its port.
+  std::optional<TSetupRequest> confirmed_;
+  std::string requestedPort_;  // the port of the last OK, for the reasons of a failed open
+  std::unique_ptr<QSettings> settings_;
   // The window's state, from which ShowControls shows and hides the top row
   // and the boxes (ui/ControlVisibility.h).
-  TSituation situation_ = TSituation::Start;
   bool offerOpen_ = false;     // a stop's offer to save is being made
   bool unsaved_ = false;       // the last offer ended without a save
   bool recordsShown_ = false;  // a stopped or loaded recording is on the chart

@@ -118,7 +118,9 @@ constexpr ControlPlace kInfoBoxes[] = {
     {Label, "IdentLabel", "Identification:", "IdentBox", {8, 24, 329, 40}, kBoxContentPoints},
     {Button, "IdentHideButton", "OK", "IdentBox", {135, 70, 75, 25}, kBoxContentPoints},
 
-    {Box, "RegisterBox", "Register Edit", nullptr, {280, 320, 273, 105}, kBoxTitlePoints},
+    // Right of the Status box, which the line figures made taller than the
+    // design's: both are open together in service mode.
+    {Box, "RegisterBox", "Register Edit", nullptr, {512, 56, 273, 105}, kBoxTitlePoints},
     {ClickEdit, "Address", kAddressPrompt, "RegisterBox", {8, 22, 161, 23}, kBoxContentPoints},
     {Label, "ValueLabel", "Value (MSB..LSB)", "RegisterBox", {8, 50, 161, 17}, kBoxContentPoints},
     {CheckBox, "Bit7", "", "RegisterBox", BitCheck(0), kBoxContentPoints},

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QStringDecoder>
 #include <stdexcept>
 
@@ -55,6 +56,18 @@ bool QtDialogs::Confirm(const std::string& text, const std::string& caption) {
                   parent_);
   box.setDefaultButton(QMessageBox::Yes);
   return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::size_t> QtDialogs::Choose(const std::string& text, const std::string& caption,
+                                             const std::vector<std::string>& buttons) {
+  QMessageBox box(QMessageBox::Question, DisplayText(caption), DisplayText(text), QMessageBox::NoButton, parent_);
+  std::vector<QAbstractButton*> added;
+  for (const std::string& label : buttons) added.push_back(box.addButton(DisplayText(label), QMessageBox::ActionRole));
+  if (!added.empty()) box.setDefaultButton(qobject_cast<QPushButton*>(added.front()));
+  box.exec();
+  for (std::size_t i = 0; i < added.size(); ++i)
+    if (box.clickedButton() == added[i]) return i;
+  return std::nullopt;
 }
 
 namespace {

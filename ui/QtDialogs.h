@@ -14,6 +14,8 @@ class QtDialogs : public TDialogs {
 
   void ShowMessage(const std::string& text, const std::string& caption) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
+  std::optional<std::size_t> Choose(const std::string& text, const std::string& caption,
+                                    const std::vector<std::string>& buttons) override;
   std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
   std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;

@@ -11,6 +11,8 @@
 #include "recording/RecordingFiles.h"
 #include "recording/RecordingLoader.h"
 #include "recording/RecordingShape.h"
+#include "station/RecordingSave.h"
+#include "station/SessionSidecar.h"
 #include "store/SampleStore.h"
 #include "ui/SessionTexts.h"
 
@@ -49,16 +51,21 @@ SaveOutcome ChooseNameAndWrite(TRecordingContext& context) {
     if (!logName) return SaveOutcome::Cancelled;
     if (logName->empty()) continue;
 
-    const std::string dataName = DataNameForLogName(*logName);
-    context.currentDataFile = dataName;
-    // The window never replaces a file; a name whose data name is itself
-    // would make the two files one.
-    if (PathExists(*logName) || PathExists(dataName) || dataName == *logName) {
+    const TSaveNames names = SaveNamesFor(*logName);
+    context.currentDataFile = names.dataPath;
+    // The window never replaces a file (the sidecar's neither); a name whose
+    // data name or sidecar is itself would make two files one.
+    if (PathExists(names.logPath) || PathExists(names.dataPath) || SidecarNameTaken(names.sidecarPath) ||
+        names.dataPath == names.logPath || names.sidecarPath == names.logPath) {
       context.dialogs.ShowMessage("Invalid Filename or File already existing", " Error creating File");
       continue;
     }
-    WriteRecordingFiles(context.store, *logName, dataName, context.nowText(), context.formatTime,
-                        ExistingFiles::Refuse);
+    const TSavedRecording saved =
+        RecordingSave(context.store, context.sidecar ? context.sidecar() : StoreSidecar(context.store), *logName,
+                      context.nowText(), context.formatTime, ExistingFiles::Refuse);
+    // The records are on the disk; only what the sidecar would add is not.
+    if (saved.sidecarError)
+      ShowQuietly(context.dialogs, "The recording was saved, its description file was not: " + *saved.sidecarError);
     return SaveOutcome::Saved;
   }
 }
@@ -94,6 +101,15 @@ SaveOutcome FileSave(TRecordingContext& context, std::string_view preface) {
 }
 
 SaveOutcome SaveButtonClick(TRecordingContext& context) { return FileSave(context); }
+
+SaveOutcome SaveUnasked(TRecordingContext& context) {
+  try {
+    return ChooseNameAndWrite(context);
+  } catch (const std::exception& error) {
+    ShowQuietly(context.dialogs, error.what());
+    return SaveOutcome::Failed;
+  }
+}
 
 LoadOutcome LoadButtonClick(TRecordingContext& context) {
   LoadOutcome outcome;

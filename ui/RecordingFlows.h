@@ -22,6 +22,7 @@
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
 #include "recording/Dialogs.h"
+#include "recording/Sidecar.h"
 #include "store/LocaleFormat.h"
 
 class SampleStore;
@@ -43,6 +44,10 @@ struct TRecordingContext {
   // Status bar panel 5 (the acquisition status): the load counts every
   // record there, then shows "Status: Idle".
   std::function<void(const std::string&)> showStatus = [](const std::string&) {};
+  // The sidecar of the recording in the store (station/SessionSidecar.h:
+  // the session's set-up, port, start and figures). Without it the save
+  // writes what the store itself tells: the set-up's indices and the count.
+  std::function<RecordingSidecar()> sidecar = nullptr;
 };
 
 // How an offer to save ended. Save stays offered unless the recording is on
@@ -54,6 +59,9 @@ enum class SaveOutcome { Saved, Declined, Cancelled, Failed };
 // (why the recording stopped).
 SaveOutcome FileSave(TRecordingContext& context, std::string_view preface = {});
 SaveOutcome SaveButtonClick(TRecordingContext& context);
+// The save dialog and the write without the question first (the user has
+// just said to save, closing the window); never throws.
+SaveOutcome SaveUnasked(TRecordingContext& context);
 
 // What the Load button brought onto the chart.
 struct LoadOutcome {

@@ -1,12 +1,15 @@
 #include "ui/ReviewBar.h"
 
 #include <QComboBox>
+#include <QFileInfo>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QWheelEvent>
+#include <algorithm>
 #include <exception>
 
 #include "chart/ImageCanvas.h"
@@ -30,28 +33,40 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
       reportError_(std::move(reportError)) {
   setObjectName(QStringLiteral("ReviewBar"));
   const WindowGeometry g = WindowGeometryFor(screen);
-  // In the status bar's place while a review runs (the window hides its
-  // status bar meanwhile): the window keeps its size and no control moves.
-  setGeometry(0, g.StatusTop, g.Width, g.StatusHeight);
+  // In the top row right of Export: while a review runs the recording's own
+  // controls there are hidden, and the status bar and the chart's time
+  // labels stay in view.
+  setGeometry(kReviewBarLeft, 0, g.Width - kReviewBarLeft - kReviewBarRightMargin, kReviewBarHeight);
   const bool narrow = screen == ScreenClass::Narrow;
 
   ReviewScroll = new QScrollBar(Qt::Horizontal, this);
   ReviewScroll->setObjectName(QStringLiteral("ReviewScroll"));
+  ReviewScroll->setMinimumWidth(60);
   ReviewCompression = new QComboBox(this);
   ReviewCompression->setObjectName(QStringLiteral("ReviewCompression"));
   for (int c : kReviewCompressions) ReviewCompression->addItem(QStringLiteral("%1 per pixel").arg(c), c);
   ReviewCompression->setToolTip(QStringLiteral("Records drawn in one pixel column"));
+  ReviewFile = new QLabel(this);
+  ReviewFile->setObjectName(QStringLiteral("ReviewFile"));
+  ReviewFile->setMaximumWidth(narrow ? 90 : 260);
   ReviewLabel = new QLabel(this);
   ReviewLabel->setObjectName(QStringLiteral("ReviewLabel"));
-  ReviewLabel->setFixedWidth(narrow ? 290 : 340);
+  if (narrow) {
+    QFont small = ReviewLabel->font();
+    small.setPointSize(std::max(6, small.pointSize() - 1));
+    for (QWidget* control : {static_cast<QWidget*>(ReviewLabel), static_cast<QWidget*>(ReviewFile),
+                             static_cast<QWidget*>(ReviewCompression)})
+      control->setFont(small);
+  }
   // The keys page the chart wherever the pointer last was: neither control
   // takes them for itself.
   ReviewScroll->setFocusPolicy(Qt::NoFocus);
   ReviewCompression->setFocusPolicy(Qt::NoFocus);
 
   auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(narrow ? 2 : 8, narrow ? 1 : 3, narrow ? 2 : 8, narrow ? 1 : 3);
-  row->setSpacing(8);
+  row->setContentsMargins(0, 1, 0, 1);
+  row->setSpacing(narrow ? 4 : 8);
+  row->addWidget(ReviewFile);
   row->addWidget(ReviewLabel);
   row->addWidget(ReviewCompression);
   row->addWidget(ReviewScroll, 1);
@@ -102,6 +117,14 @@ void TReviewBar::SetKeysEnabled(bool enabled) {
 int TReviewBar::RecordsPerView() const { return ::RecordsPerView(layout_, twelveChannel_, compression_); }
 
 std::string TReviewBar::ReadoutText() const { return ReviewLabel->text().toStdString(); }
+
+void TReviewBar::SetSource(const std::string& path) {
+  const QString full = QString::fromLocal8Bit(path);
+  const QString name = path.empty() ? QStringLiteral("(not saved)") : QFileInfo(full).fileName();
+  source_ = name.toStdString();
+  ReviewFile->setText(ReviewFile->fontMetrics().elidedText(name, Qt::ElideMiddle, ReviewFile->maximumWidth()));
+  ReviewFile->setToolTip(full);
+}
 
 void TReviewBar::Step(ReviewStep step) {
   if (!active_) return;

@@ -1,8 +1,9 @@
 #pragma once
-// Paging through the stored recording on the chart: a thin bar in the status
-// bar's place (the window hides its status bar while a review runs, so
-// nothing moves and the window keeps its size) with a scroll bar over the recording, the
-// records-per-pixel choice and the readout of what the chart shows; the keys
+// Paging through the stored recording on the chart: a bar in the top row right
+// of Export, where the recording's own controls lie (hidden while a review
+// runs, so nothing moves, the status bar stays and the chart keeps its time
+// labels), with the recording's file name, the readout of what the chart
+// shows, the records-per-pixel choice and a scroll bar over it; the keys
 // Left/Right, PageUp/PageDown, Home/End on the window and the mouse wheel on
 // the chart move the view.
 //
@@ -33,8 +34,14 @@ class TReviewBar : public QWidget {
  public:
   using ErrorReport = std::function<void(const std::string& text)>;
 
-  // A child of `window`, placed where the status bar lies for
-  // `screen`, hidden until Begin. While it runs the paging keys are
+  // Where the bar lies in every screen class: right of Export (the top row's
+  // sixth place) to the window's right edge, as high as the top row.
+  static constexpr int kReviewBarLeft = 392;
+  static constexpr int kReviewBarRightMargin = 8;
+  static constexpr int kReviewBarHeight = 27;
+
+  // A child of `window`, placed in the top row for `screen`, hidden until
+  // Begin. While it runs the paging keys are
   // shortcuts of `window` (ahead of the top row's buttons, which would take
   // the arrows to move the focus; a text field keeps them), and it watches
   // the wheel on `chartView`; the chart image `chart` is what it redraws.
@@ -50,10 +57,19 @@ class TReviewBar : public QWidget {
   // anew.
   void End();
   bool Active() const { return active_; }
+  // Draws the view again where it stands (after something else drew on the
+  // chart).
+  void Refresh() {
+    if (active_) Redraw();
+  }
 
   void Step(ReviewStep step);
   // 1, 2, 4 or 8 records per pixel; the first shown record stays (clamped).
   void SetCompression(int compression);
+
+  // The file the recording came from or was saved to; empty: not saved.
+  void SetSource(const std::string& path);
+  const std::string& SourceName() const { return source_; }
 
   int First() const { return first_; }
   int Compression() const { return compression_; }
@@ -87,4 +103,6 @@ class TReviewBar : public QWidget {
   QScrollBar* ReviewScroll = nullptr;
   QComboBox* ReviewCompression = nullptr;
   QLabel* ReviewLabel = nullptr;
+  QLabel* ReviewFile = nullptr;
+  std::string source_;
 };

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "acceptance/DefaultPlan.h"
 #include "acceptance/TestPlan.h"
 
 namespace {
@@ -85,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PlanParserRefuses, testing::Values(
   RefusedPlan{"pattern not a regular expression", kHead + "[[check]]\nkind = \"identification\"\npattern = \"ECG(\"\n", 4, 16, "not a regular expression"},
   RefusedPlan{"two checks of one name", kHead + "[[check]]\nkind = \"rate\"\n[[check]]\nkind = \"rate\"\n", 5, 8, "comes already at line 2"},
   RefusedPlan{"unknown integrity key", kHead + "[integrity]\nmax_gaps = 1\n[[check]]\nkind = \"rate\"\n", 3, 1, "'max_gaps' is not a key of [integrity]"},
-  RefusedPlan{"negative count", kHead + "[integrity]\nmax_queue_gaps = -1\n[[check]]\nkind = \"rate\"\n", 3, 18, "from 0 to"}
+  RefusedPlan{"negative count", kHead + "[integrity]\nmax_queue_gaps = -1\n[[check]]\nkind = \"rate\"\n", 3, 18, "from 0 to"},
+  RefusedPlan{"stray bytes as text", kHead + "[integrity]\nmax_stray_bytes = \"2\"\n[[check]]\nkind = \"rate\"\n", 3, 19, "must be a whole number"}
 ));
 // clang-format on
 
@@ -174,7 +176,7 @@ TEST(PlanParser, RegisterWritesAndElectrodesKeepTheirValues) {
   EXPECT_EQ(plan.checks[3].steps[0].setting, "register 25 = 0x81");
   const auto& electrodes = std::get<ElectrodeLimits>(plan.checks[4].limits);
   EXPECT_EQ(electrodes.connected,
-            (std::array<bool, kElectrodeCount>{false, true, true, true, true, true, false, true, true, true}));
+            (std::array<bool, kPlanElectrodeCount>{false, true, true, true, true, true, false, true, true, true}));
 }
 
 TEST(PlanParser, ChecksumIsTheSha256OfTheBytesRead) {
@@ -193,6 +195,14 @@ TEST(PlanParser, DefaultPlanHasEveryCheckButRegisterWrites) {
                                            CheckKind::Noise}));
   EXPECT_TRUE(std::get<CalibrationLimits>(plan.checks[3].limits).Ratios());
   EXPECT_EQ(plan.checks[2].steps.size(), 11u);
+}
+
+TEST(PlanParser, BuiltInDefaultPlanIsTheInstalledFileByteForByte) {
+  const std::string path = std::string(std::getenv("ECG_SOURCE_DIR")) + "/acceptance/default-plan.toml";
+  const TestPlan installed = LoadPlan(path);
+  const TestPlan builtIn = ParsePlan(DefaultPlanText(), std::string(kDefaultPlanName));
+  EXPECT_EQ(builtIn.sha256, installed.sha256);
+  EXPECT_EQ(builtIn.integrity.maxStrayBytes, 0u);
 }
 
 TEST(PlanParser, FileThatCannotBeReadIsRefusedWithoutALine) {

@@ -4,8 +4,10 @@
 #include <QTimer>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -15,9 +17,14 @@
 #include "module/AcquisitionSession.h"
 #include "module/QtMainThreadDispatcher.h"
 #include "module/SetupChoices.h"
+#include "module/SetupCommand.h"
 #include "module/StatusFrames.h"
+#include "recording/DataFileAppender.h"
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
+#include "recording/Repair.h"
+#include "station/RecordingSave.h"
+#include "station/SessionSidecar.h"
 #include "store/LocaleFormat.h"
 
 namespace {
@@ -36,6 +43,9 @@ class RecorderView : public TSessionView {
   void Identified(std::string_view text) override { identification.emplace(text); }
   void PulseReceived(int value) override { pulse = value; }
   void RespirationReceived(int value) override { respiration = value; }
+  void RecordReady(int slot) override {
+    if (onRecordReady) onRecordReady(slot);
+  }
   void RecordingStopped(bool) override {
     if (onStopped) onStopped();
   }
@@ -54,24 +64,10 @@ class RecorderView : public TSessionView {
   bool portLost = false;
   std::string portError;
   std::vector<std::string> errors;
+  std::function<void(int)> onRecordReady;
   std::function<void()> onStopped;
   std::function<void()> onPortLost;
 };
-
-// The module's identification text is single-byte (Latin-1).
-std::string Latin1ToUtf8(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-  }
-  return out;
-}
 
 // JSON string of a UTF-8 text.
 std::string Json(std::string_view text) {
@@ -111,20 +107,108 @@ std::string Item(const RadioGroupChoice& choice, int index) {
   return item.empty() ? std::string("null") : Json(item);
 }
 
+// The figures of a stretch: `now` less `then`, for the counters the
+// integrity is judged by.
+TLineQuality Difference(const TLineQuality& now, const TLineQuality& then) {
+  TLineQuality d = now;
+  auto less = [](std::uint64_t a, std::uint64_t b) { return a > b ? a - b : 0; };
+  for (std::size_t kind = 0; kind < d.frames.size(); ++kind) {
+    d.frames[kind] = less(now.frames[kind], then.frames[kind]);
+    d.framesRejected[kind] = less(now.framesRejected[kind], then.framesRejected[kind]);
+  }
+  d.inputGaps = less(now.inputGaps, then.inputGaps);
+  d.inputOverflows = less(now.inputOverflows, then.inputOverflows);
+  d.silentSpells = less(now.silentSpells, then.silentSpells);
+  d.chestMissingRecords = less(now.chestMissingRecords, then.chestMissingRecords);
+  d.incompleteRecordsDropped = less(now.incompleteRecordsDropped, then.incompleteRecordsDropped);
+  return d;
+}
+
+// The integrity of a long recording stretch by stretch (an hour each): each
+// closed at the first tick past its end, so its figures and its length are
+// taken at the same moment.
+class IntegrityLog {
+ public:
+  IntegrityLog(const AcquisitionSession& session, Clock::time_point start, std::chrono::milliseconds period)
+      : session_(session), period_(period), from_(start), atFrom_(session.RecordingLineQuality()) {}
+
+  void Tick(Clock::time_point now, long long records) {
+    if (now - from_ >= period_) Close(now, records);
+  }
+  void End(Clock::time_point now, long long records) {
+    if (records > recordsAtFrom_ || periods_.empty()) Close(now, records);
+  }
+  const std::vector<IntegrityFigures>& Periods() const { return periods_; }
+
+ private:
+  void Close(Clock::time_point now, long long records) {
+    const TLineQuality q = session_.RecordingLineQuality();
+    IntegrityFigures f;
+    f.seconds = std::chrono::duration<double>(now - from_).count();
+    f.records = records - recordsAtFrom_;
+    f.quality = Difference(q, atFrom_);
+    f.expectedRate = session_.ExpectedRate();
+    f.measuredRate = f.seconds > 0 ? static_cast<double>(f.quality.SampleFrames()) / f.seconds : 0.0;
+    // A stretch too short to measure (the end of a run) is not judged.
+    f.rateOff = f.seconds >= 2 && RateIsOffBy(f.measuredRate, f.expectedRate);
+    periods_.push_back(f);
+    from_ = now;
+    atFrom_ = q;
+    recordsAtFrom_ = records;
+  }
+
+  const AcquisitionSession& session_;
+  std::chrono::milliseconds period_;
+  Clock::time_point from_;
+  TLineQuality atFrom_;
+  long long recordsAtFrom_ = 0;
+  std::vector<IntegrityFigures> periods_;
+};
+
+std::string FramesRejectedJson(const TLineQuality& q) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < q.framesRejected.size(); ++i)
+    out += (i ? ", " : "") + Json(kFrameKindNames[i]) + ": " + std::to_string(q.framesRejected[i]);
+  return out + "}";
+}
+
+std::string StretchJson(const IntegrityFigures& f) {
+  const TLineQuality& q = f.quality;
+  return "\"seconds\": " + Number(f.seconds) + ", \"records\": " + std::to_string(f.records) +
+         ", \"measured rate\": " + Number(f.measuredRate) + ", \"rate off\": " + Bool(f.rateOff) +
+         ", \"input gaps\": " + std::to_string(q.inputGaps) + ", \"frames rejected\": " + FramesRejectedJson(q) +
+         ", \"silent spells\": " + std::to_string(q.silentSpells) +
+         ", \"chest missing records\": " + std::to_string(q.chestMissingRecords) +
+         ", \"incomplete records dropped\": " + std::to_string(q.incompleteRecordsDropped);
+}
+
+std::string IntegrityJson(const IntegrityFigures& total, const std::vector<std::string>& reasons,
+                          const std::vector<IntegrityFigures>& periods) {
+  std::string out = "{\"whole\": " + Bool(reasons.empty()) + ", \"reasons\": [";
+  for (std::size_t i = 0; i < reasons.size(); ++i) out += (i ? ", " : "") + Json(reasons[i]);
+  out +=
+      "], \"expected rate\": " + std::to_string(total.expectedRate) + ", " + StretchJson(total) + ", \"per hour\": [";
+  double from = 0;
+  for (std::size_t i = 0; i < periods.size(); ++i) {
+    out += (i ? ", {" : "{") + std::string("\"from\": ") + Number(from) + ", " + StretchJson(periods[i]) + "}";
+    from += periods[i].seconds;
+  }
+  return out + "]}";
+}
+
 struct RunFacts {
-  int records = 0;
+  long long records = 0;
   double seconds = 0;
   std::string port;
   bool dataLost = false;
-  std::string logName, dataName;  // empty: nothing saved
+  std::string integrity;                       // the "integrity" object
+  std::string logName, dataName, sidecarName;  // empty: nothing saved
 };
 
 void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQuality& q, const RunFacts& run) {
-  static const char* const kFrameNames[] = {"chest",          "pulse",        "respiration", "status",
-                                            "identification", "chest status", "sample"};
   const auto number = [](int value) { return std::to_string(value); };
   out << "{\"records\": " << run.records << ", \"seconds\": " << Number(run.seconds)
-      << ", \"rate\": " << Number(run.seconds > 0 ? run.records / run.seconds : 0.0)
+      << ", \"rate\": " << Number(run.seconds > 0 ? static_cast<double>(run.records) / run.seconds : 0.0)
       << ", \"pulse\": " << OrNull(view.pulse, number) << ", \"respiration\": " << OrNull(view.respiration, number)
       << ", \"port\": " << Json(run.port) << ", \"port lost\": " << Bool(view.portLost)
       << ", \"data lost\": " << Bool(run.dataLost);
@@ -159,18 +243,63 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
       << OrNull(view.identification, [](const std::string& text) { return Json(Latin1ToUtf8(text)); });
   out << ", \"line\": {\"frames\": {";
   for (std::size_t i = 0; i < q.frames.size(); ++i)
-    out << (i ? ", " : "") << Json(kFrameNames[i]) << ": " << q.frames[i];
-  out << "}, \"records per second\": " << Number(q.recordsPerSecond) << ", \"bytes received\": " << q.bytesReceived
+    out << (i ? ", " : "") << Json(kFrameKindNames[i]) << ": " << q.frames[i];
+  // Each kind of loss apart, so a noisy line never reads as no errors.
+  out << "}, \"frames rejected\": " << FramesRejectedJson(q)
+      << ", \"records per second\": " << Number(q.recordsPerSecond) << ", \"bytes received\": " << q.bytesReceived
       << ", \"bytes outside frames\": " << q.bytesOutsideFrames << ", \"framer overflows\": " << q.framerOverflows
-      << ", \"input overflows\": " << q.inputOverflows << ", \"parity errors\": " << q.parityErrors
+      << ", \"input overflows\": " << q.inputOverflows << ", \"input gaps\": " << q.inputGaps
+      << ", \"silent spells\": " << q.silentSpells << ", \"parity errors\": " << q.parityErrors
       << ", \"framing errors\": " << q.framingErrors << ", \"overrun errors\": " << q.overrunErrors
       << ", \"breaks\": " << q.breaks << "}";
-  if (!run.logName.empty())
-    out << ", \"files\": {\"log\": " << Json(run.logName) << ", \"data\": " << Json(run.dataName) << "}";
+  if (!run.integrity.empty()) out << ", \"integrity\": " << run.integrity;
+  if (!run.logName.empty()) {
+    out << ", \"files\": {\"log\": " << Json(run.logName) << ", \"data\": " << Json(run.dataName);
+    if (!run.sidecarName.empty()) out << ", \"sidecar\": " << Json(run.sidecarName);
+    out << "}";
+  }
   out << "}\n";
 }
 
+// The bytes of a command as they go on the line.
+std::string HexBytes(std::string_view bytes) {
+  std::string out;
+  char hex[4];
+  for (const char c : bytes) {
+    std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    out += (out.empty() ? "" : " ") + std::string(hex);
+  }
+  return out;
+}
+
+// How often a streamed run's data file is offered its flush when no record
+// comes: the schedule's "at least once a second" holds through silences.
+constexpr int kStreamTickMs = 250;
+
 }  // namespace
+
+bool RateIsOffBy(double measured, int expected) {
+  return expected > 0 && std::abs(measured - expected) > 0.02 * expected;
+}
+
+std::vector<std::string> DataLossReasons(const IntegrityFigures& f) {
+  const TLineQuality& q = f.quality;
+  std::vector<std::string> reasons;
+  auto times = [](std::uint64_t n) { return std::to_string(n) + (n == 1 ? " time" : " times"); };
+  if (q.inputGaps > 0) reasons.push_back("input lost " + times(q.inputGaps) + " (the input queue overflowed)");
+  if (const std::uint64_t rejected = q.RejectedFrames(); rejected > 0)
+    reasons.push_back(std::to_string(rejected) + (rejected == 1 ? " frame" : " frames") + " rejected as broken");
+  if (f.rateOff) {
+    char text[120];
+    std::snprintf(text, sizeof text, "the module sent %.1f records/s, the set-up asks for %d/s (more than 2 %% off)",
+                  f.measuredRate, f.expectedRate);
+    reasons.emplace_back(text);
+  }
+  if (q.silentSpells > 0) reasons.push_back("the line went silent for more than 1 s " + times(q.silentSpells));
+  if (q.chestMissingRecords > 0)
+    reasons.push_back(std::to_string(q.chestMissingRecords) + " twelve-channel records without their chest leads");
+  return reasons;
+}
 
 TRecorder::TRecorder(RecorderOptions options, std::ostream& out, std::ostream& err, bool progressIsTerminal)
     : options_(std::move(options)), out_(out), err_(err), terminal_(progressIsTerminal) {}
@@ -182,14 +311,19 @@ void TRecorder::RequestStop() {
 
 int TRecorder::Run() {
   const RecorderOptions& o = options_;
-  const std::string logName = o.out;
-  const std::string dataName = o.Records() ? DataNameForLogName(logName) : std::string();
-  if (o.Records() && !o.force) {
-    for (const std::string& name : {logName, dataName}) {
-      if (PathExists(name)) {
-        err_ << "ecg-record: " << name << " exists (--force replaces it)\n";
-        return kExitUsage;
-      }
+  const ExistingFiles existing = o.force ? ExistingFiles::Replace : ExistingFiles::Refuse;
+  const TSaveNames names = SaveNamesFor(o.out);
+  // Before the module is touched: a name that cannot be saved must not cost
+  // a recording.
+  if (o.Records()) {
+    try {
+      CheckSaveTarget(names, existing);
+    } catch (const ENameTaken& error) {
+      err_ << "ecg-record: " << error.what() << " (--force replaces it)\n";
+      return kExitUsage;
+    } catch (const ERecordingFile& error) {
+      err_ << "ecg-record: --out: " << error.what() << "\n";
+      return kExitUsage;
     }
   }
 
@@ -213,18 +347,45 @@ int TRecorder::Run() {
     return condition();
   };
 
-  if (o.electrodes) session.SendElectrodeSearch();
-  if (o.calibrate) session.SendCalibration();
-  for (const RegisterWriteOption& write : o.registerWrites) session.SendRegisterWrite(write.address, write.bits);
+  // Each service command says what went on the line.
+  try {
+    if (o.electrodes) {
+      session.SendElectrodeSearch();
+      err_ << "ecg-record: sent the electrode search (" << HexBytes(kElectrodeSearchCommand) << ")\n";
+    }
+    if (o.calibrate) {
+      session.SendCalibration();
+      err_ << "ecg-record: sent the calibration signal (" << HexBytes(kCalibrationCommand) << ")\n";
+    }
+    for (const RegisterWriteOption& write : o.registerWrites) {
+      session.SendRegisterWrite(write.address, write.bits);
+      const unsigned value = RegisterValue(write.bits);
+      err_ << "ecg-record: sent register " << *ParseRegisterAddress(write.address) << " = " << value << " ("
+           << HexBytes(BuildRegisterWrite(write.address, write.bits).value_or("")) << ")\n";
+    }
+    if (o.identify) {
+      session.SendIdentify();
+      err_ << "ecg-record: sent the identification request (" << HexBytes(kIdentifyCommand) << ")\n";
+    }
+  } catch (const std::exception& error) {
+    err_ << "ecg-record: sending to " << o.setup.port << " failed: " << error.what() << "\n";
+    return kExitPort;
+  }
   if (o.identify) {
-    session.SendIdentify();
     if (!waitFor([&] { return view.identification.has_value(); }, kIdentificationWait)) {
       err_ << "ecg-record: the module sent no identification within 2 s\n";
       return kExitSilent;
     }
     if (!o.Records()) out_ << Latin1ToUtf8(*view.identification) << "\n";
   }
-  if (!o.Records()) return kExitDone;
+  if (!o.Records()) {
+    out_.flush();
+    if (!out_) {
+      err_ << "ecg-record: the identification could not be written to stdout\n";
+      return kExitSummary;
+    }
+    return kExitDone;
+  }
 
   // ---- The recording.
   SampleStore& store = session.Store();
@@ -249,24 +410,75 @@ int TRecorder::Run() {
     exitCode = kExitPort;
     finish();
   };
+
+  // Records reported complete, in order; with --stream each goes to the data
+  // file at once, and the count ends the run (the store's limit does not).
+  long long records = 0;
+  std::unique_ptr<TDataFileAppender> appender;
+  std::optional<std::string> streamError;
+  view.onRecordReady = [&](int slot) {
+    if (o.records && records >= *o.records) return;
+    ++records;
+    if (!appender) return;
+    try {
+      appender->Append(store.At(slot), Clock::now());
+    } catch (const std::exception& error) {
+      streamError = error.what();
+      session.StopRecording();
+      return;
+    }
+    // Every record stored has been written: the store starts over, so the
+    // run limit never comes.
+    if (store.Count() >= rewindAt_ && slot == store.Count() && session.NewestRecordComplete()) store.BeginRecording();
+    if (o.records && records >= *o.records) session.StopRecording();
+  };
   // The session stops exactly at the count, inside the delivery that
   // completes the last record.
-  if (o.records) session.SetRecordLimit(*o.records);
+  if (o.records && !o.stream) session.SetRecordLimit(static_cast<int>(*o.records));
 
   const auto started = Clock::now();
   session.StartRecording();
+  if (o.stream) {
+    try {
+      if (o.force) RemoveQuietly(names.logPath);  // an older log must not sit beside the new data file
+      appender = std::make_unique<TDataFileAppender>(names.dataPath, store.At(0), started, o.force);
+      RecordingSidecar begun = SessionSidecar(session);
+      begun.records.reset();
+      WriteSidecar(names.sidecarPath, begun);
+    } catch (const std::exception& error) {
+      err_ << "ecg-record: " << error.what() << "\n";
+      if (appender) RemoveQuietly(names.dataPath);
+      return kExitSave;
+    }
+  }
+  IntegrityLog integrity(session, started, period_);
+  auto recordCount = [&] { return o.stream ? records : static_cast<long long>(store.Count()); };
   QTimer progress;
   progress.setInterval(kProgressIntervalMs);
   QObject::connect(&progress, &QTimer::timeout, [&] {
     session.Tick();
+    integrity.Tick(Clock::now(), recordCount());
     const TLineQuality q = session.LineQuality();
     char line[160];
-    std::snprintf(line, sizeof line, "records %d  rate %.1f/s  outside frames %llu B%s", store.Count(),
+    std::snprintf(line, sizeof line, "records %lld  rate %.1f/s  outside frames %llu B%s", recordCount(),
                   q.recordsPerSecond, static_cast<unsigned long long>(q.bytesOutsideFrames),
                   session.DataLostInRecording() ? "  (data lost)" : "");
     err_ << (terminal_ ? "\r\033[K" : "") << line << (terminal_ ? "" : "\n") << std::flush;
   });
   progress.start();
+  QTimer flushing;
+  if (appender) {
+    flushing.setInterval(kStreamTickMs);
+    QObject::connect(&flushing, &QTimer::timeout, [&] {
+      try {
+        appender->Tick(Clock::now());
+      } catch (const std::exception& error) {
+        streamError = error.what();
+        finish();
+      }
+    });
+    flushing.start();
+  }
   bool silent = false;
   QTimer::singleShot(kFirstSampleWait, &loop, [&] {
     if (session.LineQuality().SampleFrames() > 0 || finished) return;
@@ -282,32 +494,91 @@ int TRecorder::Run() {
   if (!finished) loop.exec();
   stop_ = nullptr;
   progress.stop();
-  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  flushing.stop();
+  const auto ended = Clock::now();
+  const double seconds = std::chrono::duration<double>(ended - started).count();
   if (terminal_) err_ << "\n";
+  session.Tick();
+  integrity.End(ended, recordCount());
+  const long long saved = recordCount();
 
+  // Nothing recorded: no files are left to look like a recording.
+  auto dropStream = [&] {
+    appender.reset();
+    RemoveQuietly(names.dataPath);
+    RemoveQuietly(names.sidecarPath);
+  };
   if (silent) {
+    if (appender) dropStream();
     err_ << "ecg-record: no sample frame within 3 s after the set-up (is the module connected and set up?)\n";
     return kExitSilent;
   }
-  session.Tick();
   const TLineQuality quality = session.LineQuality();
-  std::string savedLog = logName;
-  if (store.Count() == 0) {
-    err_ << "ecg-record: no records stored; nothing saved\n";
-    savedLog.clear();
+  RunFacts run{saved, seconds, o.setup.port, session.DataLostInRecording(), {}, {}, {}, {}};
+  if (streamError) {
+    // The data file holds every record up to the last flush; its log and
+    // sidecar are made from it below all the same.
+    err_ << "ecg-record: writing " << names.dataPath << " failed: " << *streamError << "\n";
+    exitCode = kExitSave;
+  }
+  if (saved == 0) {
+    if (appender) dropStream();
+    err_ << "ecg-record: the recording ended before its first record; nothing saved\n";
+    exitCode = kExitNothingSaved;
   } else {
     try {
-      // The window's save, with --force replacing the pair as a whole.
-      WriteRecordingFiles(store, logName, dataName, NowDateTimeText(), LocaleTimeFormatter(),
-                          o.force ? ExistingFiles::Replace : ExistingFiles::Refuse);
+      RecordingSidecar sidecar = SessionSidecar(session);
+      if (appender) {
+        try {
+          appender->Finish();
+        } catch (const std::exception& error) {
+          if (!streamError) err_ << "ecg-record: writing " << names.dataPath << " failed: " << error.what() << "\n";
+          exitCode = kExitSave;
+        }
+        appender.reset();
+        CompleteOptions complete;
+        complete.endedAbnormally = view.portLost || exitCode == kExitSave;
+        complete.replaceLog = o.force;
+        complete.sidecar = sidecar;
+        const CompletedRecording done =
+            CompleteRecording(names.dataPath, NowDateTimeText(), LocaleTimeFormatter(), complete);
+        run.records = done.records;
+        run.sidecarName = done.sidecarPath;
+      } else {
+        // The window's save, with --force replacing the files as a whole.
+        const TSavedRecording files =
+            RecordingSave(store, sidecar, names.logPath, NowDateTimeText(), LocaleTimeFormatter(), existing);
+        if (files.sidecarError) err_ << "ecg-record: the sidecar was not written: " << *files.sidecarError << "\n";
+        else run.sidecarName = names.sidecarPath;
+      }
+      run.logName = names.logPath;
+      run.dataName = names.dataPath;
     } catch (const std::exception& error) {
       err_ << "ecg-record: saving failed: " << error.what() << "\n";
       return kExitSave;
     }
   }
   for (const std::string& error : view.errors) err_ << "ecg-record: " << error << "\n";
-  WriteSummary(out_, view, quality,
-               RunFacts{store.Count(), seconds, o.setup.port, session.DataLostInRecording(), savedLog,
-                        savedLog.empty() ? std::string() : dataName});
+
+  IntegrityFigures total;
+  total.seconds = seconds;
+  total.records = run.records;
+  total.measuredRate = session.MeasuredRate();
+  total.expectedRate = session.ExpectedRate();
+  total.rateOff = session.RateIsOff();
+  total.quality = session.RecordingLineQuality();
+  const std::vector<std::string> reasons = DataLossReasons(total);
+  for (const std::string& reason : reasons) err_ << "ecg-record: data lost: " << reason << "\n";
+  run.dataLost = run.dataLost || !reasons.empty();
+  run.integrity = IntegrityJson(total, reasons, integrity.Periods());
+  if (exitCode == kExitDone && !reasons.empty()) exitCode = kExitDataLost;
+
+  WriteSummary(out_, view, quality, run);
+  out_.flush();
+  if (!out_) {
+    // The files are whole; only the report of them is missing.
+    err_ << "ecg-record: the summary could not be written to stdout; the files are kept\n";
+    return exitCode == kExitDone || exitCode == kExitDataLost ? kExitSummary : exitCode;
+  }
   return exitCode;
 }

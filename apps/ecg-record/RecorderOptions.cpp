@@ -125,12 +125,15 @@ RecorderOptions ParseRecorderOptions(const std::vector<std::string>& args) {
       const std::string& text = value();
       char* end = nullptr;
       const double seconds = std::strtod(text.c_str(), &end);
-      if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400) {
-        throw EUsage("--seconds: '" + text + "' is not a number of seconds above 0 and up to 86400");
+      if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxStreamSeconds) {
+        throw EUsage("--seconds: '" + text + "' is not a number of seconds above 0 and up to 604800 (--stream; " +
+                     "86400 without)");
       }
       o.seconds = seconds;
     } else if (arg == "--records") {
-      o.records = static_cast<int>(Whole(arg, value(), 1, SampleStore::kRunLimit));
+      o.records = Whole(arg, value(), 1, kMaxStreamRecords);
+    } else if (arg == "--stream") {
+      o.stream = true;
     } else if (arg == "--out") {
       o.out = value();
     } else if (arg == "--force") {
@@ -156,6 +159,12 @@ RecorderOptions ParseRecorderOptions(const std::vector<std::string>& args) {
   }
   if (channelsGiven && o.setup.twelveChannel) throw EUsage("--channels and --twelve exclude each other");
   if (o.seconds && o.records) throw EUsage("--seconds and --records exclude each other");
+  // Without --stream the recording lives in the store until it is saved.
+  if (!o.stream && o.records && *o.records > SampleStore::kRunLimit)
+    throw EUsage("--records: " + std::to_string(*o.records) + " is more than the 80000 a recording holds (--stream " +
+                 "writes more)");
+  if (!o.stream && o.seconds && *o.seconds > kMaxSeconds) throw EUsage("--seconds: more than 86400 needs --stream");
+  if (o.stream && !o.Records()) throw EUsage("--stream needs --seconds or --records");
   const bool service = o.identify || o.calibrate || o.electrodes || !o.registerWrites.empty();
   if (!o.Records() && !service) throw EUsage("nothing to do: give --seconds or --records, or a service command");
   if (o.Records() && o.out.empty()) throw EUsage("--out is missing");
@@ -169,7 +178,8 @@ std::string RecorderUsage() {
          "\n"
          "Sets the ECG module on PATH up, records what it sends and saves it as NAME.log and\n"
          "its data file (the tool's own two files), then prints a summary as JSON on stdout.\n"
-         "Progress goes to stderr. Ctrl-C or SIGTERM ends the recording and saves it.\n"
+         "Progress goes to stderr. Ctrl-C, SIGTERM or SIGHUP ends the recording and saves it.\n"
+         "The service commands say on stderr what they sent.\n"
          "\n"
          "Set-up (the tool's defaults in brackets):\n"
          "  --port PATH              the serial port, e.g. /dev/ttyUSB0 or a virtual port\n"
@@ -185,9 +195,14 @@ std::string RecorderUsage() {
          "\n"
          "Recording:\n"
          "  --seconds N              record N seconds (a fraction is fine)\n"
-         "  --records N              record N sample records (1..80000)\n"
-         "  --out NAME.log           save as NAME.log and its data file (NAME.dat)\n"
+         "  --records N              record N sample records (1..80000; with --stream up to 1000000000)\n"
+         "  --out NAME.log           save as NAME.log, its data file NAME.dat and its sidecar NAME.json;\n"
+         "                           checked before the module is set up\n"
          "  --force                  replace existing files of that name [never replaced]\n"
+         "  --stream                 write each record to NAME.dat as it arrives (flushed every second,\n"
+         "                           synced every 5 s): no store limit, --seconds up to 604800; NAME.json\n"
+         "                           is written at the start, NAME.log at the end. After a crash,\n"
+         "                           'ecg-convert --repair NAME.dat' writes the log and completes the sidecar\n"
          "\n"
          "Service commands (sent after the set-up, before a recording):\n"
          "  --identify               ask for the identification text and print it (waits up to 2 s)\n"
@@ -197,6 +212,15 @@ std::string RecorderUsage() {
          "\n"
          "  --help, --version\n"
          "\n"
-         "Exit codes: 0 done, 2 bad arguments, 3 port not available, 4 the module sent no sample frame\n"
-         "(or no identification) in time, 5 the files could not be saved.\n";
+         "Exit codes:\n"
+         "  0  done: the files are saved and nothing was lost\n"
+         "  2  bad arguments, or an output name that cannot be saved (nothing was sent)\n"
+         "  3  port not available, a command could not be sent, or the port was lost (what came is saved)\n"
+         "  4  the module sent no sample frame (or no identification) in time; nothing saved\n"
+         "  5  the files could not be saved (or, with --stream, written to the end)\n"
+         "  6  saved, but data were lost: input gaps, rejected frames, the rate more than 2 % off the\n"
+         "     set-up's, or the line silent for more than 1 s (the reasons on stderr and in the summary's\n"
+         "     \"integrity\")\n"
+         "  7  the recording ended before its first record; nothing saved\n"
+         "  8  saved, but the summary could not be written to stdout\n";
 }

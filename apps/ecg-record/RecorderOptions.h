@@ -26,7 +26,8 @@ struct RecorderOptions {
   bool version = false;
   TSetupRequest setup;  // port, indices, EMG, mode and channels
   std::optional<double> seconds;
-  std::optional<int> records;
+  std::optional<long long> records;
+  bool stream = false;  // records go to the data file as they arrive
   std::string out;
   bool force = false;
   bool identify = false;
@@ -36,6 +37,11 @@ struct RecorderOptions {
 
   bool Records() const { return seconds || records; }
 };
+
+// Limits of a recording kept in the store, and of one streamed to its file.
+inline constexpr double kMaxSeconds = 86400;
+inline constexpr double kMaxStreamSeconds = 7 * 86400;
+inline constexpr long long kMaxStreamRecords = 1'000'000'000;
 
 // Throws EUsage. `args` excludes the program name.
 RecorderOptions ParseRecorderOptions(const std::vector<std::string>& args);

@@ -22,6 +22,10 @@ void OnSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader of stdout that went away (a closed pipe) makes the summary's
+  // write fail, which the recorder reports; it must not end the process
+  // with the files half done.
+  std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   RecorderOptions options;
   try {
@@ -55,6 +59,8 @@ int main(int argc, char** argv) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or SSH session: saved like Ctrl-C.
+    sigaction(SIGHUP, &action, nullptr);
   }
   return recorder.Run();
 }

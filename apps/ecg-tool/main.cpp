@@ -2,9 +2,11 @@
 // packaging and scripts (--help, --version, --quit-after-start); Qt's own
 // options (-platform, -display ...) are taken by QApplication first.
 #include <QApplication>
+#include <QSettings>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "ui/MainWindow.h"
 #include "ui/QtDialogs.h"
@@ -65,6 +67,9 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   TForm1 form(dialogs);
   dialogs.SetParent(&form);
+  // The last port and set-up, in ~/.config/ecg-test-station/ecg-tool.ini.
+  form.UseSettings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                               QStringLiteral("ecg-test-station"), QStringLiteral("ecg-tool")));
   form.move(form.x(), 0);  // designed to sit at the top edge of the screen
   form.show();
   if (request == Request::kQuitAfterStart) {

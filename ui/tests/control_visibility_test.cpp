@@ -20,12 +20,14 @@ std::string TopRow(const TControlsShown& shown) {
   return row;
 }
 
-TWindowState In(TSituation situation, bool portOpen) {
+// Where the window stands, as the user met it last.
+enum class At { Start, PortOpened, OpenFailed, Recording, StoppedWithRecords, StoppedEmpty };
+
+TWindowState In(At at, bool portOpen) {
   TWindowState state;
-  state.situation = situation;
-  state.recording = situation == TSituation::Recording;
+  state.recording = at == At::Recording;
   state.portOpen = portOpen;
-  state.recordsShown = situation == TSituation::StoppedWithRecords;
+  state.recordsShown = at == At::StoppedWithRecords;
   return state;
 }
 
@@ -51,31 +53,35 @@ TWindowState With(TWindowState state, void (*change)(TWindowState&)) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(, TopRowTable, testing::Values(
-    //                                                                                          SRSLPPRSICER
-    Row{"AfterStart",                   In(TSituation::Start, false),                          "+-----------"},
-    Row{"PortOpened",                   In(TSituation::PortOpened, true),                      "++-+--------"},
-    Row{"OpenFailed",                   In(TSituation::OpenFailed, false),                     "+-----------"},
-    Row{"Recording",                    In(TSituation::Recording, true),                       "-+---+++++--"},
-    Row{"RecordingWithoutItsPort",      In(TSituation::Recording, false),                      "++---+++++--"},
-    Row{"StoppedWithRecords",           In(TSituation::StoppedWithRecords, true),              "++-++-------"},
-    Row{"StoppedWithRecordsNoPort",     In(TSituation::StoppedWithRecords, false),             "+--++-------"},
-    Row{"StoppedEmpty",                 In(TSituation::StoppedEmpty, true),                    "++----------"},
-    Row{"StoppedEmptyNoPort",           In(TSituation::StoppedEmpty, false),                   "+-----------"},
-    Row{"WhileTheOfferIsOpen",          With(In(TSituation::StoppedWithRecords, true),
+    //                                                                                  SRSLPPRSICER
+    Row{"AfterStart",                   In(At::Start, false),                          "+--+--------"},
+    Row{"PortOpened",                   In(At::PortOpened, true),                      "++-+--------"},
+    Row{"OpenFailed",                   In(At::OpenFailed, false),                     "+--+--------"},
+    Row{"Recording",                    In(At::Recording, true),                       "-+---+++++--"},
+    Row{"RecordingWithoutItsPort",      In(At::Recording, false),                      "++---+++++--"},
+    Row{"StoppedWithRecords",           In(At::StoppedWithRecords, true),              "++-++-------"},
+    Row{"StoppedWithRecordsNoPort",     In(At::StoppedWithRecords, false),             "+--++-------"},
+    Row{"StoppedEmpty",                 In(At::StoppedEmpty, true),                    "++-+--------"},
+    Row{"StoppedEmptyNoPort",           In(At::StoppedEmpty, false),                   "+--+--------"},
+    Row{"WhileTheOfferIsOpen",          With(In(At::StoppedWithRecords, true),
                                              [](TWindowState& s) { s.offerOpen = true; }),    "++-+++++++--"},
-    Row{"AfterANo",                     With(In(TSituation::StoppedWithRecords, true),
+    Row{"AfterANo",                     With(In(At::StoppedWithRecords, true),
                                              [](TWindowState& s) { s.unsaved = true; }),      "+++++-------"},
-    Row{"UnsavedThenASetUpFailed",      With(In(TSituation::OpenFailed, false),
+    Row{"UnsavedThenASetUpFailed",      With(In(At::OpenFailed, false),
                                              [](TWindowState& s) { s.unsaved = s.recordsShown = true; }),
-                                                                                               "+-+-+-------"},
-    Row{"LoadedAfterASetUp",            With(In(TSituation::PortOpened, true),
+                                                                                       "+-+++-------"},
+    Row{"LoadedAfterASetUp",            With(In(At::PortOpened, true),
                                              [](TWindowState& s) { s.recordsShown = true; }), "++-++-------"},
-    Row{"ServiceModeWhileRecording",    With(In(TSituation::Recording, true),
+    Row{"SetupPanelOpen",               With(In(At::PortOpened, true),
+                                             [](TWindowState& s) { s.setupBoxOpen = true; }), "+--+--------"},
+    Row{"SetupPanelOverALostRecording", With(In(At::Recording, false),
+                                             [](TWindowState& s) { s.setupBoxOpen = true; }), "+----+++++--"},
+    Row{"ServiceModeWhileRecording",    With(In(At::Recording, true),
                                              [](TWindowState& s) { s.serviceMode = true; }),  "-+---+++++++"},
-    Row{"ServiceModeWithoutThePort",    With(In(TSituation::Recording, false),
-                                             [](TWindowState& s) { s.serviceMode = true; }),  "++---++++++-"},
-    Row{"ServiceModeWhenStopped",       With(In(TSituation::StoppedEmpty, true),
-                                             [](TWindowState& s) { s.serviceMode = true; }),  "++----------"}),
+    Row{"ServiceModeWithoutThePort",    With(In(At::Recording, false),
+                                             [](TWindowState& s) { s.serviceMode = true; }),  "++---+++++--"},
+    Row{"ServiceModeWhenStopped",       With(In(At::StoppedEmpty, true),
+                                             [](TWindowState& s) { s.serviceMode = true; }),  "++-+--------"}),
     [](const auto& row) { return std::string(row.param.name); });
 // clang-format on
 

@@ -7,6 +7,7 @@
 
 #include "flows_support.h"
 #include "recording/RecordingFiles.h"
+#include "recording/Sidecar.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ TEST_F(FileSaveTest, AfterACancelledDialogTheSaveButtonStillSaves) {
   dialogs.saveAnswers = {std::nullopt, folder / "run1.log"};
   ASSERT_EQ(FileSave(context()), SaveOutcome::Cancelled);
   EXPECT_EQ(SaveButtonClick(context()), SaveOutcome::Saved);
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.json", "run1.log"}));
 }
 
 TEST_F(FileSaveTest, AnEmptyNameReopensTheDialog) {
@@ -88,7 +89,8 @@ TEST_F(FileSaveTest, ACompletedSaveWritesBothFilesAndHidesSave) {
   const std::string before = StoreBytes();
   EXPECT_EQ(FileSave(context()), SaveOutcome::Saved);
   EXPECT_TRUE(dialogs.MessageBoxes().empty());
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.log"}));
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run1.json", "run1.log"}));
+  EXPECT_EQ(ReadSidecar(folder / "run1.json")->records, 3) << "the sidecar beside the pair";
   EXPECT_EQ(ReadWholeFile(folder / "run1.dat").size(), 96u);
   EXPECT_EQ(ReadWholeFile(folder / "run1.dat")[8], 5) << "the data file carries the marker";
   EXPECT_EQ(StoreBytes(), before) << "the save only reads the store";
@@ -108,11 +110,20 @@ TEST_P(LongName, UpToTheFileSystemsLimitIsSaved) {
   const std::string name = std::string(GetParam() - 4, 'n') + ".log";
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / name};
-  FileSave(context());
-  EXPECT_TRUE(dialogs.MessageBoxes().empty()) << dialogs.MessageBoxes()[0].text;
-  const std::string dataName = name.substr(0, name.size() - 4) + ".dat";
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{dataName, name}));
-  EXPECT_EQ(ReadWholeFile(folder / dataName).size(), 96u);
+  EXPECT_EQ(FileSave(context()), SaveOutcome::Saved);
+  const std::string stem = name.substr(0, name.size() - 4);
+  std::vector<std::string> written{stem + ".dat", stem + ".json", name};
+  if (GetParam() < 255) {
+    EXPECT_TRUE(dialogs.MessageBoxes().empty()) << dialogs.MessageBoxes()[0].text;
+  } else {
+    // NAME.json is a byte longer than the longest name: the records are
+    // saved and the user told that their description is not.
+    written.erase(written.begin() + 1);
+    ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
+    EXPECT_NE(dialogs.MessageBoxes()[0].text.find("description file was not"), std::string::npos);
+  }
+  EXPECT_EQ(folder.Names(), written);
+  EXPECT_EQ(ReadWholeFile(folder / (stem + ".dat")).size(), 96u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lengths, LongName, ::testing::Values(200u, 229u, 240u, 255u));
@@ -128,13 +139,16 @@ TEST_F(FileSaveTest, ADotInAFolderNameKeepsTheDataFileInTheChosenFolder) {
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"dir"}) << "nothing written beside the folder";
 }
 
-enum class Taken { Log, Data, Both };
+enum class Taken { Log, Data, Both, Sidecar };
 
 class ExistingName : public FileSaveTest, public ::testing::WithParamInterface<Taken> {};
 
 TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
-  if (GetParam() != Taken::Data) WriteWholeFile(folder / "run1.log", "old log");
-  if (GetParam() != Taken::Log) WriteWholeFile(folder / "run1.dat", "old data");
+  const bool log = GetParam() == Taken::Log || GetParam() == Taken::Both;
+  const bool data = GetParam() == Taken::Data || GetParam() == Taken::Both;
+  if (log) WriteWholeFile(folder / "run1.log", "old log");
+  if (data) WriteWholeFile(folder / "run1.dat", "old data");
+  if (GetParam() == Taken::Sidecar) WriteWholeFile(folder / "run1.json", "another recording's");
   const auto before = folder.Names();
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log", std::nullopt};
@@ -142,10 +156,10 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   EXPECT_EQ(dialogs.MessageBoxes(), std::vector<ShownMessage>{kExistingFile});
   EXPECT_EQ(dialogs.saveDialogs.size(), 2u);
   EXPECT_EQ(folder.Names(), before);
-  if (GetParam() != Taken::Data) {
+  if (log) {
     EXPECT_EQ(ReadWholeFile(folder / "run1.log"), "old log");
   }
-  if (GetParam() != Taken::Log) {
+  if (data) {
     EXPECT_EQ(ReadWholeFile(folder / "run1.dat"), "old data");
   }
   // The rejected name was already taken as the current data file.
@@ -153,14 +167,14 @@ TEST_P(ExistingName, IsRefusedAndTheDialogReopens) {
   EXPECT_EQ(outcome, SaveOutcome::Cancelled) << "the dialog was cancelled in the end: nothing saved";
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, ExistingName, ::testing::Values(Taken::Log, Taken::Data, Taken::Both));
+INSTANTIATE_TEST_SUITE_P(Files, ExistingName, ::testing::Values(Taken::Log, Taken::Data, Taken::Both, Taken::Sidecar));
 
 TEST_F(FileSaveTest, AfterARefusedNameAnotherNameIsSaved) {
   WriteWholeFile(folder / "run1.dat", "old data");
   dialogs.confirmAnswers = {true};
   dialogs.saveAnswers = {folder / "run1.log", folder / "run2.log"};
   FileSave(context());
-  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run2.dat", "run2.log"}));
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"run1.dat", "run2.dat", "run2.json", "run2.log"}));
   EXPECT_EQ(currentDataFile, folder / "run2.dat");
 }
 

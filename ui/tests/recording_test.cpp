@@ -49,7 +49,7 @@ constexpr const char* kOpened = "++-+--------";
 constexpr const char* kRecording = "-+---+++++--";
 constexpr const char* kStoppedWithRecords = "++-++-------";
 constexpr const char* kStoppedWithRecordsSaveOffered = "+++++-------";
-constexpr const char* kStoppedEmpty = "++----------";  // Setup stays: another port may be chosen
+constexpr const char* kStoppedEmpty = "++-+--------";  // Setup stays: another port may be chosen
 
 TEST_F(Recording, WindowStatesFromReadToStopWithoutRecords) {
   SetUpPortIn(false);

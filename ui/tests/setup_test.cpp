@@ -103,24 +103,28 @@ TEST_F(SetupOK, PortNameIsComparedWithoutCaseAndUsedAsTyped) {
   Click("SetupOKButton");
   EXPECT_EQ(form->Port().Port(), typed);
   EXPECT_EQ(panelDuringMessage, "Port: " + typed);
-  EXPECT_EQ(dialogs.Messages(), (std::vector<std::string>{"Com-Port not available !!!", "Com-Port not defined !!!"}));
+  EXPECT_EQ(DesignedMessages(dialogs),
+            (std::vector<std::string>{"Com-Port not available !!!", "Com-Port not defined !!!"}));
 }
 
-TEST_F(SetupOK, FailedOpenTellsTheUserAndHidesReadAndLoad) {
+TEST_F(SetupOK, FailedOpenTellsTheUserWhyAndHidesRead) {
   Click("SetupButton");
   Find<QComboBox>("ComSetupBox")->setEditText(QString::fromStdString(PortName()));
   port.reset();  // the port is gone between listing and opening
   Click("SetupOKButton");
-  EXPECT_EQ(dialogs.Messages(), (std::vector<std::string>{"Com-Port not available !!!", "Com-Port not defined !!!"}));
+  EXPECT_EQ(DesignedMessages(dialogs),
+            (std::vector<std::string>{"Com-Port not available !!!", "Com-Port not defined !!!"}));
   for (const auto& shown : dialogs.shown) EXPECT_EQ(shown.caption, "12-Kanal Test-Software");
   EXPECT_EQ(Panel(0), "Port:");
   EXPECT_FALSE(form->Port().Connected());
   // Visibility after OK with a failed open.
   EXPECT_TRUE(Shown("SetupButton"));
-  for (const char* hidden : {"ReadButton", "LoadButton", "RegisterButton", "SaveButton", "PrintButton", "SetupBox",
-                             "PulsePanel", "StatusButton"}) {
+  EXPECT_NE(dialogs.Messages().front().find("does not exist"), std::string::npos) << "and why";
+  for (const char* hidden :
+       {"ReadButton", "RegisterButton", "SaveButton", "PrintButton", "SetupBox", "PulsePanel", "StatusButton"}) {
     EXPECT_FALSE(Shown(hidden)) << hidden;
   }
+  EXPECT_TRUE(Shown("LoadButton")) << "a recording can be loaded without a port";
   // Framer sizes and settings stay as they were.
   EXPECT_EQ(form->SampleFramer().Size(), 6);
 }

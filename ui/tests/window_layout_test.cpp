@@ -92,7 +92,7 @@ struct TopRowControl {
 TEST_F(StartedWindow, TopRowHasEveryControlInPlaceWithItsCaption) {
   const TopRowControl row[] = {
       {"SetupButton", 8, "Setup", true, 11},      {"ReadButton", 72, "Read", false, 11},
-      {"SaveButton", 136, "Save", false, 11},     {"LoadButton", 200, "Load", false, 11},
+      {"SaveButton", 136, "Save", false, 11},     {"LoadButton", 200, "Load", true, 11},
       {"PrintButton", 264, "Print", false, 11},   {"PulsePanel", 328, "Pulse:", false, 11},
       {"RespPanel", 392, "Resp.:", false, 11},    {"StatusButton", 456, "Status", false, 8},
       {"IdentButton", 520, "Identify", false, 8}, {"ElecButton", 584, "Electrodes", false, 8},
@@ -117,7 +117,7 @@ TEST_F(StartedWindow, ButtonsCarryTheirHints) {
   EXPECT_EQ(Find("ComSetupBox")->toolTip(), "Choose Serial Port (only available COM-Ports are shown)");
 }
 
-TEST_F(StartedWindow, ShowsOnlySetupTheBlankChartAndTheStatusBar) {
+TEST_F(StartedWindow, ShowsOnlySetupLoadTheBlankChartAndTheStatusBar) {
   EXPECT_EQ(form->windowTitle(), "12-Kanal EKG  Test-Software V1.3 by Varnok GmbH");
   for (const char* box : {"SetupBox", "StatusBox", "IdentBox", "RegisterBox"}) EXPECT_FALSE(Shown(box)) << box;
   EXPECT_FALSE(Find("SetupBox")->isEnabled());
@@ -158,7 +158,7 @@ TEST_F(StartedWindow, BoxesLieOverTheChartWhereDesigned) {
       {"SetupBox", {48, 56, 225, 449}},
       {"StatusBox", {280, 56, 225, 312}},  // taller by the line figures
       {"IdentBox", {560, 288, 345, 105}},
-      {"RegisterBox", {280, 320, 273, 105}},
+      {"RegisterBox", {512, 56, 273, 105}},
   };
   // clang-format on
   for (const PlacedControl& b : boxes) {

@@ -102,6 +102,12 @@ void WindowTest::ChooseRadio(const char* group, int index) {
   radio->Button(index)->click();
 }
 
+std::vector<std::string> DesignedMessages(const FakeDialogs& dialogs) {
+  std::vector<std::string> texts = dialogs.Messages();
+  for (std::string& text : texts) text = text.substr(0, text.find("\n\n"));
+  return texts;
+}
+
 std::vector<unsigned char> WindowTest::SetUpPort(std::size_t expectedBytes) {
   Click("SetupButton");
   auto* combo = Find<QComboBox>("ComSetupBox");

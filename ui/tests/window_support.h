@@ -23,6 +23,9 @@
 #include "ui/MainWindow.h"
 
 std::vector<unsigned char> Bytes(std::initializer_list<int> values);
+// The message boxes' texts as designed: each without the reason the window
+// adds below an empty line.
+std::vector<std::string> DesignedMessages(const FakeDialogs& dialogs);
 std::string Hex(const std::vector<unsigned char>& bytes);
 
 // A private virtual-port directory (XDG_RUNTIME_DIR pointed at a fresh temp

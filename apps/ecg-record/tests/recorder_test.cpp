@@ -10,6 +10,14 @@
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "recording/Repair.h"
+#include "recording/Sidecar.h"
+
 #include "Recorder.h"
 #include "RecorderOptions.h"
 #include "recording/RecordingFiles.h"
@@ -61,6 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{"SecondsAndRecords", With(kRun, {"--seconds", "1"}), "exclude"},
                     UsageCase{"ZeroSeconds", {"--port", "p", "--seconds", "0", "--out", "a.log"}, "--seconds"},
                     UsageCase{"RecordsAboveTheRunLimit", {"--port", "p", "--records", "80001", "--out", "a"}, "80000"},
+                    UsageCase{"DaysWithoutStream", {"--port", "p", "--seconds", "90000", "--out", "a"}, "--stream"},
+                    UsageCase{
+                        "StreamPastAWeek", {"--port", "p", "--stream", "--seconds", "700000", "--out", "a"}, "604800"},
+                    UsageCase{"StreamWithoutLength", {"--port", "p", "--stream", "--identify"}, "--stream"},
                     UsageCase{"RegisterAddress", {"--port", "p", "--register", "26=1"}, "address"},
                     UsageCase{"RegisterValue", {"--port", "p", "--register", "3=256"}, "256"},
                     UsageCase{"RegisterForm", {"--port", "p", "--register", "3"}, "ADDR=VALUE"}),
@@ -107,9 +119,10 @@ struct RunResult {
   std::string err;
 };
 
-RunResult Record(std::vector<std::string> args, const std::function<void(TRecorder&)>& during = {}) {
+RunResult Record(std::vector<std::string> args, const std::function<void(TRecorder&)>& during = {},
+                 std::ostream* summary = nullptr) {
   std::ostringstream out, err;
-  TRecorder recorder(ParseRecorderOptions(args), out, err, false);
+  TRecorder recorder(ParseRecorderOptions(args), summary ? *summary : out, err, false);
   if (during) during(recorder);
   RunResult run;
   run.exit = recorder.Run();
@@ -118,6 +131,12 @@ RunResult Record(std::vector<std::string> args, const std::function<void(TRecord
   return run;
 }
 
+// A stdout whose reader has gone: every write fails.
+class ClosedPipe : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+};
+
 class RecorderRun : public testing::Test {
  protected:
   void SetUp() override {
@@ -125,7 +144,8 @@ class RecorderRun : public testing::Test {
     fs::create_directories(folder);
     SimulatorOptions options;
     options.registerLink = false;
-    options.pace.rateMultiplier = 4;  // quicker runs; the line's rate still caps it
+    // At the set-up's own rate: a faster module is a fault the recorder
+    // reports (exit 6).
     simulator = std::make_unique<ModuleSimulator>(options);
     simulator->Start();
   }
@@ -230,11 +250,264 @@ TEST_F(RecorderRun, PortTroubleAndSilenceHaveTheirOwnExitCodes) {
   EXPECT_NE(silent.err.find("no sample frame within 3 s"), std::string::npos) << silent.err;
   EXPECT_FALSE(fs::exists(Out("y.log")));
   EXPECT_FALSE(fs::exists(Out("y.dat")));
-
-  // A folder that cannot be written: nothing partial is left.
-  const RunResult unsaved = Record({"--port", simulator->DevicePath(), "--records", "5", "--out", Out("none/z.log")});
-  EXPECT_EQ(unsaved.exit, kExitSave);
-  EXPECT_NE(unsaved.err.find("saving failed"), std::string::npos) << unsaved.err;
 }
+
+// ---- The output name, checked before the module is touched ---------------------
+
+struct OutputCase {
+  const char* name;
+  std::string out;  // in the scratch folder unless absolute
+  const char* mentions;
+};
+
+class RecorderOutput : public testing::TestWithParam<OutputCase> {};
+
+TEST_P(RecorderOutput, IsRefusedWithExitTwoBeforeThePortIsOpened) {
+  const fs::path folder = fs::temp_directory_path() / ("ecg-record-out-" + std::to_string(::getpid()));
+  fs::create_directories(folder / "sub.log");
+  std::ofstream(folder / "old.dat") << "older";
+  const std::string& out = GetParam().out;
+  const std::string path = out.front() == '/' ? out : (folder / out).string();
+  // A port that does not exist: refused after the set-up was tried, the
+  // exit would be 3.
+  const RunResult run = Record({"--port", (folder / "no-such-port").string(), "--records", "5", "--out", path});
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(folder)) left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  fs::remove_all(folder);
+  EXPECT_EQ(run.exit, kExitUsage) << run.err;
+  EXPECT_NE(run.err.find(GetParam().mentions), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("Com-Port"), std::string::npos) << run.err;
+  EXPECT_EQ(left, (std::vector<std::string>{"old.dat", "sub.log"})) << "nothing written";
+}
+
+INSTANTIATE_TEST_SUITE_P(, RecorderOutput,
+                         testing::Values(OutputCase{"MissingFolder", "none/z.log", "No such file"},
+                                         OutputCase{"AFolder", "sub.log", "is a folder"},
+                                         OutputCase{"TheDataFilesName", "x.dat", "the same file"},
+                                         OutputCase{"TooLong", std::string(252, 'n') + ".log", "longer than"},
+                                         OutputCase{"Taken", "old.log", "--force replaces it"},
+                                         OutputCase{"AFolderNothingCanBeWrittenIn", "/proc/ecg.log", "Cannot create"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// ---- How a run ends -------------------------------------------------------------
+
+struct OutcomeCase {
+  const char* name;
+  double moduleRate;  // times the set-up's
+  std::vector<std::string> args;
+  bool stopAtOnce;
+  bool stdoutClosed;
+  int exit;
+  const char* mentions;  // on stderr
+  bool saved;
+};
+
+class RecorderOutcome : public RecorderRun, public testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(RecorderOutcome, HasItsExitCodeAndNeverClaimsWhatWasNotSaved) {
+  const OutcomeCase& c = GetParam();
+  SimulatorPace pace;
+  pace.rateMultiplier = c.moduleRate;
+  simulator->SetPace(pace);
+  ClosedPipe closed;
+  std::ostream brokenStdout(&closed);
+  const RunResult run = Record(
+      With({"--port", simulator->DevicePath(), "--out", Out("run.log")}, c.args),
+      [&](TRecorder& recorder) {
+        if (c.stopAtOnce) recorder.RequestStop();
+      },
+      c.stdoutClosed ? &brokenStdout : nullptr);
+  EXPECT_EQ(run.exit, c.exit) << run.err;
+  EXPECT_NE(run.err.find(c.mentions), std::string::npos) << run.err;
+  for (const char* file : {"run.log", "run.dat", "run.json"}) EXPECT_EQ(fs::exists(Out(file)), c.saved) << file;
+  if (!c.stdoutClosed) {
+    // Whole unless data were lost; a run that saved nothing lost nothing.
+    EXPECT_NE(run.out.find("\"integrity\": {\"whole\": " + std::string(c.exit == kExitDataLost ? "false" : "true")),
+              std::string::npos)
+        << run.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , RecorderOutcome,
+    testing::Values(
+        OutcomeCase{"Whole", 1, {"--records", "250"}, false, false, kExitDone, "", true},
+        OutcomeCase{"ModuleTooFast", 1.5, {"--seconds", "3.5"}, false, false, kExitDataLost, "more than 2 % off", true},
+        OutcomeCase{"StreamedModuleTooFast",
+                    1.5,
+                    {"--stream", "--seconds", "3.5"},
+                    false,
+                    false,
+                    kExitDataLost,
+                    "more than 2 % off",
+                    true},
+        OutcomeCase{"StoppedBeforeTheFirstRecord",
+                    1,
+                    {"--seconds", "5"},
+                    true,
+                    false,
+                    kExitNothingSaved,
+                    "nothing saved",
+                    false},
+        OutcomeCase{"StreamStoppedBeforeTheFirstRecord",
+                    1,
+                    {"--stream", "--seconds", "5"},
+                    true,
+                    false,
+                    kExitNothingSaved,
+                    "nothing saved",
+                    false},
+        OutcomeCase{
+            "SummaryNotWritten", 1, {"--records", "150"}, false, true, kExitSummary, "the files are kept", true}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(RecorderRun, ServiceCommandsSayWhatTheySent) {
+  const RunResult run =
+      Record({"--port", simulator->DevicePath(), "--electrodes", "--calibrate", "--register", "7=0x81", "--identify"});
+  ASSERT_EQ(run.exit, kExitDone) << run.err;
+  EXPECT_NE(run.err.find("sent the electrode search (71 30)"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("sent the calibration signal (4B)"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("sent register 7 = 129 (72 37 81)"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("ECG-SIM"), std::string::npos) << run.out;
+}
+
+// ---- Streamed recordings ----------------------------------------------------------
+
+// Where `records` lie, one after the other, in what the simulator sent at
+// 300/s twelve-channel: every record must be a sent sample, in order, none
+// left out.
+void ExpectSentInOrder(const std::vector<SampleRecord>& records, std::uint64_t samplesSent) {
+  ASSERT_FALSE(records.empty());
+  ModuleConfig config;
+  config.amplification = 1;
+  SyntheticEcg ecg;
+  double seconds = 0;  // summed as the simulator sums it
+  std::vector<SampleBytes> sent;
+  for (std::uint64_t i = 0; i < samplesSent + 10; ++i, seconds += 1.0 / 300)
+    sent.push_back(SyntheticEcg::ToBytes(ecg.At(seconds), config.amplification));
+  auto same = [](const SampleRecord& r, const SampleBytes& b) {
+    return std::equal(r.channels.begin(), r.channels.begin() + 7, b.channels.begin()) && r.chest == b.chest &&
+           r.channels[7] == 0 && RecordFlags(r) == 0;
+  };
+  for (std::size_t from = 0; from + records.size() <= sent.size(); ++from) {
+    std::size_t n = 0;
+    while (n < records.size() && same(records[n], sent[from + n])) ++n;
+    if (n == records.size()) return;
+  }
+  ADD_FAILURE() << "the " << records.size() << " records are not the samples sent, in order";
+}
+
+TEST_F(RecorderRun, StreamedRecordsGoToTheDataFileAsTheyComePastTheStoresSize) {
+  const RunResult run = Record({"--port", simulator->DevicePath(), "--twelve", "--rate", "300", "--stream", "--records",
+                                "900", "--out", Out("long.log")},
+                               [](TRecorder& recorder) {
+                                 // The store starts over eight times; hours in an instant.
+                                 recorder.SetStreamRewindAt(100);
+                                 recorder.SetIntegrityPeriod(std::chrono::seconds(1));
+                               });
+  ASSERT_EQ(run.exit, kExitDone) << run.err;
+  const std::vector<SampleRecord> records = DataRecords(Out("long.dat"));
+  ASSERT_EQ(records.size(), 900u);
+  ExpectSentInOrder(records, simulator->SamplesSent());
+
+  // The log as a save writes it, the sidecar completed.
+  std::ifstream log(Out("long.log"), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5 + 900);
+  const auto sidecar = ReadSidecar(Out("long.json"));
+  ASSERT_TRUE(sidecar);
+  EXPECT_EQ(sidecar->records, 900);
+  EXPECT_EQ(sidecar->endedAbnormally, false);
+  EXPECT_EQ(sidecar->setup->rateHz, 300);
+  EXPECT_EQ(sidecar->setup->twelveChannel, true);
+  EXPECT_TRUE(sidecar->start);
+  EXPECT_NE(run.out.find("\"records\": 900"), std::string::npos) << run.out;
+  // Three seconds in stretches of one: each with its records.
+  const std::size_t hours = run.out.find("\"per hour\": [");
+  ASSERT_NE(hours, std::string::npos) << run.out;
+  EXPECT_GE(std::count_if(run.out.begin() + static_cast<std::ptrdiff_t>(hours), run.out.end(),
+                          [](char c) { return c == '{'; }),
+            3);
+}
+
+// The real program in a child process, against the simulator in this one.
+class RecorderProcess : public RecorderRun {
+ protected:
+  pid_t Spawn(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {ECG_RECORD_PROGRAM, "--port", simulator->DevicePath()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, Out("stdout.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, Out("stderr.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+  }
+  static int WaitExit(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+  // Polls a condition the child makes true (no fixed sleep).
+  static bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+  }
+};
+
+TEST_F(RecorderProcess, AStreamKilledHalfWayIsRepairedWithEveryRecordSentBeforeTheLastFlush) {
+  const pid_t pid = Spawn({"--twelve", "--rate", "300", "--stream", "--seconds", "120", "--out", Out("killed.log")});
+  // Two seconds of records handed to the system, then no warning at all.
+  ASSERT_TRUE(Eventually([&] {
+    std::error_code error;
+    const auto size = fs::file_size(Out("killed.dat"), error);
+    return !error && size >= 601 * sizeof(SampleRecord);
+  }));
+  ::kill(pid, SIGKILL);
+  EXPECT_EQ(WaitExit(pid), -SIGKILL);
+  EXPECT_FALSE(fs::exists(Out("killed.log")));
+  const auto begun = ReadSidecar(Out("killed.json"));
+  ASSERT_TRUE(begun) << "the sidecar is written at the start";
+  EXPECT_EQ(begun->setup->rateHz, 300);
+  EXPECT_FALSE(begun->records);
+
+  const CompletedRecording done = RepairRecording(
+      Out("killed.dat"), "09.12.2026 23:00:00", [](double) { return std::string("t"); }, false);
+  const std::vector<SampleRecord> records = DataRecords(Out("killed.dat"));
+  EXPECT_EQ(done.records, static_cast<long long>(records.size()));
+  EXPECT_GE(records.size(), 600u);
+  ExpectSentInOrder(records, simulator->SamplesSent());
+  const auto repaired = ReadSidecar(Out("killed.json"));
+  EXPECT_EQ(repaired->records, done.records);
+  EXPECT_EQ(repaired->endedAbnormally, true);
+  EXPECT_EQ(repaired->port, simulator->DevicePath());
+  EXPECT_TRUE(fs::exists(Out("killed.log")));
+}
+
+class RecorderSignal : public RecorderProcess, public testing::WithParamInterface<int> {};
+
+TEST_P(RecorderSignal, EndsTheRecordingAndSavesIt) {
+  const pid_t pid = Spawn({"--seconds", "120", "--out", Out("signalled.log")});
+  ASSERT_TRUE(
+      simulator->WaitFor([](const SimulatorState& s) { return s.samplesSinceSetup >= 150; }, std::chrono::seconds(30)));
+  ::kill(pid, GetParam());
+  EXPECT_EQ(WaitExit(pid), kExitDone);
+  EXPECT_GT(DataRecords(Out("signalled.dat")).size(), 0u);
+  EXPECT_TRUE(fs::exists(Out("signalled.log")));
+  EXPECT_TRUE(fs::exists(Out("signalled.json")));
+}
+
+INSTANTIATE_TEST_SUITE_P(, RecorderSignal, testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& test) { return std::string(sigabbrev_np(test.param)); });
 
 }  // namespace
