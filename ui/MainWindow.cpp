@@ -143,6 +143,18 @@ class TForm1::SessionView : public TSessionView {
     form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
     form_.ShowLineQuality();
   }
+  void Reconnected(bool recording) override {
+    form_.SetPanel(spPort, PortPanelText(form_.session_->Port().Port()));
+    if (recording) {
+      AssignReceivingStatus(statusText_, form_.session_->Store().Count(), form_.session_->DataLostInRecording(),
+                            form_.session_->RateIsOff());
+      form_.SetPanel(spStatus, statusText_);
+    } else {
+      form_.SetPanel(spStatus, std::string(kIdleStatusText));
+    }
+    form_.ShowPortHint();
+    form_.ShowControls();
+  }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
  private:
@@ -337,6 +349,9 @@ void TForm1::SetupCancelButtonClick() {
 
 void TForm1::Timer1Timer() {
   SetPanel(spTime, LongTimeText(QTime::currentTime()));
+  // A lost port is tried again every second while the window is open: a
+  // USB adapter plugged in again carries on where it stopped.
+  if (session_->PortLostNow()) session_->TryReconnect();
   session_->Tick();
   ShowLineQuality();
 }
