@@ -77,7 +77,7 @@ RunReport RunWithProgress(const TAcceptanceContext& context, PlanRunner& runner,
 // that could not be written.
 void ShowVerdict(const TAcceptanceContext& context, const RunReport& report) {
   const std::string verdict = "Plan \"" + report.planName + "\" on " + report.port + "\n\n" + VerdictTable(report);
-  while (context.dialogs.Choose(verdict, kTestCaption, {"Save Report...", "Close"}) == kSaveReportButton) {
+  while (context.dialogs.ChooseOnTable(verdict, kTestCaption, {"Save Report...", "Close"}) == kSaveReportButton) {
     FileDialogOptions options;
     options.filter = "PDF Files|*.pdf";
     options.defaultExt = "pdf";
