@@ -69,6 +69,7 @@ std::optional<std::size_t> QtDialogs::Choose(const std::string& text, const std:
                                              const std::vector<std::string>& buttons) {
   QMessageBox box(QMessageBox::Question, DisplayText(caption), DisplayText(text), QMessageBox::NoButton, parent_);
   std::vector<QAbstractButton*> added;
+  added.reserve(buttons.size());
   for (const std::string& label : buttons) added.push_back(box.addButton(DisplayText(label), QMessageBox::ActionRole));
   if (!added.empty()) box.setDefaultButton(qobject_cast<QPushButton*>(added.front()));
   box.exec();
@@ -97,6 +98,7 @@ std::optional<std::size_t> QtDialogs::ChooseOnTable(const std::string& table, co
                        std::min(metrics.lineSpacing() * static_cast<int>(lines.size() + 1) + 20, room.height() - 80));
   auto* box = new QDialogButtonBox(&dialog);
   std::vector<QAbstractButton*> added;
+  added.reserve(buttons.size());
   for (const std::string& label : buttons)
     added.push_back(box->addButton(DisplayText(label), QDialogButtonBox::ActionRole));
   if (!added.empty()) qobject_cast<QPushButton*>(added.front())->setDefault(true);
