@@ -58,6 +58,7 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   // A view is one sweep wide: it never wraps.
   if (compression == 1) {
     for (int index = first; index <= last; ++index) sweep.Plot(store, index);
+    DrawRecordMarks(store, view, twelveChannel, canvas, first, last, compression);
     return;
   }
   // Min and max per column rather than one record per column: at 8 records
@@ -68,4 +69,29 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   // trace's order in time.
   for (int from = first; from <= last; from += compression)
     sweep.PlotSpan(store, from, std::min(last, from + compression - 1));
+  DrawRecordMarks(store, view, twelveChannel, canvas, first, last, compression);
+}
+
+TColor RecordMarkColor(const SampleRecord& record) {
+  if (RecordMarker(record) != 0) return clBlue;
+  if ((RecordFlags(record) & kDataLostBefore) != 0) return clRed;
+  if ((RecordFlags(record) & kChestMissing) != 0) return kChestMissingColor;
+  return clChartBackground;
+}
+
+void DrawRecordMarks(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
+                     int first, int last, int compression) {
+  compression = std::max(1, compression);
+  canvas.SetPenStyle(psSolid);
+  for (int index = first; index <= last; ++index) {
+    const SampleRecord& record = store.At(index);
+    if (RecordFlags(record) == 0 && RecordMarker(record) == 0) continue;
+    const int x = layout.Margin + 1 + (index - first) / compression;
+    canvas.SetPenColor(RecordMarkColor(record));
+    // The pen leaves a polyline's last point unset: kMarkHeight pixels.
+    canvas.Polyline({TPoint{x, 0}, TPoint{x, kMarkHeight}});
+    if (twelveChannel)
+      canvas.Polyline({TPoint{x + layout.ColumnSplit, 0}, TPoint{x + layout.ColumnSplit, kMarkHeight}});
+  }
+  canvas.SetPenColor(clBlack);
 }

@@ -113,6 +113,7 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
   // Bytes of the set-up before (a half frame of another length, perhaps)
   // must not begin the first frame of this one.
   framers_.Clear();
+  handlers_.StreamBroken();
   // What the module will stream from now on is what frames are decoded with,
   // whatever the set-up panel shows later on.
   handlers_.SetDecoding(request.twelveChannel, request.channels);
@@ -122,28 +123,53 @@ std::string AcquisitionSession::Configure(const TSetupRequest& request) {
 std::string AcquisitionSession::SetSwitches(const TSetupRequest& request) {
   framers_.SetEightChannelSizes(SelectedChannelCount(request.channels));
   view_.SweepRestart(false, request.channels);
-  return BuildSetupCommand(store_.Settings(), request.emg, ChannelMask(request.channels), kEightChannelChestMask);
+  return SetupCommandFor(request);
 }
 
 std::string AcquisitionSession::SetSwitches12C(const TSetupRequest& request) {
   framers_.SetTwelveChannelSizes();
   view_.SweepRestart(true, request.channels);
-  return BuildSetupCommand(store_.Settings(), request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
+  return SetupCommandFor(request);
+}
+
+std::string AcquisitionSession::SetupCommandFor(const TSetupRequest& request) const {
+  if (request.twelveChannel)
+    return BuildSetupCommand(request.indices, request.emg, kTwelveChannelMask, kTwelveChannelChestMask);
+  return BuildSetupCommand(request.indices, request.emg, ChannelMask(request.channels), kEightChannelChestMask);
+}
+
+bool AcquisitionSession::TryReconnect() {
+  if (!portLost_ || port_.Connected()) return false;
+  ++openNumber_;
+  port_.SetPort(confirmed_.port);
+  try {
+    port_.Open();
+    port_.SetDTR(true);
+    port_.SetRTS(true);
+    port_.WriteString(SetupCommandFor(confirmed_));
+  } catch (const EComPort&) {
+    // Not back yet (gone, busy, or going again at once): the next try.
+    try {
+      port_.Close();
+    } catch (const EComPort&) {
+    }
+    return false;
+  }
+  portLost_ = false;
+  // What comes now is not right after what came before the loss.
+  framers_.Clear();
+  handlers_.StreamBroken();
+  view_.Reconnected(Recording());
+  return true;
 }
 
 // ---- Recording ----------------------------------------------------------------
 
 void AcquisitionSession::StartRecording() {
-  // The recording holds what the module sends from now on: not the bytes
-  // waiting in the input queue, nor a frame begun before.
-  if (port_.Connected()) {
-    try {
-      port_.ClearInput();
-    } catch (const EComPort&) {
-      // A device going away: its loss is told on its own.
-    }
-  }
+  // No frame begun before can end in this recording (a half frame of
+  // another set-up's length would be spliced into its first record).
   framers_.Clear();
+  handlers_.BeginRecording();
   store_.BeginRecording();
   store_.Settings().state = AcquisitionState::Receiving;
   dataLost_ = false;
@@ -159,13 +185,15 @@ void AcquisitionSession::StartRecording() {
 }
 
 void AcquisitionSession::StopRecording() {
+  // A twelve-channel record still awaiting its chest frame will not get it
+  // in this recording: it would end on a record without chest leads.
+  if (Recording() && handlers_.DropIncompleteNewest()) view_.RecordCount(store_.Count(), dataLost_);
   store_.Settings().state = AcquisitionState::Idle;
   view_.RecordingStopped(store_.Count() > 0);
 }
 
 void AcquisitionSession::StopAtCompleteRecord() {
   if (!Recording()) return;
-  if (!handlers_.NewestRecordComplete() && store_.Count() > 0) store_.SetCount(store_.Count() - 1);
   StopRecording();
 }
 
@@ -213,6 +241,12 @@ void AcquisitionSession::OnPortLost(unsigned openNumber) {
   // A frame cut off by the loss can never be completed; kept, it would take
   // the first bytes from the port's next opening as its own.
   framers_.Clear();
+  if (Recording()) {
+    // The record awaiting its chest frame cannot be completed: what follows
+    // a reconnection is no longer right after it.
+    handlers_.DropIncompleteNewest();
+    handlers_.StreamBroken();
+  }
   portLost_ = true;
   // The time without a port says nothing about the module's rate.
   PauseRate();
@@ -232,6 +266,7 @@ void AcquisitionSession::OnLineError(TComErrors errors) {
 void AcquisitionSession::OnInputLost() {
   ++quality_.inputOverflows;
   ++quality_.inputGaps;
+  handlers_.StreamBroken();
   if (!Recording() || dataLost_) return;
   dataLost_ = true;
   handlers_.SetDataLost(true);
@@ -255,6 +290,8 @@ TLineQuality AcquisitionSession::LineQuality() const {
   const TModuleFramers::TCounts& counts = framers_.Counts();
   quality.frames = counts.packets;
   quality.framesRejected = counts.rejected;
+  quality.chestMissingRecords = handlers_.ChestMissingRecords();
+  quality.incompleteRecordsDropped = handlers_.IncompleteRecordsDropped();
   std::uint64_t pending = 0;
   for (const TComDataPacket* framer : framers_.InBindingOrder()) {
     if (framer->InPacket()) pending += framer->PendingBytes().size();

@@ -69,7 +69,7 @@ struct TLineQuality {
   std::array<std::uint64_t, TModuleFramers::kFramerCount> framesRejected{};
   double recordsPerSecond = 0;  // sample frames over the last second
   std::uint64_t bytesReceived = 0;
-  std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame
+  std::uint64_t bytesOutsideFrames = 0;  // received bytes no framer cut into a frame, nor refused as one
   std::uint64_t framerOverflows = 0;     // a framer's pending bytes reached its limit
   std::uint64_t inputOverflows = 0;      // the input queue was full and bytes were lost
   std::uint64_t inputGaps = 0;           // the same gaps, under the name the integrity figures use
@@ -85,6 +85,10 @@ struct TLineQuality {
 
   std::uint64_t SampleFrames() const { return frames[TModuleFramers::kSampleKind]; }
   std::uint64_t RejectedFrames() const;  // all kinds together
+  // What the device itself reported: parity, framing and overrun errors and
+  // breaks. Bytes outside frames, refused frames and input-queue gaps are
+  // figures of their own: a noisy line shows there, not here.
+  std::uint64_t LineErrors() const { return parityErrors + framingErrors + overrunErrors + breaks; }
   std::uint64_t ChestFrames() const { return frames[TModuleFramers::kChestKind]; }
 };
 
@@ -114,16 +118,16 @@ class AcquisitionSession {
   std::string Configure(const TSetupRequest& request);
 
   // Read: a new recording from count 0 and a new sweep in the confirmed
-  // set-up's mode (a load may have drawn another). The bytes received
-  // before (the input queue, the framers' pending bytes) are dropped: the
-  // first record is a whole frame sent after Read.
+  // set-up's mode (a load may have drawn another). The framers start empty:
+  // the first record is a whole frame whose first byte was handed over after
+  // Read.
   void StartRecording();
-  // Stop: Idle, then RecordingStopped. The recording keeps every record
-  // stored, a twelve-channel record still waiting for its chest frame too.
+  // Stop: Idle, then RecordingStopped. A twelve-channel record whose chest
+  // frame has not come yet is left out (and the count told again), so the
+  // recording ends on a whole record.
   void StopRecording();
-  // Stop for an owner that ends a recording between deliveries (a timer, a
-  // signal, a lost port): a twelve-channel record whose chest frame has not
-  // come yet is left out, so every record kept is whole.
+  // The same, kept for owners that end a recording between deliveries (a
+  // timer, a signal, a lost port).
   void StopAtCompleteRecord();
   // Recordings end by themselves once they hold `records` (1..80000; the run
   // limit by default), exactly: the last record is stored and reported
@@ -133,6 +137,15 @@ class AcquisitionSession {
   bool Recording() const { return store_.Settings().state == AcquisitionState::Receiving; }
   // False while the newest stored record waits for its chest frame.
   bool NewestRecordComplete() const { return handlers_.NewestRecordComplete(); }
+
+  // After the port was lost (PortLostNow): opens the confirmed set-up's port
+  // again, raises DTR and RTS and sends the confirmed set-up again (the
+  // module may have lost power with its adapter). A recording running goes
+  // on, its next record marked kDataLostBefore; the sweep is not restarted.
+  // True once the port is back (TSessionView::Reconnected told); false,
+  // with nothing told and the port left closed, while it is not, or when
+  // no port was lost. Owners call it about once a second.
+  bool TryReconnect();
 
   // Service commands; EComPort when the write fails, EBADF on a closed port.
   void SendElectrodeSearch();
@@ -198,6 +211,8 @@ class AcquisitionSession {
   // returns the command to send.
   std::string SetSwitches(const TSetupRequest& request);
   std::string SetSwitches12C(const TSetupRequest& request);
+  // The 18-byte command of a set-up, without changing anything.
+  std::string SetupCommandFor(const TSetupRequest& request) const;
 
   void OnPortLost(unsigned openNumber);
   // After every chunk (a delivery or Feed) and every Tick: the rate check

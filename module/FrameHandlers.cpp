@@ -50,8 +50,7 @@ void TFrameHandlers::SetDecoding(bool twelveChannel, const std::array<bool, kCha
 void TFrameHandlers::SetRecordLimit(int limit) { limit_ = std::clamp(limit, 1, kRunLimit); }
 
 bool TFrameHandlers::NewestRecordComplete() const {
-  if (!twelveChannel_ || newestStoredSlot_ == kNotStored || newestStoredSlot_ != store_.Count()) return true;
-  return awaitingChest_.Empty() || awaitingChest_.Back() != newestStoredSlot_;
+  return !(twelveChannel_ && awaiting_ && awaitingSlot_ != kNotStored && awaitingSlot_ == store_.Count());
 }
 
 bool TFrameHandlers::Storing() {
@@ -102,7 +101,9 @@ SampleRecord& TFrameHandlers::NewRecord(int slot) {
   record.channels.fill(0);
   record.chest.fill(0);
   record.reserved.fill(0);
+  RecordFlags(record) = nextFlags_;
   RecordMarker(record) = nextMarker_;
+  nextFlags_ = 0;
   nextMarker_ = 0;
   return record;
 }
@@ -123,35 +124,24 @@ void TFrameHandlers::StoreSample8(std::string_view packet) {
 void TFrameHandlers::ReceiveSample12(std::string_view packet) {
   const bool recording = Storing() && !limitStopDone_;
   FollowRecording(recording);
-  sampleSinceChest_ = true;
-  if (!recording) {
-    AwaitChest(kNotStored);
-    return;
-  }
-  if (store_.Count() >= limit_) {
-    // The recording is full. In a clean stream its last record was completed
-    // by a chest frame of this read already; one whose chest frame was lost
-    // is plotted without chest leads so the chart shows every record.
-    while (!awaitingChest_.Empty()) GiveUpOldestAwaiting();
-    AwaitChest(kNotStored);
-    newestStoredSlot_ = 0;
+  // A sample frame after a sample frame: the earlier one's chest frame never
+  // came.
+  GiveUpAwaiting();
+  if (recording && store_.Count() >= limit_) {
+    // Full without its limit's stop (a set-up switched modes at the limit).
     StopAtLimit();
     return;
   }
-
+  if (!recording) {
+    Await(kNotStored);
+    return;
+  }
   const int slot = store_.Append();
-  newestStoredSlot_ = slot;
   TellCount();
   SampleRecord& record = NewRecord(slot);
   for (std::size_t channel = chI; channel <= chC1; ++channel)
     record.channels[channel] = ByteOrZero(packet, 3 + channel);
-
-  if (!waitingChests_.Empty()) {
-    // Its chest frame came in the same read and was handled first.
-    CompleteRecord(slot, waitingChests_.PopFront());
-  } else {
-    AwaitChest(slot);
-  }
+  Await(slot);
 }
 
 void TFrameHandlers::ReceiveCenter(const std::string& packet) {
@@ -167,70 +157,102 @@ void TFrameHandlers::ReceiveCenter(const std::string& packet) {
   });
 }
 
+// Frames come in stream order (TModuleFramers), so a chest frame belongs to
+// the sample frame right before it, if that one still awaits it; a chest
+// frame with anything else before it (a chest frame, a refused sample frame,
+// a gap) lost its sample frame and is dropped. Byte 2 is not used: what the
+// module puts there is not known to match between the two frames of a
+// sample.
 void TFrameHandlers::ReceiveChest12(std::string_view packet) {
   FollowRecording(Storing() && !limitStopDone_);
-
-  // Resynchronisation after lost frames, from what a clean stream allows.
-  // The chest frames of a read are handled before its sample frames, and a
-  // chest frame ends after its own sample frame on the line; so when a read
-  // has been handled completely, no chest frame is left waiting, and at most
-  // one sample frame (the newest, its chest frame not yet whole) awaits its
-  // chest frame. A chest frame after a sample frame starts a new read:
-  //  - chest frames still waiting then lost their sample frames: dropped;
-  //  - more than one sample frame awaiting a chest frame (possible only
-  //    before the first chest frame of a read) means the older ones lost
-  //    their chest frames: those records keep chest leads 0 and are plotted
-  //    as they are, so the chart shows every record once and in order.
-  // Until then a lost frame shifts the pairing by one: records get the chest
-  // leads of the sample after (lost chest frame) or before (lost sample
-  // frame) their own. The surplus shows, and is put right, with the first
-  // later read that ends between a sample frame and its chest frame (lost
-  // chest frame) or anywhere else (lost sample frame). Byte 2 is not used:
-  // what the module puts there is not known to match between the two frames
-  // of a sample.
-  if (sampleSinceChest_) waitingChests_.Clear();
-  sampleSinceChest_ = false;
-  while (awaitingChest_.Size() > 1) GiveUpOldestAwaiting();
-
+  if (!awaiting_) return;
+  awaiting_ = false;
+  if (awaitingSlot_ == kNotStored) return;
   ChestLeads chest{};
   for (std::size_t lead = 0; lead < chest.size(); ++lead) chest[lead] = ByteOrZero(packet, 3 + lead);
-  if (awaitingChest_.Empty()) {
-    if (waitingChests_.Full()) waitingChests_.PopFront();
-    waitingChests_.PushBack(chest);
-    return;
-  }
-  const int slot = awaitingChest_.PopFront();
-  if (slot != kNotStored) CompleteRecord(slot, chest);
+  CompleteRecord(awaitingSlot_, chest);
+}
+
+void TFrameHandlers::SampleFrameRefused() {
+  Guarded([&] {
+    if (twelveChannel_) {
+      FollowRecording(Storing() && !limitStopDone_);
+      GiveUpAwaiting();
+    }
+    MarkDataLost();
+  });
+}
+
+void TFrameHandlers::ChestFrameRefused() {
+  Guarded([&] {
+    if (!twelveChannel_) return;
+    FollowRecording(Storing() && !limitStopDone_);
+    GiveUpAwaiting();
+    MarkDataLost();
+  });
+}
+
+void TFrameHandlers::StreamBroken() {
+  Guarded([&] {
+    FollowRecording(Storing() && !limitStopDone_);
+    GiveUpAwaiting();
+    MarkDataLost();
+  });
+}
+
+void TFrameHandlers::MarkDataLost() {
+  if (store_.Settings().state == AcquisitionState::Receiving) nextFlags_ |= kDataLostBefore;
+}
+
+void TFrameHandlers::BeginRecording() {
+  awaiting_ = false;
+  nextFlags_ = 0;
+}
+
+bool TFrameHandlers::DropIncompleteNewest() {
+  if (!awaiting_ || awaitingSlot_ == kNotStored || awaitingSlot_ != store_.Count()) return false;
+  awaiting_ = false;
+  store_.SetCount(awaitingSlot_ - 1);
+  ++incompleteRecordsDropped_;
+  return true;
 }
 
 void TFrameHandlers::FollowRecording(bool recording) {
-  // Records awaiting their chest frame belong to the recording that stored
-  // them. Once it has ended, or the store has been reset under it (Read
-  // starts at count 0, a load sets its own count), their chest frames must
-  // not write into whatever those slots hold now; they still pair, though,
-  // as frames not stored.
-  if (newestStoredSlot_ == kNotStored) return;
-  if (recording && store_.Count() == newestStoredSlot_) return;
-  for (std::size_t i = 0; i < awaitingChest_.Size(); ++i) awaitingChest_.At(i) = kNotStored;
-  newestStoredSlot_ = kNotStored;
+  // A record awaiting its chest frame belongs to the recording that stored
+  // it. Once that has ended, or the store has been reset under it (Read
+  // starts at count 0, a load sets its own count), its chest frame must not
+  // write into whatever the slot holds now; it still pairs, though, as a
+  // frame not stored.
+  if (!awaiting_ || awaitingSlot_ == kNotStored) return;
+  if (recording && store_.Count() == awaitingSlot_) return;
+  awaitingSlot_ = kNotStored;
 }
 
-void TFrameHandlers::ForgetPairing() {
-  awaitingChest_.Clear();
-  waitingChests_.Clear();
-  sampleSinceChest_ = false;
-  newestStoredSlot_ = kNotStored;
+void TFrameHandlers::ForgetPairing() { awaiting_ = false; }
+
+void TFrameHandlers::Await(int slot) {
+  awaiting_ = true;
+  awaitingSlot_ = slot;
 }
 
-void TFrameHandlers::AwaitChest(int slot) {
-  if (awaitingChest_.Full()) GiveUpOldestAwaiting();
-  awaitingChest_.PushBack(slot);
-}
-
-void TFrameHandlers::GiveUpOldestAwaiting() {
-  const int slot = awaitingChest_.PopFront();
+// The record awaiting its chest frame will not get it. Mid-stream it is kept,
+// marked and plotted without chest leads; the record of the limit is left
+// out instead, so that a recording never ends on a record without them: the
+// next sample frame takes its place, marked for the data lost before it.
+void TFrameHandlers::GiveUpAwaiting() {
+  if (!awaiting_) return;
+  awaiting_ = false;
+  const int slot = awaitingSlot_;
   if (slot == kNotStored) return;
-  view_.RecordReady(slot);  // chest leads stay 0
+  if (slot >= limit_ && slot == store_.Count()) {
+    store_.SetCount(slot - 1);
+    ++incompleteRecordsDropped_;
+    nextFlags_ |= kDataLostBefore;
+    return;
+  }
+  RecordFlags(store_.At(slot)) |= kChestMissing;
+  ++chestMissingRecords_;
+  view_.RecordReady(slot);
 }
 
 void TFrameHandlers::CompleteRecord(int slot, const ChestLeads& chest) {

@@ -28,7 +28,6 @@
 #include "module/SessionView.h"
 #include "module/SetupChoices.h"
 #include "module/StatusFrames.h"
-#include "serial/Ring.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
@@ -41,12 +40,6 @@ class TFrameHandlers {
   // Ends the recording once it holds its last record (the run limit or a
   // smaller record limit): runs inside the delivery; may throw.
   using LimitStop = std::function<void()>;
-  // Twelve-channel frames waiting for their partner, per kind. One read can
-  // hand over up to the port's 120000-byte input queue, 7500 sample and chest
-  // frame pairs; a kind that still fills up has lost its partner frames, and
-  // its oldest is given up (a record then keeps chest leads 0 and is plotted).
-  static constexpr std::size_t kPairingCapacity = 8192;
-
   // Both references must outlive the handlers. `stop` ends a recording at
   // its limit, `clock` stamps each record.
   TFrameHandlers(SampleStore& store, TSessionView& view, LimitStop stop, DayClock clock = NowAsDayFraction);
@@ -73,34 +66,51 @@ class TFrameHandlers {
   const std::string& Identification() const { return identification_; }
 
   // False while the newest stored record still waits for its chest frame
-  // (twelve-channel mode); an owner ending a recording between deliveries
-  // may leave such a record out.
+  // (twelve-channel mode).
   bool NewestRecordComplete() const;
 
+  // Sample and chest frames come in stream order (TModuleFramers hands them
+  // over so), each kind's refused frames among them.
+  //
   // Sample frame (0xF8, ComDataPacket1). While Receiving: stores a record,
   // tells the count, and in eight-channel mode reports it ready and stops
-  // the recording at the limit. A
-  // twelve-channel record is ready once its own chest frame has completed it
-  // (at once when that frame was handled first, see below). A sample frame that finds the
-  // recording full (count at the run limit) is not stored and stops the
-  // recording if that has not happened yet.
+  // the recording at the limit. A twelve-channel record is ready once the
+  // chest frame right after its sample frame has completed it. A sample
+  // frame that finds the recording full (count at the run limit) is not
+  // stored and stops the recording if that has not happened yet.
   void Receive(const std::string& packet);
   // Chest frame (0xFE, CenterPacket), twelve-channel mode only: completes the
-  // oldest record still waiting for its chest leads with C2..C6, reports it
-  // ready and
-  // stops the recording when that record is the run limit's. With no record
-  // waiting, its bytes wait for the next sample frame. Ignored in
-  // eight-channel mode.
+  // record of the sample frame right before it in the stream, reports it
+  // ready and stops the recording when that record is the limit's. A chest
+  // frame with no sample frame right before it lost its own and is dropped.
+  // Ignored in eight-channel mode.
   //
-  // Pairing: a port hands each read to the chest framer before the sample
-  // framer, so the chest frames of one read are handled before its sample
-  // frames, whatever their order on the line. The module sends each sample's
-  // sample frame, then its chest frame, so the two kinds are paired first in,
-  // first out. Both handlers follow that pairing also while no recording runs
-  // (storing nothing), so a recording started between a sample frame and its
-  // chest frame does not give its first record the chest leads of a sample it
-  // never stored.
+  // A sample frame whose chest frame does not follow (another sample frame,
+  // a refused frame or a break in the stream comes first) gives a record
+  // marked kChestMissing, reported ready without chest leads; only the
+  // limit's record is left out instead (the next sample frame takes its
+  // place), so that a recording never ends on such a record. Both handlers
+  // follow the pairing also while no recording runs (storing nothing), so a
+  // recording started between a sample frame and its chest frame does not
+  // give its first record the chest leads of a sample it never stored.
   void ReceiveCenter(const std::string& packet);
+  // A sample or chest frame refused as broken: the record awaiting its chest
+  // frame will not get it, and the next record stored is marked
+  // kDataLostBefore.
+  void SampleFrameRefused();
+  void ChestFrameRefused();
+  // Bytes of the stream were lost (an input-queue gap, framers emptied by a
+  // set-up or a lost port): as for a refused frame.
+  void StreamBroken();
+  // Read: no record awaits a chest frame, no mark is pending.
+  void BeginRecording();
+  // The newest record, still awaiting its chest frame, is left out of the
+  // recording (its end); true when there was one.
+  bool DropIncompleteNewest();
+  // Records marked kChestMissing, and records left out because their chest
+  // frame had not come at the end of a recording, since the handlers began.
+  std::uint64_t ChestMissingRecords() const { return chestMissingRecords_; }
+  std::uint64_t IncompleteRecordsDropped() const { return incompleteRecordsDropped_; }
   // Status frame (0xFC): the connections, settings in use and mode.
   void ReceiveStatus(const std::string& packet);
   // Chest status frame (0xFF): the connections of C2..C6.
@@ -124,8 +134,9 @@ class TFrameHandlers {
   void ReceiveChest12(std::string_view packet);
   void FollowRecording(bool recording);
   void ForgetPairing();
-  void AwaitChest(int slot);
-  void GiveUpOldestAwaiting();
+  void Await(int slot);
+  void GiveUpAwaiting();
+  void MarkDataLost();
   void CompleteRecord(int slot, const ChestLeads& chest);
   void TellCount();
   void StopAtLimit();
@@ -145,11 +156,11 @@ class TFrameHandlers {
   std::uint8_t nextMarker_ = 0;
   std::string identification_;
 
-  // Twelve-channel pairing, in stream order: the slots of sample frames whose
-  // chest frame has not been handled yet (kNotStored for frames not stored),
-  // and the chest leads of chest frames handled before their sample frame.
-  TRing<int> awaitingChest_{kPairingCapacity};
-  TRing<ChestLeads> waitingChests_{kPairingCapacity};
-  bool sampleSinceChest_ = false;  // a sample frame was handled after the last chest frame
-  int newestStoredSlot_ = 0;       // slot of the last record stored while pairing; 0: none
+  // Twelve-channel pairing: the newest sample frame awaits its chest frame
+  // (awaiting_), in slot `awaitingSlot_` or kNotStored.
+  bool awaiting_ = false;
+  int awaitingSlot_ = kNotStored;
+  std::uint8_t nextFlags_ = 0;  // RecordFlags of the next record stored
+  std::uint64_t chestMissingRecords_ = 0;
+  std::uint64_t incompleteRecordsDropped_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "module/ModuleFramers.h"
 
+#include <cstddef>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -33,7 +35,7 @@ std::size_t FirstNonTextByte(std::string_view frame) {
   return 0;
 }
 
-TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
+TModuleFramers::TModuleFramers(TFrameHandlers& handlers) : handlers_(handlers) {
   struct Described {
     TComDataPacket& framer;
     int size;
@@ -54,22 +56,37 @@ TModuleFramers::TModuleFramers(TFrameHandlers& handlers) {
     const Described& d = described[kind];
     d.framer.SetIncludeStrings(true);
     d.framer.SetSize(d.size);
-    d.framer.OnPacket = [this, kind, &handlers, handler = d.handler](TComDataPacket&, const std::string& packet) {
+    d.framer.OnPacket = [this, kind, handler = d.handler](TComDataPacket& framer, const std::string& packet) {
       ++counts_.packets[kind];
       counts_.packetBytes += packet.size();
-      (handlers.*handler)(packet);
+      if (kind == kChestKind) {
+        chests_.push_back({framer.PacketStart(), false, packet});
+        return;
+      }
+      if (kind == kSampleKind) HandOverChestsBefore(framer.PacketStart());
+      (handlers_.*handler)(packet);
     };
-    d.framer.OnReject = [this, kind](TComDataPacket&, const std::string& bytes) {
+    d.framer.OnReject = [this, kind](TComDataPacket& framer, const std::string& bytes) {
       ++counts_.rejected[kind];
       counts_.rejectedBytes += bytes.size();
+      if (kind == kChestKind) {
+        chests_.push_back({framer.PacketStart(), true, {}});
+      } else if (kind == kSampleKind) {
+        HandOverChestsBefore(framer.PacketStart());
+        handlers_.SampleFrameRefused();
+      }
     };
   }
+  // The sample framer is the last to cut each chunk: the chest frames after
+  // its last sample frame follow.
+  ComDataPacket1.OnScanned = [this](TComDataPacket&) {
+    HandOverChestsBefore(std::numeric_limits<std::uint64_t>::max());
+  };
   // Frames cut from a broken stream are refused; the other kinds carry
   // values over the full byte range.
   CenterPacket.OnCheckPacket = FirstNonValueByte;
   ComDataPacket1.OnCheckPacket = FirstNonValueByte;
   IdentPacket.OnCheckPacket = FirstNonTextByte;
-
   // Start-up: every start marker is exactly one byte.
   ComDataPacket1.SetStartString(OneByte(kSampleFrameStart));
   PulsePacket.SetStartString(OneByte(kPulseFrameStart));
@@ -89,7 +106,26 @@ void TModuleFramers::Feed(std::string_view chunk) {
   for (TComDataPacket* framer : InBindingOrder()) framer->AddChunk(chunk);
 }
 
+// The chest frames the chest framer (first in binding order) has cut from
+// the stream before `start`, in their order.
+void TModuleFramers::HandOverChestsBefore(std::uint64_t start) {
+  std::size_t handed = 0;
+  // A handler may feed or clear the framers; the frames are taken out first.
+  while (handed < chests_.size() && chests_[handed].start < start) ++handed;
+  if (handed == 0) return;
+  std::vector<TChest> due(chests_.begin(), chests_.begin() + static_cast<std::ptrdiff_t>(handed));
+  chests_.erase(chests_.begin(), chests_.begin() + static_cast<std::ptrdiff_t>(handed));
+  for (const TChest& chest : due) {
+    if (chest.refused) {
+      handlers_.ChestFrameRefused();
+    } else {
+      handlers_.ReceiveCenter(chest.packet);
+    }
+  }
+}
+
 void TModuleFramers::Clear() {
+  chests_.clear();
   for (TComDataPacket* framer : InBindingOrder()) framer->ClearBuffer();
 }
 

@@ -5,9 +5,12 @@
 //
 // Every framer sees every received byte: a chunk goes to all seven, one after
 // the other, in binding order (CenterPacket, PulsePacket, RespPacket,
-// StatusPacket, IdentPacket, CenterStatusPacket, ComDataPacket1). So within
-// one chunk all chest frames are handled before any sample frame, whatever
-// their order on the line; TFrameHandlers relies on exactly that pairing.
+// StatusPacket, IdentPacket, CenterStatusPacket, ComDataPacket1). Chest
+// frames (and those refused as broken) are held until the sample framer has
+// cut the stream up to them, so TFrameHandlers gets the sample and chest
+// frames in stream order (TComDataPacket::PacketStart): the pairing of a
+// chest frame with the sample frame right before it needs that order. The
+// other kinds, sample frames included, reach their handlers as they are cut.
 //
 // Threads: main thread only, like the framers and the port's deliveries.
 // Exceptions: the handlers report their own errors and return normally; an
@@ -16,7 +19,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "module/FrameHandlers.h"
 #include "serial/TComDataPacket.h"
@@ -90,5 +95,16 @@ class TModuleFramers {
   TComDataPacket ComDataPacket1;      // 0xF8 sample frame     -> Receive
 
  private:
+  // A chest frame (or a refused one) held until the sample framer has come
+  // to its place in the stream.
+  struct TChest {
+    std::uint64_t start;  // TComDataPacket::PacketStart
+    bool refused;
+    std::string packet;
+  };
+  void HandOverChestsBefore(std::uint64_t start);
+
+  TFrameHandlers& handlers_;
   TCounts counts_;
+  std::vector<TChest> chests_;
 };

@@ -77,6 +77,11 @@ class TSessionView {
     (void)count;
   }
 
+  // The lost port is back (AcquisitionSession::TryReconnect): opened again
+  // and the confirmed set-up sent again; `recording`: the recording that ran
+  // goes on (its next record is marked kDataLostBefore).
+  virtual void Reconnected(bool recording) { (void)recording; }
+
   // An error inside reception (a handler, the offer to save at the run limit).
   virtual void ReportError(const std::string& text) = 0;
 };

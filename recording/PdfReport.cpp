@@ -44,9 +44,7 @@ std::string ClockTime(long long msOfDay) {
   return text;
 }
 
-long long MsAfterStart(long long sample, int rate) {
-  return std::llround(static_cast<double>(sample) * 1000.0 / rate);
-}
+long long MsAfterStart(long long sample, int rate) { return std::llround(static_cast<double>(sample) * 1000.0 / rate); }
 
 std::string SpanText(const ReportSpan& span, int rate, const LocalDateTime& start) {
   const double from = static_cast<double>(span.first) / rate, to = static_cast<double>(span.end) / rate;
@@ -63,10 +61,8 @@ std::string CalibrationText(const ReportPlan& plan) {
     text += "none usable";
   } else {
     // A lead's calibration is used only when it names the recording's stage.
-    const int stage =
-        plan.sidecar && plan.sidecar->calibration ? plan.sidecar->calibration->stage.value_or(0) : 0;
-    text += "stage " + Number(stage) + ", " + Number(calibrated) + " of " +
-            Number(leads) + " leads in mV";
+    const int stage = plan.sidecar && plan.sidecar->calibration ? plan.sidecar->calibration->stage.value_or(0) : 0;
+    text += "stage " + Number(stage) + ", " + Number(calibrated) + " of " + Number(leads) + " leads in mV";
   }
   text += "   Scale: 25 mm/s";
   if (calibrated > 0) text += ", 10 mm/mV";
@@ -74,7 +70,7 @@ std::string CalibrationText(const ReportPlan& plan) {
   return text;
 }
 
-std::optional<LeadCalibration> CalibrationOf(const ExportPlan& plan, ChartChannel channel) {
+std::optional<SidecarLeadCalibration> CalibrationOf(const ExportPlan& plan, ChartChannel channel) {
   for (std::size_t i = 0; i < plan.channels.size(); ++i)
     if (plan.channels[i] == channel) return plan.calibration[i];
   return std::nullopt;
@@ -119,8 +115,8 @@ void DrawStripPage(QPainter& painter, const ReportPlan& plan, std::size_t page,
   const double gridWidth = kReportPageSeconds * kReportMmPerSecond;
   const double top = kMargin + kHeaderHeight;
   const double available = kPageHeight - kMargin - top;
-  const double band =
-      std::min(kMaxBandHeight, std::floor(available / static_cast<double>(std::max<std::size_t>(1, plan.leads.size()))));
+  const double band = std::min(
+      kMaxBandHeight, std::floor(available / static_cast<double>(std::max<std::size_t>(1, plan.leads.size()))));
   const double left = kMargin + kReportLabelWidth;
   const QRectF whole(left, top, gridWidth, band * static_cast<double>(plan.leads.size()));
   DrawMillimetreGrid(painter, whole);
@@ -159,7 +155,7 @@ void DrawFiguresPage(QPainter& painter, const ReportPlan& plan, const RecordingS
 
 }  // namespace
 
-StripScale StripScaleFor(const std::optional<LeadCalibration>& calibration, double baseline) {
+StripScale StripScaleFor(const std::optional<SidecarLeadCalibration>& calibration, double baseline) {
   StripScale scale;
   scale.baseline = baseline;
   if (calibration && calibration->stepsPerMv > 0) {
@@ -228,8 +224,7 @@ ReportSpan ChooseReportSpan(long long records, int rate, std::optional<double> f
   // at 300/s is 5996.9999...): within a millionth of one they do.
   constexpr double kSlack = 1e-6;
   ReportSpan span{0, records};
-  if (fromSeconds)
-    span.first = std::min(records - 1, static_cast<long long>(std::floor(*fromSeconds * rate + kSlack)));
+  if (fromSeconds) span.first = std::min(records - 1, static_cast<long long>(std::floor(*fromSeconds * rate + kSlack)));
   if (toSeconds && *toSeconds < length)
     span.end = std::max(span.first + 1, static_cast<long long>(std::ceil(*toSeconds * rate - kSlack)));
   return span;
@@ -258,8 +253,9 @@ std::vector<std::string> ReportPageHeader(const ReportPlan& plan, std::size_t pa
            Number(static_cast<long long>(plan.pages.size()) + 1);
   std::string setup = "Set-up: " + plan.exportPlan.setup;
   if (!plan.exportPlan.filters.empty()) setup += " " + plan.exportPlan.filters;
-  return {first, setup, CalibrationText(plan),
-          "Start: " + IsoDateTime(report.start) + "   This page: " + SpanText(plan.pages[page], report.rate, report.start)};
+  return {
+      first, setup, CalibrationText(plan),
+      "Start: " + IsoDateTime(report.start) + "   This page: " + SpanText(plan.pages[page], report.rate, report.start)};
 }
 
 std::vector<std::string> ReportFigures(const ReportPlan& plan, const RecordingSurvey& survey) {
@@ -268,24 +264,27 @@ std::vector<std::string> ReportFigures(const ReportPlan& plan, const RecordingSu
   std::vector<std::string> lines;
   lines.emplace_back("Recording report");
   lines.push_back("Identification: " + (sidecar && sidecar->identification && !sidecar->identification->empty()
-                                             ? *sidecar->identification
-                                             : std::string("none")));
+                                            ? *sidecar->identification
+                                            : std::string("none")));
   lines.push_back("Set-up: " + plan.exportPlan.setup +
                   (plan.exportPlan.filters.empty() ? "" : " " + plan.exportPlan.filters));
   lines.push_back(CalibrationText(plan));
   lines.push_back("Start: " + IsoDateTime(report.start));
-  lines.push_back("Records: " + Number(survey.count) + " (" + Fixed(static_cast<double>(survey.count) / report.rate, 1) +
+  lines.push_back("Records: " + Number(survey.count) + " (" +
+                  Fixed(static_cast<double>(survey.count) / report.rate, 1) +
                   " s)   Reported: " + SpanText(plan.span, report.rate, report.start));
   std::string rate = "Rate: " + Number(report.rate) + "/s";
   if (report.measuredRate) rate += " (measured " + Fixed(*report.measuredRate, 1) + "/s)";
   lines.push_back(rate);
   std::string heart = "Heart rate: tool ";
-  heart += plan.toolBpm > 0 ? Fixed(plan.toolBpm, 0) + " bpm over " + Number(static_cast<long long>(plan.beats.size())) +
-                                  " beats of " + (plan.beatLead ? std::string(ChannelName(*plan.beatLead)) : "")
-                            : std::string("not found");
+  heart += plan.toolBpm > 0
+               ? Fixed(plan.toolBpm, 0) + " bpm over " + Number(static_cast<long long>(plan.beats.size())) +
+                     " beats of " + (plan.beatLead ? std::string(ChannelName(*plan.beatLead)) : "")
+               : std::string("not found");
   const std::optional<double> module = sidecar && sidecar->heartRate ? sidecar->heartRate->moduleBpm : std::nullopt;
   heart += ", module " + (module ? Fixed(*module, 0) + " bpm" : std::string("not recorded"));
-  if (module && plan.toolBpm > 0 && std::abs(*module - plan.toolBpm) > 5) heart += "   (they differ by more than 5 bpm)";
+  if (module && plan.toolBpm > 0 && std::abs(*module - plan.toolBpm) > 5)
+    heart += "   (they differ by more than 5 bpm)";
   lines.push_back(heart);
   if (sidecar && sidecar->integrity) {
     const SidecarIntegrity& integrity = *sidecar->integrity;
@@ -323,10 +322,8 @@ ReportPlan PlanReport(const RecordSource& records, const RecordingSurvey& survey
   plan.pages = ReportPages(plan.span, rate);
 
   // The beats of lead II, else of the first lead drawn.
-  if (std::find(plan.leads.begin(), plan.leads.end(), ccII) != plan.leads.end())
-    plan.beatLead = ccII;
-  else if (!plan.leads.empty())
-    plan.beatLead = plan.leads.front();
+  if (std::find(plan.leads.begin(), plan.leads.end(), ccII) != plan.leads.end()) plan.beatLead = ccII;
+  else if (!plan.leads.empty()) plan.beatLead = plan.leads.front();
   if (plan.beatLead) {
     std::vector<int> signal;
     signal.reserve(static_cast<std::size_t>(plan.span.end - plan.span.first));

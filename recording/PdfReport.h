@@ -40,7 +40,7 @@ struct StripScale {
   bool calibrated = false;
 };
 // The scale for a lead with this calibration, the baseline at `baseline`.
-StripScale StripScaleFor(const std::optional<LeadCalibration>& calibration, double baseline);
+StripScale StripScaleFor(const std::optional<SidecarLeadCalibration>& calibration, double baseline);
 
 // One lead's span over a millimetre grid (thin lines every 1 mm, thick every
 // 5 mm) filling `area`; the painter draws in millimetres. `samples` in the
@@ -81,13 +81,13 @@ struct PdfReportOptions {
 struct ReportPlan {
   ExportPlan exportPlan;
   std::optional<RecordingSidecar> sidecar;
-  std::vector<ChartChannel> leads;                    // drawn, top to bottom
-  std::vector<std::optional<LeadCalibration>> calibration;  // per lead
+  std::vector<ChartChannel> leads;                                 // drawn, top to bottom
+  std::vector<std::optional<SidecarLeadCalibration>> calibration;  // per lead
   ReportSpan span;
   std::vector<ReportSpan> pages;  // of strips; the figures page comes first
   std::optional<ChartChannel> beatLead;
-  std::vector<std::int64_t> beats;  // samples of the recording, within the span
-  double toolBpm = 0;               // 0: fewer than two beats
+  std::vector<std::int64_t> beats;                         // samples of the recording, within the span
+  double toolBpm = 0;                                      // 0: fewer than two beats
   std::vector<std::pair<long long, std::string>> markers;  // record (0-based), text
 };
 

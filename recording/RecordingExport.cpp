@@ -131,11 +131,11 @@ struct Annotation {
 struct Plan {
   ExportReport report;
   std::vector<ChartChannel> signals;
-  std::vector<std::optional<LeadCalibration>> calibration;  // per signal
-  std::string prefilter;                                    // per signal, the same for all
-  std::string equipment, setup;                             // the recording field's parts
-  std::vector<Annotation> annotations;                      // EDF+ only
-  long long padding = 0;                                    // samples after the last record (EDF+)
+  std::vector<std::optional<SidecarLeadCalibration>> calibration;  // per signal
+  std::string prefilter;                                           // per signal, the same for all
+  std::string equipment, setup;                                    // the recording field's parts
+  std::vector<Annotation> annotations;                             // EDF+ only
+  long long padding = 0;                                           // samples after the last record (EDF+)
 };
 
 int ChooseRate(const RecordingSurvey& survey, const ExportOptions& options, const std::string& path, Plan& plan) {
@@ -232,7 +232,7 @@ void ChooseCalibration(const ExportOptions& options, Plan& plan) {
   }
   for (std::size_t i = 0; i < plan.signals.size(); ++i) {
     const std::string_view name = ChannelName(plan.signals[i]);
-    for (const LeadCalibration& lead : calibration.leads) {
+    for (const SidecarLeadCalibration& lead : calibration.leads) {
       if (lead.lead != name) continue;
       const double low = (0 - lead.zero) / lead.stepsPerMv * 1000;
       const double high = (kSampleMax - lead.zero) / lead.stepsPerMv * 1000;
@@ -453,7 +453,7 @@ void ConfigureEdf(EdfWriter& edf, const Plan& plan, const EdfDataRecord& layout)
     edf.Check(edf_set_samplefrequency(h, signal, layout.samples), "sample rate");
     edf.Check(edf_set_digital_minimum(h, signal, 0), "digital minimum");
     edf.Check(edf_set_digital_maximum(h, signal, kSampleMax), "digital maximum");
-    if (const std::optional<LeadCalibration>& lead = plan.calibration[i]) {
+    if (const std::optional<SidecarLeadCalibration>& lead = plan.calibration[i]) {
       edf.Check(edf_set_physical_dimension(h, signal, "uV"), "physical dimension");
       edf.Check(edf_set_physical_minimum(h, signal, (0 - lead->zero) / lead->stepsPerMv * 1000), "physical minimum");
       edf.Check(edf_set_physical_maximum(h, signal, (kSampleMax - lead->zero) / lead->stepsPerMv * 1000),
@@ -770,7 +770,7 @@ ExportReport ExportCsv(const RecordSource& records, const RecordingSurvey& surve
     const bool chestMissing = (RecordFlags(record) & kChestMissing) != 0;
     for (std::size_t s = 0; s < plan.signals.size(); ++s) {
       const ChartChannel channel = plan.signals[s];
-      const std::optional<LeadCalibration>& lead = plan.calibration[s];
+      const std::optional<SidecarLeadCalibration>& lead = plan.calibration[s];
       // A chest lead that never came has no value, not a 0.
       const bool missing = chestMissing && channel >= ccC2 && channel <= ccC6;
       const std::uint8_t raw = ChannelSample(record, channel);

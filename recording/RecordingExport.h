@@ -144,7 +144,7 @@ ExportReport ExportCsv(const SampleStore& store, const std::string& path, const 
 struct ExportPlan {
   ExportReport report;
   std::vector<ChartChannel> channels;
-  std::vector<std::optional<LeadCalibration>> calibration;  // per channel
+  std::vector<std::optional<SidecarLeadCalibration>> calibration;  // per channel
   std::string setup, filters;
 };
 ExportPlan PlanExport(const RecordingSurvey& survey, const ExportOptions& options, const std::string& path);

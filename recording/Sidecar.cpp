@@ -287,7 +287,7 @@ std::string SidecarJson(const RecordingSidecar& sidecar) {
     QJsonObject calibration;
     Put(calibration, "stage", sidecar.calibration->stage);
     QJsonArray leads;
-    for (const LeadCalibration& lead : sidecar.calibration->leads)
+    for (const SidecarLeadCalibration& lead : sidecar.calibration->leads)
       leads.append(QJsonObject{{"lead", Q(lead.lead)}, {"steps_per_mv", lead.stepsPerMv}, {"zero", lead.zero}});
     calibration.insert("leads", leads);
     root.insert("calibration", calibration);

@@ -55,17 +55,17 @@ struct SidecarIntegrity {
 };
 
 // Value in mV = (raw - zero) / stepsPerMv.
-struct LeadCalibration {
+struct SidecarLeadCalibration {
   std::string lead;  // "I" .. "C6"
   double stepsPerMv = 0;
   double zero = 0;
-  friend bool operator==(const LeadCalibration&, const LeadCalibration&) = default;
+  friend bool operator==(const SidecarLeadCalibration&, const SidecarLeadCalibration&) = default;
 };
 
 // Measured at one amplification stage; it scales nothing at another.
 struct SidecarCalibration {
   std::optional<int> stage;
-  std::vector<LeadCalibration> leads;
+  std::vector<SidecarLeadCalibration> leads;
   friend bool operator==(const SidecarCalibration&, const SidecarCalibration&) = default;
 };
 

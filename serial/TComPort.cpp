@@ -308,11 +308,6 @@ void TCustomComPort::SetDTR(bool on) {
   RaiseOnFailure(device.Escape(on ? TEscapeFunction::SetDTR : TEscapeFunction::ClearDTR), ComError::EscapeComFailed);
 }
 
-void TCustomComPort::ClearInput() {
-  SerialDevice& device = OpenDevice(ComError::PurgeFailed);
-  RaiseOnFailure(device.Purge(PURGE_RXCLEAR), ComError::PurgeFailed);
-}
-
 void TCustomComPort::SetRTS(bool on) {
   SerialDevice& device = OpenDevice(ComError::EscapeComFailed);
   RaiseOnFailure(device.Escape(on ? TEscapeFunction::SetRTS : TEscapeFunction::ClearRTS), ComError::EscapeComFailed);

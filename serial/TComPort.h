@@ -20,7 +20,7 @@
 //                   signals for the after-open notifications; the port stays
 //                   open). Only a port without the dispatcher it needs
 //                   raises something else (std::logic_error).
-//   Close           5 (the port stays open)   ClearInput 5
+//   Close           5 (the port stays open)
 //   WriteString     2          ReadBytes  3
 //   BytesWaiting, TakeLineErrors 10         LineSignals 11
 //   SetDTR, SetRTS  12         SetSyncMethod on an open port 14
@@ -111,9 +111,6 @@ class TCustomComPort : private TComSettingsOwner, private TComThreadTarget {
   int WriteString(const std::string& Str);
   int ReadBytes(char* Buffer, int Count);
   int BytesWaiting();  // leaves the line-error flags for TakeLineErrors
-  // Throws away every byte received and not yet handed over (the input
-  // queue and the kernel's); error 5 when the device refuses.
-  void ClearInput();
   TComSignals LineSignals();
   TComErrors TakeLineErrors();
 

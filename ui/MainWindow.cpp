@@ -29,6 +29,7 @@
 #include "module/SetupCommand.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/PortEnumeration.h"
+#include "station/SessionSidecar.h"
 #include "ui/AcceptanceRun.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
@@ -142,6 +143,18 @@ class TForm1::SessionView : public TSessionView {
     AssignReceivingStatus(statusText_, form_.session_->Store().Count(), form_.session_->DataLostInRecording(), true);
     form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
     form_.ShowLineQuality();
+  }
+  void Reconnected(bool recording) override {
+    form_.SetPanel(spPort, PortPanelText(form_.session_->Port().Port()));
+    if (recording) {
+      AssignReceivingStatus(statusText_, form_.session_->Store().Count(), form_.session_->DataLostInRecording(),
+                            form_.session_->RateIsOff());
+      form_.SetPanel(spStatus, statusText_);
+    } else {
+      form_.SetPanel(spStatus, std::string(kIdleStatusText));
+    }
+    form_.ShowPortHint();
+    form_.ShowControls();
   }
   void ReportError(const std::string& text) override { form_.ReportError(text); }
 
@@ -338,6 +351,9 @@ void TForm1::SetupCancelButtonClick() {
 
 void TForm1::Timer1Timer() {
   SetPanel(spTime, LongTimeText(QTime::currentTime()));
+  // A lost port is tried again every second while the window is open: a
+  // USB adapter plugged in again carries on where it stopped.
+  if (session_->PortLostNow()) session_->TryReconnect();
   session_->Tick();
   ShowLineQuality();
 }
@@ -501,6 +517,9 @@ void TForm1::CheckBox12CClick() { ShowControls(); }
 
 TRecordingContext TForm1::RecordingContext() {
   TRecordingContext context{session_->Store(), layout_, *canvas_, dialogs_, currentDataFile_, formatTime_};
+  // A saved recording's sidecar: the session's set-up, port, identification
+  // and line figures.
+  context.sidecar = [this] { return SessionSidecar(*session_); };
   // The load counts every record in panel 5, shown at the chart's pace.
   context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
   return context;

@@ -86,6 +86,6 @@ std::string LineFiguresText(const TLineQuality& q, double measuredRate, int expe
          "  Silences: " + std::to_string(q.silentSpells) + "  Errors: " + std::to_string(lineErrors) + "\n" + rate;
 }
 
-std::string PortLostStatusText(int count) { return Counted("Status: Port lost - ", count, " packets"); }
+std::string PortLostStatusText(int count) { return Counted("Status: Port lost - reconnecting... ", count, " packets"); }
 
 std::string LoadingStatusText(int count) { return Counted("Status: Loading... ", count, " packets"); }

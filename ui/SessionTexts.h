@@ -83,7 +83,8 @@ void AssignReceivingStatus(std::string& out, int count, bool dataLost, bool rate
 // rejected, input-queue gaps, silences over a second and device line
 // errors, then the measured rate against the set one.
 std::string LineFiguresText(const TLineQuality& figures, double measuredRate, int expectedRate, bool rateOff);
-// Panel 5 after a port loss: "Status: Port lost - <count> packets".
+// Panel 5 after a port loss, while the window tries the port again:
+// "Status: Port lost - reconnecting... <count> packets".
 std::string PortLostStatusText(int count);
 // Panel 5 while a data file is read: "Status: Loading... <count> packets".
 std::string LoadingStatusText(int count);

@@ -12,11 +12,11 @@ constexpr int kStatusBorder = 3;
 constexpr int kStatusPanel = 5;
 constexpr int kClockPanel = 6;
 
-// The longest acquisition status, "Status: Receiving... 80000 packets (data
-// lost)", is 161 pixels wide in Arial at the Narrow bar's 6 points; with the
-// panel's frame and indent it needs 168. The designed 50 showed
+// The longest acquisition status, "Status: Port lost - reconnecting...
+// 80000 packets", is 170 pixels wide in Arial at the Narrow bar's 6 points;
+// with the panel's frame and indent it needs 177. The designed 50 showed
 // "Status: Rece".
-constexpr int kNarrowStatusRoom = 168;
+constexpr int kNarrowStatusRoom = 177;
 
 }  // namespace
 

@@ -441,6 +441,7 @@ int TRecorder::Run() {
   if (o.stream) {
     try {
       if (o.force) RemoveQuietly(names.logPath);  // an older log must not sit beside the new data file
+      RemoveStaleTemporaries(names.logPath);      // as a save does: what a killed save left
       appender = std::make_unique<TDataFileAppender>(names.dataPath, store.At(0), started, o.force);
       RecordingSidecar begun = SessionSidecar(session);
       begun.records.reset();

@@ -318,3 +318,57 @@ TEST(ReviewPicture, TheCallersLayoutAndSweepStateAreLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// A record's marks show as a tick at the top edge in the record's column,
+// whatever the compression: the marker's colour first, then data lost, then
+// chest leads missing; unmarked records leave the edge alone.
+struct MarkCase {
+  std::uint8_t flags;
+  std::uint8_t marker;
+  TColor color;
+};
+
+TEST(ReviewMarks, TickTheRecordsColumnInTheColourOfWhatHappened) {
+  const MarkCase cases[] = {
+      {kDataLostBefore, 0, clRed},
+      {kChestMissing, 0, kChestMissingColor},
+      {kChestMissing | kDataLostBefore, 0, clRed},
+      {kChestMissing, 3, clBlue},
+  };
+  for (const MarkCase& c : cases) {
+    for (int compression : {1, 8}) {
+      SCOPED_TRACE(testing::Message() << "flags " << int(c.flags) << " marker " << int(c.marker) << " x"
+                                      << compression);
+      SampleStore store;
+      FillWithPeaks(store, 5000, {100}, {});
+      RecordFlags(store.At(100)) = c.flags;
+      RecordMarker(store.At(100)) = c.marker;
+      const ChartLayout layout = TwoLeadLayout();
+      ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+      PrepareChart(layout, canvas);
+      DrawReview(store, layout, false, canvas, 1, compression, kClock);
+      const int x = 31 + 99 / compression;
+      EXPECT_EQ(canvas.PixelAt(x, 2), c.color);
+      EXPECT_EQ(canvas.PixelAt(x, 200), clBlue) << "the mark stands in the column of the record's peak";
+      EXPECT_NE(canvas.PixelAt(x + 1, 2), c.color);
+      EXPECT_NE(canvas.PixelAt(x, kMarkHeight), c.color) << "a tick, not a line through the traces";
+    }
+  }
+}
+
+TEST(ReviewMarks, TwelveChannelViewsTickBothColumns) {
+  SampleStore store;
+  FillAt300(store, 3000, 0);
+  RecordFlags(store.At(2500)) = kChestMissing;
+  const ChartLayout layout = LayoutFor(ScreenClass::Wide);
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  DrawReview(store, layout, true, canvas, 2001, 1, kClock);
+  const int x = layout.Margin + 1 + 499;
+  EXPECT_EQ(canvas.PixelAt(x, 2), kChestMissingColor);
+  EXPECT_EQ(canvas.PixelAt(x + layout.ColumnSplit, 2), kChestMissingColor);
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <QComboBox>
 #include <QImage>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -165,6 +166,71 @@ TEST_F(EndToEndReliability, NoisyLineKeepsRecordingWholeFramesWithinBoundedMemor
   EXPECT_EQ(dialogs.ConfirmCount(), 1);
   const std::size_t handled = tap->Samples().size();
   EXPECT_TRUE(WaitUntil([&] { return tap->Samples().size() >= handled + 500; })) << "reception ended";
+}
+
+// Twelve channels at 300/s through the noise: every value stored is a value,
+// every record is whole or marked, and the figures say the line was noisy.
+TEST_F(EndToEndReliability, NoisyTwelveChannelLineStoresWholeOrMarkedRecordsOnly) {
+  SetUpModule({.twelveChannels = true, .items = {{"TransBox", "300 / sec"}}});
+  sim->SetFaults(Noise(23));
+  Click("ReadButton");
+  ASSERT_TRUE(WaitUntil([&] { return Count() >= 900; }, std::chrono::seconds(60)))
+      << "only " << Count() << " records from the noisy line";
+  dialogs.confirmAnswers = {false};
+  Click("ReadButton");
+  ASSERT_EQ(form->Store().Settings().state, AcquisitionState::Idle);
+
+  const SampleStore& store = form->Store();
+  const int count = store.Count();
+  const std::vector<SampleBytes> sent =
+      SentSamples(*sim->Configuration(), static_cast<std::size_t>(sim->SamplesSent()) + kSequenceModulus);
+  int above247 = 0;
+  int unmarkedWithoutChest = 0;
+  int markedWithChest = 0;
+  int whole = 0;
+  int chestOfAnother = 0;
+  int marked = 0;
+  std::size_t next = 0;  // the earliest sample the next whole frame can be
+  for (const FrameTap::Delivery& frame : tap->Samples()) {
+    if (!frame.Stored() || frame.countAfter > count) continue;
+    const SampleRecord& record = store.At(frame.countAfter);
+    for (std::uint8_t value : record.channels) above247 += value > 247;
+    for (std::uint8_t value : record.chest) above247 += value > 247;
+    const bool chestMissing = (RecordFlags(record) & kChestMissing) != 0;
+    marked += RecordFlags(record) != 0;
+    const bool noChest = record.chest == std::array<std::uint8_t, 5>{};
+    unmarkedWithoutChest += !chestMissing && noChest;
+    markedWithChest += chestMissing && !noChest;
+    // The sample this record's limb leads came from, by the sequence byte.
+    for (std::size_t n = next + (frame.sequence + kSequenceModulus - next % kSequenceModulus) % kSequenceModulus;
+         n < sent.size() && n < next + 40 * kSequenceModulus; n += kSequenceModulus) {
+      if (!std::equal(record.channels.begin(), record.channels.begin() + 7, sent[n].channels.begin())) continue;
+      ++whole;
+      next = n + 1;
+      if (!chestMissing && record.chest != sent[n].chest) ++chestOfAnother;
+      break;
+    }
+  }
+  const TLineQuality q = form->Session().RecordingLineQuality();
+  std::printf(
+      "[ noisy twelve ] %d records, %d of whole sample frames, %d marked, %d with chest leads of another "
+      "sample; refused frames %llu, bytes outside frames %llu, records without chest frame %llu; rate %.1f/s\n",
+      count, whole, marked, chestOfAnother, static_cast<unsigned long long>(q.RejectedFrames()),
+      static_cast<unsigned long long>(q.bytesOutsideFrames), static_cast<unsigned long long>(q.chestMissingRecords),
+      form->Session().MeasuredRate());
+
+  EXPECT_EQ(above247, 0) << "a value byte above 247 was stored";
+  EXPECT_EQ(unmarkedWithoutChest, 0) << "records without chest leads must be marked";
+  EXPECT_EQ(markedWithChest, 0);
+  EXPECT_EQ(RecordFlags(store.At(count)) & kChestMissing, 0) << "the recording ends on a whole record";
+  EXPECT_GE(whole, count * 9 / 10);
+  // Only a chest frame that lost a byte and was made up by stray bytes can
+  // still carry wrong leads; the module's frames have no check to tell.
+  EXPECT_LE(chestOfAnother, count / 100);
+  EXPECT_GT(q.RejectedFrames(), 0u);
+  EXPECT_GT(q.bytesOutsideFrames, 0u);
+  EXPECT_GT(marked, 0);
+  EXPECT_EQ(dialogs.Messages(), std::vector<std::string>{}) << "noise is not an error to tell the user";
 }
 
 // ---- An adapter pulled out and plugged in again ---------------------------------

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -159,7 +160,7 @@ TEST_F(SampleFrames, NewSampleFrameClearsStaleChestBytes) {
   EXPECT_EQ(rig.store.At(1).chest, Chest{});
 }
 
-TEST_F(SampleFrames, ChestFrameBeforeTheFirstSampleWaitsForItAndLeavesTheHeaderSlotAlone) {
+TEST_F(SampleFrames, ChestFrameBeforeTheFirstSampleIsDroppedAndLeavesTheHeaderSlotAlone) {
   Recording12();
   rig.handlers.ReceiveCenter(ChestFrame(0x21));
   EXPECT_EQ(rig.store.Count(), 0);
@@ -168,19 +169,22 @@ TEST_F(SampleFrames, ChestFrameBeforeTheFirstSampleWaitsForItAndLeavesTheHeaderS
 
   rig.handlers.Receive(SampleFrame12(1));
   ASSERT_EQ(rig.store.Count(), 1);
-  EXPECT_EQ(rig.store.At(1).chest, (Chest{0x21, 0x22, 0x23, 0x24, 0x25}));
-  EXPECT_EQ(rig.view.readySlots, std::vector<int>{1});
+  EXPECT_EQ(rig.store.At(1).chest, Chest{}) << "its sample frame came before";
+  EXPECT_EQ(rig.Plotted(), 0) << "it waits for the chest frame after it";
 }
 
 TEST_F(SampleFrames, TwelveChannelRecordsAreReadyOnceInStreamOrder) {
   Recording12();
   rig.handlers.Receive(SampleFrame12(1));
   rig.handlers.Receive(SampleFrame12(2));  // the first lost its chest frame
-  EXPECT_EQ(rig.Plotted(), 0);
+  EXPECT_EQ(rig.view.readySlots, std::vector<int>{1}) << "given up as the next sample frame came";
   rig.handlers.ReceiveCenter(ChestFrame(2));
   EXPECT_EQ(rig.view.readySlots, (std::vector<int>{1, 2}));
   EXPECT_EQ(rig.view.readyRecords[0].chest, Chest{}) << "given up without chest leads";
+  EXPECT_EQ(RecordFlags(rig.view.readyRecords[0]), kChestMissing);
   EXPECT_EQ(rig.view.readyRecords[1].chest, (Chest{2, 3, 4, 5, 6}));
+  EXPECT_EQ(RecordFlags(rig.view.readyRecords[1]), 0);
+  EXPECT_EQ(rig.handlers.ChestMissingRecords(), 1u);
 }
 
 TEST_F(SampleFrames, ChestFramesInEightChannelModeAreIgnored) {
@@ -344,56 +348,107 @@ void PrintTo(const LossCase& lossCase, std::ostream* os) { *os << lossCase.name;
 
 class ChestPairingLoss : public ChestPairing, public testing::WithParamInterface<LossCase> {};
 
-TEST_P(ChestPairingLoss, RightAgainFromTheReadThatShowsTheLoss) {
+TEST_P(ChestPairingLoss, NeverGiveARecordTheChestLeadsOfAnother) {
   for (const std::string& read : GetParam().reads) Read(read);
   ExpectRecords(GetParam().records);
   ExpectEachRecordPlottedOnceInOrder();
+  for (int slot = 1; slot <= rig.store.Count(); ++slot) {
+    const bool missing = GetParam().records[static_cast<std::size_t>(slot - 1)].chest == 0;
+    EXPECT_EQ(RecordFlags(rig.store.At(slot)), missing ? kChestMissing : 0) << "record " << slot;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , ChestPairingLoss,
-    testing::Values(
-        // The read after the loss begins with two records waiting: the older
-        // one lost its chest frame.
-        LossCase{"ChestFrameLostInALongRead",
-                 {PairOf(1) + PairOf(2) + SampleOf(3) + PairOf(4) + PairOf(5) + PairOf(6) + SampleOf(7),
-                  ChestOf(7) + PairOf(8)},
-                 {{1, 1}, {2, 2}, {3, 4}, {4, 5}, {5, 6}, {6, 0}, {7, 7}, {8, 8}}},
-        // Reads of whole samples hide the loss until one ends inside a sample.
-        LossCase{"ChestFrameLostBetweenReadsOfWholeSamples",
-                 {PairOf(1), SampleOf(2), PairOf(3), PairOf(4), SampleOf(5), ChestOf(5) + PairOf(6)},
-                 {{1, 1}, {2, 3}, {3, 4}, {4, 0}, {5, 5}, {6, 6}}},
-        // A chest frame left over when its read is done lost its sample frame.
-        LossCase{"SampleFrameLost",
-                 {PairOf(1) + PairOf(2) + ChestOf(3) + PairOf(4) + PairOf(5), PairOf(6) + PairOf(7)},
-                 {{1, 1}, {2, 2}, {4, 3}, {5, 4}, {6, 6}, {7, 7}}},
-        LossCase{"SampleFrameLostAtTheEndOfARead",
-                 {PairOf(1) + PairOf(2) + ChestOf(3), PairOf(4)},
-                 {{1, 1}, {2, 2}, {4, 4}}}),
+    testing::Values(LossCase{"ChestFrameLostInALongRead",
+                             {PairOf(1) + PairOf(2) + SampleOf(3) + PairOf(4) + PairOf(5) + PairOf(6) + SampleOf(7),
+                              ChestOf(7) + PairOf(8)},
+                             {{1, 1}, {2, 2}, {3, 0}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8}}},
+                    LossCase{"ChestFrameLostBetweenReadsOfWholeSamples",
+                             {PairOf(1), SampleOf(2), PairOf(3), PairOf(4), SampleOf(5), ChestOf(5) + PairOf(6)},
+                             {{1, 1}, {2, 0}, {3, 3}, {4, 4}, {5, 5}, {6, 6}}},
+                    LossCase{"SampleFrameLost",
+                             {PairOf(1) + PairOf(2) + ChestOf(3) + PairOf(4) + PairOf(5), PairOf(6) + PairOf(7)},
+                             {{1, 1}, {2, 2}, {4, 4}, {5, 5}, {6, 6}, {7, 7}}},
+                    LossCase{"SampleFrameLostAtTheEndOfARead",
+                             {PairOf(1) + PairOf(2) + ChestOf(3), PairOf(4)},
+                             {{1, 1}, {2, 2}, {4, 4}}},
+                    LossCase{"ChestFrameLostWithTheNextChestFrameInTheSameRead",
+                             {PairOf(1) + SampleOf(2) + PairOf(3)},
+                             {{1, 1}, {2, 0}, {3, 3}}}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(ChestPairing, RecordsWhoseChestFramesNeverComeArePlottedOnceTheWaitIsFull) {
-  constexpr int kExtra = 10;
-  const int frames = static_cast<int>(TFrameHandlers::kPairingCapacity) + kExtra;
-  for (int i = 0; i < frames; ++i) rig.handlers.Receive(SampleOf(1));
-  EXPECT_EQ(rig.store.Count(), frames);
-  EXPECT_EQ(rig.Plotted(), kExtra) << "the oldest records are plotted without chest leads";
-  EXPECT_EQ(rig.store.At(1).chest, Chest{});
-  // A chest frame then finds many records waiting: all but the newest lost
-  // theirs and are plotted without, the newest is completed.
+TEST_F(ChestPairing, SampleFramesWithoutChestFramesAreEachPlottedAndMarkedAtTheNext) {
+  constexpr int kFrames = 100;
+  for (int i = 0; i < kFrames; ++i) rig.handlers.Receive(SampleOf(1));
+  EXPECT_EQ(rig.store.Count(), kFrames);
+  EXPECT_EQ(rig.Plotted(), kFrames - 1) << "all but the newest, which may still get its chest frame";
   rig.handlers.ReceiveCenter(ChestOf(2));
-  EXPECT_EQ(rig.store.At(frames).chest, ChestLeadsOf(2));
-  EXPECT_EQ(rig.store.At(frames - 1).chest, Chest{});
+  EXPECT_EQ(rig.store.At(kFrames).chest, ChestLeadsOf(2));
+  EXPECT_EQ(RecordFlags(rig.store.At(kFrames - 1)), kChestMissing);
+  EXPECT_EQ(rig.handlers.ChestMissingRecords(), static_cast<std::uint64_t>(kFrames - 1));
   ExpectEachRecordPlottedOnceInOrder();
 }
 
-TEST_F(ChestPairing, ChestFramesWhoseSampleFramesNeverComeAreBounded) {
-  constexpr int kExtra = 10;
-  const int frames = static_cast<int>(TFrameHandlers::kPairingCapacity) + kExtra;
-  for (int i = 0; i < frames; ++i) rig.handlers.ReceiveCenter(ChestFrame(i % 240));
-  rig.handlers.Receive(SampleOf(1));
-  EXPECT_EQ(rig.store.At(1).chest, (Chest{kExtra, kExtra + 1, kExtra + 2, kExtra + 3, kExtra + 4}))
-      << "the oldest chest frames were given up";
+TEST_F(ChestPairing, ChestFramesWithoutASampleFrameRightBeforeThemAreDropped) {
+  Read(PairOf(1) + ChestOf(2) + ChestOf(3) + SampleOf(4));
+  ExpectRecords({{1, 1}, {4, 0}});
+  EXPECT_EQ(rig.Plotted(), 1) << "record 2 waits for the chest frame after it";
+  Read(ChestOf(4));
+  ExpectRecords({{1, 1}, {4, 4}});
+  ExpectEachRecordPlottedOnceInOrder();
+}
+
+// Refused frames and gaps: the stream broke before the next record.
+struct BreakCase {
+  const char* name;
+  std::string stream;
+  std::vector<Holds> records;
+  std::vector<std::uint8_t> flags;
+};
+
+void PrintTo(const BreakCase& row, std::ostream* os) { *os << row.name; }
+
+class ChestPairingBreak : public ChestPairing, public testing::WithParamInterface<BreakCase> {};
+
+TEST_P(ChestPairingBreak, MarksTheRecordsAroundIt) {
+  Read(GetParam().stream);
+  ExpectRecords(GetParam().records);
+  ExpectEachRecordPlottedOnceInOrder();
+  std::vector<std::uint8_t> flags;
+  for (int slot = 1; slot <= rig.store.Count(); ++slot) flags.push_back(RecordFlags(rig.store.At(slot)));
+  EXPECT_EQ(flags, GetParam().flags);
+}
+
+// A sample frame of which two bytes were lost runs into the chest frame after it.
+std::string BrokenSampleOf(int n) { return SampleOf(n).substr(0, 7); }
+// A chest frame of which a byte was lost runs into the next sample frame.
+std::string BrokenChestOf(int n) { return ChestOf(n).substr(0, 6); }
+
+INSTANTIATE_TEST_SUITE_P(, ChestPairingBreak,
+                         testing::Values(BreakCase{"RefusedSampleFrame",
+                                                   PairOf(1) + BrokenSampleOf(2) + ChestOf(2) + PairOf(3),
+                                                   {{1, 1}, {3, 3}},
+                                                   {0, kDataLostBefore}},
+                                         BreakCase{"RefusedChestFrame",
+                                                   PairOf(1) + SampleOf(2) + BrokenChestOf(2) + PairOf(3) + PairOf(4),
+                                                   {{1, 1}, {2, 0}, {3, 3}, {4, 4}},
+                                                   {0, kChestMissing, kDataLostBefore, 0}},
+                                         BreakCase{"RefusedSampleFrameBetweenASampleAndAChestFrame",
+                                                   PairOf(1) + SampleOf(2) + BrokenSampleOf(3) + ChestOf(3) + PairOf(4),
+                                                   {{1, 1}, {2, 0}, {4, 4}},
+                                                   {0, kChestMissing, kDataLostBefore}}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(ChestPairing, AGapInTheStreamMarksTheRecordAfterIt) {
+  Read(PairOf(1) + SampleOf(2));
+  framers.Clear();
+  rig.handlers.StreamBroken();  // as the session does at an input-queue gap
+  Read(ChestOf(2) + PairOf(3));
+  ExpectRecords({{1, 1}, {2, 0}, {3, 3}});
+  EXPECT_EQ(RecordFlags(rig.store.At(2)), kChestMissing);
+  EXPECT_EQ(RecordFlags(rig.store.At(3)), kDataLostBefore);
+  ExpectEachRecordPlottedOnceInOrder();
 }
 
 // The run limit with the framers' order: the limit record's chest frame may
@@ -508,17 +563,21 @@ TEST_P(RunLimit, TwelveChannelRecordingStopsWhenTheLimitRecordIsComplete) {
   EXPECT_EQ(rig.view.stopCalls, 1);
 }
 
-TEST_P(RunLimit, SampleFramesAheadOfTheirChestFramesNeverPassTheLimit) {
+TEST_P(RunLimit, ALimitRecordWhoseChestFrameNeverCameIsReplacedByTheNextSample) {
   Recording12();
   NearLimit(kLimit - 2);
-  // One received chunk: its sample frames are handled after its chest frames.
-  for (int i = 0; i < 6; ++i) rig.handlers.Receive(SampleFrame12(i));
+  for (int i = 1; i <= 4; ++i) rig.handlers.Receive(SampleFrame12(i));
   EXPECT_EQ(rig.store.Count(), kLimit);
-  EXPECT_EQ(rig.view.stopCalls, 1);
+  EXPECT_EQ(rig.view.stopCalls, 0) << "the recording never ends on a record without chest leads";
   EXPECT_EQ(rig.store.At(kLimit + 1).time, 0.0);
   rig.handlers.ReceiveCenter(ChestFrame(0x70));
-  EXPECT_EQ(rig.store.At(kLimit).chest, Chest{});
   EXPECT_EQ(rig.view.stopCalls, 1);
+  EXPECT_EQ(rig.store.Count(), kLimit);
+  EXPECT_EQ(rig.store.At(kLimit).channels[chI], 4);
+  EXPECT_EQ(rig.store.At(kLimit).chest[0], 0x70);
+  EXPECT_EQ(RecordFlags(rig.store.At(kLimit)), kDataLostBefore);
+  EXPECT_EQ(RecordFlags(rig.store.At(kLimit - 1)), kChestMissing);
+  EXPECT_EQ(rig.handlers.IncompleteRecordsDropped(), 2u);
 }
 
 TEST_P(RunLimit, SwitchingModeAtTheLimitStillStops) {

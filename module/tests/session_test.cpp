@@ -3,10 +3,12 @@
 // recordings end, and what line trouble reports.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "module/AcquisitionSession.h"
@@ -34,6 +36,7 @@ class Shown : public TSessionView {
     lostCount = c;
   }
   void PortNotAvailable(const std::string& error) override { notAvailable = error; }
+  void Reconnected(bool recording) override { reconnected.push_back(recording); }
   void ReportError(const std::string& text) override { errors.push_back(text); }
   void RateOff(double measured, int expected) override { rateOffs.emplace_back(measured, expected); }
 
@@ -44,6 +47,7 @@ class Shown : public TSessionView {
   bool dataLost = false;
   std::vector<std::string> events;
   std::vector<bool> lost;
+  std::vector<bool> reconnected;
   int lostCount = -1;
   std::string notAvailable;
   std::vector<std::string> errors;
@@ -115,7 +119,7 @@ TEST_F(Session, LineFiguresCountFramesBytesOutsideFramesAndTheRate) {
   TSetupRequest request = Eight({true, true, true, false, false, false, false, false});
   session.Configure(request);
   session.StartRecording();
-  std::string chunk;
+  std::string chunk = Bytes({0xF8, 0, 1, 0xFB});  // a broken frame, then a byte of none
   for (int i = 0; i < 30; ++i) chunk += Bytes({0xF8, 0, 1, 2, 3});
   chunk += Bytes({0x10, 0x20, 0x30});                // between frames: belongs to none
   chunk += Bytes({0xF9, 0, 72}) + Bytes({0xF8, 0});  // a pulse frame, a sample frame arriving
@@ -127,9 +131,14 @@ TEST_F(Session, LineFiguresCountFramesBytesOutsideFramesAndTheRate) {
   EXPECT_EQ(q.SampleFrames(), 30u);
   EXPECT_EQ(q.frames[1], 1u) << "pulse frames";
   EXPECT_EQ(q.bytesReceived, chunk.size());
-  EXPECT_EQ(q.bytesOutsideFrames, 3u);
+  EXPECT_EQ(q.bytesOutsideFrames, 4u);
+  EXPECT_EQ(q.framesRejected[TModuleFramers::kSampleKind], 1u);
+  EXPECT_EQ(q.RejectedFrames(), 1u);
   EXPECT_DOUBLE_EQ(q.recordsPerSecond, 60.0);
   EXPECT_EQ(q.framerOverflows, 0u);
+  EXPECT_EQ(q.LineErrors(), 0u) << "a noisy stream is not a line error";
+  session.Port().OnError(session.Port(), TComErrors{erParity, erFraming, erRxOverflow});
+  EXPECT_EQ(session.LineQuality().LineErrors(), 2u) << "a gap is counted where it is, not here";
 }
 
 TEST_F(Session, InputQueueOverflowIsToldOncePerRecordingWithoutStoppingIt) {
@@ -227,7 +236,9 @@ TEST_F(Session, TheRunLimitIsToldRightAfterTheStopAndOnlyThere) {
   EXPECT_EQ(shown.events.back(), "stopped empty");
 }
 
-TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFrame) {
+class StopWhole : public Session, public testing::WithParamInterface<bool> {};
+
+TEST_P(StopWhole, LeavesOutTheRecordStillWaitingForItsChestFrame) {
   TSetupRequest twelve = Eight({});
   twelve.twelveChannel = true;
   session.Configure(twelve);
@@ -235,12 +246,81 @@ TEST_F(Session, StopAtACompleteRecordLeavesOutTheRecordStillWaitingForItsChestFr
   session.Feed(Pairs(3) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
   ASSERT_EQ(Count(), 4);
   ASSERT_FALSE(session.NewestRecordComplete());
-  session.StopAtCompleteRecord();
+  if (GetParam()) {
+    session.StopRecording();
+  } else {
+    session.StopAtCompleteRecord();
+  }
   EXPECT_EQ(Count(), 3);
+  EXPECT_EQ(shown.count, 3) << "the count told again";
   EXPECT_FALSE(session.Recording());
   EXPECT_EQ(shown.events.back(), "stopped");
+  EXPECT_EQ(session.LineQuality().incompleteRecordsDropped, 1u);
   session.StopAtCompleteRecord();  // not recording: nothing more
   EXPECT_EQ(Count(), 3);
+  for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(RecordFlags(session.Store().At(slot)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(, StopWhole, testing::Bool(),
+                         [](const auto& row) { return row.param ? "Stop" : "StopAtCompleteRecord"; });
+
+TEST_F(Session, RecordsAroundAGapAndALostChestFrameAreMarkedAndCounted) {
+  TSetupRequest twelve = Eight({});
+  twelve.twelveChannel = true;
+  session.Configure(twelve);
+  session.StartRecording();
+  session.Feed(Pairs(1) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
+  session.Port().OnRxOverflow(session.Port());  // as the port tells a gap in its input queue
+  session.Feed(Pairs(1) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}) + Pairs(1));
+  ASSERT_EQ(Count(), 5);
+  std::vector<int> flags;
+  for (int slot = 1; slot <= Count(); ++slot) flags.push_back(RecordFlags(session.Store().At(slot)));
+  EXPECT_EQ(flags, (std::vector<int>{0, kChestMissing, kDataLostBefore, kChestMissing, 0}));
+  const TLineQuality q = session.LineQuality();
+  EXPECT_EQ(q.chestMissingRecords, 2u);
+  EXPECT_EQ(q.inputGaps, 1u);
+  EXPECT_EQ(q.RejectedFrames(), 0u);
+}
+
+TEST_F(Session, ALostPortComesBackWithTheSetUpAndTheRecordingGoesOnMarked) {
+  // The port's name stays; the device behind it goes and comes back.
+  const std::string directory = testing::TempDir() + "session-reconnect-" + std::to_string(::getpid());
+  auto link = std::make_optional<ScopedVirtualPort>(directory, "ECG0", pty.SlavePath());
+  TSetupRequest twelve = Eight({});
+  twelve.port = link->Path();
+  twelve.twelveChannel = true;
+  ASSERT_TRUE(session.ApplySetup(twelve).opened);
+  const std::vector<unsigned char> command = pty.Read(18, std::chrono::seconds(5));
+  ASSERT_EQ(command.size(), 18u);
+  EXPECT_FALSE(session.TryReconnect()) << "nothing was lost";
+
+  session.StartRecording();
+  pty.Write(Pairs(2) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 3; }));
+  pty.HangUp();
+  ASSERT_TRUE(WaitUntil([&] { return !shown.lost.empty(); }));
+  EXPECT_EQ(Count(), 2) << "the record cut off from its chest frame is left out";
+  EXPECT_EQ(session.LineQuality().incompleteRecordsDropped, 1u);
+
+  link.reset();
+  EXPECT_FALSE(session.TryReconnect()) << "not back yet";
+  EXPECT_TRUE(session.PortLostNow());
+  EXPECT_TRUE(shown.reconnected.empty());
+
+  PtyPair back;
+  link.emplace(directory, "ECG0", back.SlavePath());
+  ASSERT_TRUE(session.TryReconnect());
+  EXPECT_EQ(shown.reconnected, std::vector<bool>{true});
+  EXPECT_FALSE(session.PortLostNow());
+  EXPECT_EQ(back.Read(18, std::chrono::seconds(5)), command) << "the confirmed set-up again";
+  back.Write(Pairs(2));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 4 && session.NewestRecordComplete(); }));
+  EXPECT_TRUE(session.Recording());
+  EXPECT_EQ(RecordFlags(session.Store().At(2)), 0);
+  EXPECT_EQ(RecordFlags(session.Store().At(3)), kDataLostBefore);
+  EXPECT_EQ(RecordFlags(session.Store().At(4)), 0);
+  link.reset();
+  std::filesystem::remove_all(directory);
 }
 
 // ---- Every set-up and every recording starts from an empty stream ----------------
@@ -264,23 +344,6 @@ TEST_P(FreshStart, AHalfFrameFromBeforeNeverBeginsTheFirstRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, FreshStart, testing::Bool(), [](const auto& row) { return row.param ? "Read" : "SetUpOk"; });
-
-TEST_F(Session, ReadDropsTheBytesWaitingInTheInputQueue) {
-  ASSERT_TRUE(session.ApplySetup(Eight({true, true, true, false, false, false, false, false})).opened);
-  ASSERT_EQ(pty.Read(18, std::chrono::seconds(5)).size(), 18u);
-  // Sent before Read and not handed over yet: the event loop has not run.
-  pty.Write(Bytes({0xF8, 0, 1, 2, 3}) + Bytes({0xF8, 0, 1, 2, 3}));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (session.Port().BytesWaiting() < 10 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_EQ(session.Port().BytesWaiting(), 10);
-  session.StartRecording();
-  pty.Write(Bytes({0xF8, 0, 7, 8, 9}));
-  ASSERT_TRUE(WaitUntil([&] { return Count() >= 1; }));
-  DrainEvents();
-  ASSERT_EQ(Count(), 1);
-  EXPECT_EQ(session.Store().At(1).channels[0], 7);
-}
 
 // ---- What a recording is measured and marked with ------------------------------------
 

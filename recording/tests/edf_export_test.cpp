@@ -142,7 +142,7 @@ TEST_F(EdfExport, EdflibReadsEveryLeadInMicrovoltsWithinHalfAStepAndEveryMark) {
       const double raw = ChannelSample(store.At(held ? n : n + 1), channel);
       double expected = raw, halfStep = 0.5;
       if (!resp) {
-        const LeadCalibration& lead = calibration.leads[static_cast<std::size_t>(signal)];
+        const SidecarLeadCalibration& lead = calibration.leads[static_cast<std::size_t>(signal)];
         expected = (raw - lead.zero) / lead.stepsPerMv * 1000;
         halfStep = 0.5 / lead.stepsPerMv * 1000;
       }
@@ -264,7 +264,7 @@ TEST_F(EdfExport, CsvHasMillivoltsFlagsAndMarkersWithADecimalPointInEveryLocale)
   EXPECT_EQ(rows[0][4], "I_mV");
   EXPECT_EQ(rows[0][27], "Resp");
   EXPECT_EQ(rows[0][28], "flags");
-  const LeadCalibration lead = Calibration(2).leads[0];
+  const SidecarLeadCalibration lead = Calibration(2).leads[0];
   for (std::size_t n = 0; n < 50; ++n) {
     const auto& row = rows[n + 1];
     const SampleRecord& record = store.At(static_cast<int>(n) + 1);

@@ -121,6 +121,23 @@ TEST_F(PortLoss, SetupWithThePortBackGoesOnWithTheSameRecording) {
   EXPECT_EQ(Panel(5), "Status: Receiving... 4 packets");
 }
 
+TEST_F(PortLoss, APortBackUnderItsNameIsReopenedAndTheRecordingGoesOnWithItsGapMarked) {
+  RecordFrames(2);
+  PullOut();
+  EXPECT_EQ(Panel(5), "Status: Port lost - reconnecting... 2 packets");
+  PlugIn();
+  // Tried every second: the set-up goes to the module again by itself.
+  ASSERT_TRUE(WaitUntil([&] { return form->Port().Connected(); }));
+  EXPECT_EQ(ModuleReceives(18).size(), 18u);
+  EXPECT_EQ(State(), AcquisitionState::Receiving);
+  EXPECT_EQ(Panel(0), "Port: " + PortName());
+  ModuleSends(Bytes({0xF8, 0x03, 0x41, 0x42, 0x43}));
+  ASSERT_TRUE(WaitUntil([&] { return Count() == 3; }));
+  EXPECT_EQ(RecordFlags(form->Store().At(2)), 0);
+  EXPECT_NE(RecordFlags(form->Store().At(3)) & kDataLostBefore, 0) << "the gap is marked";
+  EXPECT_EQ(DesignedMessages(dialogs), kNotAvailable) << "the loss is told once, the return needs no answer";
+}
+
 TEST_F(PortLoss, LostLineWhileIdleHidesReadAndOffersSetup) {
   PullOut();
   EXPECT_EQ(dialogs.Messages(), kNotAvailable);

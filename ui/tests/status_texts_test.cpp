@@ -233,7 +233,7 @@ TEST(LineFigures, ShowEachKindOfTroubleApartAndTheRateAgainstTheSetOne) {
 
 TEST(StatusBarTexts, PortAndLossReadAsTheWindowShowsThem) {
   EXPECT_EQ(PortPanelText("/dev/ttyUSB0"), "Port: /dev/ttyUSB0");
-  EXPECT_EQ(PortLostStatusText(2), "Status: Port lost - 2 packets");
+  EXPECT_EQ(PortLostStatusText(2), "Status: Port lost - reconnecting... 2 packets");
 }
 
 }  // namespace

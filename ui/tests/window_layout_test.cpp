@@ -60,14 +60,14 @@ INSTANTIATE_TEST_SUITE_P(
         ScreenCase{1280, ScreenClass::Wide, 1280, 1000, 940, 30, 7, {135, 185, 185, 155, 145, 355, 75},
                    QRect(12, 40, 1260, 920)},
         // The acquisition status gets the room of its longest text.
-        ScreenCase{1000, ScreenClass::Narrow, 800, 600, 560, 20, 6, {113, 113, 113, 75, 112, 168, 100},
+        ScreenCase{1000, ScreenClass::Narrow, 800, 600, 560, 20, 6, {111, 111, 110, 75, 110, 177, 100},
                    QRect(8, 40, 780, 520)},
         ScreenCase{1100, ScreenClass::Medium, 1024, 768, 708, 30, 7, {100, 150, 150, 120, 110, 320, 40},
                    QRect(12, 40, 1000, 675)},
         // The Wide window does not fit on a screen narrower than itself.
         ScreenCase{1201, ScreenClass::Medium, 1024, 768, 708, 30, 7, {100, 150, 150, 120, 110, 320, 40},
                    QRect(12, 40, 1000, 675)},
-        ScreenCase{640, ScreenClass::Narrow, 800, 600, 560, 20, 6, {113, 113, 113, 75, 112, 168, 100},
+        ScreenCase{640, ScreenClass::Narrow, 800, 600, 560, 20, 6, {111, 111, 110, 75, 110, 177, 100},
                    QRect(8, 40, 780, 520)},
         // The chart ends where the status bar begins.
         ScreenCase{1920, ScreenClass::ExtraWide, 1920, 1030, 970, 30, 8, {200, 280, 280, 230, 220, 530, 110},

@@ -207,7 +207,8 @@ TEST_P(WindowOfClass, EveryCaptionShowsWhole) {
       {"RespPanel", "Resp.: 255"},
       // The acquisition status at its longest.
       {"StatusPanel5", "Status: Receiving... 80000 packets (data lost)"},
-      {"StatusPanel5", "Status: Port lost - 80000 packets"},
+      {"StatusPanel5", "Status: Port lost - reconnecting... 80000 packets"},
+      {"StatusPanel5", "Status: Receiving... 80000 packets (rate off)"},
       {"StatusPanel5", "Status: Loading... 80000 packets"},
   };
   std::vector<std::pair<QWidget*, QString>> captions;
