@@ -54,6 +54,14 @@ class TDialogs {
   // one pressed, or nothing when the box was closed without an answer.
   virtual std::optional<std::size_t> Choose(const std::string& text, const std::string& caption,
                                             const std::vector<std::string>& buttons) = 0;
+  // Choose for a text laid out in columns (a table padded with spaces): shown
+  // in a fixed-pitch face, lines not wrapped, scrolled when it is larger than
+  // the screen, so that the buttons stay in reach. By default the question
+  // box.
+  virtual std::optional<std::size_t> ChooseOnTable(const std::string& table, const std::string& caption,
+                                                   const std::vector<std::string>& buttons) {
+    return Choose(table, caption, buttons);
+  }
   // File dialogs: the chosen path, or nothing when cancelled.
   virtual std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) = 0;
   virtual std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) = 0;

@@ -2,7 +2,7 @@
 // Which of the window's controls show, as one pure function of the window's
 // state: the top row (Setup, Read/Stop, Save, Load, Print and Export, the
 // pulse and respiration panels, Status, Identify, Electrodes, Calibrate,
-// Register) and the boxes over the chart. The window keeps the state, calls
+// Register, Test) and the boxes over the chart. The window keeps the state, calls
 // the function after every change and applies what it returns; nothing else
 // shows or hides these controls.
 
@@ -14,6 +14,7 @@ struct TWindowState {
   bool recordsShown = false;          // a stopped or loaded recording's records are on the chart
   bool serviceMode = false;           // Ctrl+Shift+S was pressed in this run
   bool twelveChannelChecked = false;  // CheckBox12C in the set-up panel
+  bool reviewShown = false;           // the review bar holds the top row right of Export
   // The boxes the user (or a frame) opened and has not closed.
   bool setupBoxOpen = false;
   bool statusBoxOpen = false;
@@ -24,6 +25,7 @@ struct TWindowState {
 struct TControlsShown {
   bool setup = false, read = false, save = false, load = false, print = false, exportButton = false;
   bool pulse = false, resp = false, status = false, ident = false, elec = false, cal = false, reg = false;
+  bool test = false;
   bool readSaysStop = false;
   bool setupBox = false, statusBox = false, identBox = false, registerBox = false, channelBox = true;
   friend bool operator==(const TControlsShown&, const TControlsShown&) = default;
@@ -43,6 +45,11 @@ struct TControlsShown {
 //  - Pulse, Resp., Status, Identify, Calibrate: during a recording and its
 //    offer to save; Electrodes and Register too in service mode, together
 //    and only with a port open.
+//  - Test: in service mode, with a port open, while nothing else has the
+//    port or the row: no recording runs and its offer is answered, the
+//    set-up panel is closed and no review bar lies over the button's place.
+//    The acceptance run takes the port from the window (it opens it with a
+//    session of its own) and leaves it closed: Setup is the way on.
 //  - The boxes: as opened and closed; the Channels group hidden in
 //    twelve-channel mode.
 TControlsShown ControlsShown(const TWindowState& state);

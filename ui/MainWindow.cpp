@@ -30,6 +30,7 @@
 #include "serial/PortDiagnosis.h"
 #include "serial/PortEnumeration.h"
 #include "station/SessionSidecar.h"
+#include "ui/AcceptanceRun.h"
 #include "ui/ChartView.h"
 #include "ui/ClickEdit.h"
 #include "ui/DamageCanvas.h"
@@ -226,6 +227,7 @@ void TForm1::ConnectHandlers() {
   bind(ElecButton, &TForm1::ElecButtonClick);
   bind(CalButton, &TForm1::CalButtonClick);
   bind(RegisterButton, &TForm1::RegisterButtonClick);
+  bind(TestButton, &TForm1::TestButtonClick);
   bind(SetupOKButton, &TForm1::SetupOKButtonClick);
   bind(SetupCancelButton, &TForm1::SetupCancelButtonClick);
   bind(CheckBox12C, &TForm1::CheckBox12CClick);
@@ -469,6 +471,19 @@ void TForm1::RegWriteButtonClick() {
 
 void TForm1::AddressChange() { Address->clear(); }
 
+// The acceptance run opens the port itself: the window lets go of it first
+// and leaves it closed after.
+void TForm1::TestButtonClick() {
+  TAcceptanceContext context{dialogs_, this, session_->Port().Port()};
+  context.releasePort = [this] {
+    session_->Port().Close();
+    SetPanel(spPort, std::string(kPortPanelClosed));
+    SetPanel(spStatus, std::string(kPortClosedByTestText));
+    ShowControls();
+  };
+  RunAcceptanceTest(context);
+}
+
 void TForm1::StatusButtonClick() {
   ShowLineQuality();
   statusBoxOpen_ = true;
@@ -574,6 +589,7 @@ void TForm1::ShowControls() {
   state.statusBoxOpen = statusBoxOpen_;
   state.identBoxOpen = identBoxOpen_;
   state.registerBoxOpen = registerBoxOpen_;
+  state.reviewShown = ReviewBar->Active();
   const TControlsShown shown = ControlsShown(state);
 
   const std::pair<QWidget*, bool> controls[] = {
@@ -583,6 +599,7 @@ void TForm1::ShowControls() {
       {IdentButton, shown.ident},  {ElecButton, shown.elec},         {CalButton, shown.cal},
       {RegisterButton, shown.reg}, {SetupBox, shown.setupBox},       {StatusBox, shown.statusBox},
       {IdentBox, shown.identBox},  {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
+      {TestButton, shown.test},
   };
   for (const auto& [control, visible] : controls) control->setVisible(visible);
   // The set-up panel takes no input while hidden, and while it is open

@@ -93,6 +93,7 @@ class TForm1 : public QWidget {
   void PrintButtonClick();
   void ExportButtonClick();
   void ServiceModeKey();
+  void TestButtonClick();
 
   // Closing the window: a recording running or not saved is not lost
   // unasked (save, discard or stay); true when the window may close.
@@ -212,6 +213,7 @@ class TForm1 : public QWidget {
   QPushButton* ElecButton = nullptr;
   QPushButton* CalButton = nullptr;
   QPushButton* RegisterButton = nullptr;
+  QPushButton* TestButton = nullptr;
 
   TChartView* Grafik = nullptr;
   TStatusBar* StatusBar1 = nullptr;

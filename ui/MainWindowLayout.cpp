@@ -59,6 +59,7 @@ constexpr ControlPlace kTopRow[] = {
     {Button, "ElecButton", "Electrodes", nullptr, TopRow(584), 0},
     {Button, "CalButton", "Calibrate", nullptr, TopRow(648), 0},
     {Button, "RegisterButton", "Register", nullptr, TopRow(712), 0},
+    {Button, "TestButton", "Test", nullptr, TopRow(776), 0},
 };
 
 constexpr ControlPlace kSetupBox[] = {
@@ -145,6 +146,9 @@ constexpr ClassPlace kClassPlaces[] = {
     // The designed place, x 560 to 905, runs off the 800-pixel window;
     // right-aligned, and below the Register box that then shares its columns.
     {ScreenClass::Narrow, "IdentBox", {447, 432, 345, 105}},
+    // Runs off the 800-pixel window at 776; Register's place is free
+    // whenever Test shows (no recording runs).
+    {ScreenClass::Narrow, "TestButton", TopRow(712)},
 };
 
 QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -245,11 +249,13 @@ void TForm1::CreateControls() {
   ElecButton = Placed<QPushButton>(*this, "ElecButton");
   CalButton = Placed<QPushButton>(*this, "CalButton");
   RegisterButton = Placed<QPushButton>(*this, "RegisterButton");
+  TestButton = Placed<QPushButton>(*this, "TestButton");
   ExportButton->setToolTip(QStringLiteral("Export the recording as EDF+ or CSV"));
   StatusButton->setToolTip(QStringLiteral("Click here to get information about connected Electrodes"));
   IdentButton->setToolTip(QStringLiteral("Click to get Module Information"));
   ElecButton->setToolTip(QStringLiteral("Click here to search for connected Electrodes"));
   CalButton->setToolTip(QStringLiteral("Click for a 1mV Rectangle Signal"));
+  TestButton->setToolTip(QStringLiteral("Run the acceptance test on the module (the port is closed after it)"));
   for (QLabel* panel : {PulsePanel, RespPanel})
     panel->setFont(FittingFont(panel->font(), QStringLiteral("Resp.: 255"), panel->width() - 4));
   PulsePanel->setStyleSheet(QStringLiteral("color: #008000"));
@@ -259,6 +265,7 @@ void TForm1::CreateControls() {
                                        RespPanel, StatusButton, IdentButton, ElecButton, CalButton, RegisterButton}) {
     hidden->hide();
   }
+  TestButton->hide();
 
   Grafik = new TChartView(canvas_->Image(), this);
   Grafik->setObjectName(QStringLiteral("Grafik"));

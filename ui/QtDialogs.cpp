@@ -1,14 +1,21 @@
 #include "ui/QtDialogs.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringDecoder>
+#include <QVBoxLayout>
 #include <stdexcept>
 
 #include "chart/PainterCanvas.h"
@@ -62,12 +69,50 @@ std::optional<std::size_t> QtDialogs::Choose(const std::string& text, const std:
                                              const std::vector<std::string>& buttons) {
   QMessageBox box(QMessageBox::Question, DisplayText(caption), DisplayText(text), QMessageBox::NoButton, parent_);
   std::vector<QAbstractButton*> added;
+  added.reserve(buttons.size());
   for (const std::string& label : buttons) added.push_back(box.addButton(DisplayText(label), QMessageBox::ActionRole));
   if (!added.empty()) box.setDefaultButton(qobject_cast<QPushButton*>(added.front()));
   box.exec();
   for (std::size_t i = 0; i < added.size(); ++i)
     if (box.clickedButton() == added[i]) return i;
   return std::nullopt;
+}
+
+std::optional<std::size_t> QtDialogs::ChooseOnTable(const std::string& table, const std::string& caption,
+                                                    const std::vector<std::string>& buttons) {
+  QDialog dialog(parent_);
+  dialog.setObjectName(QStringLiteral("TableDialog"));
+  dialog.setWindowTitle(DisplayText(caption));
+  auto* text = new QPlainTextEdit(DisplayText(table), &dialog);
+  text->setReadOnly(true);
+  text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  // The whole table when the screen has room, else as much as fits.
+  const QFontMetrics metrics(text->font());
+  int width = 0;
+  const QStringList lines = text->toPlainText().split(QLatin1Char('\n'));
+  for (const QString& line : lines) width = std::max(width, metrics.horizontalAdvance(line));
+  const QScreen* screen = parent_ ? parent_->screen() : QGuiApplication::primaryScreen();
+  const QSize room = screen ? screen->availableGeometry().size() * 9 / 10 : QSize(1024, 700);
+  text->setMinimumSize(std::min(width + 40, room.width() - 40),
+                       std::min(metrics.lineSpacing() * static_cast<int>(lines.size() + 1) + 20, room.height() - 80));
+  auto* box = new QDialogButtonBox(&dialog);
+  std::vector<QAbstractButton*> added;
+  added.reserve(buttons.size());
+  for (const std::string& label : buttons)
+    added.push_back(box->addButton(DisplayText(label), QDialogButtonBox::ActionRole));
+  if (!added.empty()) qobject_cast<QPushButton*>(added.front())->setDefault(true);
+  std::optional<std::size_t> chosen;
+  QObject::connect(box, &QDialogButtonBox::clicked, &dialog, [&](QAbstractButton* button) {
+    for (std::size_t i = 0; i < added.size(); ++i)
+      if (button == added[i]) chosen = i;
+    dialog.accept();
+  });
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(text);
+  layout->addWidget(box);
+  dialog.exec();
+  return chosen;
 }
 
 namespace {

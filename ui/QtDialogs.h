@@ -16,6 +16,10 @@ class QtDialogs : public TDialogs {
   bool Confirm(const std::string& text, const std::string& caption) override;
   std::optional<std::size_t> Choose(const std::string& text, const std::string& caption,
                                     const std::vector<std::string>& buttons) override;
+  // A dialog of its own (object name "TableDialog"): the table in a
+  // read-only text field, the buttons under it.
+  std::optional<std::size_t> ChooseOnTable(const std::string& table, const std::string& caption,
+                                           const std::vector<std::string>& buttons) override;
   std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
   std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;

@@ -10,11 +10,11 @@
 namespace {
 
 // The top row in the window's order: Setup Read Save Load Print Pulse Resp
-// Status Ident Cal Elec Register; '+' shown.
+// Status Ident Cal Elec Register Test; '+' shown.
 std::string TopRow(const TControlsShown& shown) {
   std::string row;
   for (bool visible : {shown.setup, shown.read, shown.save, shown.load, shown.print, shown.pulse, shown.resp,
-                       shown.status, shown.ident, shown.cal, shown.elec, shown.reg}) {
+                       shown.status, shown.ident, shown.cal, shown.elec, shown.reg, shown.test}) {
     row += visible ? '+' : '-';
   }
   return row;
@@ -53,35 +53,46 @@ TWindowState With(TWindowState state, void (*change)(TWindowState&)) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(, TopRowTable, testing::Values(
-    //                                                                                  SRSLPPRSICER
-    Row{"AfterStart",                   In(At::Start, false),                          "+--+--------"},
-    Row{"PortOpened",                   In(At::PortOpened, true),                      "++-+--------"},
-    Row{"OpenFailed",                   In(At::OpenFailed, false),                     "+--+--------"},
-    Row{"Recording",                    In(At::Recording, true),                       "-+---+++++--"},
-    Row{"RecordingWithoutItsPort",      In(At::Recording, false),                      "++---+++++--"},
-    Row{"StoppedWithRecords",           In(At::StoppedWithRecords, true),              "++-++-------"},
-    Row{"StoppedWithRecordsNoPort",     In(At::StoppedWithRecords, false),             "+--++-------"},
-    Row{"StoppedEmpty",                 In(At::StoppedEmpty, true),                    "++-+--------"},
-    Row{"StoppedEmptyNoPort",           In(At::StoppedEmpty, false),                   "+--+--------"},
+    //                                                                                  SRSLPPRSICERT
+    Row{"AfterStart",                   In(At::Start, false),                          "+--+---------"},
+    Row{"PortOpened",                   In(At::PortOpened, true),                      "++-+---------"},
+    Row{"OpenFailed",                   In(At::OpenFailed, false),                     "+--+---------"},
+    Row{"Recording",                    In(At::Recording, true),                       "-+---+++++---"},
+    Row{"RecordingWithoutItsPort",      In(At::Recording, false),                      "++---+++++---"},
+    Row{"StoppedWithRecords",           In(At::StoppedWithRecords, true),              "++-++--------"},
+    Row{"StoppedWithRecordsNoPort",     In(At::StoppedWithRecords, false),             "+--++--------"},
+    Row{"StoppedEmpty",                 In(At::StoppedEmpty, true),                    "++-+---------"},
+    Row{"StoppedEmptyNoPort",           In(At::StoppedEmpty, false),                   "+--+---------"},
     Row{"WhileTheOfferIsOpen",          With(In(At::StoppedWithRecords, true),
-                                             [](TWindowState& s) { s.offerOpen = true; }),    "++-+++++++--"},
+                                             [](TWindowState& s) { s.offerOpen = true; }),    "++-+++++++---"},
     Row{"AfterANo",                     With(In(At::StoppedWithRecords, true),
-                                             [](TWindowState& s) { s.unsaved = true; }),      "+++++-------"},
+                                             [](TWindowState& s) { s.unsaved = true; }),      "+++++--------"},
     Row{"UnsavedThenASetUpFailed",      With(In(At::OpenFailed, false),
                                              [](TWindowState& s) { s.unsaved = s.recordsShown = true; }),
-                                                                                       "+-+++-------"},
+                                                                                       "+-+++--------"},
     Row{"LoadedAfterASetUp",            With(In(At::PortOpened, true),
-                                             [](TWindowState& s) { s.recordsShown = true; }), "++-++-------"},
+                                             [](TWindowState& s) { s.recordsShown = true; }), "++-++--------"},
     Row{"SetupPanelOpen",               With(In(At::PortOpened, true),
-                                             [](TWindowState& s) { s.setupBoxOpen = true; }), "+--+--------"},
+                                             [](TWindowState& s) { s.setupBoxOpen = true; }), "+--+---------"},
     Row{"SetupPanelOverALostRecording", With(In(At::Recording, false),
-                                             [](TWindowState& s) { s.setupBoxOpen = true; }), "+----+++++--"},
+                                             [](TWindowState& s) { s.setupBoxOpen = true; }), "+----+++++---"},
     Row{"ServiceModeWhileRecording",    With(In(At::Recording, true),
-                                             [](TWindowState& s) { s.serviceMode = true; }),  "-+---+++++++"},
+                                             [](TWindowState& s) { s.serviceMode = true; }),  "-+---+++++++-"},
     Row{"ServiceModeWithoutThePort",    With(In(At::Recording, false),
-                                             [](TWindowState& s) { s.serviceMode = true; }),  "++---+++++--"},
+                                             [](TWindowState& s) { s.serviceMode = true; }),  "++---+++++---"},
     Row{"ServiceModeWhenStopped",       With(In(At::StoppedEmpty, true),
-                                             [](TWindowState& s) { s.serviceMode = true; }),  "++-+--------"}),
+                                             [](TWindowState& s) { s.serviceMode = true; }),  "++-+--------+"},
+    Row{"ServiceModeStoppedNoPort",     With(In(At::StoppedEmpty, false),
+                                             [](TWindowState& s) { s.serviceMode = true; }),  "+--+---------"},
+    Row{"ServiceModeWhileTheOfferIsOpen", With(In(At::StoppedWithRecords, true),
+                                             [](TWindowState& s) { s.serviceMode = s.offerOpen = true; }),
+                                                                                       "++-+++++++++-"},
+    Row{"ServiceModeSetupPanelOpen",    With(In(At::StoppedEmpty, true),
+                                             [](TWindowState& s) { s.serviceMode = s.setupBoxOpen = true; }),
+                                                                                       "+--+---------"},
+    Row{"ServiceModeUnderTheReviewBar", With(In(At::StoppedWithRecords, true),
+                                             [](TWindowState& s) { s.serviceMode = s.reviewShown = true; }),
+                                                                                       "++-++--------"}),
     [](const auto& row) { return std::string(row.param.name); });
 // clang-format on
 

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontInfo>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -131,6 +134,52 @@ TEST_F(QtFileDialogs, TheChosenFilterEntryIsReportedAndGivesTheSuffix) {
   ASSERT_TRUE(choice);
   EXPECT_EQ(choice->filterIndex, 1u);
   EXPECT_EQ(choice->path, elsewhere.filePath(QStringLiteral("export.csv")).toStdString());
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The table box ------------------------------------------------------------
+
+// Runs `inside` on the table dialog once it is open.
+void WhileTableDialogOpen(const std::function<void(QDialog&)>& inside) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, inside] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* dialog = qobject_cast<QDialog*>(widget);
+      if (!dialog || !dialog->isVisible() || dialog->objectName() != QLatin1String("TableDialog")) continue;
+      timer->stop();
+      timer->deleteLater();
+      inside(*dialog);
+      return;
+    }
+  });
+  timer->start();
+}
+
+TEST(QtTableDialog, ShowsTheTableUnwrappedInAFixedPitchFaceAndTellsTheButton) {
+  QtDialogs dialogs;
+  std::string table;
+  for (int row = 0; row < 80; ++row) table += "rate    " + std::to_string(row) + " / sec    PASS    a long message\n";
+  bool fixedPitch = false, whole = false, unwrapped = false;
+  WhileTableDialogOpen([&](QDialog& dialog) {
+    auto* text = dialog.findChild<QPlainTextEdit*>();
+    ASSERT_TRUE(text);
+    fixedPitch = QFontInfo(text->font()).fixedPitch();
+    whole = text->toPlainText().toStdString() == table;
+    unwrapped = text->lineWrapMode() == QPlainTextEdit::NoWrap;
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+      if (button->text() == QLatin1String("Close")) button->click();
+  });
+  EXPECT_EQ(dialogs.ChooseOnTable(table, "Acceptance Test", {"Save Report...", "Close"}), 1u);
+  EXPECT_TRUE(fixedPitch);
+  EXPECT_TRUE(whole);
+  EXPECT_TRUE(unwrapped);
+
+  WhileTableDialogOpen([](QDialog& dialog) { dialog.reject(); });
+  EXPECT_EQ(dialogs.ChooseOnTable(table, "Acceptance Test", {"Save Report...", "Close"}), std::nullopt);
 }
 
 }  // namespace

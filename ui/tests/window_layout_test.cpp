@@ -97,6 +97,7 @@ TEST_F(StartedWindow, TopRowHasEveryControlInPlaceWithItsCaption) {
       {"RespPanel", 392, "Resp.:", false, 11},    {"StatusButton", 456, "Status", false, 8},
       {"IdentButton", 520, "Identify", false, 8}, {"ElecButton", 584, "Electrodes", false, 8},
       {"CalButton", 648, "Calibrate", false, 8},  {"RegisterButton", 712, "Register", false, 8},
+      {"TestButton", 776, "Test", false, 8},
   };
   for (const TopRowControl& c : row) {
     SCOPED_TRACE(c.name);
