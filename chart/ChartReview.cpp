@@ -29,7 +29,8 @@ int StepViewFirst(int first, ReviewStep step, int count, int perView) {
   return ClampViewFirst(first, count, perView);
 }
 
-std::string ReviewReadout(const SampleStore& store, int first, int perView, const TimeFormatter& formatTime) {
+std::string ReviewReadout(const SampleStore& store, int first, int perView, const TimeFormatter& formatTime,
+                          const ReviewSpan& span) {
   const int count = store.Count();
   if (count <= 0) return "no records";
   first = ClampViewFirst(first, count, perView);
@@ -38,8 +39,9 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
     const double t = store.At(index).time;
     return formatTime ? formatTime(t) : LongTimeText(t);
   };
-  return "records " + std::to_string(first) + "-" + std::to_string(last) + " of " + std::to_string(count) + ", " +
-         time(first) + " - " + time(last);
+  const long long of = span.fileRecords > 0 ? span.fileRecords : count;
+  return "records " + std::to_string(span.skipped + first) + "-" + std::to_string(span.skipped + last) + " of " +
+         std::to_string(of) + ", " + time(first) + " - " + time(last);
 }
 
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,

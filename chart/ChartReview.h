@@ -34,10 +34,20 @@ enum class ReviewStep { TenthBack, TenthOn, ViewBack, ViewOn, Start, End };
 // (PageUp/PageDown), the start or the end (Home/End); always clamped.
 int StepViewFirst(int first, ReviewStep step, int count, int perView);
 
+// Where the store's records lie in their file, when it holds only a part
+// of a larger one: the records before slot 1 and the file's whole count
+// (0: the store holds the whole file).
+struct ReviewSpan {
+  long long skipped = 0;
+  long long fileRecords = 0;
+};
+
 // "records 24001-25200 of 80000, 14:03:20 - 14:03:24": the 1-based numbers of
 // the first and last shown record and their times of day, as the chart's
-// time labels show them. "no records" for an empty store.
-std::string ReviewReadout(const SampleStore& store, int first, int perView, const TimeFormatter& formatTime);
+// time labels show them; numbered in the file for a part of one. "no
+// records" for an empty store.
+std::string ReviewReadout(const SampleStore& store, int first, int perView, const TimeFormatter& formatTime,
+                          const ReviewSpan& span = {});
 
 // Wipes `canvas` with the empty frame of the mode (DrawBasic, DrawBasic12C)
 // and plots the view from `first` (clamped) with time labels at the live

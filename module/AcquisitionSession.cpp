@@ -156,6 +156,9 @@ bool AcquisitionSession::TryReconnect() {
     return false;
   }
   portLost_ = false;
+  // The silence is measured again from the moment the line is back.
+  lastBytes_ = clock_();
+  silent_ = false;
   // What comes now is not right after what came before the loss.
   framers_.Clear();
   handlers_.StreamBroken();
@@ -361,7 +364,9 @@ void AcquisitionSession::AfterChunk(std::size_t bytes) {
 
 void AcquisitionSession::CheckLine(std::chrono::steady_clock::time_point now) {
   if (!Recording()) return;
-  if (!silent_ && now - lastBytes_ > kSilence) {
+  // Without a port the line cannot speak: the loss is told as such, not as
+  // a silent module.
+  if (!portLost_ && !silent_ && now - lastBytes_ > kSilence) {
     ++quality_.silentSpells;
     silent_ = true;
   }

@@ -167,6 +167,23 @@ TInputFile TInputFile::Open(const std::string& path) {
   return TInputFile(fd, path);
 }
 
+void TInputFile::Skip(std::uint64_t bytes) {
+  const std::uint64_t buffered = end_ - begin_;
+  if (bytes <= buffered) {
+    begin_ += static_cast<std::size_t>(bytes);
+    return;
+  }
+  const auto beyond = static_cast<off_t>(bytes - buffered);
+  begin_ = end_ = 0;
+  if (::lseek(fd_, beyond, SEEK_CUR) < 0) Throw("Error reading file", path_, errno);
+}
+
+std::uint64_t TInputFile::Size() const {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) Throw("Error reading file", path_, errno);
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
 std::size_t TInputFile::Read(std::span<std::byte> into) {
   std::size_t delivered = 0;
   while (delivered < into.size()) {

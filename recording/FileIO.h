@@ -4,6 +4,7 @@
 // ERecordingFile with the system's text, and nothing is silently dropped in a
 // library buffer. Main thread only; no object is shared between threads.
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -70,6 +71,11 @@ class TInputFile {
   // Reads up to `into.size()` bytes; fewer only at the end of the file.
   // Throws ERecordingFile when the system reports a read error.
   std::size_t Read(std::span<std::byte> into);
+  // Passes over the next `bytes` without reading them (past the end: at the
+  // end). Throws ERecordingFile when the system refuses.
+  void Skip(std::uint64_t bytes);
+  // The file's size now, in bytes.
+  std::uint64_t Size() const;
 
  private:
   TInputFile(int fd, std::string path);

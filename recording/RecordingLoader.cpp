@@ -18,7 +18,8 @@ std::uint8_t MarkerOf(const SampleRecord& record) { return record.channels[0]; }
 
 }  // namespace
 
-TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store, const std::function<void(int)>& onRecord) {
+TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store, const std::function<void(int)>& onRecord,
+                              long long skip) {
   TInputFile file = TInputFile::Open(path);
   store.BeginRecording();
 
@@ -38,6 +39,7 @@ TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store, const
   if (!result.headerValid) return result;
 
   try {
+    if (skip > 0) file.Skip(static_cast<std::uint64_t>(skip) * kDataRecordSize);
     SampleRecord record{};
     while (true) {
       // Read into a spare record first: a piece at the end of the file is
@@ -54,6 +56,17 @@ TLoadResult LoadRecordingFile(const std::string& path, SampleStore& store, const
     result.readError = error.what();
   }
   return result;
+}
+
+std::optional<long long> DataFileRecordCount(const std::string& path) {
+  try {
+    TInputFile file = TInputFile::Open(path);
+    SampleRecord header{};
+    if (ReadRecord(file, header) < kDataRecordSize || MarkerOf(header) != kDataFileMarker) return std::nullopt;
+    return static_cast<long long>(file.Size() / kDataRecordSize) - 1;
+  } catch (const ERecordingFile&) {
+    return std::nullopt;
+  }
 }
 
 void ReadRecordingRecords(const std::string& path, SampleStore& store) {

@@ -15,7 +15,7 @@ TControlsShown ControlsShown(const TWindowState& s) {
   shown.pulse = shown.resp = shown.status = shown.ident = shown.cal = recordingControls;
   // Both send to the module: they come and go together, with the port.
   shown.elec = shown.reg = recordingControls && s.serviceMode && s.portOpen;
-  shown.test = stopped && !s.offerOpen && s.serviceMode && s.portOpen && !s.setupBoxOpen && !s.reviewShown;
+  shown.test = stopped && !s.offerOpen && s.serviceMode && s.portOpen && !s.setupBoxOpen;
 
   shown.setupBox = s.setupBoxOpen;
   shown.statusBox = s.statusBoxOpen;

@@ -14,7 +14,6 @@ struct TWindowState {
   bool recordsShown = false;          // a stopped or loaded recording's records are on the chart
   bool serviceMode = false;           // Ctrl+Shift+S was pressed in this run
   bool twelveChannelChecked = false;  // CheckBox12C in the set-up panel
-  bool reviewShown = false;           // the review bar holds the top row right of Export
   // The boxes the user (or a frame) opened and has not closed.
   bool setupBoxOpen = false;
   bool statusBoxOpen = false;
@@ -46,8 +45,9 @@ struct TControlsShown {
 //    offer to save; Electrodes and Register too in service mode, together
 //    and only with a port open.
 //  - Test: in service mode, with a port open, while nothing else has the
-//    port or the row: no recording runs and its offer is answered, the
-//    set-up panel is closed and no review bar lies over the button's place.
+//    port: no recording runs and its offer is answered, the set-up panel
+//    is closed (a review bar leaves the button's place free in service
+//    mode).
 //    The acceptance run takes the port from the window (it opens it with a
 //    session of its own) and leaves it closed: Setup is the way on.
 //  - The boxes: as opened and closed; the Channels group hidden in

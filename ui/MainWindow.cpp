@@ -546,7 +546,7 @@ void TForm1::LoadButtonClick() {
   if (loaded.records > 0) {
     recordsShown_ = true;
     BeginReview(loaded.twelveChannel);
-    ReviewBar->SetSource(currentDataFile_);
+    ReviewBar->SetSource(currentDataFile_, loaded.span);
   } else {
     EndReview();
   }
@@ -589,7 +589,6 @@ void TForm1::ShowControls() {
   state.statusBoxOpen = statusBoxOpen_;
   state.identBoxOpen = identBoxOpen_;
   state.registerBoxOpen = registerBoxOpen_;
-  state.reviewShown = ReviewBar->Active();
   const TControlsShown shown = ControlsShown(state);
 
   const std::pair<QWidget*, bool> controls[] = {
@@ -601,6 +600,8 @@ void TForm1::ShowControls() {
       {IdentBox, shown.identBox},  {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
       {TestButton, shown.test},
   };
+  // In service mode the review bar ends before Test's place.
+  ReviewBar->EndBefore(serviceMode_ ? TestButton->x() : width());
   for (const auto& [control, visible] : controls) control->setVisible(visible);
   // The set-up panel takes no input while hidden, and while it is open
   // nothing under it does: it is answered like a dialog.

@@ -117,8 +117,23 @@ LoadOutcome LoadButtonClick(TRecordingContext& context) {
   if (!name || name->empty()) return outcome;
 
   SampleStore& store = context.store;
-  const TLoadResult result =
-      LoadRecordingFile(*name, store, [&](int count) { context.showStatus(LoadingStatusText(count)); });
+  // A long recording (ecg-record --stream) holds more than the store: the
+  // user says which part to look at, before anything changes.
+  long long skip = 0;
+  const std::optional<long long> inFile = DataFileRecordCount(*name);
+  const bool partOfFile = inFile && *inFile > SampleStore::kLastSlot;
+  if (partOfFile) {
+    const std::string most = std::to_string(SampleStore::kLastSlot);
+    const std::optional<std::size_t> part =
+        context.dialogs.Choose("The file holds " + std::to_string(*inFile) + " records; " + most +
+                                   " of them can be loaded at a time. Which shall be loaded?",
+                               kRecordingMessageCaption, {"First " + most, "Last " + most, "Cancel"});
+    if (!part || *part == 2) return outcome;
+    if (*part == 1) skip = *inFile - SampleStore::kLastSlot;
+    outcome.span = ReviewSpan{skip, *inFile};
+  }
+  const TLoadResult result = LoadRecordingFile(
+      *name, store, [&](int count) { context.showStatus(LoadingStatusText(count)); }, skip);
   outcome.chosen = true;
   outcome.records = store.Count();
   context.currentDataFile = *name;
@@ -134,7 +149,7 @@ LoadOutcome LoadButtonClick(TRecordingContext& context) {
   }
   context.showStatus(std::string(kIdleStatusText));
 
-  if (result.moreThanStoreHolds) {
+  if (result.moreThanStoreHolds && !partOfFile) {
     context.dialogs.ShowMessage("The file holds more than " + std::to_string(SampleStore::kLastSlot) +
                                     " records. Only the first " + std::to_string(SampleStore::kLastSlot) +
                                     " records were loaded.",

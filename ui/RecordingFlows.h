@@ -21,6 +21,7 @@
 
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartReview.h"
 #include "recording/Dialogs.h"
 #include "recording/Sidecar.h"
 #include "store/LocaleFormat.h"
@@ -68,9 +69,12 @@ struct LoadOutcome {
   bool chosen = false;         // a file was chosen and opened
   int records = 0;             // records loaded (the store's count)
   bool twelveChannel = false;  // drawn in twelve-channel mode
+  ReviewSpan span;             // the part of a larger file that was loaded
 };
 // Reads a data file into the store and draws it as acquisition would have,
-// in the mode and with the channels its records show.
+// in the mode and with the channels its records show. A file of more
+// records than the store holds asks first whether its first or its last
+// SampleStore::kLastSlot are loaded.
 LoadOutcome LoadButtonClick(TRecordingContext& context);
 // Writes the recording as EDF+ or CSV: a save dialog offering "EDF+ (*.edf)"
 // and "CSV (*.csv)"; the format follows the name's extension, else the

@@ -118,7 +118,14 @@ int TReviewBar::RecordsPerView() const { return ::RecordsPerView(layout_, twelve
 
 std::string TReviewBar::ReadoutText() const { return ReviewLabel->text().toStdString(); }
 
-void TReviewBar::SetSource(const std::string& path) {
+void TReviewBar::EndBefore(int x) {
+  const int width = std::max(0, x - kReviewBarLeft - kReviewBarRightMargin);
+  if (width != this->width()) resize(width, kReviewBarHeight);
+}
+
+void TReviewBar::SetSource(const std::string& path, const ReviewSpan& span) {
+  span_ = span;
+  SyncControls();
   const QString full = QString::fromLocal8Bit(path);
   const QString name = path.empty() ? QStringLiteral("(not saved)") : QFileInfo(full).fileName();
   source_ = name.toStdString();
@@ -165,7 +172,7 @@ void TReviewBar::SyncControls() {
     const QSignalBlocker blockChoice(ReviewCompression);
     ReviewCompression->setCurrentIndex(ReviewCompression->findData(compression_));
   }
-  ReviewLabel->setText(QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_)));
+  ReviewLabel->setText(QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_, span_)));
 }
 
 void TReviewBar::Redraw() {

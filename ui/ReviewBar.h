@@ -67,8 +67,13 @@ class TReviewBar : public QWidget {
   // 1, 2, 4 or 8 records per pixel; the first shown record stays (clamped).
   void SetCompression(int compression);
 
+  // The bar's right end: `x` (the window's width, or a control's left
+  // edge that must stay free) less the margin.
+  void EndBefore(int x);
+
   // The file the recording came from or was saved to; empty: not saved.
-  void SetSource(const std::string& path);
+  // `span`: where the records lie in it when only a part was loaded.
+  void SetSource(const std::string& path, const ReviewSpan& span = {});
   const std::string& SourceName() const { return source_; }
 
   int First() const { return first_; }
@@ -105,4 +110,5 @@ class TReviewBar : public QWidget {
   QLabel* ReviewLabel = nullptr;
   QLabel* ReviewFile = nullptr;
   std::string source_;
+  ReviewSpan span_;
 };

@@ -53,6 +53,9 @@ class RecorderView : public TSessionView {
     portLost = true;
     if (onPortLost) onPortLost();
   }
+  void Reconnected(bool) override {
+    if (onReconnected) onReconnected();
+  }
   void PortNotAvailable(const std::string& error) override { portError = error; }
   void ReportError(const std::string& text) override { errors.push_back(text); }
 
@@ -67,6 +70,33 @@ class RecorderView : public TSessionView {
   std::function<void(int)> onRecordReady;
   std::function<void()> onStopped;
   std::function<void()> onPortLost;
+  std::function<void()> onReconnected;
+};
+
+// The port's absences during a recording (--reconnect): how many, and how
+// long in all, up to any moment.
+class PortAbsences {
+ public:
+  void Lost(Clock::time_point now) {
+    ++count_;
+    lostAt_ = now;
+  }
+  void Back(Clock::time_point now) {
+    if (!lostAt_) return;
+    done_ += now - *lostAt_;
+    lostAt_.reset();
+  }
+  int Count() const { return count_; }
+  bool Now() const { return lostAt_.has_value(); }
+  double SecondsUntil(Clock::time_point now) const {
+    const Clock::duration open = lostAt_ ? now - *lostAt_ : Clock::duration::zero();
+    return std::chrono::duration<double>(done_ + open).count();
+  }
+
+ private:
+  int count_ = 0;
+  Clock::duration done_{};
+  std::optional<Clock::time_point> lostAt_;
 };
 
 // JSON string of a UTF-8 text.
@@ -126,11 +156,17 @@ TLineQuality Difference(const TLineQuality& now, const TLineQuality& then) {
 
 // The integrity of a long recording stretch by stretch (an hour each): each
 // closed at the first tick past its end, so its figures and its length are
-// taken at the same moment.
+// taken at the same moment. The rate is measured over the time the port was
+// there.
 class IntegrityLog {
  public:
-  IntegrityLog(const AcquisitionSession& session, Clock::time_point start, std::chrono::milliseconds period)
-      : session_(session), period_(period), from_(start), atFrom_(session.RecordingLineQuality()) {}
+  IntegrityLog(const AcquisitionSession& session, const PortAbsences& absences, Clock::time_point start,
+               std::chrono::milliseconds period)
+      : session_(session),
+        absences_(absences),
+        period_(period),
+        from_(start),
+        atFrom_(session.RecordingLineQuality()) {}
 
   void Tick(Clock::time_point now, long long records) {
     if (now - from_ >= period_) Close(now, records);
@@ -148,20 +184,28 @@ class IntegrityLog {
     f.records = records - recordsAtFrom_;
     f.quality = Difference(q, atFrom_);
     f.expectedRate = session_.ExpectedRate();
-    f.measuredRate = f.seconds > 0 ? static_cast<double>(f.quality.SampleFrames()) / f.seconds : 0.0;
+    f.portGaps = absences_.Count() - gapsAtFrom_;
+    f.secondsWithoutPort = absences_.SecondsUntil(now) - withoutPortAtFrom_;
+    const double withPort = f.seconds - f.secondsWithoutPort;
+    f.measuredRate = withPort > 0 ? static_cast<double>(f.quality.SampleFrames()) / withPort : 0.0;
     // A stretch too short to measure (the end of a run) is not judged.
-    f.rateOff = f.seconds >= 2 && RateIsOffBy(f.measuredRate, f.expectedRate);
+    f.rateOff = withPort >= 2 && RateIsOffBy(f.measuredRate, f.expectedRate);
     periods_.push_back(f);
     from_ = now;
     atFrom_ = q;
     recordsAtFrom_ = records;
+    gapsAtFrom_ = absences_.Count();
+    withoutPortAtFrom_ = absences_.SecondsUntil(now);
   }
 
   const AcquisitionSession& session_;
+  const PortAbsences& absences_;
   std::chrono::milliseconds period_;
   Clock::time_point from_;
   TLineQuality atFrom_;
   long long recordsAtFrom_ = 0;
+  int gapsAtFrom_ = 0;
+  double withoutPortAtFrom_ = 0;
   std::vector<IntegrityFigures> periods_;
 };
 
@@ -177,7 +221,8 @@ std::string StretchJson(const IntegrityFigures& f) {
   return "\"seconds\": " + Number(f.seconds) + ", \"records\": " + std::to_string(f.records) +
          ", \"measured rate\": " + Number(f.measuredRate) + ", \"rate off\": " + Bool(f.rateOff) +
          ", \"input gaps\": " + std::to_string(q.inputGaps) + ", \"frames rejected\": " + FramesRejectedJson(q) +
-         ", \"silent spells\": " + std::to_string(q.silentSpells) +
+         ", \"silent spells\": " + std::to_string(q.silentSpells) + ", \"port gaps\": " + std::to_string(f.portGaps) +
+         ", \"seconds without port\": " + Number(f.secondsWithoutPort) +
          ", \"chest missing records\": " + std::to_string(q.chestMissingRecords) +
          ", \"incomplete records dropped\": " + std::to_string(q.incompleteRecordsDropped);
 }
@@ -296,6 +341,12 @@ std::vector<std::string> DataLossReasons(const IntegrityFigures& f) {
     reasons.emplace_back(text);
   }
   if (q.silentSpells > 0) reasons.push_back("the line went silent for more than 1 s " + times(q.silentSpells));
+  if (f.portGaps > 0) {
+    char text[120];
+    std::snprintf(text, sizeof text, "the port was lost %s (%.1f s without it)",
+                  times(static_cast<std::uint64_t>(f.portGaps)).c_str(), f.secondsWithoutPort);
+    reasons.emplace_back(text);
+  }
   if (q.chestMissingRecords > 0)
     reasons.push_back(std::to_string(q.chestMissingRecords) + " twelve-channel records without their chest leads");
   return reasons;
@@ -405,10 +456,20 @@ int TRecorder::Run() {
     finished = true;
     loop.quit();
   };
+  PortAbsences absences;
   view.onPortLost = [&] {
-    err_ << "\necg-record: the port was lost; saving what was recorded\n";
-    exitCode = kExitPort;
-    finish();
+    if (!o.reconnect) {
+      err_ << "\necg-record: the port was lost; saving what was recorded\n";
+      exitCode = kExitPort;
+      finish();
+      return;
+    }
+    absences.Lost(Clock::now());
+    err_ << "\necg-record: the port was lost; trying it again every second\n";
+  };
+  view.onReconnected = [&] {
+    absences.Back(Clock::now());
+    err_ << "\necg-record: the port is back; the recording goes on (the gap is marked)\n";
   };
 
   // Records reported complete, in order; with --stream each goes to the data
@@ -452,18 +513,20 @@ int TRecorder::Run() {
       return kExitSave;
     }
   }
-  IntegrityLog integrity(session, started, period_);
+  IntegrityLog integrity(session, absences, started, period_);
   auto recordCount = [&] { return o.stream ? records : static_cast<long long>(store.Count()); };
   QTimer progress;
   progress.setInterval(kProgressIntervalMs);
   QObject::connect(&progress, &QTimer::timeout, [&] {
+    if (o.reconnect && session.PortLostNow()) session.TryReconnect();
     session.Tick();
     integrity.Tick(Clock::now(), recordCount());
     const TLineQuality q = session.LineQuality();
     char line[160];
-    std::snprintf(line, sizeof line, "records %lld  rate %.1f/s  outside frames %llu B%s", recordCount(),
+    std::snprintf(line, sizeof line, "records %lld  rate %.1f/s  outside frames %llu B%s%s", recordCount(),
                   q.recordsPerSecond, static_cast<unsigned long long>(q.bytesOutsideFrames),
-                  session.DataLostInRecording() ? "  (data lost)" : "");
+                  session.DataLostInRecording() ? "  (data lost)" : "",
+                  session.PortLostNow() ? "  port lost - reconnecting..." : "");
     err_ << (terminal_ ? "\r\033[K" : "") << line << (terminal_ ? "" : "\n") << std::flush;
   });
   progress.start();
@@ -502,6 +565,10 @@ int TRecorder::Run() {
   session.Tick();
   integrity.End(ended, recordCount());
   const long long saved = recordCount();
+  if (o.reconnect && absences.Now()) {
+    err_ << "ecg-record: the port did not come back; saving what was recorded\n";
+    exitCode = kExitPort;
+  }
 
   // Nothing recorded: no files are left to look like a recording.
   auto dropStream = [&] {
@@ -538,7 +605,7 @@ int TRecorder::Run() {
         }
         appender.reset();
         CompleteOptions complete;
-        complete.endedAbnormally = view.portLost || exitCode == kExitSave;
+        complete.endedAbnormally = session.PortLostNow() || exitCode == kExitSave;
         complete.replaceLog = o.force;
         complete.sidecar = sidecar;
         const CompletedRecording done =
@@ -568,6 +635,8 @@ int TRecorder::Run() {
   total.expectedRate = session.ExpectedRate();
   total.rateOff = session.RateIsOff();
   total.quality = session.RecordingLineQuality();
+  total.portGaps = absences.Count();
+  total.secondsWithoutPort = absences.SecondsUntil(ended);
   const std::vector<std::string> reasons = DataLossReasons(total);
   for (const std::string& reason : reasons) err_ << "ecg-record: data lost: " << reason << "\n";
   run.dataLost = run.dataLost || !reasons.empty();

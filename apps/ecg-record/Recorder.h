@@ -29,10 +29,12 @@ enum RecorderExit : int {
 struct IntegrityFigures {
   double seconds = 0;
   long long records = 0;
-  double measuredRate = 0;  // sample frames per second the module sent
+  double measuredRate = 0;  // sample frames per second the module sent, while the port was there
   int expectedRate = 0;
   bool rateOff = false;
-  TLineQuality quality;  // counters of the stretch alone
+  int portGaps = 0;               // losses of the port (--reconnect) that began in the stretch
+  double secondsWithoutPort = 0;  // of the stretch's seconds
+  TLineQuality quality;           // counters of the stretch alone
 };
 // Each a sentence for stderr; empty when nothing was lost.
 std::vector<std::string> DataLossReasons(const IntegrityFigures& figures);

@@ -134,6 +134,8 @@ RecorderOptions ParseRecorderOptions(const std::vector<std::string>& args) {
       o.records = Whole(arg, value(), 1, kMaxStreamRecords);
     } else if (arg == "--stream") {
       o.stream = true;
+    } else if (arg == "--reconnect") {
+      o.reconnect = true;
     } else if (arg == "--out") {
       o.out = value();
     } else if (arg == "--force") {
@@ -165,6 +167,7 @@ RecorderOptions ParseRecorderOptions(const std::vector<std::string>& args) {
                  "writes more)");
   if (!o.stream && o.seconds && *o.seconds > kMaxSeconds) throw EUsage("--seconds: more than 86400 needs --stream");
   if (o.stream && !o.Records()) throw EUsage("--stream needs --seconds or --records");
+  if (o.reconnect && !o.Records()) throw EUsage("--reconnect needs --seconds or --records");
   const bool service = o.identify || o.calibrate || o.electrodes || !o.registerWrites.empty();
   if (!o.Records() && !service) throw EUsage("nothing to do: give --seconds or --records, or a service command");
   if (o.Records() && o.out.empty()) throw EUsage("--out is missing");
@@ -203,6 +206,9 @@ std::string RecorderUsage() {
          "                           synced every 5 s): no store limit, --seconds up to 604800; NAME.json\n"
          "                           is written at the start, NAME.log at the end. After a crash,\n"
          "                           'ecg-convert --repair NAME.dat' writes the log and completes the sidecar\n"
+         "  --reconnect              when the port is lost, try it again every second and go on with the\n"
+         "                           recording when it is back (the set-up sent again, the gap marked in the\n"
+         "                           records); without it a lost port ends the recording\n"
          "\n"
          "Service commands (sent after the set-up, before a recording):\n"
          "  --identify               ask for the identification text and print it (waits up to 2 s)\n"
@@ -215,12 +221,13 @@ std::string RecorderUsage() {
          "Exit codes:\n"
          "  0  done: the files are saved and nothing was lost\n"
          "  2  bad arguments, or an output name that cannot be saved (nothing was sent)\n"
-         "  3  port not available, a command could not be sent, or the port was lost (what came is saved)\n"
+         "  3  port not available, a command could not be sent, or the port was lost (with --reconnect:\n"
+         "     lost and not back by the end; what came is saved)\n"
          "  4  the module sent no sample frame (or no identification) in time; nothing saved\n"
          "  5  the files could not be saved (or, with --stream, written to the end)\n"
          "  6  saved, but data were lost: input gaps, rejected frames, the rate more than 2 % off the\n"
-         "     set-up's, or the line silent for more than 1 s (the reasons on stderr and in the summary's\n"
-         "     \"integrity\")\n"
+         "     set-up's, the line silent for more than 1 s, or the port lost and back (--reconnect) (the\n"
+         "     reasons on stderr and in the summary's \"integrity\")\n"
          "  7  the recording ended before its first record; nothing saved\n"
          "  8  saved, but the summary could not be written to stdout\n";
 }

@@ -27,7 +27,8 @@ struct RecorderOptions {
   TSetupRequest setup;  // port, indices, EMG, mode and channels
   std::optional<double> seconds;
   std::optional<long long> records;
-  bool stream = false;  // records go to the data file as they arrive
+  bool stream = false;     // records go to the data file as they arrive
+  bool reconnect = false;  // a lost port is tried again and the recording goes on
   std::string out;
   bool force = false;
   bool identify = false;

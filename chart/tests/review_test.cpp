@@ -114,6 +114,9 @@ TEST(ReviewReadout, NamesTheShownRecordsAndTheirTimes) {
   EXPECT_EQ(ReviewReadout(store, 99999, 1200, kClock), "records 78801-80000 of 80000, 14:06:23 - 14:06:27")
       << "a position past the end shows the last view";
   EXPECT_EQ(ReviewReadout(store, 1, 9600, kClock), "records 1-9600 of 80000, 14:02:00 - 14:02:32");
+  EXPECT_EQ(ReviewReadout(store, 1, 1200, kClock, ReviewSpan{440000, 540000}),
+            "records 440001-441200 of 540000, 14:02:00 - 14:02:04")
+      << "a part of a longer file is numbered in the file";
 }
 
 TEST(ReviewReadout, ShortAndEmptyRecordings) {

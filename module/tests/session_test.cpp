@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
-
 #include <optional>
 #include <utility>
 
@@ -293,6 +293,8 @@ TEST_F(Session, ALostPortComesBackWithTheSetUpAndTheRecordingGoesOnMarked) {
   const std::vector<unsigned char> command = pty.Read(18, std::chrono::seconds(5));
   ASSERT_EQ(command.size(), 18u);
   EXPECT_FALSE(session.TryReconnect()) << "nothing was lost";
+  std::atomic<std::chrono::steady_clock::time_point> now{std::chrono::steady_clock::now()};
+  session.SetClock([&] { return now.load(); });
 
   session.StartRecording();
   pty.Write(Pairs(2) + Bytes({0xF8, 0, 1, 2, 3, 4, 5, 6, 7}));
@@ -306,6 +308,9 @@ TEST_F(Session, ALostPortComesBackWithTheSetUpAndTheRecordingGoesOnMarked) {
   EXPECT_FALSE(session.TryReconnect()) << "not back yet";
   EXPECT_TRUE(session.PortLostNow());
   EXPECT_TRUE(shown.reconnected.empty());
+  now = now.load() + std::chrono::seconds(5);
+  session.Tick();
+  EXPECT_EQ(session.LineQuality().silentSpells, 0u) << "a lost port is not a silent module";
 
   PtyPair back;
   link.emplace(directory, "ECG0", back.SlavePath());
@@ -315,6 +320,8 @@ TEST_F(Session, ALostPortComesBackWithTheSetUpAndTheRecordingGoesOnMarked) {
   EXPECT_EQ(back.Read(18, std::chrono::seconds(5)), command) << "the confirmed set-up again";
   back.Write(Pairs(2));
   ASSERT_TRUE(WaitUntil([&] { return Count() == 4 && session.NewestRecordComplete(); }));
+  session.Tick();
+  EXPECT_EQ(session.LineQuality().silentSpells, 0u) << "the silence is measured from the reconnection";
   EXPECT_TRUE(session.Recording());
   EXPECT_EQ(RecordFlags(session.Store().At(2)), 0);
   EXPECT_EQ(RecordFlags(session.Store().At(3)), kDataLostBefore);

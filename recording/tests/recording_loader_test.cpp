@@ -66,16 +66,34 @@ INSTANTIATE_TEST_SUITE_P(Files, LoadRules,
                                            LoadCase{"ShorterThanAHeader", "0123456789", false, 0}),
                          [](const auto& test) { return std::string(test.param.name); });
 
-TEST(LoadRules, MoreRecordsThanTheStoreHoldsAreReportedAndTheFirstKept) {
+TEST(LoadRules, MoreRecordsThanTheStoreHoldsAreReportedAndTheFirstKeptOrTheAskedPart) {
   ScratchFolder folder;
-  WriteWholeFile(folder / "big.dat", DataFileBytes(SampleStore::kLastSlot + 1));
+  WriteWholeFile(folder / "big.dat", DataFileBytes(SampleStore::kLastSlot + 1, kDataFileMarker, "piece"));
+  EXPECT_EQ(DataFileRecordCount(folder / "big.dat"), SampleStore::kLastSlot + 1) << "the piece is no record";
   auto store = std::make_unique<SampleStore>();
   const TLoadResult result = LoadRecordingFile(folder / "big.dat", *store);
   EXPECT_TRUE(result.moreThanStoreHolds);
   EXPECT_EQ(store->Count(), SampleStore::kLastSlot);
-  int last = 0;
-  std::memcpy(&last, store->At(SampleStore::kLastSlot).chest.data(), 4);
-  EXPECT_EQ(last, SampleStore::kLastSlot);
+  auto numberIn = [&](int slot) {
+    int n = 0;
+    std::memcpy(&n, store->At(slot).chest.data(), 4);
+    return n;
+  };
+  EXPECT_EQ(numberIn(SampleStore::kLastSlot), SampleStore::kLastSlot);
+
+  // Records skipped, within what was read ahead and past it.
+  for (const int skip : {1, 60000}) {
+    const TLoadResult part = LoadRecordingFile(folder / "big.dat", *store, {}, skip);
+    EXPECT_FALSE(part.moreThanStoreHolds);
+    EXPECT_EQ(store->Count(), SampleStore::kLastSlot + 1 - skip);
+    EXPECT_EQ(numberIn(1), skip + 1);
+    EXPECT_EQ(numberIn(store->Count()), SampleStore::kLastSlot + 1);
+    EXPECT_EQ(store->At(0).channels[0], kDataFileMarker) << "the header is the file's";
+  }
+
+  WriteWholeFile(folder / "other.dat", DataFileBytes(3, 4));
+  EXPECT_EQ(DataFileRecordCount(folder / "other.dat"), std::nullopt);
+  EXPECT_EQ(DataFileRecordCount(folder / "missing.dat"), std::nullopt);
 }
 
 TEST(LoadRules, AFileThatCannotBeOpenedThrowsAndChangesNothing) {

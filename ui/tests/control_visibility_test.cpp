@@ -90,9 +90,9 @@ INSTANTIATE_TEST_SUITE_P(, TopRowTable, testing::Values(
     Row{"ServiceModeSetupPanelOpen",    With(In(At::StoppedEmpty, true),
                                              [](TWindowState& s) { s.serviceMode = s.setupBoxOpen = true; }),
                                                                                        "+--+---------"},
-    Row{"ServiceModeUnderTheReviewBar", With(In(At::StoppedWithRecords, true),
-                                             [](TWindowState& s) { s.serviceMode = s.reviewShown = true; }),
-                                                                                       "++-++--------"}),
+    Row{"ServiceModeWithARecordingShown", With(In(At::StoppedWithRecords, true),
+                                             [](TWindowState& s) { s.serviceMode = true; }),
+                                                                                       "++-++-------+"}),
     [](const auto& row) { return std::string(row.param.name); });
 // clang-format on
 

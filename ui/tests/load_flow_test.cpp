@@ -346,15 +346,44 @@ class LargeFile : public LoaderTest {
   }
 };
 
-TEST_F(LargeFile, TheFirst100000RecordsLoadAndTheRestIsReported) {
-  EXPECT_EQ(Load(FileOf(SampleStore::kLastSlot + 2)).records, SampleStore::kLastSlot);
-  EXPECT_EQ(store.Count(), SampleStore::kLastSlot);
-  EXPECT_EQ(NumberIn(SampleStore::kLastSlot), SampleStore::kLastSlot);
-  ASSERT_EQ(dialogs.MessageBoxes().size(), 1u);
-  EXPECT_EQ(dialogs.MessageBoxes()[0].caption, "12-Kanal Test-Software");
-  EXPECT_NE(dialogs.MessageBoxes()[0].text.find("100000"), std::string::npos) << dialogs.MessageBoxes()[0].text;
+struct PartCase {
+  const char* name;
+  std::optional<std::size_t> answer;  // First, Last, Cancel; nothing: the box closed
+  int firstNumber;                    // the file's record in slot 1; 0: nothing loaded
+};
+
+class LargeFileParts : public LargeFile, public testing::WithParamInterface<PartCase> {};
+
+TEST_P(LargeFileParts, AskWhichPartToLoadAndACancelChangesNothing) {
+  const int inFile = SampleStore::kLastSlot + 2;
+  const std::string path = FileOf(inFile);
+  FillStore(store, 20, 6);
+  const SampleRecord before = store.At(20);
+  dialogs.chooseAnswers = {GetParam().answer};
+  const LoadOutcome loaded = Load(path);
+
+  ASSERT_EQ(dialogs.Choices().size(), 1u);
+  EXPECT_EQ(dialogs.Choices()[0].caption, "12-Kanal Test-Software");
+  EXPECT_NE(dialogs.Choices()[0].text.find(std::to_string(inFile)), std::string::npos) << dialogs.Choices()[0].text;
+  EXPECT_TRUE(dialogs.MessageBoxes().empty()) << "the choice said it all";
+  if (GetParam().firstNumber == 0) {
+    EXPECT_FALSE(loaded.chosen);
+    ASSERT_EQ(store.Count(), 20);
+    EXPECT_EQ(std::memcmp(&store.At(20), &before, sizeof before), 0);
+    return;
+  }
+  EXPECT_EQ(loaded.records, SampleStore::kLastSlot);
+  EXPECT_EQ(NumberIn(1), GetParam().firstNumber);
+  EXPECT_EQ(NumberIn(SampleStore::kLastSlot), GetParam().firstNumber + SampleStore::kLastSlot - 1);
+  EXPECT_EQ(loaded.span.skipped, GetParam().firstNumber - 1);
+  EXPECT_EQ(loaded.span.fileRecords, inFile);
   EXPECT_EQ(panel5.back(), "Status: Idle");
 }
+
+INSTANTIATE_TEST_SUITE_P(, LargeFileParts,
+                         testing::Values(PartCase{"First", 0, 1}, PartCase{"Last", 1, 3}, PartCase{"Cancel", 2, 0},
+                                         PartCase{"Closed", std::nullopt, 0}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(LargeFile, ExactlyAFullStoreLoadsWithoutAMessage) {
   Load(FileOf(SampleStore::kLastSlot));

@@ -170,6 +170,15 @@ TEST_F(Review, ReviewIsShownAfterAStopWithRecordsAndEndedByReadAndAChangedSetup)
   EXPECT_FALSE(Shown("ReviewBar")) << "a changed set-up takes the chart";
 }
 
+TEST_F(Review, InServiceModeTheBarLeavesTestsPlaceFree) {
+  SetUpPort();
+  form->Guarded([&] { form->ServiceModeKey(); });
+  LoadRecording(2000);
+  ASSERT_TRUE(Shown("ReviewBar"));
+  ASSERT_TRUE(Shown("TestButton"));
+  EXPECT_FALSE(Find("ReviewBar")->geometry().intersects(Find("TestButton")->geometry()));
+}
+
 TEST_F(Review, ARecordingLoadsWithoutAnyPortAndNamesItsFile) {
   ASSERT_TRUE(Shown("LoadButton")) << "at start, before any set-up";
   LoadRecording(2000);

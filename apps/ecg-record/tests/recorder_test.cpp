@@ -73,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
                     UsageCase{
                         "StreamPastAWeek", {"--port", "p", "--stream", "--seconds", "700000", "--out", "a"}, "604800"},
                     UsageCase{"StreamWithoutLength", {"--port", "p", "--stream", "--identify"}, "--stream"},
+                    UsageCase{"ReconnectWithoutRecording", {"--port", "p", "--reconnect", "--identify"}, "--reconnect"},
                     UsageCase{"RegisterAddress", {"--port", "p", "--register", "26=1"}, "address"},
                     UsageCase{"RegisterValue", {"--port", "p", "--register", "3=256"}, "256"},
                     UsageCase{"RegisterForm", {"--port", "p", "--register", "3"}, "ADDR=VALUE"}),
@@ -251,6 +252,68 @@ TEST_F(RecorderRun, PortTroubleAndSilenceHaveTheirOwnExitCodes) {
   EXPECT_FALSE(fs::exists(Out("y.log")));
   EXPECT_FALSE(fs::exists(Out("y.dat")));
 }
+
+// ---- A port that goes away during a recording (--reconnect) ---------------------
+
+struct ReconnectCase {
+  const char* name;
+  bool comesBack;
+  bool stream;
+  int exit;
+  const char* says;
+};
+
+class RecorderReconnect : public RecorderRun, public testing::WithParamInterface<ReconnectCase> {};
+
+TEST_P(RecorderReconnect, GoesOnWithTheGapMarkedOrSavesWhatCameWhenThePortStaysAway) {
+  const ReconnectCase& c = GetParam();
+  SimulatorOptions options;
+  options.name = "ECG-GONE";
+  options.directory = (folder / "ports").string();
+  ModuleSimulator adapter(options);
+  adapter.Start();
+  std::thread pulled([&] {
+    adapter.WaitFor([](const SimulatorState& s) { return s.samplesSinceSetup >= 100; }, std::chrono::seconds(10));
+    adapter.HangUp();
+    if (!c.comesBack) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    adapter.Replug();
+  });
+  std::vector<std::string> args = {"--port", adapter.PortPath(), "--reconnect", "--seconds", "5",
+                                   "--out",  Out("gap.log")};
+  if (c.stream) args.push_back("--stream");
+  const RunResult run = Record(args);
+  pulled.join();
+  const SimulatorState state = adapter.State();
+  adapter.Stop();
+
+  ASSERT_EQ(run.exit, c.exit) << run.err;
+  EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("\"port gaps\": 1,"), std::string::npos) << run.out;
+  // Neither the absence nor the time without the port reads as the module's fault.
+  EXPECT_NE(run.out.find("\"silent spells\": 0,"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("\"rate off\": true"), std::string::npos) << run.out;
+  const std::vector<SampleRecord> records = DataRecords(Out("gap.dat"));
+  ASSERT_GE(records.size(), 50u) << "what came before the loss is saved";
+  std::vector<std::size_t> marked;
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (RecordFlags(records[i]) & kDataLostBefore) marked.push_back(i);
+  if (c.comesBack) {
+    ASSERT_EQ(marked.size(), 1u) << "the gap, once";
+    EXPECT_GE(marked[0], 50u);
+    EXPECT_GE(records.size() - marked[0], 50u) << "the recording went on after the port came back";
+    EXPECT_GE(state.setupsAccepted, 2u) << "the set-up was sent again";
+  } else {
+    EXPECT_TRUE(marked.empty());
+  }
+  EXPECT_TRUE(fs::exists(Out("gap.log")));
+}
+
+INSTANTIATE_TEST_SUITE_P(, RecorderReconnect,
+                         testing::Values(ReconnectCase{"BackWhileStreaming", true, true, kExitDataLost, "port is back"},
+                                         ReconnectCase{"StaysAwayFromTheStore", false, false, kExitPort,
+                                                       "did not come back"}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---- The output name, checked before the module is touched ---------------------
 
