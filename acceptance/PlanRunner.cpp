@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "analysis/Calibration.h"
-#include "analysis/QrsDetector.h"
 #include "analysis/SignalFigures.h"
 #include "module/AcquisitionSession.h"
 #include "module/FrameKinds.h"
 #include "module/QtMainThreadDispatcher.h"
+#include "station/RecordingAnalysis.h"
 
 namespace {
 
@@ -75,40 +75,6 @@ TSetupRequest Request(const StepSetup& setup, const std::string& port) {
   request.twelveChannel = setup.twelveChannel;
   request.channels = setup.channels;
   return request;
-}
-
-struct LeadTrace {
-  std::string name;
-  std::vector<int> samples;
-};
-
-// The ECG leads the set-up records (the respiration channel is none), with
-// their samples from slots first..last of the store.
-std::vector<LeadTrace> RecordedLeads(const SampleStore& store, int first, int last, const StepSetup& setup) {
-  std::vector<LeadTrace> leads;
-  const auto add = [&](std::string name, auto value) {
-    LeadTrace lead{std::move(name), {}};
-    for (int slot = first; slot <= last; ++slot) lead.samples.push_back(value(store.At(slot)));
-    leads.push_back(std::move(lead));
-  };
-  for (std::size_t channel = 0; channel + 1 < kPlanChannelCount; ++channel) {
-    if (!setup.twelveChannel && !setup.channels[channel]) continue;
-    add(std::string(kPlanChannelNames[channel]), [channel](const SampleRecord& r) { return int{r.channels[channel]}; });
-  }
-  if (setup.twelveChannel) {
-    for (std::size_t chest = 0; chest < 5; ++chest) {
-      add(std::string(kPlanElectrodeNames[kPlanLimbElectrodeCount + chest]),
-          [chest](const SampleRecord& r) { return int{r.chest[chest]}; });
-    }
-  }
-  return leads;
-}
-
-std::vector<LeadSamples> AsLeadSamples(const std::vector<LeadTrace>& leads) {
-  std::vector<LeadSamples> samples;
-  samples.reserve(leads.size());
-  for (const LeadTrace& lead : leads) samples.push_back({lead.name, lead.samples});
-  return samples;
 }
 
 // What the session tells, kept for the step that waits on it.
@@ -382,7 +348,7 @@ struct PlanRunner::Impl {
   }
 
   std::vector<LeadTrace> Leads() const {
-    return RecordedLeads(session.Store(), firstSlot, session.Store().Count(), setup);
+    return RecordedLeads(session.Store(), firstSlot, session.Store().Count(), setup.twelveChannel, setup.channels);
   }
 
   // ---- The checks ----------------------------------------------------------
@@ -628,28 +594,13 @@ struct PlanRunner::Impl {
     Add(result);
   }
 
-  // The lead the tool finds beats in: II where it is recorded.
-  static const LeadTrace* BeatLead(const std::vector<LeadTrace>& leads) {
-    for (const LeadTrace& lead : leads) {
-      if (lead.name == "II") return &lead;
-    }
-    return leads.empty() ? nullptr : &leads.front();
-  }
-
   void HeartRate(const HeartRateLimits& limits) {
     const std::size_t pulsesFrom = view.pulses.size();
     if (!Record(limits.seconds)) return;
-    const std::vector<LeadTrace> leads = Leads();
-    const LeadTrace* lead = BeatLead(leads);
-    double tool = kNotMeasured;
-    std::string beats = "no ECG lead recorded";
-    if (lead) {
-      const double rate = setup.SamplesPerSecond();
-      const std::vector<std::int64_t> found = DetectBeats(lead->samples, rate);
-      const ::HeartRate figure = MedianHeartRate(found, rate);
-      if (figure.beats >= 2) tool = figure.bpm;
-      beats = std::to_string(figure.beats) + " beats in " + lead->name;
-    }
+    const ToolHeartRate figure = HeartRateOf(Leads(), setup.SamplesPerSecond());
+    const double tool = figure.bpm.value_or(kNotMeasured);
+    const std::string beats =
+        figure.lead.empty() ? "no ECG lead recorded" : std::to_string(figure.beats) + " beats in " + figure.lead;
     double pulse = kNotMeasured;
     if (view.pulses.size() > pulsesFrom) pulse = view.pulses.back().value;
     const std::string pulseText = std::isfinite(pulse) ? Fixed(pulse, 0) + " bpm" : std::string("none");
