@@ -10,6 +10,8 @@
 class QObject;
 
 // Installs the handler for `stopSignals` (SA_RESTART); `onSignal` runs once per
-// signal received. `parent` owns the notifier. False when the socket pair
-// could not be made: the signals keep their default action then.
+// signal received. Called again, it adds routes (SIGUSR1 to another action,
+// say); a signal routed twice runs the later action. The first call's
+// `parent` owns the one notifier. False when the socket pair could not be
+// made: the signals keep their default action then.
 bool RouteStopSignals(QObject& parent, std::initializer_list<int> stopSignals, std::function<void()> onSignal);

@@ -1,8 +1,12 @@
 #include "Recorder.h"
 
+#include <unistd.h>
+
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -23,6 +27,9 @@
 #include "recording/FileIO.h"
 #include "recording/RecordingFiles.h"
 #include "recording/Repair.h"
+#include "station/CalibrationMemory.h"
+#include "station/LiveHeartRate.h"
+#include "station/RecordingAnalysis.h"
 #include "station/RecordingSave.h"
 #include "station/SessionSidecar.h"
 #include "store/LocaleFormat.h"
@@ -41,7 +48,10 @@ class RecorderView : public TSessionView {
   void StatusReceived(const TModuleStatus& s) override { status = s; }
   void ChestStatusReceived(const std::array<bool, 5>& connected) override { chestConnected = connected; }
   void Identified(std::string_view text) override { identification.emplace(text); }
-  void PulseReceived(int value) override { pulse = value; }
+  void PulseReceived(int value) override {
+    pulse = value;
+    pulses.push_back(value);
+  }
   void RespirationReceived(int value) override { respiration = value; }
   void RecordReady(int slot) override {
     if (onRecordReady) onRecordReady(slot);
@@ -63,6 +73,7 @@ class RecorderView : public TSessionView {
   std::optional<std::array<bool, 5>> chestConnected;
   std::optional<std::string> identification;  // the module's bytes
   std::optional<int> pulse;
+  std::vector<int> pulses;  // every value, for the recording's median
   std::optional<int> respiration;
   bool portLost = false;
   std::string portError;
@@ -247,6 +258,9 @@ struct RunFacts {
   std::string port;
   bool dataLost = false;
   std::string integrity;                       // the "integrity" object
+  std::string calibration;                     // the "calibration" object; empty: none
+  std::string heartRate;                       // the "heart_rate" object
+  std::string markers;                         // the "markers" array
   std::string logName, dataName, sidecarName;  // empty: nothing saved
 };
 
@@ -298,6 +312,9 @@ void WriteSummary(std::ostream& out, const RecorderView& view, const TLineQualit
       << ", \"framing errors\": " << q.framingErrors << ", \"overrun errors\": " << q.overrunErrors
       << ", \"breaks\": " << q.breaks << "}";
   if (!run.integrity.empty()) out << ", \"integrity\": " << run.integrity;
+  if (!run.calibration.empty()) out << ", \"calibration\": " << run.calibration;
+  if (!run.heartRate.empty()) out << ", \"heart_rate\": " << run.heartRate;
+  if (!run.markers.empty()) out << ", \"markers\": " << run.markers;
   if (!run.logName.empty()) {
     out << ", \"files\": {\"log\": " << Json(run.logName) << ", \"data\": " << Json(run.dataName);
     if (!run.sidecarName.empty()) out << ", \"sidecar\": " << Json(run.sidecarName);
@@ -320,6 +337,68 @@ std::string HexBytes(std::string_view bytes) {
 // How often a streamed run's data file is offered its flush when no record
 // comes: the schedule's "at least once a second" holds through silences.
 constexpr int kStreamTickMs = 250;
+// The rectangle after "K" lasts 3 s; it is measured in the first records
+// of this length.
+constexpr double kCalibrationSeconds = 4;
+constexpr std::size_t kMaxMarkers = 255;  // the marker byte's numbers
+
+std::string OneDecimal(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", value);
+  return text;
+}
+
+std::string MeasuredCalibrationJson(const CalibrationResult& found, int stage) {
+  std::string out = "{\"stage\": " + std::to_string(stage) +
+                    ", \"source\": \"measured\", \"found\": " + Bool(found.Found()) +
+                    ", \"text\": " + Json(CalibrationText(found, stage)) + ", \"leads\": {";
+  for (std::size_t i = 0; i < found.leads.size(); ++i) {
+    const LeadCalibration& lead = found.leads[i];
+    const bool measured = lead.state == LeadCalibrationState::Found;
+    out += (i ? ", " : "") + Json(lead.lead) +
+           ": {\"state\": " + Json(measured ? "found" : LeadCalibrationStateText(lead.state)) +
+           ", \"steps per mV\": " + (measured ? Number(lead.stepsPerMv) : "null") +
+           ", \"zero\": " + (measured ? Number(lead.zero) : "null") +
+           ", \"deviation\": " + (measured ? Number(lead.deviation) : "null") + ", \"off\": " + Bool(lead.off) + "}";
+  }
+  return out + "}}";
+}
+
+std::string RememberedCalibrationJson(const SidecarCalibration& kept) {
+  std::string out = "{\"stage\": " + std::to_string(kept.stage.value_or(0)) +
+                    ", \"source\": \"remembered\", \"found\": true, \"leads\": {";
+  for (std::size_t i = 0; i < kept.leads.size(); ++i) {
+    out += (i ? ", " : "") + Json(kept.leads[i].lead) + ": {\"steps per mV\": " + Number(kept.leads[i].stepsPerMv) +
+           ", \"zero\": " + Number(kept.leads[i].zero) + "}";
+  }
+  return out + "}}";
+}
+
+std::string HeartRateJson(const ToolHeartRate& tool, std::optional<double> moduleBpm) {
+  const auto bpm = [](double value) { return OneDecimal(value); };
+  return "{\"tool_bpm\": " + OrNull(tool.bpm, bpm) + ", \"module_bpm\": " + OrNull(moduleBpm, bpm) +
+         ", \"beats\": " + std::to_string(tool.beats) +
+         ", \"lead\": " + (tool.lead.empty() ? std::string("null") : Json(tool.lead)) + "}";
+}
+
+std::string MarkersJson(const std::vector<SidecarMarker>& markers) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < markers.size(); ++i) {
+    out += (i ? ", " : "") + std::string("{\"number\": ") + std::to_string(markers[i].number) +
+           ", \"record\": " + std::to_string(markers[i].record) + ", \"text\": " + Json(markers[i].text) + "}";
+  }
+  return out + "]";
+}
+
+// The text of a mark input line "mark [TEXT]", or nothing for another line.
+std::optional<std::string> MarkText(std::string line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  if (line != "mark" && line.rfind("mark ", 0) != 0) return std::nullopt;
+  std::string text = line.substr(std::min<std::size_t>(line.size(), 5));
+  // The sidecar keeps a line of text: control characters would break it.
+  std::erase_if(text, [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  return text;
+}
 
 }  // namespace
 
@@ -358,6 +437,10 @@ TRecorder::TRecorder(RecorderOptions options, std::ostream& out, std::ostream& e
 void TRecorder::RequestStop() {
   stopRequested_ = true;
   if (stop_) stop_();
+}
+
+void TRecorder::RequestMark(const std::string& text) {
+  if (mark_) mark_(text);
 }
 
 int TRecorder::Run() {
@@ -475,11 +558,27 @@ int TRecorder::Run() {
   // Records reported complete, in order; with --stream each goes to the data
   // file at once, and the count ends the run (the store's limit does not).
   long long records = 0;
+  int lastReadySlot = 0;  // the store's slot of the newest record reported complete
   std::unique_ptr<TDataFileAppender> appender;
   std::optional<std::string> streamError;
+  // What the tool measures on the way: the heart rate over every record,
+  // the calibration after "K" in the first seconds.
+  const double rate = session.ExpectedRate();
+  const int stage = o.setup.indices.amplification + 1;
+  LiveHeartRate heart(rate, o.setup.twelveChannel, o.setup.channels);
+  std::optional<CalibrationResult> calibration;
+  const auto calibrationRecords = static_cast<long long>(kCalibrationSeconds * rate);
+  auto measureCalibration = [&](int lastSlot) {
+    calibration = FindCalibration(
+        AsLeadSamples(RecordedLeads(store, 1, lastSlot, o.setup.twelveChannel, o.setup.channels)), rate);
+  };
   view.onRecordReady = [&](int slot) {
     if (o.records && records >= *o.records) return;
     ++records;
+    lastReadySlot = slot;
+    // The rectangle after "K" is no heartbeat.
+    if (!o.calibrate || records > calibrationRecords) heart.Add(store.At(slot));
+    if (o.calibrate && !calibration && records == calibrationRecords) measureCalibration(slot);
     if (!appender) return;
     try {
       appender->Append(store.At(slot), Clock::now());
@@ -490,7 +589,10 @@ int TRecorder::Run() {
     }
     // Every record stored has been written: the store starts over, so the
     // run limit never comes.
-    if (store.Count() >= rewindAt_ && slot == store.Count() && session.NewestRecordComplete()) store.BeginRecording();
+    if (store.Count() >= rewindAt_ && slot == store.Count() && session.NewestRecordComplete()) {
+      store.BeginRecording();
+      lastReadySlot = 0;
+    }
     if (o.records && records >= *o.records) session.StopRecording();
   };
   // The session stops exactly at the count, inside the delivery that
@@ -515,6 +617,47 @@ int TRecorder::Run() {
   }
   IntegrityLog integrity(session, absences, started, period_);
   auto recordCount = [&] { return o.stream ? records : static_cast<long long>(store.Count()); };
+  std::vector<SidecarMarker> markers;
+  mark_ = [&](const std::string& text) {
+    if (finished || !session.Recording()) return;
+    if (markers.size() >= kMaxMarkers) {
+      err_ << "\necg-record: marker not added: a recording holds " << kMaxMarkers << "\n";
+      return;
+    }
+    const int number = static_cast<int>(markers.size()) + 1;
+    session.AddMarker(static_cast<std::uint8_t>(number));
+    // The record that will carry it: the next one stored, numbered in the file.
+    const long long record = records + (store.Count() - lastReadySlot) + 1;
+    markers.push_back({number, record, LocalDateTimeOf(std::chrono::system_clock::now()), text});
+    err_ << (terminal_ ? "\r\033[K" : "") << "ecg-record: marker " << number << " at record " << record
+         << (text.empty() ? "" : ": " + text) << "\n";
+  };
+  std::unique_ptr<QSocketNotifier> markReader;
+  std::string markLine;
+  if (markInput_ >= 0) {
+    markReader = std::make_unique<QSocketNotifier>(markInput_, QSocketNotifier::Read);
+    QObject::connect(markReader.get(), &QSocketNotifier::activated, [&] {
+      char buffer[512];
+      const ssize_t got = ::read(markInput_, buffer, sizeof buffer);
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
+      if (got <= 0) {
+        markReader->setEnabled(false);  // the end of the input: no more marks from it
+        return;
+      }
+      markLine.append(buffer, static_cast<std::size_t>(got));
+      for (std::size_t end; (end = markLine.find('\n')) != std::string::npos;) {
+        const std::string line = markLine.substr(0, end);
+        markLine.erase(0, end + 1);
+        if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        if (const std::optional<std::string> text = MarkText(line)) {
+          RequestMark(*text);
+        } else {
+          err_ << "\necg-record: input not understood (a line \"mark [TEXT]\" adds a marker): " << line << "\n";
+        }
+      }
+      if (markLine.size() > 4096) markLine.clear();  // no line end in sight: not a mark
+    });
+  }
   QTimer progress;
   progress.setInterval(kProgressIntervalMs);
   QObject::connect(&progress, &QTimer::timeout, [&] {
@@ -557,6 +700,8 @@ int TRecorder::Run() {
   if (stopRequested_) finish();
   if (!finished) loop.exec();
   stop_ = nullptr;
+  mark_ = nullptr;
+  markReader.reset();
   progress.stop();
   flushing.stop();
   const auto ended = Clock::now();
@@ -569,6 +714,28 @@ int TRecorder::Run() {
     err_ << "ecg-record: the port did not come back; saving what was recorded\n";
     exitCode = kExitPort;
   }
+  // A recording shorter than the rectangle's seconds is measured as it is.
+  if (o.calibrate && !calibration && saved > 0 && lastReadySlot > 0) measureCalibration(lastReadySlot);
+  const ToolHeartRate tool = heart.Finish();
+  const std::optional<double> moduleBpm = MedianOf(view.pulses);
+  const std::string identification = session.Identification();
+  std::optional<SidecarCalibration> keptCalibration;
+  if (calibration) {
+    err_ << "ecg-record: " << CalibrationText(*calibration, stage) << "\n";
+    if (calibration->Found()) {
+      keptCalibration = SidecarCalibrationOf(*calibration, stage);
+      if (settings_ && !identification.empty()) {
+        RememberCalibration(*settings_, identification, *keptCalibration);
+      } else if (settings_) {
+        err_ << "ecg-record: the calibration is not kept for later: the module did not identify itself "
+                "(--identify)\n";
+      }
+    }
+  } else if (settings_) {
+    keptCalibration = RememberedCalibration(*settings_, identification, stage);
+  }
+  if (const std::optional<std::string> apart = HeartRateDisagreement(tool, moduleBpm))
+    err_ << "ecg-record: heart rate: " << *apart << "\n";
 
   // Nothing recorded: no files are left to look like a recording.
   auto dropStream = [&] {
@@ -582,7 +749,11 @@ int TRecorder::Run() {
     return kExitSilent;
   }
   const TLineQuality quality = session.LineQuality();
-  RunFacts run{saved, seconds, o.setup.port, session.DataLostInRecording(), {}, {}, {}, {}};
+  RunFacts run;
+  run.records = saved;
+  run.seconds = seconds;
+  run.port = o.setup.port;
+  run.dataLost = session.DataLostInRecording();
   if (streamError) {
     // The data file holds every record up to the last flush; its log and
     // sidecar are made from it below all the same.
@@ -596,6 +767,9 @@ int TRecorder::Run() {
   } else {
     try {
       RecordingSidecar sidecar = SessionSidecar(session);
+      sidecar.markers = markers;
+      sidecar.heartRate = SidecarHeartRateOf(tool, moduleBpm);
+      if (keptCalibration) sidecar.calibration = keptCalibration;
       if (appender) {
         try {
           appender->Finish();
@@ -641,6 +815,10 @@ int TRecorder::Run() {
   for (const std::string& reason : reasons) err_ << "ecg-record: data lost: " << reason << "\n";
   run.dataLost = run.dataLost || !reasons.empty();
   run.integrity = IntegrityJson(total, reasons, integrity.Periods());
+  if (calibration) run.calibration = MeasuredCalibrationJson(*calibration, stage);
+  else if (keptCalibration) run.calibration = RememberedCalibrationJson(*keptCalibration);
+  run.heartRate = HeartRateJson(tool, moduleBpm);
+  run.markers = MarkersJson(markers);
   if (exitCode == kExitDone && !reasons.empty()) exitCode = kExitDataLost;
 
   WriteSummary(out_, view, quality, run);

@@ -13,6 +13,8 @@
 #include "RecorderOptions.h"
 #include "module/AcquisitionSession.h"
 
+class QSettings;
+
 enum RecorderExit : int {
   kExitDone = 0,
   kExitUsage = 2,  // bad arguments, or an output name that cannot be written
@@ -51,6 +53,16 @@ class TRecorder {
   // Ends the recording as soon as the loop gets to it (Ctrl-C, SIGTERM,
   // SIGHUP); what was recorded is saved. Main thread only.
   void RequestStop();
+  // Adds the next numbered marker (1..255) at the next record of the
+  // running recording, with `text`; ignored outside a recording. Main
+  // thread only (SIGUSR1 and the mark input come here).
+  void RequestMark(const std::string& text);
+  // Lines "mark [TEXT]" read from `fd` during the recording each add a
+  // marker (the program gives stdin); other lines are answered on stderr.
+  void SetMarkInput(int fd) { markInput_ = fd; }
+  // Where calibrations are kept per module and stage; none: not kept, none
+  // reused.
+  void UseSettings(QSettings* settings) { settings_ = settings; }
   // The length of the stretches the summary reports the integrity of
   // ("per hour"; tests shorten it).
   void SetIntegrityPeriod(std::chrono::milliseconds period) { period_ = period; }
@@ -64,6 +76,9 @@ class TRecorder {
   std::ostream& err_;
   bool terminal_;
   std::function<void()> stop_;
+  std::function<void(const std::string&)> mark_;
+  int markInput_ = -1;
+  QSettings* settings_ = nullptr;
   bool stopRequested_ = false;
   std::chrono::milliseconds period_ = std::chrono::hours(1);
   int rewindAt_ = SampleStore::kRunLimit / 2;

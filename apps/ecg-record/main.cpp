@@ -6,8 +6,13 @@
 #include <csignal>
 #include <iostream>
 
+#include <fcntl.h>
+
+#include <QSettings>
+
 #include "Recorder.h"
 #include "module/QtStopSignals.h"
+#include "station/CalibrationMemory.h"
 
 int main(int argc, char** argv) {
   // A reader of stdout that went away (a closed pipe) makes the summary's
@@ -36,5 +41,11 @@ int main(int argc, char** argv) {
 
   // A closed terminal or SSH session (SIGHUP) is saved like Ctrl-C.
   RouteStopSignals(app, {SIGINT, SIGTERM, SIGHUP}, [&recorder] { recorder.RequestStop(); });
+  // Markers: SIGUSR1 from a script, "mark [TEXT]" lines on stdin.
+  RouteStopSignals(app, {SIGUSR1}, [&recorder] { recorder.RequestMark({}); });
+  if (::fcntl(STDIN_FILENO, F_GETFD) != -1) recorder.SetMarkInput(STDIN_FILENO);
+  // Calibrations kept per module, shared with the window.
+  const std::unique_ptr<QSettings> settings = StationSettings();
+  recorder.UseSettings(settings.get());
   return recorder.Run();
 }

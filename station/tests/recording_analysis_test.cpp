@@ -3,9 +3,14 @@
 // the module's.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <QSettings>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 
+#include "station/CalibrationMemory.h"
 #include "station/LiveHeartRate.h"
 #include "station/RecordingAnalysis.h"
 
@@ -118,6 +123,34 @@ TEST(LiveHeartRate, CountsTheBeatLeadAsRecordsComeAndForgetsARateWhenTheBeatsSto
     EXPECT_NEAR(*whole.bpm, 75, 1) << rate;
     EXPECT_NEAR(static_cast<double>(whole.beats), 25, 2) << rate;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CalibrationMemory, KeepsEachModulesStageApartAndRefusesAFigureEditedIntoNonsense) {
+  const std::string path = testing::TempDir() + "calibration-memory-" + std::to_string(::getpid()) + ".ini";
+  QSettings settings(QString::fromStdString(path), QSettings::IniFormat);
+  const SidecarCalibration stage2{2, {{"I", 40.0, 128.0}, {"II", 44.5, 127.25}}};
+  const std::string module = "ECG-SIM 1.0\x01/[x]";  // free text with bytes no key may hold
+  RememberCalibration(settings, module, stage2);
+  RememberCalibration(settings, "", stage2);
+  RememberCalibration(settings, "other", SidecarCalibration{3, {}});
+
+  EXPECT_EQ(RememberedCalibration(settings, module, 2), stage2);
+  EXPECT_EQ(RememberedCalibration(settings, module, 3), std::nullopt) << "no figure from another stage";
+  EXPECT_EQ(RememberedCalibration(settings, "other module", 2), std::nullopt);
+  EXPECT_EQ(RememberedCalibration(settings, "other", 3), std::nullopt) << "nothing found, nothing kept";
+  EXPECT_EQ(RememberedCalibration(settings, "", 2), std::nullopt);
+
+  const QStringList keys = settings.allKeys();
+  ASSERT_EQ(keys.size(), 1);
+  for (const char* broken : {"I=forty@128", "I=-40@128", "I=40", "=40@128"}) {
+    settings.setValue(keys.front(), QString::fromLatin1(broken));
+    EXPECT_EQ(RememberedCalibration(settings, module, 2), std::nullopt) << broken;
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace

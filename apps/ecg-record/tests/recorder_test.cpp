@@ -2,6 +2,7 @@
 // a pseudo-terminal, in process (the same code the program's main runs).
 #include <gtest/gtest.h>
 
+#include <QSettings>
 #include <QTimer>
 #include <atomic>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "recording/Repair.h"
 #include "recording/Sidecar.h"
@@ -433,6 +435,66 @@ TEST_F(RecorderRun, ServiceCommandsSayWhatTheySent) {
   EXPECT_NE(run.err.find("sent the calibration signal (4B)"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("sent register 7 = 129 (72 37 81)"), std::string::npos) << run.err;
   EXPECT_NE(run.out.find("ECG-SIM"), std::string::npos) << run.out;
+}
+
+TEST_F(RecorderRun, MeasuresTheCalibrationAndHeartRateKeepsMarkersAndFindsTheCalibrationAgainLater) {
+  const std::string ini = Out("settings.ini");
+  QSettings settings(QString::fromStdString(ini), QSettings::IniFormat);
+  int marks[2];
+  ASSERT_EQ(::pipe(marks), 0);
+  const std::string typed = "mark first one\nnonsense\n";
+  ASSERT_EQ(::write(marks[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  ::close(marks[1]);  // and then the input ends
+
+  std::ostringstream out, err;
+  RecorderOptions options =
+      ParseRecorderOptions({"--port", simulator->DevicePath(), "--amplification", "3", "--calibrate", "--identify",
+                            "--seconds", "9", "--out", Out("cal.log")});
+  TRecorder recorder(options, out, err, false);
+  recorder.UseSettings(&settings);
+  recorder.SetMarkInput(marks[0]);
+  QTimer::singleShot(6000, [&recorder] { recorder.RequestMark({}); });
+  ASSERT_EQ(recorder.Run(), kExitDone) << err.str();
+  ::close(marks[0]);
+  const std::string summary = out.str();
+  // Stage 3 of the simulator: 60 steps per mV in every lead.
+  EXPECT_NE(err.str().find("Calibrated, stage 3: 60.0 steps/mV; I..III within 0.0 %"), std::string::npos) << err.str();
+  EXPECT_NE(summary.find("\"II\": {\"state\": \"found\", \"steps per mV\": 60.000, \"zero\": 128.000"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(err.str().find("input not understood (a line \"mark [TEXT]\" adds a marker): nonsense"), std::string::npos);
+  const std::optional<RecordingSidecar> sidecar = ReadSidecar(Out("cal.json"));
+  ASSERT_TRUE(sidecar);
+  ASSERT_TRUE(sidecar->calibration);
+  EXPECT_EQ(sidecar->calibration->stage, 3);
+  EXPECT_EQ(sidecar->calibration->leads.size(), 3u);
+  ASSERT_TRUE(sidecar->heartRate && sidecar->heartRate->toolBpm && sidecar->heartRate->moduleBpm) << summary;
+  EXPECT_NEAR(*sidecar->heartRate->toolBpm, 72, 2) << summary;
+  EXPECT_EQ(*sidecar->heartRate->moduleBpm, 72);
+  ASSERT_EQ(sidecar->markers.size(), 2u) << err.str();
+  EXPECT_EQ(sidecar->markers[0].text, "first one");
+  EXPECT_NE(summary.find("\"markers\": [{\"number\": 1,"), std::string::npos) << summary;
+  const std::vector<SampleRecord> records = DataRecords(Out("cal.dat"));
+  for (const SidecarMarker& marker : sidecar->markers) {
+    ASSERT_GE(marker.record, 1);
+    ASSERT_LE(marker.record, static_cast<long long>(records.size()));
+    EXPECT_EQ(RecordMarker(records[static_cast<std::size_t>(marker.record - 1)]), marker.number)
+        << "the sidecar names the record that carries the marker";
+  }
+  EXPECT_GT(sidecar->markers[1].record, 400) << "SIGUSR1's way, six seconds in";
+
+  // The same module at the same stage later: the kept calibration; at another, none.
+  for (const char* amplification : {"3", "2"}) {
+    std::ostringstream laterOut, laterErr;
+    TRecorder later(ParseRecorderOptions({"--port", simulator->DevicePath(), "--amplification", amplification,
+                                          "--identify", "--seconds", "1", "--force", "--out", Out("later.log")}),
+                    laterOut, laterErr, false);
+    later.UseSettings(&settings);
+    ASSERT_EQ(later.Run(), kExitDone) << laterErr.str();
+    const bool kept = laterOut.str().find("\"source\": \"remembered\"") != std::string::npos;
+    EXPECT_EQ(kept, std::string(amplification) == "3") << laterOut.str();
+    EXPECT_EQ(ReadSidecar(Out("later.json"))->calibration.has_value(), kept);
+  }
 }
 
 // ---- Streamed recordings ----------------------------------------------------------
