@@ -74,26 +74,9 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   DrawRecordMarks(store, view, twelveChannel, canvas, first, last, compression);
 }
 
-TColor RecordMarkColor(const SampleRecord& record) {
-  if (RecordMarker(record) != 0) return clBlue;
-  if ((RecordFlags(record) & kDataLostBefore) != 0) return clRed;
-  if ((RecordFlags(record) & kChestMissing) != 0) return kChestMissingColor;
-  return clChartBackground;
-}
-
 void DrawRecordMarks(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
                      int first, int last, int compression) {
   compression = std::max(1, compression);
-  canvas.SetPenStyle(psSolid);
-  for (int index = first; index <= last; ++index) {
-    const SampleRecord& record = store.At(index);
-    if (RecordFlags(record) == 0 && RecordMarker(record) == 0) continue;
-    const int x = layout.Margin + 1 + (index - first) / compression;
-    canvas.SetPenColor(RecordMarkColor(record));
-    // The pen leaves a polyline's last point unset: kMarkHeight pixels.
-    canvas.Polyline({TPoint{x, 0}, TPoint{x, kMarkHeight}});
-    if (twelveChannel)
-      canvas.Polyline({TPoint{x + layout.ColumnSplit, 0}, TPoint{x + layout.ColumnSplit, kMarkHeight}});
-  }
-  canvas.SetPenColor(clBlack);
+  for (int index = first; index <= last; ++index)
+    DrawRecordMark(store.At(index), layout, twelveChannel, canvas, layout.Margin + 1 + (index - first) / compression);
 }

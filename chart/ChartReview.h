@@ -12,6 +12,7 @@
 
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
+#include "chart/ChartSweep.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
@@ -58,13 +59,7 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
                 int compression, const TimeFormatter& formatTime);
 
-// The marks of the records (their flags and markers), as ticks at the top
-// edge of the chart in each record's column (both columns in twelve-channel
-// mode), the marker's colour winning over the flags': blue a user's marker,
-// red data lost just before, orange chest leads missing. DrawReview draws
-// them over the traces; `first`..`last` are the view's records.
-inline constexpr int kMarkHeight = 8;
-inline constexpr TColor kChestMissingColor{255, 140, 0};
-TColor RecordMarkColor(const SampleRecord& record);
+// The marks of the records `first`..`last` of a view (DrawRecordMark),
+// drawn by DrawReview over the traces.
 void DrawRecordMarks(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
                      int first, int last, int compression);

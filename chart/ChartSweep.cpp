@@ -52,13 +52,33 @@ void ChartSweep::Frame() {
   }
 }
 
+TColor RecordMarkColor(const SampleRecord& record) {
+  if (RecordMarker(record) != 0) return clBlue;
+  if ((RecordFlags(record) & kDataLostBefore) != 0) return clRed;
+  if ((RecordFlags(record) & kChestMissing) != 0) return kChestMissingColor;
+  return clChartBackground;
+}
+
+void DrawRecordMark(const SampleRecord& record, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
+                    int x) {
+  if (RecordFlags(record) == 0 && RecordMarker(record) == 0) return;
+  canvas.SetPenStyle(psSolid);
+  canvas.SetPenColor(RecordMarkColor(record));
+  // The pen leaves a polyline's last point unset: kMarkHeight pixels.
+  canvas.Polyline({TPoint{x, 0}, TPoint{x, kMarkHeight}});
+  if (twelveChannel) canvas.Polyline({TPoint{x + layout.ColumnSplit, 0}, TPoint{x + layout.ColumnSplit, kMarkHeight}});
+  canvas.SetPenColor(clBlack);
+}
+
 void ChartSweep::Plot(const SampleStore& store, int slot) {
   if (layout_.CursorX > End()) Frame();
+  const int x = layout_.CursorX;
   if (twelveChannel_) {
     ShowGraph12C(layout_, canvas_, store, slot, formatTime_);
   } else {
     ShowGraph(layout_, canvas_, store, slot, formatTime_);
   }
+  DrawRecordMark(store.At(slot), layout_, twelveChannel_, canvas_, x);
   ++layout_.CursorX;
 }
 

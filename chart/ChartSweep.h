@@ -19,6 +19,18 @@
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
+// A record's mark (its flags and marker), as a tick at the top edge of the
+// chart in its column `x` (and the chest column's in twelve-channel mode),
+// the marker's colour winning over the flags': blue a user's marker, red
+// data lost just before, orange chest leads missing. Nothing for a record
+// without either. The sweep draws it as the record comes, the review over
+// its view.
+inline constexpr int kMarkHeight = 8;
+inline constexpr TColor kChestMissingColor{255, 140, 0};
+TColor RecordMarkColor(const SampleRecord& record);
+void DrawRecordMark(const SampleRecord& record, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
+                    int x);
+
 class ChartSweep {
  public:
   // `formatTime` writes the time labels. Eight-channel mode until Restart

@@ -28,8 +28,8 @@
 #include "recording/RecordingFiles.h"
 #include "recording/Repair.h"
 #include "station/CalibrationMemory.h"
-#include "station/LiveHeartRate.h"
 #include "station/RecordingAnalysis.h"
+#include "station/RecordingMeasures.h"
 #include "station/RecordingSave.h"
 #include "station/SessionSidecar.h"
 #include "store/LocaleFormat.h"
@@ -50,7 +50,7 @@ class RecorderView : public TSessionView {
   void Identified(std::string_view text) override { identification.emplace(text); }
   void PulseReceived(int value) override {
     pulse = value;
-    pulses.push_back(value);
+    if (onPulse) onPulse(value);
   }
   void RespirationReceived(int value) override { respiration = value; }
   void RecordReady(int slot) override {
@@ -73,12 +73,12 @@ class RecorderView : public TSessionView {
   std::optional<std::array<bool, 5>> chestConnected;
   std::optional<std::string> identification;  // the module's bytes
   std::optional<int> pulse;
-  std::vector<int> pulses;  // every value, for the recording's median
   std::optional<int> respiration;
   bool portLost = false;
   std::string portError;
   std::vector<std::string> errors;
   std::function<void(int)> onRecordReady;
+  std::function<void(int)> onPulse;
   std::function<void()> onStopped;
   std::function<void()> onPortLost;
   std::function<void()> onReconnected;
@@ -337,10 +337,6 @@ std::string HexBytes(std::string_view bytes) {
 // How often a streamed run's data file is offered its flush when no record
 // comes: the schedule's "at least once a second" holds through silences.
 constexpr int kStreamTickMs = 250;
-// The rectangle after "K" lasts 3 s; it is measured in the first records
-// of this length.
-constexpr double kCalibrationSeconds = 4;
-constexpr std::size_t kMaxMarkers = 255;  // the marker byte's numbers
 
 std::string OneDecimal(double value) {
   char text[32];
@@ -562,23 +558,17 @@ int TRecorder::Run() {
   std::unique_ptr<TDataFileAppender> appender;
   std::optional<std::string> streamError;
   // What the tool measures on the way: the heart rate over every record,
-  // the calibration after "K" in the first seconds.
-  const double rate = session.ExpectedRate();
+  // the calibration after "K" (sent before the recording) in its first
+  // seconds, the markers.
   const int stage = o.setup.indices.amplification + 1;
-  LiveHeartRate heart(rate, o.setup.twelveChannel, o.setup.channels);
-  std::optional<CalibrationResult> calibration;
-  const auto calibrationRecords = static_cast<long long>(kCalibrationSeconds * rate);
-  auto measureCalibration = [&](int lastSlot) {
-    calibration = FindCalibration(
-        AsLeadSamples(RecordedLeads(store, 1, lastSlot, o.setup.twelveChannel, o.setup.channels)), rate);
-  };
+  RecordingMeasures measures(session.ExpectedRate(), o.setup.twelveChannel, o.setup.channels, stage);
+  if (o.calibrate) measures.CalibrationSent(1);
+  view.onPulse = [&](int value) { measures.PulseReceived(value); };
   view.onRecordReady = [&](int slot) {
     if (o.records && records >= *o.records) return;
     ++records;
     lastReadySlot = slot;
-    // The rectangle after "K" is no heartbeat.
-    if (!o.calibrate || records > calibrationRecords) heart.Add(store.At(slot));
-    if (o.calibrate && !calibration && records == calibrationRecords) measureCalibration(slot);
+    measures.Add(store, slot);
     if (!appender) return;
     try {
       appender->Append(store.At(slot), Clock::now());
@@ -617,19 +607,16 @@ int TRecorder::Run() {
   }
   IntegrityLog integrity(session, absences, started, period_);
   auto recordCount = [&] { return o.stream ? records : static_cast<long long>(store.Count()); };
-  std::vector<SidecarMarker> markers;
   mark_ = [&](const std::string& text) {
     if (finished || !session.Recording()) return;
-    if (markers.size() >= kMaxMarkers) {
-      err_ << "\necg-record: marker not added: a recording holds " << kMaxMarkers << "\n";
+    // The record that will carry it: the next one stored, numbered in the file.
+    const std::optional<SidecarMarker> marker = measures.AddMarker(records + (store.Count() - lastReadySlot) + 1, text);
+    if (!marker) {
+      err_ << "\necg-record: marker not added: a recording holds " << RecordingMeasures::kMaxMarkers << "\n";
       return;
     }
-    const int number = static_cast<int>(markers.size()) + 1;
-    session.AddMarker(static_cast<std::uint8_t>(number));
-    // The record that will carry it: the next one stored, numbered in the file.
-    const long long record = records + (store.Count() - lastReadySlot) + 1;
-    markers.push_back({number, record, LocalDateTimeOf(std::chrono::system_clock::now()), text});
-    err_ << (terminal_ ? "\r\033[K" : "") << "ecg-record: marker " << number << " at record " << record
+    session.AddMarker(static_cast<std::uint8_t>(marker->number));
+    err_ << (terminal_ ? "\r\033[K" : "") << "ecg-record: marker " << marker->number << " at record " << marker->record
          << (text.empty() ? "" : ": " + text) << "\n";
   };
   std::unique_ptr<QSocketNotifier> markReader;
@@ -715,15 +702,16 @@ int TRecorder::Run() {
     exitCode = kExitPort;
   }
   // A recording shorter than the rectangle's seconds is measured as it is.
-  if (o.calibrate && !calibration && saved > 0 && lastReadySlot > 0) measureCalibration(lastReadySlot);
-  const ToolHeartRate tool = heart.Finish();
-  const std::optional<double> moduleBpm = MedianOf(view.pulses);
+  measures.End(store, lastReadySlot);
+  const ToolHeartRate& tool = measures.HeartRate();
+  const std::optional<double> moduleBpm = measures.ModuleBpm();
   const std::string identification = session.Identification();
+  const std::optional<CalibrationResult>& calibration = measures.Calibration();
   std::optional<SidecarCalibration> keptCalibration;
   if (calibration) {
     err_ << "ecg-record: " << CalibrationText(*calibration, stage) << "\n";
     if (calibration->Found()) {
-      keptCalibration = SidecarCalibrationOf(*calibration, stage);
+      keptCalibration = measures.FoundCalibration();
       if (settings_ && !identification.empty()) {
         RememberCalibration(*settings_, identification, *keptCalibration);
       } else if (settings_) {
@@ -767,9 +755,7 @@ int TRecorder::Run() {
   } else {
     try {
       RecordingSidecar sidecar = SessionSidecar(session);
-      sidecar.markers = markers;
-      sidecar.heartRate = SidecarHeartRateOf(tool, moduleBpm);
-      if (keptCalibration) sidecar.calibration = keptCalibration;
+      measures.FillSidecar(sidecar, keptCalibration);
       if (appender) {
         try {
           appender->Finish();
@@ -818,7 +804,7 @@ int TRecorder::Run() {
   if (calibration) run.calibration = MeasuredCalibrationJson(*calibration, stage);
   else if (keptCalibration) run.calibration = RememberedCalibrationJson(*keptCalibration);
   run.heartRate = HeartRateJson(tool, moduleBpm);
-  run.markers = MarkersJson(markers);
+  run.markers = MarkersJson(measures.Markers());
   if (exitCode == kExitDone && !reasons.empty()) exitCode = kExitDataLost;
 
   WriteSummary(out_, view, quality, run);

@@ -13,6 +13,7 @@
 #include "station/CalibrationMemory.h"
 #include "station/LiveHeartRate.h"
 #include "station/RecordingAnalysis.h"
+#include "station/RecordingMeasures.h"
 
 namespace {
 
@@ -151,6 +152,44 @@ TEST(CalibrationMemory, KeepsEachModulesStageApartAndRefusesAFigureEditedIntoNon
     EXPECT_EQ(RememberedCalibration(settings, module, 2), std::nullopt) << broken;
   }
   std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RecordingMeasures, TheRectangleIsMeasuredOnceItsSecondsCameOrAtTheEndAndMarkersStopAt255) {
+  const auto store = Rectangle(1.0);  // 300 records at 100/s
+  RecordingMeasures waiting(100, true, {}, 2);
+  waiting.CalibrationSent(1);
+  for (int slot = 1; slot <= 300; ++slot) EXPECT_FALSE(waiting.Add(*store, slot)) << "4 s are 400 records";
+  EXPECT_TRUE(waiting.CalibrationPending());
+  EXPECT_TRUE(waiting.End(*store, 300)) << "a recording that ended sooner is measured as it is";
+  EXPECT_FALSE(waiting.End(*store, 300));
+  ASSERT_TRUE(waiting.FoundCalibration());
+  EXPECT_EQ(waiting.FoundCalibration()->stage, 2);
+
+  auto longer = std::make_unique<SampleStore>();
+  for (int slot = 1; slot <= 300; ++slot) longer->At(longer->Append()) = store->At(slot);
+  for (int slot = 1; slot <= 200; ++slot) longer->At(longer->Append()) = store->At(1);
+  RecordingMeasures measures(100, true, {}, 2);
+  measures.CalibrationSent(1);
+  int measuredAt = 0;
+  for (int slot = 1; slot <= 500 && !measuredAt; ++slot) measuredAt = measures.Add(*longer, slot) ? slot : 0;
+  EXPECT_EQ(measuredAt, 400);
+  EXPECT_FALSE(measures.CalibrationPending());
+
+  for (int n = 1; n <= 255; ++n) ASSERT_EQ(measures.AddMarker(n * 10, "m")->number, n);
+  EXPECT_EQ(measures.AddMarker(9999, "one too many"), std::nullopt);
+  measures.PulseReceived(70);
+  measures.PulseReceived(74);
+  measures.End(*longer, 500);
+  RecordingSidecar sidecar;
+  measures.FillSidecar(sidecar, measures.FoundCalibration());
+  EXPECT_EQ(sidecar.markers.size(), 255u);
+  EXPECT_EQ(sidecar.markers[2].record, 30);
+  EXPECT_EQ(sidecar.heartRate->moduleBpm, 72.0);
+  EXPECT_TRUE(sidecar.calibration);
 }
 
 }  // namespace
