@@ -16,6 +16,7 @@ TControlsShown ControlsShown(const TWindowState& s) {
   // Both send to the module: they come and go together, with the port.
   shown.elec = shown.reg = recordingControls && s.serviceMode && s.portOpen;
   shown.test = stopped && !s.offerOpen && s.serviceMode && s.portOpen && !s.setupBoxOpen;
+  shown.marker = shown.heart = s.recording;
 
   shown.setupBox = s.setupBoxOpen;
   shown.statusBox = s.statusBoxOpen;

@@ -25,6 +25,7 @@ struct TControlsShown {
   bool setup = false, read = false, save = false, load = false, print = false, exportButton = false;
   bool pulse = false, resp = false, status = false, ident = false, elec = false, cal = false, reg = false;
   bool test = false;
+  bool marker = false, heart = false;
   bool readSaysStop = false;
   bool setupBox = false, statusBox = false, identBox = false, registerBox = false, channelBox = true;
   friend bool operator==(const TControlsShown&, const TControlsShown&) = default;
@@ -44,6 +45,9 @@ struct TControlsShown {
 //  - Pulse, Resp., Status, Identify, Calibrate: during a recording and its
 //    offer to save; Electrodes and Register too in service mode, together
 //    and only with a port open.
+//  - Marker and the tool's heart rate: while a recording runs (where Save,
+//    Load and Print stand, which are not shown then; the offer to save
+//    shows Load and Print again).
 //  - Test: in service mode, with a port open, while nothing else has the
 //    port: no recording runs and its offer is answered, the set-up panel
 //    is closed (a review bar leaves the button's place free in service

@@ -29,6 +29,9 @@
 #include "module/SetupCommand.h"
 #include "serial/PortDiagnosis.h"
 #include "serial/PortEnumeration.h"
+#include "station/CalibrationMemory.h"
+#include "station/RecordingAnalysis.h"
+#include "station/RecordingMeasures.h"
 #include "station/SessionSidecar.h"
 #include "ui/AcceptanceRun.h"
 #include "ui/ChartView.h"
@@ -103,9 +106,14 @@ class TForm1::SessionView : public TSessionView {
     const std::string label = IdentificationLabelText(text);
     form_.IdentLabel->setText(QString::fromLatin1(label.data(), static_cast<qsizetype>(label.size())));
     form_.identBoxOpen_ = true;
+    // Now the module is known: a calibration kept for it applies.
+    if (!form_.calibration_) form_.FindKeptCalibration();
     form_.ShowControls();
   }
-  void PulseReceived(int value) override { form_.PulsePanel->setText(Q(PulsePanelText(value))); }
+  void PulseReceived(int value) override {
+    form_.PulsePanel->setText(Q(PulsePanelText(value)));
+    if (form_.measures_ && form_.session_->Recording()) form_.measures_->PulseReceived(value);
+  }
   void RespirationReceived(int value) override { form_.RespPanel->setText(Q(RespPanelText(value))); }
 
   void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
@@ -116,7 +124,10 @@ class TForm1::SessionView : public TSessionView {
     AssignReceivingStatus(statusText_, count, dataLost, form_.session_->RateIsOff());
     form_.StatusBar1->SetPanelTextSoon(spStatus, statusText_);
   }
-  void RecordReady(int slot) override { form_.sweep_->Plot(form_.session_->Store(), slot); }
+  void RecordReady(int slot) override {
+    form_.sweep_->Plot(form_.session_->Store(), slot);
+    if (form_.measures_ && form_.measures_->Add(form_.session_->Store(), slot)) form_.CalibrationMeasured();
+  }
   void RecordingStopped(bool stored) override {
     form_.SetPanel(spStatus, std::string(kIdleStatusText));
     form_.RecordingStopping(stored);
@@ -136,6 +147,7 @@ class TForm1::SessionView : public TSessionView {
     // Values that no longer arrive must not look live.
     form_.PulsePanel->setText(Q(kPulsePanelEmpty));
     form_.RespPanel->setText(Q(kRespPanelEmpty));
+    form_.HeartPanel->setText(Q(kHeartPanelEmpty));
     form_.PortLost();
   }
   void RateOff(double, int) override {
@@ -228,6 +240,7 @@ void TForm1::ConnectHandlers() {
   bind(CalButton, &TForm1::CalButtonClick);
   bind(RegisterButton, &TForm1::RegisterButtonClick);
   bind(TestButton, &TForm1::TestButtonClick);
+  bind(MarkerButton, &TForm1::MarkerButtonClick);
   bind(SetupOKButton, &TForm1::SetupOKButtonClick);
   bind(SetupCancelButton, &TForm1::SetupCancelButtonClick);
   bind(CheckBox12C, &TForm1::CheckBox12CClick);
@@ -249,6 +262,12 @@ void TForm1::ConnectHandlers() {
   addAction(serviceMode);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(serviceMode, &QAction::triggered, this, [this] { Guarded([this] { ServiceModeKey(); }); });
+  // A marker from the keyboard, without looking away from the traces.
+  auto* markerKey = new QShortcut(QKeySequence(Qt::Key_M), this);
+  markerKey->setContext(Qt::WindowShortcut);
+  connect(markerKey, &QShortcut::activated, this, [this] {
+    if (MarkerButton->isVisible()) Guarded([this] { MarkerButtonClick(); });
+  });
   // The set-up panel answers like a dialog.
   auto* confirm = new QShortcut(QKeySequence(Qt::Key_Return), SetupBox);
   auto* confirmEnter = new QShortcut(QKeySequence(Qt::Key_Enter), SetupBox);
@@ -356,6 +375,24 @@ void TForm1::Timer1Timer() {
   if (session_->PortLostNow()) session_->TryReconnect();
   session_->Tick();
   ShowLineQuality();
+  ShowHeartRate();
+}
+
+// The tool's own count beside the module's Pulse; more than 5 bpm apart,
+// the panel says so in red.
+void TForm1::ShowHeartRate() {
+  if (!measures_ || !session_->Recording()) return;
+  const std::optional<double> tool = measures_->RecentBpm();
+  const std::optional<int> module = measures_->LastPulse();
+  HeartPanel->setText(Q(HeartPanelText(tool, module)));
+  ToolHeartRate figure;
+  figure.lead = "II";
+  figure.bpm = tool;
+  const std::optional<std::string> apart =
+      HeartRateDisagreement(figure, module ? std::optional<double>(*module) : std::nullopt);
+  HeartPanel->setStyleSheet(apart ? QStringLiteral("color: #C00000") : QString());
+  HeartPanel->setToolTip(apart ? QStringLiteral("The heart rate counted here and the module's Pulse differ")
+                               : QStringLiteral("Heart rate counted by this program (the module's Pulse in brackets)"));
 }
 
 // How the line behaves, in the Status box: what a user needs to trust (or
@@ -389,9 +426,15 @@ void TForm1::SetupOKButtonClick() {
     // The panel said the port was lost; now it is back.
     if (result.portBack && !result.recording) SetPanel(spStatus, std::string(kIdleStatusText));
     if (result.opened) {
+      const bool stageChanged = !confirmed_ || confirmed_->indices.amplification != request.indices.amplification;
       confirmed_ = request;
       RememberSetup(request);
       ShowPortHint();
+      // A calibration scales only the stage it was measured at.
+      if (stageChanged) {
+        calibration_.reset();
+        FindKeptCalibration();
+      }
     }
     // The set-up drew an empty frame; a review it did not end is shown again.
     if (ReviewBar->Active()) ReviewBar->Refresh();
@@ -435,6 +478,10 @@ void TForm1::ReadButtonClick() {
   EndReview();
   SetPanel(spStatus, std::string(kReceivingStatusStart));
   session_->StartRecording();
+  measures_ = std::make_unique<RecordingMeasures>(session_->ExpectedRate(), session_->TwelveChannelMode(),
+                                                  session_->ChannelSelection(), ConfirmedStage());
+  HeartPanel->setText(Q(kHeartPanelEmpty));
+  HeartPanel->setStyleSheet(QString());
   // The store starts again: what was unsaved or on the chart is gone.
   unsaved_ = false;
   recordsShown_ = false;
@@ -444,6 +491,8 @@ void TForm1::ReadButtonClick() {
 // The stop of Read/Stop and of the run limit, as the window shows it: before
 // the offer to save the recording's controls stay ...
 void TForm1::RecordingStopping(bool stored) {
+  // A Calibrate just before the Stop is measured on what came.
+  if (measures_ && measures_->End(session_->Store(), session_->Store().Count())) CalibrationMeasured();
   recordsShown_ = stored;
   offerOpen_ = stored;
   ShowControls();
@@ -460,7 +509,58 @@ void TForm1::RecordingStopped() {
 }
 
 void TForm1::ElecButtonClick() { session_->SendElectrodeSearch(); }
-void TForm1::CalButtonClick() { session_->SendCalibration(); }
+void TForm1::CalButtonClick() {
+  session_->SendCalibration();
+  // The rectangle comes in the records after the command.
+  if (!measures_ || !session_->Recording()) return;
+  measures_->CalibrationSent(session_->Store().Count() + 1);
+  CalibrationLabel->setText(Q(kCalibrationMeasuringText));
+}
+
+int TForm1::ConfirmedStage() const { return session_->ConfirmedSetup().indices.amplification + 1; }
+
+// What the rectangle gave, in the Status box (opened to say it); a found
+// calibration scales this stage from now on and is kept for the module.
+void TForm1::CalibrationMeasured() {
+  const std::optional<CalibrationResult>& found = measures_->Calibration();
+  if (!found) return;
+  std::string text = CalibrationText(*found, measures_->Stage());
+  if (const std::optional<SidecarCalibration> calibration = measures_->FoundCalibration()) {
+    calibration_ = calibration;
+    const std::string& identification = session_->Identification();
+    if (settings_ && !identification.empty()) {
+      RememberCalibration(*settings_, identification, *calibration);
+    } else if (settings_) {
+      text += " (not kept: Identify the module first)";
+    }
+  }
+  CalibrationLabel->setText(Q(text));
+  statusBoxOpen_ = true;
+  ShowControls();
+}
+
+void TForm1::FindKeptCalibration() {
+  if (settings_) calibration_ = RememberedCalibration(*settings_, session_->Identification(), ConfirmedStage());
+  if (!calibration_) {
+    CalibrationLabel->setText(Q(kUncalibratedText));
+    return;
+  }
+  double sum = 0;
+  for (const SidecarLeadCalibration& lead : calibration_->leads) sum += lead.stepsPerMv;
+  CalibrationLabel->setText(
+      Q(KeptCalibrationText(ConfirmedStage(), sum / static_cast<double>(calibration_->leads.size()))));
+}
+
+void TForm1::MarkerButtonClick() {
+  if (!measures_ || !session_->Recording()) return;
+  // The marker goes to the next record stored.
+  const std::optional<SidecarMarker> marker = measures_->AddMarker(session_->Store().Count() + 1, {});
+  if (!marker) {
+    dialogs_.ShowMessage("A recording holds at most 255 markers.", kApplicationTitle);
+    return;
+  }
+  session_->AddMarker(static_cast<std::uint8_t>(marker->number));
+}
 void TForm1::IdentButtonClick() { session_->SendIdentify(); }
 
 void TForm1::RegWriteButtonClick() {
@@ -518,8 +618,16 @@ void TForm1::CheckBox12CClick() { ShowControls(); }
 TRecordingContext TForm1::RecordingContext() {
   TRecordingContext context{session_->Store(), layout_, *canvas_, dialogs_, currentDataFile_, formatTime_};
   // A saved recording's sidecar: the session's set-up, port, identification
-  // and line figures.
-  context.sidecar = [this] { return SessionSidecar(*session_); };
+  // and line figures, and what the recording measured (markers, heart rate,
+  // the calibration of its stage).
+  context.sidecar = [this] {
+    RecordingSidecar sidecar = SessionSidecar(*session_);
+    if (measures_) {
+      const bool sameStage = calibration_ && calibration_->stage == measures_->Stage();
+      measures_->FillSidecar(sidecar, sameStage ? calibration_ : std::nullopt);
+    }
+    return sidecar;
+  };
   // The load counts every record in panel 5, shown at the chart's pace.
   context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
   return context;
@@ -543,6 +651,7 @@ void TForm1::LoadButtonClick() {
   TRecordingContext context = RecordingContext();
   const LoadOutcome loaded = ::LoadButtonClick(context);
   if (!loaded.chosen) return;
+  measures_.reset();  // they were the replaced recording's
   if (loaded.records > 0) {
     recordsShown_ = true;
     BeginReview(loaded.twelveChannel);
@@ -598,7 +707,7 @@ void TForm1::ShowControls() {
       {IdentButton, shown.ident},  {ElecButton, shown.elec},         {CalButton, shown.cal},
       {RegisterButton, shown.reg}, {SetupBox, shown.setupBox},       {StatusBox, shown.statusBox},
       {IdentBox, shown.identBox},  {RegisterBox, shown.registerBox}, {ChannelBox, shown.channelBox},
-      {TestButton, shown.test},
+      {TestButton, shown.test},    {MarkerButton, shown.marker},     {HeartPanel, shown.heart},
   };
   // In service mode the review bar ends before Test's place.
   ReviewBar->EndBefore(serviceMode_ ? TestButton->x() : width());

@@ -30,6 +30,7 @@
 #include "chart/ChartLayout.h"
 #include "module/AcquisitionSession.h"
 #include "recording/Dialogs.h"
+#include "recording/Sidecar.h"
 #include "store/LocaleFormat.h"
 #include "ui/ControlVisibility.h"
 
@@ -43,6 +44,7 @@ class QPushButton;
 class QSettings;
 class QTimer;
 class ChartSweep;
+class RecordingMeasures;
 class ImageCanvas;
 class TDamageCanvas;
 class QtMainThreadDispatcher;
@@ -94,6 +96,9 @@ class TForm1 : public QWidget {
   void ExportButtonClick();
   void ServiceModeKey();
   void TestButtonClick();
+  // A numbered marker at the next record of the running recording (also
+  // the key M).
+  void MarkerButtonClick();
 
   // Closing the window: a recording running or not saved is not lost
   // unasked (save, discard or stay); true when the window may close.
@@ -161,6 +166,12 @@ class TForm1 : public QWidget {
   void FlushChart();
   void SetPanel(int index, const std::string& text);
   std::array<bool, 8> ChannelSelection() const;
+  // The calibration: measured after Calibrate, or kept for the module and
+  // the confirmed stage; shown in the Status box.
+  int ConfirmedStage() const;
+  void CalibrationMeasured();
+  void FindKeptCalibration();
+  void ShowHeartRate();
   std::array<bool, 8> RegisterBits() const;
   TRecordingContext RecordingContext();
 
@@ -183,6 +194,11 @@ class TForm1 : public QWidget {
   std::optional<TSetupRequest> confirmed_;
   std::string requestedPort_;  // the port of the last OK, for the reasons of a failed open
   std::unique_ptr<QSettings> settings_;
+  // What the running (or last) recording measured: markers, the calibration
+  // after Calibrate, the heart rate.
+  std::unique_ptr<RecordingMeasures> measures_;
+  // The calibration in force for the confirmed stage; nothing: in steps.
+  std::optional<SidecarCalibration> calibration_;
   // The window's state, from which ShowControls shows and hides the top row
   // and the boxes (ui/ControlVisibility.h).
   bool offerOpen_ = false;     // a stop's offer to save is being made
@@ -214,6 +230,8 @@ class TForm1 : public QWidget {
   QPushButton* CalButton = nullptr;
   QPushButton* RegisterButton = nullptr;
   QPushButton* TestButton = nullptr;
+  QPushButton* MarkerButton = nullptr;
+  QLabel* HeartPanel = nullptr;
 
   TChartView* Grafik = nullptr;
   TStatusBar* StatusBar1 = nullptr;
@@ -248,7 +266,8 @@ class TForm1 : public QWidget {
   QLabel* LLLabel = nullptr;
   std::array<QLabel*, 5> chestLabels_{};  // Chest2Label .. Chest6Label
   QPushButton* StatusHideButton = nullptr;
-  QLabel* LineLabel = nullptr;  // the line figures
+  QLabel* LineLabel = nullptr;         // the line figures
+  QLabel* CalibrationLabel = nullptr;  // what Calibrate found, or the kept figure
 
   // Module identification box.
   QGroupBox* IdentBox = nullptr;

@@ -60,6 +60,11 @@ constexpr ControlPlace kTopRow[] = {
     {Button, "CalButton", "Calibrate", nullptr, TopRow(648), 0},
     {Button, "RegisterButton", "Register", nullptr, TopRow(712), 0},
     {Button, "TestButton", "Test", nullptr, TopRow(776), 0},
+    // While a recording runs, where Save, Load and Print stand when none
+    // does (neither is shown with them): the marker, and the tool's heart
+    // rate beside the module's Pulse.
+    {Button, "MarkerButton", "Marker", nullptr, TopRow(136), kTopRowPoints},
+    {Panel, "HeartPanel", "HR:", nullptr, {200, 0, 121, 25}, 0},
 };
 
 constexpr ControlPlace kSetupBox[] = {
@@ -89,8 +94,9 @@ constexpr ControlPlace kSetupBox[] = {
 };
 
 constexpr ControlPlace kInfoBoxes[] = {
-    // Taller than designed by the line figures below its Hide button.
-    {Box, "StatusBox", "Status", nullptr, {280, 56, 225, 312}, kBoxTitlePoints},
+    // Taller than designed by the line figures and the calibration below
+    // its Hide button.
+    {Box, "StatusBox", "Status", nullptr, {280, 56, 225, 366}, kBoxTitlePoints},
     {Label, "RespLabel", "Resp. Wave:", "StatusBox", {8, 22, 209, 17}, kBoxContentPoints},
     {Label, "RALabelCaption", "RA:", "StatusBox", StateCaption(0), kBoxContentPoints},
     {Label, "RALabel", "RA", "StatusBox", StateLabel(0), kBoxContentPoints},
@@ -114,6 +120,7 @@ constexpr ControlPlace kInfoBoxes[] = {
     {Label, "Chest6Label", "Chest6", "StatusBox", StateLabel(9), kBoxContentPoints},
     {Button, "StatusHideButton", "Hide", "StatusBox", {75, 222, 75, 25}, kBoxContentPoints},
     {Label, "LineLabel", "", "StatusBox", {8, 252, 209, 54}, kBoxContentPoints},
+    {Label, "CalibrationLabel", "", "StatusBox", {8, 306, 209, 54}, kBoxContentPoints},
 
     {Box, "IdentBox", "Module Identification", nullptr, {560, 288, 345, 105}, kBoxTitlePoints},
     {Label, "IdentLabel", "Identification:", "IdentBox", {8, 24, 329, 40}, kBoxContentPoints},
@@ -250,6 +257,10 @@ void TForm1::CreateControls() {
   CalButton = Placed<QPushButton>(*this, "CalButton");
   RegisterButton = Placed<QPushButton>(*this, "RegisterButton");
   TestButton = Placed<QPushButton>(*this, "TestButton");
+  MarkerButton = Placed<QPushButton>(*this, "MarkerButton");
+  HeartPanel = Placed<QLabel>(*this, "HeartPanel");
+  MarkerButton->setToolTip(QStringLiteral("Mark the newest record (key M)"));
+  HeartPanel->setToolTip(QStringLiteral("Heart rate counted by this program (the module's Pulse in brackets)"));
   ExportButton->setToolTip(QStringLiteral("Export the recording as EDF+ or CSV"));
   StatusButton->setToolTip(QStringLiteral("Click here to get information about connected Electrodes"));
   IdentButton->setToolTip(QStringLiteral("Click to get Module Information"));
@@ -266,6 +277,8 @@ void TForm1::CreateControls() {
     hidden->hide();
   }
   TestButton->hide();
+  MarkerButton->hide();
+  HeartPanel->hide();
 
   Grafik = new TChartView(canvas_->Image(), this);
   Grafik->setObjectName(QStringLiteral("Grafik"));
@@ -359,6 +372,10 @@ void TForm1::CreateInfoBoxes() {
   StatusHideButton = Placed<QPushButton>(*this, "StatusHideButton");
   LineLabel = Placed<QLabel>(*this, "LineLabel");
   LineLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  CalibrationLabel = Placed<QLabel>(*this, "CalibrationLabel");
+  CalibrationLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  CalibrationLabel->setWordWrap(true);
+  CalibrationLabel->setText(Text(kUncalibratedText));
 
   IdentBox = Placed<QGroupBox>(*this, "IdentBox");
   IdentLabel = Placed<QLabel>(*this, "IdentLabel");

@@ -1,6 +1,7 @@
 #include "ui/SessionTexts.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "module/SetupChoices.h"
@@ -89,3 +90,21 @@ std::string LineFiguresText(const TLineQuality& q, double measuredRate, int expe
 std::string PortLostStatusText(int count) { return Counted("Status: Port lost - reconnecting... ", count, " packets"); }
 
 std::string LoadingStatusText(int count) { return Counted("Status: Loading... ", count, " packets"); }
+
+std::string HeartPanelText(std::optional<double> toolBpm, std::optional<int> moduleBpm) {
+  if (!toolBpm && !moduleBpm) return std::string(kHeartPanelEmpty);
+  std::string text = "HR: ";
+  if (toolBpm) {
+    AppendNumber(text, static_cast<int>(std::lround(*toolBpm)));
+  } else {
+    text += "--";
+  }
+  if (moduleBpm) text += Counted(" (module ", *moduleBpm, ")");
+  return text;
+}
+
+std::string KeptCalibrationText(int stage, double meanStepsPerMv) {
+  char text[96];
+  std::snprintf(text, sizeof text, "Calibrated, stage %d: %.1f steps/mV (kept for this module)", stage, meanStepsPerMv);
+  return text;
+}

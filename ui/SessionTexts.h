@@ -88,3 +88,16 @@ std::string LineFiguresText(const TLineQuality& figures, double measuredRate, in
 std::string PortLostStatusText(int count);
 // Panel 5 while a data file is read: "Status: Loading... <count> packets".
 std::string LoadingStatusText(int count);
+
+// The heart-rate panel beside Pulse: the tool's own count and the module's
+// Pulse value in brackets, "HR: 72 (module 72)"; "--" for a count not (yet)
+// known, "HR: 72" without a Pulse value, "HR:" with neither.
+inline constexpr std::string_view kHeartPanelEmpty = "HR:";
+std::string HeartPanelText(std::optional<double> toolBpm, std::optional<int> moduleBpm);
+
+// The Status box's calibration line when nothing was measured in this run:
+// the figure kept for the module and stage, or none.
+inline constexpr std::string_view kUncalibratedText = "Uncalibrated: values in steps";
+inline constexpr std::string_view kCalibrationMeasuringText = "Calibration: measuring the 1 mV rectangle...";
+// "Calibrated, stage 2: 40.0 steps/mV (kept for this module)".
+std::string KeptCalibrationText(int stage, double meanStepsPerMv);

@@ -54,6 +54,6 @@ class TStatusBar : public QFrame {
   int border_ = 0;
   std::array<std::string, kPanelCount> pendingTexts_{};
   unsigned pending_ = 0;  // bit i: pendingTexts_[i] waits to be shown
-  QTimer throttle_;  // runs only while texts wait
+  QTimer throttle_;       // runs only while texts wait
   QElapsedTimer sinceShown_;
 };

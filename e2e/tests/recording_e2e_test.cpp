@@ -2,15 +2,21 @@
 // through the panel, Read, a few seconds of streaming, Stop, the offer to save
 // answered Yes with a file name; then the store and both files checked
 // against what the simulator sent.
+#include <QRegularExpression>
+#include <QSettings>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "e2e_support.h"
+#include "recording/Sidecar.h"
 #include "store/LocaleFormat.h"
 
 namespace {
 
 constexpr std::uint8_t kI = 0x01;
+constexpr std::uint8_t kII = 0x02;
 constexpr std::uint8_t kIII = 0x04;
 constexpr std::uint8_t kResp = 0x80;
 
@@ -195,6 +201,57 @@ TEST_F(EndToEndRecording, StatusFramesOfTheSimulatorFillThePanels) {
   dialogs.confirmAnswers = {false};
   Click("ReadButton");
   EXPECT_EQ(dialogs.ConfirmCount(), 1);
+}
+
+// The window as an instrument: Calibrate measures the module's rectangle,
+// the tool counts the heart rate beside the module's Pulse, a marker goes
+// into its record, and the sidecar keeps all three; the calibration is
+// kept for the module.
+TEST_F(EndToEndRecording, CalibrationHeartRateAndMarkersAreMeasuredShownAndSaved) {
+  const std::filesystem::path ini = Scratch() / "settings.ini";
+  form->UseSettings(std::make_unique<QSettings>(QString::fromStdString(ini.string()), QSettings::IniFormat));
+  SetUpModule({.channelMask = kI | kII | kIII, .items = {{"AmpBox", "Stage 3"}}});
+  EXPECT_EQ(Caption("CalibrationLabel"), "Uncalibrated: values in steps");
+  Click("ReadButton");
+  ASSERT_TRUE(Shown("MarkerButton"));
+  ASSERT_TRUE(Shown("HeartPanel"));
+  Click("IdentButton");
+  ASSERT_TRUE(WaitUntil([&] { return Shown("IdentBox"); }));
+  Click("IdentHideButton");
+  Click("CalButton");
+  EXPECT_EQ(Caption("CalibrationLabel"), "Calibration: measuring the 1 mV rectangle...");
+  ASSERT_TRUE(WaitUntil([&] { return Caption("CalibrationLabel").rfind("Calibrated", 0) == 0; }))
+      << Caption("CalibrationLabel");
+  EXPECT_EQ(Caption("CalibrationLabel"), "Calibrated, stage 3: 60.0 steps/mV; I..III within 0.0 %");
+  EXPECT_TRUE(Shown("StatusBox")) << "opened to say what was found";
+  Click("MarkerButton");
+  const int markedAt = Count() + 1;
+  const QRegularExpression heart(QStringLiteral("^HR: 7[123] \\(module 72\\)$"));
+  EXPECT_TRUE(WaitUntil([&] { return heart.match(QString::fromStdString(Caption("HeartPanel"))).hasMatch(); },
+                        std::chrono::seconds(20)))
+      << Caption("HeartPanel");
+
+  const std::filesystem::path log = Scratch() / "measured.log";
+  dialogs.confirmAnswers = {true};
+  dialogs.saveAnswers = {log.string()};
+  Click("ReadButton");
+  EXPECT_FALSE(Shown("MarkerButton"));
+  const std::optional<RecordingSidecar> sidecar = ReadSidecar((Scratch() / "measured.json").string());
+  ASSERT_TRUE(sidecar);
+  ASSERT_EQ(sidecar->markers.size(), 1u);
+  EXPECT_GE(sidecar->markers[0].record, markedAt);
+  EXPECT_EQ(RecordMarker(form->Store().At(static_cast<int>(sidecar->markers[0].record))), 1);
+  ASSERT_TRUE(sidecar->calibration);
+  EXPECT_EQ(sidecar->calibration->stage, 3);
+  ASSERT_EQ(sidecar->calibration->leads.size(), 3u);
+  EXPECT_DOUBLE_EQ(sidecar->calibration->leads[1].stepsPerMv, 60);
+  ASSERT_TRUE(sidecar->heartRate && sidecar->heartRate->toolBpm);
+  EXPECT_NEAR(*sidecar->heartRate->toolBpm, 72, 2);
+  EXPECT_EQ(sidecar->heartRate->moduleBpm, 72);
+  // Kept for this module at this stage: the settings file names it.
+  std::ostringstream kept;
+  kept << std::ifstream(ini).rdbuf();
+  EXPECT_NE(kept.str().find("stage3=\"I=60.000@128.000"), std::string::npos);
 }
 
 }  // namespace

@@ -44,6 +44,10 @@ TEST_P(TopRowTable, ShowsTheControlsOfTheSituation) {
   EXPECT_EQ(TopRow(shown), GetParam().topRow);
   EXPECT_EQ(shown.exportButton, shown.print) << "Export is shown exactly where Print is";
   EXPECT_EQ(shown.readSaysStop, GetParam().state.recording);
+  // Marker and HR stand where Save, Load and Print do: never together.
+  EXPECT_EQ(shown.marker, GetParam().state.recording);
+  EXPECT_EQ(shown.heart, GetParam().state.recording);
+  EXPECT_FALSE(shown.marker && (shown.save || shown.load || shown.print));
 }
 
 TWindowState With(TWindowState state, void (*change)(TWindowState&)) {
