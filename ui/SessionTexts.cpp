@@ -81,10 +81,11 @@ std::string LineFiguresText(const TLineQuality& q, double measuredRate, int expe
   const std::uint64_t lineErrors = q.parityErrors + q.framingErrors + q.overrunErrors + q.breaks;
   char rate[64];
   std::snprintf(rate, sizeof rate, "Rate: %.1f/s (set %d)%s", measuredRate, expectedRate, rateOff ? " OFF" : "");
+  // Four short lines: each stays whole in the Status box's width.
   return "Outside frames: " + std::to_string(q.bytesOutsideFrames) +
-         " B  Rejected: " + std::to_string(q.RejectedFrames()) +
-         "\nGaps: " + std::to_string(q.inputGaps + q.framerOverflows) +
-         "  Silences: " + std::to_string(q.silentSpells) + "  Errors: " + std::to_string(lineErrors) + "\n" + rate;
+         " B\nRejected: " + std::to_string(q.RejectedFrames()) +
+         "  Gaps: " + std::to_string(q.inputGaps + q.framerOverflows) +
+         "\nSilences: " + std::to_string(q.silentSpells) + "  Errors: " + std::to_string(lineErrors) + "\n" + rate;
 }
 
 std::string PortLostStatusText(int count) { return Counted("Status: Port lost - reconnecting... ", count, " packets"); }

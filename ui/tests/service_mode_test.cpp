@@ -69,7 +69,7 @@ TEST_F(ServiceMode, StatusBoxShowsTheLineFigures) {
   ASSERT_TRUE(WaitUntil([&] { return form->Store().Count() == 1; }));
   Click("StatusButton");
   const QString text = Find<QLabel>("LineLabel")->text();
-  EXPECT_TRUE(text.startsWith(QStringLiteral("Outside frames: 3 B  Rejected: 0\nGaps: 0  Silences: 0  Errors: 0\n")))
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Outside frames: 3 B\nRejected: 0  Gaps: 0\nSilences: 0  Errors: 0\n")))
       << text.toStdString();
 }
 

@@ -226,9 +226,9 @@ TEST(LineFigures, ShowEachKindOfTroubleApartAndTheRateAgainstTheSetOne) {
   q.framingErrors = 5;
   q.breaks = 1;
   EXPECT_EQ(LineFiguresText(q, 149.96, 300, true),
-            "Outside frames: 12 B  Rejected: 3\nGaps: 4  Silences: 1  Errors: 6\nRate: 150.0/s (set 300) OFF");
+            "Outside frames: 12 B\nRejected: 3  Gaps: 4\nSilences: 1  Errors: 6\nRate: 150.0/s (set 300) OFF");
   EXPECT_EQ(LineFiguresText(TLineQuality{}, 0, 100, false),
-            "Outside frames: 0 B  Rejected: 0\nGaps: 0  Silences: 0  Errors: 0\nRate: 0.0/s (set 100)");
+            "Outside frames: 0 B\nRejected: 0  Gaps: 0\nSilences: 0  Errors: 0\nRate: 0.0/s (set 100)");
 }
 
 TEST(StatusBarTexts, PortAndLossReadAsTheWindowShowsThem) {

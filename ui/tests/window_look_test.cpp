@@ -250,6 +250,18 @@ TEST_P(WindowOfClass, EveryControlLiesInsideItsWindowAndItsBox) {
   EXPECT_GT(placed, 70);
 }
 
+// The boxes a user may have open together never lie over each other.
+TEST_P(WindowOfClass, TheInformationBoxesLeaveEachOtherFree) {
+  const char* boxes[] = {"StatusBox", "IdentBox", "RegisterBox"};
+  for (const char* a : boxes) {
+    for (const char* b : boxes) {
+      if (std::string_view(a) >= b) continue;
+      EXPECT_FALSE(form->findChild<QWidget*>(a)->geometry().intersects(form->findChild<QWidget*>(b)->geometry()))
+          << a << " and " << b;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(ScreenClasses, WindowOfClass,
                          ::testing::Values(ClassCase{1280, ScreenClass::Wide}, ClassCase{1100, ScreenClass::Medium},
                                            ClassCase{1000, ScreenClass::Narrow},
