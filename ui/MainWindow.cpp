@@ -478,6 +478,7 @@ void TForm1::ReadButtonClick() {
   EndReview();
   SetPanel(spStatus, std::string(kReceivingStatusStart));
   session_->StartRecording();
+  storeFromLoad_ = false;
   measures_ = std::make_unique<RecordingMeasures>(session_->ExpectedRate(), session_->TwelveChannelMode(),
                                                   session_->ChannelSelection(), ConfirmedStage());
   HeartPanel->setText(Q(kHeartPanelEmpty));
@@ -617,9 +618,13 @@ void TForm1::CheckBox12CClick() { ShowControls(); }
 
 TRecordingContext TForm1::RecordingContext() {
   TRecordingContext context{session_->Store(), layout_, *canvas_, dialogs_, currentDataFile_, formatTime_};
-  // A saved recording's sidecar: the session's set-up, port, identification
-  // and line figures, and what the recording measured (markers, heart rate,
-  // the calibration of its stage).
+  // The load counts every record in panel 5, shown at the chart's pace.
+  context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
+  // A loaded recording has its own sidecar, or none.
+  if (storeFromLoad_) return context;
+  // The acquisition's recording: the session's set-up, port,
+  // identification and line figures, and what the recording measured
+  // (markers, heart rate, the calibration of its stage).
   context.sidecar = [this] {
     RecordingSidecar sidecar = SessionSidecar(*session_);
     if (measures_) {
@@ -628,8 +633,6 @@ TRecordingContext TForm1::RecordingContext() {
     }
     return sidecar;
   };
-  // The load counts every record in panel 5, shown at the chart's pace.
-  context.showStatus = [this](const std::string& text) { StatusBar1->SetPanelTextSoon(spStatus, text); };
   return context;
 }
 
@@ -652,6 +655,7 @@ void TForm1::LoadButtonClick() {
   const LoadOutcome loaded = ::LoadButtonClick(context);
   if (!loaded.chosen) return;
   measures_.reset();  // they were the replaced recording's
+  storeFromLoad_ = true;
   if (loaded.records > 0) {
     recordsShown_ = true;
     BeginReview(loaded.twelveChannel);

@@ -201,10 +201,11 @@ class TForm1 : public QWidget {
   std::optional<SidecarCalibration> calibration_;
   // The window's state, from which ShowControls shows and hides the top row
   // and the boxes (ui/ControlVisibility.h).
-  bool offerOpen_ = false;     // a stop's offer to save is being made
-  bool unsaved_ = false;       // the last offer ended without a save
-  bool recordsShown_ = false;  // a stopped or loaded recording is on the chart
-  bool serviceMode_ = false;   // Ctrl+Shift+S pressed in this run
+  bool offerOpen_ = false;      // a stop's offer to save is being made
+  bool unsaved_ = false;        // the last offer ended without a save
+  bool recordsShown_ = false;   // a stopped or loaded recording is on the chart
+  bool storeFromLoad_ = false;  // the store holds a loaded file, not the acquisition's recording
+  bool serviceMode_ = false;    // Ctrl+Shift+S pressed in this run
   bool setupBoxOpen_ = false;
   bool statusBoxOpen_ = false;
   bool identBoxOpen_ = false;

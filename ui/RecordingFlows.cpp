@@ -6,6 +6,7 @@
 #include "chart/ChartFrame.h"
 #include "chart/ChartSweep.h"
 #include "recording/FileIO.h"
+#include "recording/PdfReport.h"
 #include "recording/PrintOut.h"
 #include "recording/RecordingExport.h"
 #include "recording/RecordingFiles.h"
@@ -170,19 +171,30 @@ void ExportButtonClick(TRecordingContext& context) {
       return;
     }
     FileDialogOptions options;
-    options.filter = "EDF+|*.edf|CSV|*.csv";
+    options.filter = "EDF+|*.edf|CSV|*.csv|PDF report|*.pdf";
     options.defaultExt = "edf";
     options.overwritePrompt = true;
     const std::optional<FileChoice> choice = context.dialogs.ExecuteSaveDialogWithFilter(options);
     if (!choice || choice->path.empty()) return;
-    bool csv = choice->filterIndex == 1;
-    if (EndsWithIgnoringCase(choice->path, ".csv")) csv = true;
-    if (EndsWithIgnoringCase(choice->path, ".edf")) csv = false;
-    const ExportOptions exportOptions = ExportOptionsForStore(context.store, context.currentDataFile);
-    if (csv) {
-      ExportCsv(context.store, choice->path, exportOptions);
-    } else {
-      ExportEdf(context.store, choice->path, exportOptions);
+    // The name's extension decides; else the chosen filter.
+    enum class Format { Edf, Csv, Pdf } format = Format::Edf;
+    if (choice->filterIndex == 1) format = Format::Csv;
+    if (choice->filterIndex == 2) format = Format::Pdf;
+    if (EndsWithIgnoringCase(choice->path, ".edf")) format = Format::Edf;
+    if (EndsWithIgnoringCase(choice->path, ".csv")) format = Format::Csv;
+    if (EndsWithIgnoringCase(choice->path, ".pdf")) format = Format::Pdf;
+    ExportOptions exportOptions = ExportOptionsForStore(context.store, context.currentDataFile);
+    // A recording not saved yet (or saved before its sidecar could be): what
+    // the acquisition knows of it.
+    if (!exportOptions.sidecar && context.sidecar) exportOptions.sidecar = context.sidecar();
+    switch (format) {
+      case Format::Csv: ExportCsv(context.store, choice->path, exportOptions); break;
+      case Format::Edf: ExportEdf(context.store, choice->path, exportOptions); break;
+      case Format::Pdf: {
+        const StoreRecords records(context.store);
+        WritePdfReport(records, SurveyRecording(records), choice->path, PdfReportOptions{exportOptions, {}, {}});
+        break;
+      }
     }
   } catch (const std::exception& error) {
     ShowQuietly(context.dialogs, error.what());

@@ -76,8 +76,8 @@ struct LoadOutcome {
 // records than the store holds asks first whether its first or its last
 // SampleStore::kLastSlot are loaded.
 LoadOutcome LoadButtonClick(TRecordingContext& context);
-// Writes the recording as EDF+ or CSV: a save dialog offering "EDF+ (*.edf)"
-// and "CSV (*.csv)"; the format follows the name's extension, else the
+// Writes the recording as EDF+, CSV or a PDF report (recording/PdfReport.h):
+// a save dialog offering the three; the format follows the name's extension, else the
 // chosen filter; the date is the data file's modification date (today when
 // there is none). Never throws: failures are shown in a message box.
 void ExportButtonClick(TRecordingContext& context);
