@@ -729,7 +729,32 @@ void TForm1::ShowControls() {
 // ---------------------------------------------------------------------------
 // Review of the stored recording.
 
-void TForm1::BeginReview(bool twelveChannel) { ReviewBar->Begin(layout_, twelveChannel); }
+void TForm1::BeginReview(bool twelveChannel) {
+  ReviewBar->Begin(layout_, twelveChannel);
+  // The calipers' scale: the recording's rate and calibration, from its
+  // sidecar for a loaded file, from the acquisition for its own recording.
+  double rate = TransmissionRate(session_->Store().Settings().transmission);
+  std::optional<SidecarCalibration> calibration;
+  if (storeFromLoad_) {
+    try {
+      if (const std::optional<RecordingSidecar> sidecar = ReadSidecar(SidecarPathFor(currentDataFile_))) {
+        if (sidecar->setup && sidecar->setup->rateHz) rate = *sidecar->setup->rateHz;
+        calibration = sidecar->calibration;
+      }
+    } catch (const std::exception&) {
+      // A sidecar that cannot be read adds nothing: the records read in steps.
+    }
+  } else {
+    rate = session_->ExpectedRate();
+    if (measures_ && calibration_ && calibration_->stage == measures_->Stage()) calibration = calibration_;
+  }
+  ReviewBar->SetScale(rate, [calibration](ChartChannel channel) -> std::optional<double> {
+    if (!calibration) return std::nullopt;
+    for (const SidecarLeadCalibration& lead : calibration->leads)
+      if (lead.lead == ChannelLabel(channel)) return lead.stepsPerMv;
+    return std::nullopt;
+  });
+}
 
 void TForm1::EndReview() { ReviewBar->End(); }
 

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSignalBlocker>
@@ -83,6 +84,9 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
     keys_[i]->setContext(Qt::WindowShortcut);
     connect(keys_[i], &QShortcut::activated, this, [this, step = keys[i].second] { Step(step); });
   }
+  clearCalipers_ = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
+  clearCalipers_->setContext(Qt::WindowShortcut);
+  connect(clearCalipers_, &QShortcut::activated, this, [this] { ClearCalipers(); });
   SetKeysEnabled(false);
   chartView.installEventFilter(this);
   hide();
@@ -97,6 +101,7 @@ void TReviewBar::Begin(const ChartLayout& layout, bool twelveChannel) {
   wheelAngle_ = 0;
   first_ = samePlace ? ClampViewFirst(first_, reviewedCount_, RecordsPerView())
                      : LastViewFirst(reviewedCount_, RecordsPerView());
+  if (!samePlace) calipers_.clear();
   SyncControls();
   Redraw();
   SetKeysEnabled(true);
@@ -106,12 +111,38 @@ void TReviewBar::Begin(const ChartLayout& layout, bool twelveChannel) {
 
 void TReviewBar::End() {
   active_ = false;
+  calipers_.clear();
+  pressed_.reset();
   SetKeysEnabled(false);
   hide();
 }
 
 void TReviewBar::SetKeysEnabled(bool enabled) {
   for (QShortcut* key : keys_) key->setEnabled(enabled);
+  // Escape is the set-up panel's too: taken only while there is something to clear.
+  clearCalipers_->setEnabled(enabled && !calipers_.empty());
+}
+
+void TReviewBar::SetScale(double sampleRate, StepsPerMv stepsPerMv) {
+  rate_ = sampleRate;
+  stepsPerMv_ = std::move(stepsPerMv);
+  if (!calipers_.empty()) Redraw();
+}
+
+std::vector<std::string> TReviewBar::CaliperTexts() const {
+  std::vector<std::string> texts;
+  for (const Caliper& caliper : calipers_) {
+    texts.push_back(CaliperText(caliper, rate_, stepsPerMv_ ? stepsPerMv_(caliper.from.channel) : std::nullopt));
+  }
+  return texts;
+}
+
+void TReviewBar::ClearCalipers() {
+  pressed_.reset();
+  if (calipers_.empty()) return;
+  calipers_.clear();
+  SetKeysEnabled(active_);
+  if (active_) Redraw();
 }
 
 int TReviewBar::RecordsPerView() const { return ::RecordsPerView(layout_, twelveChannel_, compression_); }
@@ -146,6 +177,8 @@ void TReviewBar::SetCompression(int compression) {
     return;
   }
   first_ = ClampViewFirst(first_, store_.Count(), RecordsPerView());
+  calipers_.clear();
+  SetKeysEnabled(true);
   SyncControls();
   Redraw();
 }
@@ -155,6 +188,8 @@ void TReviewBar::ShowView(int first) {
   first = ClampViewFirst(first, store_.Count(), RecordsPerView());
   if (first == first_) return;
   first_ = first;
+  calipers_.clear();  // they measured what is no longer shown
+  SetKeysEnabled(true);
   SyncControls();
   Redraw();
 }
@@ -178,6 +213,8 @@ void TReviewBar::SyncControls() {
 void TReviewBar::Redraw() {
   try {
     DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_);
+    const std::vector<std::string> texts = CaliperTexts();
+    for (std::size_t i = 0; i < calipers_.size(); ++i) DrawCaliper(chart_, calipers_[i], texts[i]);
   } catch (const std::exception& error) {
     if (reportError_) reportError_(error.what());
   }
@@ -186,6 +223,25 @@ void TReviewBar::Redraw() {
 }
 
 bool TReviewBar::eventFilter(QObject* watched, QEvent* event) {
+  const auto type = event->type();
+  if (active_ && watched == &chartView_ && (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease)) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton) return QWidget::eventFilter(watched, event);
+    const QPoint at = mouse->position().toPoint();
+    const std::optional<ViewPlace> place =
+        PlaceInView(store_, layout_, twelveChannel_, first_, compression_, ChartPoint{at.x(), at.y()});
+    if (type == QEvent::MouseButtonPress) {
+      pressed_ = place;
+    } else if (pressed_ && place) {
+      if (const std::optional<Caliper> caliper = CaliperBetween(*pressed_, *place)) {
+        calipers_.push_back(*caliper);
+        SetKeysEnabled(true);
+        Redraw();
+      }
+      pressed_.reset();
+    }
+    return true;
+  }
   if (active_ && event->type() == QEvent::Wheel && watched == &chartView_) {
     auto* wheel = static_cast<QWheelEvent*>(event);
     const QPoint angle = wheel->angleDelta();

@@ -5,7 +5,9 @@
 // labels), with the recording's file name, the readout of what the chart
 // shows, the records-per-pixel choice and a scroll bar over it; the keys
 // Left/Right, PageUp/PageDown, Home/End on the window and the mouse wheel on
-// the chart move the view.
+// the chart move the view. On the chart a press, drag and release between
+// two points of a lead lays a caliper (chart/Calipers.h): several stay until
+// the view moves or Escape clears them.
 //
 // The window begins a review once a recording is in the store (after a load,
 // after a Stop that stored records) and ends it when a new recording or a
@@ -14,8 +16,11 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "chart/Calipers.h"
 #include "chart/ChartLayout.h"
 #include "chart/ChartReview.h"
 #include "store/LocaleFormat.h"
@@ -76,6 +81,14 @@ class TReviewBar : public QWidget {
   void SetSource(const std::string& path, const ReviewSpan& span = {});
   const std::string& SourceName() const { return source_; }
 
+  // How calipers read the recording: its samples per second and a lead's
+  // steps per mV (nothing: the lead reads in steps).
+  using StepsPerMv = std::function<std::optional<double>(ChartChannel)>;
+  void SetScale(double sampleRate, StepsPerMv stepsPerMv);
+  // The calipers' texts, in the order they were laid.
+  std::vector<std::string> CaliperTexts() const;
+  void ClearCalipers();
+
   int First() const { return first_; }
   int Compression() const { return compression_; }
   int RecordsPerView() const;
@@ -103,6 +116,12 @@ class TReviewBar : public QWidget {
   int compression_ = 1;
   int reviewedCount_ = 0;
   int wheelAngle_ = 0;  // wheel turn not yet worth a step (eighths of a degree)
+
+  double rate_ = 0;
+  StepsPerMv stepsPerMv_;
+  std::vector<Caliper> calipers_;
+  std::optional<ViewPlace> pressed_;  // a caliper's first end, while the button is down
+  QShortcut* clearCalipers_ = nullptr;
 
   std::array<QShortcut*, 6> keys_{};
   QScrollBar* ReviewScroll = nullptr;

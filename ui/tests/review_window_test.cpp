@@ -170,6 +170,35 @@ TEST_F(Review, ReviewIsShownAfterAStopWithRecordsAndEndedByReadAndAChangedSetup)
   EXPECT_FALSE(Shown("ReviewBar")) << "a changed set-up takes the chart";
 }
 
+TEST_F(Review, CalipersAreLaidByDraggingOnALeadAndClearedByEscapeOrAMove) {
+  LoadRecording(2000);
+  const ChartLayout& layout = form->Layout();
+  const BandEntry& band = layout.BandTable[ccI];
+  const int y = band.Bottom - band.Height / 3;
+  auto drag = [&](int fromX, int toX) {
+    QTest::mousePress(&form->ChartView(), Qt::LeftButton, Qt::NoModifier, QPoint(fromX, y));
+    QTest::mouseRelease(&form->ChartView(), Qt::LeftButton, Qt::NoModifier, QPoint(toX, y));
+  };
+  const QImage before = Chart();
+  drag(100, 400);
+  drag(500, 560);
+  const std::vector<std::string> texts = form->Review().CaliperTexts();
+  ASSERT_EQ(texts.size(), 2u);
+  // 300 records at the loaded file's rate (no sidecar: its header's set-up, 50/s), in steps.
+  EXPECT_EQ(texts[0].rfind("I: 6000 ms, ", 0), 0u) << texts[0];
+  EXPECT_NE(texts[0].find(" steps, 10 bpm"), std::string::npos) << texts[0];
+  EXPECT_NE(Chart(), before) << "drawn over the view";
+  drag(100, 100 + layout.ColumnSplit + 900);  // off the records: no caliper
+  EXPECT_EQ(form->Review().CaliperTexts().size(), 2u);
+
+  Press(Qt::Key_Escape);
+  EXPECT_TRUE(form->Review().CaliperTexts().empty());
+  EXPECT_EQ(Chart(), before) << "the view as it was";
+  drag(100, 400);
+  Press(Qt::Key_Home);
+  EXPECT_TRUE(form->Review().CaliperTexts().empty()) << "a moved view takes its calipers along";
+}
+
 TEST_F(Review, InServiceModeTheBarLeavesTestsPlaceFree) {
   SetUpPort();
   form->Guarded([&] { form->ServiceModeKey(); });
