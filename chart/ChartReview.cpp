@@ -12,6 +12,11 @@ int RecordsPerView(const ChartLayout& layout, bool twelveChannel, int compressio
   return ReviewPlotWidth(layout, twelveChannel) * std::max(1, compression);
 }
 
+int WholeViewCompression(const ChartLayout& layout, bool twelveChannel, int count) {
+  const int width = std::max(1, ReviewPlotWidth(layout, twelveChannel));
+  return std::max(1, (count + width - 1) / width);
+}
+
 int LastViewFirst(int count, int perView) { return std::max(1, count - perView + 1); }
 
 int ClampViewFirst(int first, int count, int perView) { return std::clamp(first, 1, LastViewFirst(count, perView)); }
@@ -72,6 +77,24 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   for (int from = first; from <= last; from += compression)
     sweep.PlotSpan(store, from, std::min(last, from + compression - 1));
   DrawRecordMarks(store, view, twelveChannel, canvas, first, last, compression);
+}
+
+void DrawBeatMarks(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first, int last,
+                   int compression, ChartChannel lead, std::span<const int> beatSlots) {
+  const BandEntry& band = layout.BandTable[lead];
+  if (band.Height <= 0) return;
+  compression = std::max(1, compression);
+  const bool chestColumn =
+      twelveChannel && std::find(kChestLeads.begin(), kChestLeads.end(), lead) != kChestLeads.end();
+  const int top = band.Bottom - band.Height + 2;
+  canvas.SetPenStyle(psSolid);
+  canvas.SetPenColor(ChannelColor(lead));
+  for (auto beat = std::lower_bound(beatSlots.begin(), beatSlots.end(), first);
+       beat != beatSlots.end() && *beat <= last; ++beat) {
+    const int x = layout.Margin + 1 + (*beat - first) / compression + (chestColumn ? layout.ColumnSplit : 0);
+    canvas.Polyline({TPoint{x, top}, TPoint{x, top + kBeatMarkHeight}});
+  }
+  canvas.SetPenColor(clBlack);
 }
 
 void DrawRecordMarks(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,

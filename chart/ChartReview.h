@@ -8,6 +8,7 @@
 // layout: the redraw plots on a copy of the layout, so the live sweep state
 // (CursorX, PrevX, LastY) is left as the last recording left it.
 #include <array>
+#include <span>
 #include <string>
 
 #include "chart/ChartCanvas.h"
@@ -24,6 +25,8 @@ inline constexpr std::array<int, 4> kReviewCompressions{1, 2, 4, 8};
 int ReviewPlotWidth(const ChartLayout& layout, bool twelveChannel);
 // Records one view shows: plot width x compression.
 int RecordsPerView(const ChartLayout& layout, bool twelveChannel, int compression);
+// The compression that shows all `count` records in one view.
+int WholeViewCompression(const ChartLayout& layout, bool twelveChannel, int count);
 // First record of the last view: the view that ends with the last record,
 // or 1 when the whole recording fits into one view.
 int LastViewFirst(int count, int perView);
@@ -58,6 +61,12 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 // column each column shows the range its records span (ChartSweep::PlotSpan).
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
                 int compression, const TimeFormatter& formatTime);
+
+// The tool's beats (store slots, ascending) found in `lead`, as short ticks
+// in the lead's colour at the top of its band, in the view `first`..`last`.
+void DrawBeatMarks(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first, int last,
+                   int compression, ChartChannel lead, std::span<const int> beatSlots);
+inline constexpr int kBeatMarkHeight = 5;
 
 // The marks of the records `first`..`last` of a view (DrawRecordMark),
 // drawn by DrawReview over the traces.

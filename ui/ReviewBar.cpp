@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <exception>
 
+#include "analysis/QrsDetector.h"
 #include "chart/ImageCanvas.h"
+#include "station/RecordingAnalysis.h"
 #include "ui/ChartView.h"
 #include "ui/WindowGeometry.h"
 
@@ -46,6 +48,7 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
   ReviewCompression = new QComboBox(this);
   ReviewCompression->setObjectName(QStringLiteral("ReviewCompression"));
   for (int c : kReviewCompressions) ReviewCompression->addItem(QStringLiteral("%1 per pixel").arg(c), c);
+  ReviewCompression->addItem(QStringLiteral("whole"), kWholeRecording);
   ReviewCompression->setToolTip(QStringLiteral("Records drawn in one pixel column"));
   ReviewFile = new QLabel(this);
   ReviewFile->setObjectName(QStringLiteral("ReviewFile"));
@@ -97,6 +100,7 @@ void TReviewBar::Begin(const ChartLayout& layout, bool twelveChannel) {
   layout_ = layout;
   twelveChannel_ = twelveChannel;
   reviewedCount_ = store_.Count();
+  if (wholeView_) compression_ = WholeViewCompression(layout_, twelveChannel_, reviewedCount_);
   active_ = true;
   wheelAngle_ = 0;
   first_ = samePlace ? ClampViewFirst(first_, reviewedCount_, RecordsPerView())
@@ -126,7 +130,25 @@ void TReviewBar::SetKeysEnabled(bool enabled) {
 void TReviewBar::SetScale(double sampleRate, StepsPerMv stepsPerMv) {
   rate_ = sampleRate;
   stepsPerMv_ = std::move(stepsPerMv);
-  if (!calipers_.empty()) Redraw();
+  FindBeats();
+  if (active_) Redraw();
+}
+
+// The beats of the recording on view, once per recording and rate: II where
+// it is drawn, else the first lead drawn (not the respiration).
+void TReviewBar::FindBeats() {
+  beats_.clear();
+  const int count = store_.Count();
+  if (!active_ || count <= 0 || rate_ < 20) return;
+  std::array<bool, 8> channels{};
+  for (std::size_t i = 0; i < channels.size(); ++i)
+    channels[i] = layout_.BandTable[kEightChannelOrder[i]].Height > 0 && kEightChannelOrder[i] != ccResp;
+  const std::vector<LeadTrace> leads = RecordedLeads(store_, 1, count, twelveChannel_, channels);
+  const LeadTrace* lead = BeatLead(leads);
+  if (!lead) return;
+  for (const ChartChannel channel : kEightChannelOrder)
+    if (ChannelLabel(channel) == lead->name) beatLead_ = channel;
+  for (const std::int64_t beat : DetectBeats(lead->samples, rate_)) beats_.push_back(static_cast<int>(beat) + 1);
 }
 
 std::vector<std::string> TReviewBar::CaliperTexts() const {
@@ -170,8 +192,11 @@ void TReviewBar::Step(ReviewStep step) {
 }
 
 void TReviewBar::SetCompression(int compression) {
-  if (compression == compression_ || compression < 1) return;
+  const bool whole = compression == kWholeRecording;
+  if (whole) compression = WholeViewCompression(layout_, twelveChannel_, store_.Count());
+  if ((compression == compression_ && whole == wholeView_) || compression < 1) return;
   compression_ = compression;
+  wholeView_ = whole;
   if (!active_) {
     SyncControls();
     return;
@@ -205,7 +230,7 @@ void TReviewBar::SyncControls() {
   }
   {
     const QSignalBlocker blockChoice(ReviewCompression);
-    ReviewCompression->setCurrentIndex(ReviewCompression->findData(compression_));
+    ReviewCompression->setCurrentIndex(ReviewCompression->findData(wholeView_ ? kWholeRecording : compression_));
   }
   ReviewLabel->setText(QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_, span_)));
 }
@@ -213,6 +238,8 @@ void TReviewBar::SyncControls() {
 void TReviewBar::Redraw() {
   try {
     DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_);
+    const int last = std::min(store_.Count(), first_ + RecordsPerView() - 1);
+    DrawBeatMarks(layout_, twelveChannel_, chart_, first_, last, compression_, beatLead_, beats_);
     const std::vector<std::string> texts = CaliperTexts();
     for (std::size_t i = 0; i < calipers_.size(); ++i) DrawCaliper(chart_, calipers_[i], texts[i]);
   } catch (const std::exception& error) {

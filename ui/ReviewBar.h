@@ -70,6 +70,8 @@ class TReviewBar : public QWidget {
 
   void Step(ReviewStep step);
   // 1, 2, 4 or 8 records per pixel; the first shown record stays (clamped).
+  // kWholeRecording: as many as show the whole recording in one view.
+  static constexpr int kWholeRecording = 0;
   void SetCompression(int compression);
 
   // The bar's right end: `x` (the window's width, or a control's left
@@ -85,6 +87,8 @@ class TReviewBar : public QWidget {
   // steps per mV (nothing: the lead reads in steps).
   using StepsPerMv = std::function<std::optional<double>(ChartChannel)>;
   void SetScale(double sampleRate, StepsPerMv stepsPerMv);
+  // The tool's beats in the recording (store slots), marked on the view.
+  const std::vector<int>& Beats() const { return beats_; }
   // The calipers' texts, in the order they were laid.
   std::vector<std::string> CaliperTexts() const;
   void ClearCalipers();
@@ -102,6 +106,7 @@ class TReviewBar : public QWidget {
   void Redraw();
   void SyncControls();
   void SetKeysEnabled(bool enabled);
+  void FindBeats();
 
   const SampleStore& store_;
   ImageCanvas& chart_;
@@ -114,12 +119,15 @@ class TReviewBar : public QWidget {
   bool active_ = false;
   int first_ = 1;
   int compression_ = 1;
+  bool wholeView_ = false;  // the compression follows the recording's length
   int reviewedCount_ = 0;
   int wheelAngle_ = 0;  // wheel turn not yet worth a step (eighths of a degree)
 
   double rate_ = 0;
   StepsPerMv stepsPerMv_;
   std::vector<Caliper> calipers_;
+  std::vector<int> beats_;
+  ChartChannel beatLead_ = ccII;
   std::optional<ViewPlace> pressed_;  // a caliper's first end, while the button is down
   QShortcut* clearCalipers_ = nullptr;
 

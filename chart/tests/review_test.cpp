@@ -119,6 +119,23 @@ TEST(ReviewReadout, NamesTheShownRecordsAndTheirTimes) {
       << "a part of a longer file is numbered in the file";
 }
 
+TEST(BeatMarks, TickTheBeatsOfTheViewInTheLeadsColourAtTheTopOfItsBand) {
+  ChartLayout layout = LayoutFor(ScreenClass::Wide);
+  LayoutBands(layout, {true, true, true, false, false, false, false, false});
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  const std::vector<int> beats{50, 150, 300, 2000};
+  DrawBeatMarks(layout, false, canvas, 101, 1300, 2, ccII, beats);
+  const BandEntry& band = layout.BandTable[ccII];
+  const int y = band.Bottom - band.Height + 2 + kBeatMarkHeight / 2;
+  const int x0 = layout.Margin + 1;
+  EXPECT_EQ(canvas.PixelAt(x0 + 24, y), ChannelColor(ccII)) << "record 150, 49 records into the view at 2 per pixel";
+  EXPECT_EQ(canvas.PixelAt(x0 + 99, y), ChannelColor(ccII)) << "record 300";
+  int ticks = 0;
+  for (int x = 0; x < layout.ChartWidth; ++x) ticks += canvas.PixelAt(x, y) == ChannelColor(ccII);
+  EXPECT_EQ(ticks, 2) << "records 50 and 2000 lie outside the view";
+}
+
 TEST(ReviewReadout, ShortAndEmptyRecordings) {
   SampleStore store;
   EXPECT_EQ(ReviewReadout(store, 1, 1200, kClock), "no records");

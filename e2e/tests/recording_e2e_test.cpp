@@ -12,6 +12,7 @@
 #include "e2e_support.h"
 #include "recording/Sidecar.h"
 #include "store/LocaleFormat.h"
+#include "ui/ReviewBar.h"
 
 namespace {
 
@@ -236,6 +237,10 @@ TEST_F(EndToEndRecording, CalibrationHeartRateAndMarkersAreMeasuredShownAndSaved
   dialogs.saveAnswers = {log.string()};
   Click("ReadButton");
   EXPECT_FALSE(Shown("MarkerButton"));
+  // The review marks the tool's beats: about one every 0.83 s at 100/s.
+  const std::vector<int>& beats = form->Review().Beats();
+  ASSERT_GE(beats.size(), 3u);
+  EXPECT_NEAR(beats.back() - beats[beats.size() - 2], 83, 3);
   const std::optional<RecordingSidecar> sidecar = ReadSidecar((Scratch() / "measured.json").string());
   ASSERT_TRUE(sidecar);
   ASSERT_EQ(sidecar->markers.size(), 1u);

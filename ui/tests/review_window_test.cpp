@@ -199,6 +199,18 @@ TEST_F(Review, CalipersAreLaidByDraggingOnALeadAndClearedByEscapeOrAMove) {
   EXPECT_TRUE(form->Review().CaliperTexts().empty()) << "a moved view takes its calipers along";
 }
 
+TEST_F(Review, TheWholeRecordingFitsOneViewWhateverItsLength) {
+  LoadRecording(6000);
+  auto* choice = Find<QComboBox>("ReviewCompression");
+  choice->setCurrentIndex(choice->findData(TReviewBar::kWholeRecording));
+  EXPECT_EQ(form->Review().Compression(), 5) << "6000 records in 1200 columns";
+  EXPECT_EQ(ReadoutShown(), Readout(1, 6000, 6000));
+  LoadRecording(20000);
+  EXPECT_EQ(form->Review().Compression(), 17) << "the choice stays, its compression follows the length";
+  EXPECT_EQ(ReadoutShown(), Readout(1, 20000, 20000));
+  EXPECT_EQ(choice->currentData().toInt(), TReviewBar::kWholeRecording);
+}
+
 TEST_F(Review, InServiceModeTheBarLeavesTestsPlaceFree) {
   SetUpPort();
   form->Guarded([&] { form->ServiceModeKey(); });
