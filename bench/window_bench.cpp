@@ -310,16 +310,29 @@ struct Plotted {
 
 // Puts a stamp behind the handlers of the frames that can complete a record:
 // the sample frame, and in twelve-channel mode the chest frame (whichever of
-// the two is handled last completes the record and plots it). A handler
-// plotted when the sweep cursor moved (or wrapped).
+// the two is handled last completes the record and plots it). One handler
+// may complete more than one record (a chest frame that pairs with a sample
+// handled before it): each gets its stamp, the newest the frame's sequence
+// byte and those before it the bytes before.
 void HookPlotting(TForm1& form, std::vector<Plotted>& log) {
+  auto plottedCount = std::make_shared<int>(0);
   for (TComDataPacket* framer : {&form.SampleFramer(), &form.ChestFramer()}) {
-    framer->OnPacket = [&form, &log, inner = std::move(framer->OnPacket)](TComDataPacket& sender,
-                                                                          const std::string& packet) {
-      const int cursor = form.Layout().CursorX;
+    framer->OnPacket = [&form, &log, plottedCount, inner = std::move(framer->OnPacket)](TComDataPacket& sender,
+                                                                                        const std::string& packet) {
       if (inner) inner(sender, packet);
-      if (form.Store().Settings().state != AcquisitionState::Receiving || form.Layout().CursorX == cursor) return;
-      log.push_back(Plotted{packet.size() > 1 ? static_cast<std::uint8_t>(packet[1]) : std::uint8_t{0}, Clock::now()});
+      if (form.Store().Settings().state != AcquisitionState::Receiving) {
+        *plottedCount = 0;
+        return;
+      }
+      const int plotted = form.Store().Count() - (form.Session().NewestRecordComplete() ? 0 : 1);
+      const auto sequence = packet.size() > 1 ? static_cast<std::uint8_t>(packet[1]) : std::uint8_t{0};
+      const auto now = Clock::now();
+      for (int record = *plottedCount + 1; record <= plotted; ++record)
+        log.push_back(Plotted{
+            static_cast<std::uint8_t>((sequence + kSequenceModulus - (plotted - record) % kSequenceModulus) %
+                                      kSequenceModulus),
+            now});
+      *plottedCount = std::max(*plottedCount, plotted);
     };
   }
 }
@@ -496,10 +509,17 @@ int RunLive(const Options& o, LineFeed feed) {
   // written (none is lost on a pseudo-terminal); its sequence byte says so.
   std::vector<double> toPlot, toScreen;
   std::size_t mismatched = 0;
+  int firstOffset = 0;
   for (std::size_t n = 0; n < plotted.size() && n < total; ++n) {
     const Plotted& p = plotted[n];
     const Clock::time_point sent = line.SentAt(n);
-    if (p.sequence != n % kSequenceModulus) ++mismatched;
+    // The frame whose handler completes a record may be the next sample's
+    // (a chest frame is paired once the following sample frame shows it
+    // came): a constant offset from the first record on is no fault, a
+    // change of it is a record lost or plotted twice.
+    const auto offset = (p.sequence + kSequenceModulus - static_cast<int>(n % kSequenceModulus)) % kSequenceModulus;
+    if (n == 0) firstOffset = offset;
+    if (offset != firstOffset) ++mismatched;
     if (p.at < begin.wall || p.at > end.wall) continue;
     toPlot.push_back(Milliseconds(p.at - sent));
     const auto painted = std::lower_bound(paints.paints.begin(), paints.paints.end(), p.at);

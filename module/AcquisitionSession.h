@@ -184,8 +184,9 @@ class AcquisitionSession {
   const std::string& Identification() const { return handlers_.Identification(); }
   // Wall-clock time of the last Read; nullopt before the first.
   std::optional<std::chrono::system_clock::time_point> RecordingStartedAt() const { return startedAt_; }
-  // Sets the marker byte (RecordMarker, 1..255; 0 takes a pending one back)
-  // of the next record stored.
+  // Queues the marker byte (RecordMarker, 1..255) of the next record stored
+  // without one (markers faster than records go to successive records); 0
+  // takes the queued ones back.
   void AddMarker(std::uint8_t number) { handlers_.SetNextMarker(number); }
   // The figures of the current (or last) recording alone: the counters of
   // LineQuality less what they were at its Read (the rate as it stands).

@@ -102,9 +102,12 @@ SampleRecord& TFrameHandlers::NewRecord(int slot) {
   record.chest.fill(0);
   record.reserved.fill(0);
   RecordFlags(record) = nextFlags_;
-  RecordMarker(record) = nextMarker_;
+  RecordMarker(record) = 0;
+  if (!nextMarkers_.empty()) {
+    RecordMarker(record) = nextMarkers_.front();
+    nextMarkers_.pop_front();
+  }
   nextFlags_ = 0;
-  nextMarker_ = 0;
   return record;
 }
 
@@ -207,6 +210,7 @@ void TFrameHandlers::MarkDataLost() {
 void TFrameHandlers::BeginRecording() {
   awaiting_ = false;
   nextFlags_ = 0;
+  nextMarkers_.clear();  // markers belong to the recording they were set in
 }
 
 bool TFrameHandlers::DropIncompleteNewest() {

@@ -18,6 +18,7 @@
 // (its offer to save writes files); whatever it or any other step throws is
 // handed to TSessionView::ReportError and the handler returns normally.
 #include <array>
+#include <deque>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -59,9 +60,16 @@ class TFrameHandlers {
   void SetRecordLimit(int limit);
   int RecordLimit() const { return limit_; }
 
-  // The marker byte (RecordMarker) of the next record stored; 0 for none.
-  // It goes with that one record only.
-  void SetNextMarker(std::uint8_t number) { nextMarker_ = number; }
+  // Queues a marker byte (RecordMarker) for the next record stored that has
+  // none: markers set faster than records come go to successive records,
+  // one each. 0 takes the queued ones back.
+  void SetNextMarker(std::uint8_t number) {
+    if (number == 0) {
+      nextMarkers_.clear();
+    } else {
+      nextMarkers_.push_back(number);
+    }
+  }
   // The text of the last identification frame; empty before the first.
   const std::string& Identification() const { return identification_; }
 
@@ -153,7 +161,7 @@ class TFrameHandlers {
   bool dataLost_ = false;
   int limit_ = kRunLimit;
   bool limitStopDone_ = false;  // the limit's stop of the current recording has run
-  std::uint8_t nextMarker_ = 0;
+  std::deque<std::uint8_t> nextMarkers_;
   std::string identification_;
 
   // Twelve-channel pairing: the newest sample frame awaits its chest frame

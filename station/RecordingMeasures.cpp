@@ -57,6 +57,7 @@ std::optional<int> RecordingMeasures::LastPulse() const {
 
 std::optional<SidecarMarker> RecordingMeasures::AddMarker(long long record, const std::string& text) {
   if (markers_.size() >= kMaxMarkers) return std::nullopt;
+  if (!markers_.empty()) record = std::max(record, markers_.back().record + 1);
   markers_.push_back(
       {static_cast<int>(markers_.size()) + 1, record, LocalDateTimeOf(std::chrono::system_clock::now()), text});
   return markers_.back();

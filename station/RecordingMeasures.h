@@ -25,6 +25,9 @@ class RecordingMeasures {
   // over the records of this many seconds after the command.
   static constexpr double kCalibrationSeconds = 4;
   static constexpr std::size_t kMaxMarkers = 255;  // the marker byte's numbers
+  // The marker's text at the record a "K" was sent before: the exports
+  // annotate the rectangle with it.
+  static constexpr const char* kCalibrationMarkerText = "1 mV calibration";
 
   // The recording's set-up: its rate, mode, channels and amplification
   // stage (1..4).
@@ -57,8 +60,10 @@ class RecordingMeasures {
   std::optional<double> ModuleBpm() const { return MedianOf(pulses_); }
 
   // The next numbered marker at record `record` (numbered from 1 in the
-  // recording's file), with `text`; nothing once 255 were added. The owner
-  // puts its number into the session (AcquisitionSession::AddMarker).
+  // recording's file), or the record after the last marker's when that is
+  // not before it (one marker per record, as the session queues them), with
+  // `text`; nothing once 255 were added. The owner puts its number into the
+  // session (AcquisitionSession::AddMarker).
   std::optional<SidecarMarker> AddMarker(long long record, const std::string& text);
   const std::vector<SidecarMarker>& Markers() const { return markers_; }
 

@@ -514,7 +514,10 @@ void TForm1::CalButtonClick() {
   session_->SendCalibration();
   // The rectangle comes in the records after the command.
   if (!measures_ || !session_->Recording()) return;
-  measures_->CalibrationSent(session_->Store().Count() + 1);
+  const int next = session_->Store().Count() + 1;
+  measures_->CalibrationSent(next);
+  if (const std::optional<SidecarMarker> marker = measures_->AddMarker(next, RecordingMeasures::kCalibrationMarkerText))
+    session_->AddMarker(static_cast<std::uint8_t>(marker->number));
   CalibrationLabel->setText(Q(kCalibrationMeasuringText));
 }
 

@@ -591,6 +591,11 @@ int TRecorder::Run() {
 
   const auto started = Clock::now();
   session.StartRecording();
+  // The rectangle of a "K" sent before the recording begins with it.
+  if (o.calibrate) {
+    if (const std::optional<SidecarMarker> marker = measures.AddMarker(1, RecordingMeasures::kCalibrationMarkerText))
+      session.AddMarker(static_cast<std::uint8_t>(marker->number));
+  }
   if (o.stream) {
     try {
       if (o.force) RemoveQuietly(names.logPath);  // an older log must not sit beside the new data file

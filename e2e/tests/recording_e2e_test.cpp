@@ -243,9 +243,10 @@ TEST_F(EndToEndRecording, CalibrationHeartRateAndMarkersAreMeasuredShownAndSaved
   EXPECT_NEAR(beats.back() - beats[beats.size() - 2], 83, 3);
   const std::optional<RecordingSidecar> sidecar = ReadSidecar((Scratch() / "measured.json").string());
   ASSERT_TRUE(sidecar);
-  ASSERT_EQ(sidecar->markers.size(), 1u);
-  EXPECT_GE(sidecar->markers[0].record, markedAt);
-  EXPECT_EQ(RecordMarker(form->Store().At(static_cast<int>(sidecar->markers[0].record))), 1);
+  ASSERT_EQ(sidecar->markers.size(), 2u);
+  EXPECT_EQ(sidecar->markers[0].text, "1 mV calibration") << "the rectangle is annotated";
+  EXPECT_GE(sidecar->markers[1].record, markedAt);
+  EXPECT_EQ(RecordMarker(form->Store().At(static_cast<int>(sidecar->markers[1].record))), 2);
   ASSERT_TRUE(sidecar->calibration);
   EXPECT_EQ(sidecar->calibration->stage, 3);
   ASSERT_EQ(sidecar->calibration->leads.size(), 3u);

@@ -471,9 +471,13 @@ TEST_F(RecorderRun, MeasuresTheCalibrationAndHeartRateKeepsMarkersAndFindsTheCal
   ASSERT_TRUE(sidecar->heartRate && sidecar->heartRate->toolBpm && sidecar->heartRate->moduleBpm) << summary;
   EXPECT_NEAR(*sidecar->heartRate->toolBpm, 72, 2) << summary;
   EXPECT_EQ(*sidecar->heartRate->moduleBpm, 72);
-  ASSERT_EQ(sidecar->markers.size(), 2u) << err.str();
-  EXPECT_EQ(sidecar->markers[0].text, "first one");
-  EXPECT_NE(summary.find("\"markers\": [{\"number\": 1,"), std::string::npos) << summary;
+  ASSERT_EQ(sidecar->markers.size(), 3u) << err.str();
+  EXPECT_EQ(sidecar->markers[0].text, "1 mV calibration");
+  EXPECT_EQ(sidecar->markers[0].record, 1);
+  EXPECT_EQ(sidecar->markers[1].text, "first one");
+  EXPECT_NE(summary.find("\"markers\": [{\"number\": 1, \"record\": 1, \"text\": \"1 mV calibration\"}"),
+            std::string::npos)
+      << summary;
   const std::vector<SampleRecord> records = DataRecords(Out("cal.dat"));
   for (const SidecarMarker& marker : sidecar->markers) {
     ASSERT_GE(marker.record, 1);
@@ -481,7 +485,7 @@ TEST_F(RecorderRun, MeasuresTheCalibrationAndHeartRateKeepsMarkersAndFindsTheCal
     EXPECT_EQ(RecordMarker(records[static_cast<std::size_t>(marker.record - 1)]), marker.number)
         << "the sidecar names the record that carries the marker";
   }
-  EXPECT_GT(sidecar->markers[1].record, 400) << "SIGUSR1's way, six seconds in";
+  EXPECT_GT(sidecar->markers[2].record, 400) << "SIGUSR1's way, six seconds in";
 
   // The same module at the same stage later: the kept calibration; at another, none.
   for (const char* amplification : {"3", "2"}) {
