@@ -265,6 +265,8 @@ struct ReconnectCase {
   const char* says;
 };
 
+void PrintTo(const ReconnectCase& c, std::ostream* out) { *out << c.name; }
+
 class RecorderReconnect : public RecorderRun, public testing::WithParamInterface<ReconnectCase> {};
 
 TEST_P(RecorderReconnect, GoesOnWithTheGapMarkedOrSavesWhatCameWhenThePortStaysAway) {
