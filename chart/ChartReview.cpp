@@ -50,9 +50,10 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 }
 
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
-                int compression, const TimeFormatter& formatTime) {
+                int compression, const TimeFormatter& formatTime, const MvScales& scales) {
   ChartLayout view = layout;
   ChartSweep sweep(view, canvas, formatTime, twelveChannel);
+  sweep.SetMvScales(scales);
   compression = std::max(1, compression);
   sweep.Frame();
   const int count = store.Count();

@@ -60,7 +60,7 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 // before the view as a wrap joins the previous sweep. With more records per
 // column each column shows the range its records span (ChartSweep::PlotSpan).
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
-                int compression, const TimeFormatter& formatTime);
+                int compression, const TimeFormatter& formatTime, const MvScales& scales = {});
 
 // The tool's beats (store slots, ascending) found in `lead`, as short ticks
 // in the lead's colour at the top of its band, in the view `first`..`last`.

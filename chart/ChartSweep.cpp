@@ -1,6 +1,7 @@
 #include "chart/ChartSweep.h"
 
 #include <algorithm>
+#include <cmath>
 #include <span>
 #include <utility>
 
@@ -44,12 +45,33 @@ void ChartSweep::Restart(bool twelveChannel, const std::array<bool, 8>& checked)
   Frame();
 }
 
+void DrawMvPulses(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, const MvScales& scales) {
+  canvas.SetPenStyle(psSolid);
+  canvas.SetPenColor(clBlack);
+  for (std::size_t c = 0; c < scales.size(); ++c) {
+    const auto channel = static_cast<ChartChannel>(c);
+    const BandEntry& band = layout.BandTable[channel];
+    if (!scales[c] || band.Height <= 0 || scales[c]->stepsPerMv <= 0) continue;
+    const bool chest = twelveChannel && std::find(kChestLeads.begin(), kChestLeads.end(), channel) != kChestLeads.end();
+    if (!twelveChannel && channel == ccResp) continue;
+    const int top = band.Bottom - band.Height + layout.BandTopPad;
+    const int zero = MapSampleToY(static_cast<int>(std::lround(scales[c]->zero)), band, layout.BandTopPad);
+    const int high =
+        MapSampleToY(static_cast<int>(std::lround(scales[c]->zero + scales[c]->stepsPerMv)), band, layout.BandTopPad);
+    if (zero > band.Bottom || high < top) continue;  // a scale the band cannot show
+    const int left = (chest ? layout.ColumnSplit : 0) + layout.Margin - 16;
+    canvas.Polyline({TPoint{left, zero}, TPoint{left + 3, zero}, TPoint{left + 3, high}, TPoint{left + 13, high},
+                     TPoint{left + 13, zero}, TPoint{left + 15, zero}});
+  }
+}
+
 void ChartSweep::Frame() {
   if (twelveChannel_) {
     DrawBasic12C(layout_, canvas_);
   } else {
     DrawBasic(layout_, canvas_);
   }
+  DrawMvPulses(layout_, twelveChannel_, canvas_, scales_);
 }
 
 TColor RecordMarkColor(const SampleRecord& record) {

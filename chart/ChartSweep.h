@@ -13,6 +13,7 @@
 // Main thread (or the one thread that owns the layout and the canvas). The
 // layout and the canvas must outlive the sweep.
 #include <array>
+#include <optional>
 
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
@@ -30,6 +31,17 @@ inline constexpr TColor kChestMissingColor{255, 140, 0};
 TColor RecordMarkColor(const SampleRecord& record);
 void DrawRecordMark(const SampleRecord& record, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
                     int x);
+
+// A calibrated lead's 1 mV: its zero and its height, in the module's steps.
+struct MvScale {
+  double zero = 0;
+  double stepsPerMv = 0;
+};
+using MvScales = std::array<std::optional<MvScale>, 13>;  // by ChartChannel; nothing: steps
+// The lead's scale on the chart: a 1 mV calibration pulse (200 ms wide on
+// paper; here a fixed 10 pixels) from the lead's zero, in the margin left of
+// each calibrated lead's band, clipped to the band.
+void DrawMvPulses(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, const MvScales& scales);
 
 class ChartSweep {
  public:
@@ -60,6 +72,8 @@ class ChartSweep {
   void JoinFrom(const SampleRecord& record);
 
   bool TwelveChannel() const { return twelveChannel_; }
+  // The leads' 1 mV pulses drawn with every empty frame from now on.
+  void SetMvScales(const MvScales& scales) { scales_ = scales; }
   // The last column the mode plots before the sweep starts over.
   int End() const { return twelveChannel_ ? layout_.LeftColumnRight : layout_.RightEdge; }
 
@@ -68,4 +82,5 @@ class ChartSweep {
   ChartCanvas& canvas_;
   TimeFormatter formatTime_;
   bool twelveChannel_;
+  MvScales scales_{};
 };

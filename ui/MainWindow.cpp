@@ -67,6 +67,18 @@ bool SameChoices(const TSetupRequest& a, const TSetupRequest& b) {
          a.twelveChannel == b.twelveChannel && (a.twelveChannel || a.channels == b.channels);
 }
 
+// The chart's 1 mV per lead from a calibration's leads (named as the chart
+// names them).
+MvScales MvScalesOf(const std::optional<SidecarCalibration>& calibration) {
+  MvScales scales{};
+  if (!calibration) return scales;
+  for (const SidecarLeadCalibration& lead : calibration->leads) {
+    for (std::size_t c = 0; c < scales.size(); ++c)
+      if (ChannelLabel(static_cast<ChartChannel>(c)) == lead.lead) scales[c] = MvScale{lead.zero, lead.stepsPerMv};
+  }
+  return scales;
+}
+
 // What the system knows about a port that would not open, after the
 // design's text, in the same box.
 std::string PortNotAvailableText(const std::string& port, const std::string& error) {
@@ -539,12 +551,14 @@ void TForm1::CalibrationMeasured() {
     }
   }
   CalibrationLabel->setText(Q(text));
+  sweep_->SetMvScales(MvScalesOf(calibration_));  // from the next sweep on
   statusBoxOpen_ = true;
   ShowControls();
 }
 
 void TForm1::FindKeptCalibration() {
   if (settings_) calibration_ = RememberedCalibration(*settings_, session_->Identification(), ConfirmedStage());
+  sweep_->SetMvScales(MvScalesOf(calibration_));
   if (!calibration_) {
     CalibrationLabel->setText(Q(kUncalibratedText));
     return;
@@ -751,12 +765,7 @@ void TForm1::BeginReview(bool twelveChannel) {
     rate = session_->ExpectedRate();
     if (measures_ && calibration_ && calibration_->stage == measures_->Stage()) calibration = calibration_;
   }
-  ReviewBar->SetScale(rate, [calibration](ChartChannel channel) -> std::optional<double> {
-    if (!calibration) return std::nullopt;
-    for (const SidecarLeadCalibration& lead : calibration->leads)
-      if (lead.lead == ChannelLabel(channel)) return lead.stepsPerMv;
-    return std::nullopt;
-  });
+  ReviewBar->SetScale(rate, MvScalesOf(calibration));
 }
 
 void TForm1::EndReview() { ReviewBar->End(); }

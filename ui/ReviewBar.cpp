@@ -127,9 +127,9 @@ void TReviewBar::SetKeysEnabled(bool enabled) {
   clearCalipers_->setEnabled(enabled && !calipers_.empty());
 }
 
-void TReviewBar::SetScale(double sampleRate, StepsPerMv stepsPerMv) {
+void TReviewBar::SetScale(double sampleRate, const MvScales& scales) {
   rate_ = sampleRate;
-  stepsPerMv_ = std::move(stepsPerMv);
+  scales_ = scales;
   FindBeats();
   if (active_) Redraw();
 }
@@ -154,7 +154,8 @@ void TReviewBar::FindBeats() {
 std::vector<std::string> TReviewBar::CaliperTexts() const {
   std::vector<std::string> texts;
   for (const Caliper& caliper : calipers_) {
-    texts.push_back(CaliperText(caliper, rate_, stepsPerMv_ ? stepsPerMv_(caliper.from.channel) : std::nullopt));
+    const std::optional<MvScale>& scale = scales_[static_cast<std::size_t>(caliper.from.channel)];
+    texts.push_back(CaliperText(caliper, rate_, scale ? std::optional(scale->stepsPerMv) : std::nullopt));
   }
   return texts;
 }
@@ -237,7 +238,7 @@ void TReviewBar::SyncControls() {
 
 void TReviewBar::Redraw() {
   try {
-    DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_);
+    DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_, scales_);
     const int last = std::min(store_.Count(), first_ + RecordsPerView() - 1);
     DrawBeatMarks(layout_, twelveChannel_, chart_, first_, last, compression_, beatLead_, beats_);
     const std::vector<std::string> texts = CaliperTexts();

@@ -83,10 +83,10 @@ class TReviewBar : public QWidget {
   void SetSource(const std::string& path, const ReviewSpan& span = {});
   const std::string& SourceName() const { return source_; }
 
-  // How calipers read the recording: its samples per second and a lead's
-  // steps per mV (nothing: the lead reads in steps).
-  using StepsPerMv = std::function<std::optional<double>(ChartChannel)>;
-  void SetScale(double sampleRate, StepsPerMv stepsPerMv);
+  // The recording's samples per second and its leads' calibration: the
+  // calipers read in mV where a lead has one (in steps where not), and each
+  // calibrated lead shows its 1 mV pulse.
+  void SetScale(double sampleRate, const MvScales& scales);
   // The tool's beats in the recording (store slots), marked on the view.
   const std::vector<int>& Beats() const { return beats_; }
   // The calipers' texts, in the order they were laid.
@@ -124,7 +124,7 @@ class TReviewBar : public QWidget {
   int wheelAngle_ = 0;  // wheel turn not yet worth a step (eighths of a degree)
 
   double rate_ = 0;
-  StepsPerMv stepsPerMv_;
+  MvScales scales_{};
   std::vector<Caliper> calipers_;
   std::vector<int> beats_;
   ChartChannel beatLead_ = ccII;

@@ -136,6 +136,32 @@ TEST(BeatMarks, TickTheBeatsOfTheViewInTheLeadsColourAtTheTopOfItsBand) {
   EXPECT_EQ(ticks, 2) << "records 50 and 2000 lie outside the view";
 }
 
+TEST(MvPulses, ShowEachCalibratedLeadsMillivoltInTheMarginOfItsBand) {
+  ChartLayout layout = LayoutFor(ScreenClass::Wide);
+  LayoutBands(layout, {true, true, true, false, false, false, false, false});
+  ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
+  PrepareChart(layout, canvas);
+  MvScales scales{};
+  scales[ccII] = MvScale{128, 40};
+  scales[ccIII] = MvScale{128, 400};  // taller than its band: not drawn
+  DrawReview(SampleStore{}, layout, false, canvas, 1, 1, kClock, scales);
+  auto blackInMargin = [&](ChartChannel channel) {
+    const BandEntry& band = layout.BandTable[channel];
+    int black = 0;
+    for (int x = 0; x < layout.Margin; ++x)
+      for (int y = band.Bottom - band.Height + layout.BandTopPad; y <= band.Bottom; ++y)
+        black += canvas.PixelAt(x, y) == clBlack;
+    return black;
+  };
+  const BandEntry& ii = layout.BandTable[ccII];
+  const int top = MapSampleToY(168, ii, layout.BandTopPad);
+  EXPECT_EQ(canvas.PixelAt(layout.Margin - 8, top), clBlack) << "the pulse's top, 1 mV above the zero";
+  EXPECT_EQ(canvas.PixelAt(layout.Margin - 8, top - 2), clChartBackground);
+  EXPECT_GT(blackInMargin(ccII), 40);
+  EXPECT_EQ(blackInMargin(ccI), 0) << "uncalibrated: no scale";
+  EXPECT_EQ(blackInMargin(ccIII), 0);
+}
+
 TEST(ReviewReadout, ShortAndEmptyRecordings) {
   SampleStore store;
   EXPECT_EQ(ReviewReadout(store, 1, 1200, kClock), "no records");
