@@ -96,7 +96,7 @@ constexpr ControlPlace kSetupBox[] = {
 constexpr ControlPlace kInfoBoxes[] = {
     // Taller than designed by the line figures and the calibration below
     // its Hide button.
-    {Box, "StatusBox", "Status", nullptr, {280, 56, 225, 380}, kBoxTitlePoints},
+    {Box, "StatusBox", "Status", nullptr, {280, 56, 225, 386}, kBoxTitlePoints},
     {Label, "RespLabel", "Resp. Wave:", "StatusBox", {8, 22, 209, 17}, kBoxContentPoints},
     {Label, "RALabelCaption", "RA:", "StatusBox", StateCaption(0), kBoxContentPoints},
     {Label, "RALabel", "RA", "StatusBox", StateLabel(0), kBoxContentPoints},
@@ -119,8 +119,8 @@ constexpr ControlPlace kInfoBoxes[] = {
     {Label, "Chest6LabelCaption", "C6", "StatusBox", StateCaption(9), kBoxContentPoints},
     {Label, "Chest6Label", "Chest6", "StatusBox", StateLabel(9), kBoxContentPoints},
     {Button, "StatusHideButton", "Hide", "StatusBox", {75, 222, 75, 25}, kBoxContentPoints},
-    {Label, "LineLabel", "", "StatusBox", {8, 252, 209, 68}, kBoxContentPoints},
-    {Label, "CalibrationLabel", "", "StatusBox", {8, 320, 209, 54}, kBoxContentPoints},
+    {Label, "LineLabel", "", "StatusBox", {8, 252, 209, 72}, kBoxContentPoints},
+    {Label, "CalibrationLabel", "", "StatusBox", {8, 326, 209, 54}, kBoxContentPoints},
 
     {Box, "IdentBox", "Module Identification", nullptr, {560, 288, 345, 105}, kBoxTitlePoints},
     {Label, "IdentLabel", "Identification:", "IdentBox", {8, 24, 329, 40}, kBoxContentPoints},

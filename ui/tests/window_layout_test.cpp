@@ -157,7 +157,7 @@ TEST_F(StartedWindow, BoxesLieOverTheChartWhereDesigned) {
   // clang-format off
   const PlacedControl boxes[] = {
       {"SetupBox", {48, 56, 225, 449}},
-      {"StatusBox", {280, 56, 225, 380}},  // taller by the line figures and the calibration
+      {"StatusBox", {280, 56, 225, 386}},  // taller by the line figures and the calibration
       {"IdentBox", {560, 288, 345, 105}},
       {"RegisterBox", {512, 56, 273, 105}},
   };
