@@ -19,6 +19,10 @@ int main(int argc, char** argv) {
   // write fail, which the recorder reports; it must not end the process
   // with the files half done.
   std::signal(SIGPIPE, SIG_IGN);
+  // Run in the background of a terminal, a read of stdin (the marks) would
+  // stop the whole process with SIGTTIN, recording and all; ignored, the
+  // read fails instead and the marks from stdin end.
+  std::signal(SIGTTIN, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
   RecorderOptions options;
   try {
