@@ -21,7 +21,7 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-bool RouteStopSignals(QObject& parent, std::initializer_list<int> stopSignals, std::function<void()> onSignal) {
+bool RouteStopSignals(QObject& parent, std::initializer_list<int> stopSignals, const std::function<void()>& onSignal) {
   if (signalPipe[0] < 0) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return false;
     // One reader for every route: the byte says which signal came.

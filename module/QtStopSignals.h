@@ -14,4 +14,4 @@ class QObject;
 // say); a signal routed twice runs the later action. The first call's
 // `parent` owns the one notifier. False when the socket pair could not be
 // made: the signals keep their default action then.
-bool RouteStopSignals(QObject& parent, std::initializer_list<int> stopSignals, std::function<void()> onSignal);
+bool RouteStopSignals(QObject& parent, std::initializer_list<int> stopSignals, const std::function<void()>& onSignal);
