@@ -336,6 +336,8 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::SetupButtonClick() {
+  // The set-up panel answers Escape itself: the review's calipers go now.
+  ReviewBar->ClearCalipers();
   std::vector<std::string> ports;
   ListSerialPorts(ports);
   const QString typed = ComSetupBox->currentText();
