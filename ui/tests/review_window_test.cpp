@@ -197,6 +197,13 @@ TEST_F(Review, CalipersAreLaidByDraggingOnALeadAndClearedByEscapeOrAMove) {
   drag(100, 400);
   Press(Qt::Key_Home);
   EXPECT_TRUE(form->Review().CaliperTexts().empty()) << "a moved view takes its calipers along";
+
+  // Escape in the set-up panel is the panel's: Setup clears the calipers.
+  drag(100, 400);
+  Click("SetupButton");
+  EXPECT_TRUE(form->Review().CaliperTexts().empty());
+  QTest::keyClick(Find<QComboBox>("ComSetupBox"), Qt::Key_Escape);
+  EXPECT_FALSE(Shown("SetupBox")) << "cancelled by Escape";
 }
 
 TEST_F(Review, TheWholeRecordingFitsOneViewWhateverItsLength) {
