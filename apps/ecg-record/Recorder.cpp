@@ -562,6 +562,19 @@ int TRecorder::Run() {
   // seconds, the markers.
   const int stage = o.setup.indices.amplification + 1;
   RecordingMeasures measures(session.ExpectedRate(), o.setup.twelveChannel, o.setup.channels, stage);
+  // The session outlives what its view's callbacks reach: closing the port
+  // at its end still delivers what the line held. Whichever way Run leaves,
+  // the callbacks go first.
+  struct CallbacksOff {
+    RecorderView& view;
+    ~CallbacksOff() {
+      view.onRecordReady = nullptr;
+      view.onPulse = nullptr;
+      view.onStopped = nullptr;
+      view.onPortLost = nullptr;
+      view.onReconnected = nullptr;
+    }
+  } callbacksOff{view};
   if (o.calibrate) measures.CalibrationSent(1);
   view.onPulse = [&](int value) { measures.PulseReceived(value); };
   view.onRecordReady = [&](int slot) {
