@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <span>
 
@@ -15,35 +16,88 @@ constexpr int kCaliperFontSize = 9;
 
 }  // namespace
 
-std::optional<ViewPlace> PlaceInView(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, int first,
-                                     int compression, ChartPoint point) {
-  compression = std::max(1, compression);
-  // The column the point lies in, and its leads.
-  int x = point.x;
+namespace {
+
+// The lead whose band holds `point`, with the point's x in the left
+// column's coordinates and the shift of the lead's column.
+struct LeadUnder {
+  ChartChannel channel{};
+  int x = 0;
+  int shift = 0;
+};
+
+std::optional<LeadUnder> LeadAt(const ChartLayout& layout, bool twelveChannel, ChartPoint point) {
+  LeadUnder under{ChartChannel{}, point.x, 0};
   std::span<const ChartChannel> leads = kEightChannelOrder;
   if (twelveChannel) {
     leads = kLimbLeads;
     if (point.x > layout.LeftColumnRight) {
       leads = kChestLeads;
-      x -= layout.ColumnSplit;
+      under.shift = layout.ColumnSplit;
+      under.x -= layout.ColumnSplit;
     }
   }
-  const int column = x - (layout.Margin + 1);
-  if (column < 0) return std::nullopt;
-  const int record = first + column * compression;
-  if (record < 1 || record > store.Count() || record >= first + RecordsPerView(layout, twelveChannel, compression))
-    return std::nullopt;
   for (const ChartChannel channel : leads) {
     const BandEntry& band = layout.BandTable[channel];
     if (band.Height <= 0 || point.y > band.Bottom || point.y <= band.Bottom - band.Height) continue;
-    ViewPlace place;
-    place.channel = channel;
-    place.record = record;
-    place.steps = ChannelSample(store.At(record), channel);
-    place.trace = {point.x, MapSampleToY(place.steps, band, layout.BandTopPad)};
-    return place;
+    under.channel = channel;
+    return under;
   }
   return std::nullopt;
+}
+
+// The record of `first`..`last` drawn at the lead's x in `view` nearest to
+// the point's y (`yOf` maps a record to its y): where one column holds
+// several records, the end goes to the peak the user pointed at.
+template <typename YOf>
+std::optional<int> RecordUnder(const ViewColumns& view, int last, int x, int y, YOf yOf) {
+  if (x < view.left) return std::nullopt;
+  const int from = std::max({1, view.first, view.RecordAt(x)});
+  const int to = std::min(last, std::max(from, view.RecordAt(x + 1) - 1));
+  if (from > last) return std::nullopt;
+  int best = from;
+  for (int record = from + 1; record <= to; ++record)
+    if (std::abs(yOf(record) - y) < std::abs(yOf(best) - y)) best = record;
+  return best;
+}
+
+}  // namespace
+
+std::optional<ViewPlace> PlaceInView(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, int first,
+                                     int compression, ChartPoint point) {
+  const std::optional<LeadUnder> lead = LeadAt(layout, twelveChannel, point);
+  if (!lead) return std::nullopt;
+  const int last = std::min(store.Count(), first + RecordsPerView(layout, twelveChannel, compression) - 1);
+  const BandEntry& band = layout.BandTable[lead->channel];
+  auto yOf = [&](int record) {
+    return MapSampleToY(ChannelSample(store.At(record), lead->channel), band, layout.BandTopPad);
+  };
+  const std::optional<int> record =
+      RecordUnder(SweepColumns(layout, first, compression), last, lead->x, point.y, yOf);
+  if (!record) return std::nullopt;
+  ViewPlace place;
+  place.channel = lead->channel;
+  place.record = *record;
+  place.steps = ChannelSample(store.At(*record), lead->channel);
+  place.trace = {point.x, yOf(*record)};
+  return place;
+}
+
+std::optional<ViewPlace> PlaceOnPaper(const SampleStore& store, const ChartLayout& layout, bool twelveChannel,
+                                      const PaperView& view, ChartPoint point) {
+  const std::optional<LeadUnder> lead = LeadAt(layout, twelveChannel, point);
+  if (!lead || !view.leads[static_cast<std::size_t>(lead->channel)]) return std::nullopt;
+  const PaperLead& paper = *view.leads[static_cast<std::size_t>(lead->channel)];
+  auto yOf = [&](int record) { return paper.Y(ChannelSample(store.At(record), lead->channel)); };
+  const std::optional<int> record =
+      RecordUnder(view.columns, std::min(view.last, store.Count()), lead->x, point.y, yOf);
+  if (!record) return std::nullopt;
+  ViewPlace place;
+  place.channel = lead->channel;
+  place.record = *record;
+  place.steps = ChannelSample(store.At(*record), lead->channel);
+  place.trace = {view.columns.XOf(*record) + lead->shift, paper.Y(place.steps)};
+  return place;
 }
 
 std::optional<Caliper> CaliperBetween(const ViewPlace& from, const ViewPlace& to) {

@@ -4,13 +4,15 @@
 // rate it stands for. Each end snaps to the lead's trace at the record under
 // it, so an R peak clicked a pixel off still reads its own value.
 //
-// Pure geometry over the review's view (DrawReview's `first`, `compression`)
+// Pure geometry over the review's view (DrawReview's `first`, `compression`,
+// or a paper view's plan)
 // and the store; drawing on any ChartCanvas.
 #include <optional>
 #include <string>
 
 #include "chart/ChartCanvas.h"
 #include "chart/ChartLayout.h"
+#include "chart/PaperReview.h"
 #include "store/ChartChannel.h"
 #include "store/SampleStore.h"
 
@@ -32,6 +34,10 @@ struct ViewPlace {
 // last shown.
 std::optional<ViewPlace> PlaceInView(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, int first,
                                      int compression, ChartPoint point);
+
+// The same on a paper view: the trace point where the paper draws it.
+std::optional<ViewPlace> PlaceOnPaper(const SampleStore& store, const ChartLayout& layout, bool twelveChannel,
+                                      const PaperView& view, ChartPoint point);
 
 struct Caliper {
   ViewPlace from, to;

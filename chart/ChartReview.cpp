@@ -66,7 +66,7 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   // A view is one sweep wide: it never wraps.
   if (compression == 1) {
     for (int index = first; index <= last; ++index) sweep.Plot(store, index);
-    DrawRecordMarks(store, view, twelveChannel, canvas, first, last, compression);
+    DrawRecordMarks(store, view, twelveChannel, canvas, SweepColumns(view, first, 1), last);
     return;
   }
   // Min and max per column rather than one record per column: at 8 records
@@ -77,30 +77,32 @@ void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelve
   // trace's order in time.
   for (int from = first; from <= last; from += compression)
     sweep.PlotSpan(store, from, std::min(last, from + compression - 1));
-  DrawRecordMarks(store, view, twelveChannel, canvas, first, last, compression);
+  DrawRecordMarks(store, view, twelveChannel, canvas, SweepColumns(view, first, compression), last);
 }
 
-void DrawBeatMarks(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first, int last,
-                   int compression, ChartChannel lead, std::span<const int> beatSlots) {
+ViewColumns SweepColumns(const ChartLayout& layout, int first, int compression) {
+  return ViewColumns{first, static_cast<double>(std::max(1, compression)), layout.Margin + 1};
+}
+
+void DrawBeatMarks(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, const ViewColumns& view,
+                   int last, ChartChannel lead, std::span<const int> beatSlots) {
   const BandEntry& band = layout.BandTable[lead];
   if (band.Height <= 0) return;
-  compression = std::max(1, compression);
   const bool chestColumn =
       twelveChannel && std::find(kChestLeads.begin(), kChestLeads.end(), lead) != kChestLeads.end();
   const int top = band.Bottom - band.Height + 2;
   canvas.SetPenStyle(psSolid);
   canvas.SetPenColor(ChannelColor(lead));
-  for (auto beat = std::lower_bound(beatSlots.begin(), beatSlots.end(), first);
+  for (auto beat = std::lower_bound(beatSlots.begin(), beatSlots.end(), view.first);
        beat != beatSlots.end() && *beat <= last; ++beat) {
-    const int x = layout.Margin + 1 + (*beat - first) / compression + (chestColumn ? layout.ColumnSplit : 0);
+    const int x = view.XOf(*beat) + (chestColumn ? layout.ColumnSplit : 0);
     canvas.Polyline({TPoint{x, top}, TPoint{x, top + kBeatMarkHeight}});
   }
   canvas.SetPenColor(clBlack);
 }
 
 void DrawRecordMarks(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
-                     int first, int last, int compression) {
-  compression = std::max(1, compression);
-  for (int index = first; index <= last; ++index)
-    DrawRecordMark(store.At(index), layout, twelveChannel, canvas, layout.Margin + 1 + (index - first) / compression);
+                     const ViewColumns& view, int last) {
+  for (int index = view.first; index <= last; ++index)
+    DrawRecordMark(store.At(index), layout, twelveChannel, canvas, view.XOf(index));
 }

@@ -8,6 +8,7 @@
 // layout: the redraw plots on a copy of the layout, so the live sweep state
 // (CursorX, PrevX, LastY) is left as the last recording left it.
 #include <array>
+#include <cmath>
 #include <span>
 #include <string>
 
@@ -62,13 +63,31 @@ std::string ReviewReadout(const SampleStore& store, int first, int perView, cons
 void DrawReview(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first,
                 int compression, const TimeFormatter& formatTime, const MvScales& scales = {});
 
+// Where a view puts its records across the plotting area (the left
+// column's coordinates): record `first` in column `left`, then
+// `recordsPerColumn` records a column (below 1 at a paper speed faster than
+// the records: a record is then more than a column from the next).
+struct ViewColumns {
+  int first = 1;
+  double recordsPerColumn = 1;
+  int left = 0;
+  int XOf(int record) const { return left + static_cast<int>(std::floor((record - first) / recordsPerColumn)); }
+  // The record drawn at column `x` (the first of its column).
+  int RecordAt(int x) const {
+    return first + static_cast<int>(std::ceil((x - left) * recordsPerColumn - 1e-9));
+  }
+};
+// The sweep's view: `compression` records per column from the first
+// plotting column.
+ViewColumns SweepColumns(const ChartLayout& layout, int first, int compression);
+
 // The tool's beats (store slots, ascending) found in `lead`, as short ticks
-// in the lead's colour at the top of its band, in the view `first`..`last`.
-void DrawBeatMarks(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, int first, int last,
-                   int compression, ChartChannel lead, std::span<const int> beatSlots);
+// in the lead's colour at the top of its band, in the view up to `last`.
+void DrawBeatMarks(const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas, const ViewColumns& view,
+                   int last, ChartChannel lead, std::span<const int> beatSlots);
 inline constexpr int kBeatMarkHeight = 5;
 
-// The marks of the records `first`..`last` of a view (DrawRecordMark),
-// drawn by DrawReview over the traces.
+// The marks of the records of a view up to `last` (DrawRecordMark), drawn
+// over the traces.
 void DrawRecordMarks(const SampleStore& store, const ChartLayout& layout, bool twelveChannel, ChartCanvas& canvas,
-                     int first, int last, int compression);
+                     const ViewColumns& view, int last);

@@ -23,6 +23,11 @@ std::string TimeText(double time, const TimeFormatter& formatTime) {
 
 }  // namespace
 
+void PutTimeLabelAt(const ChartLayout& layout, ChartCanvas& canvas, int x, double time,
+                    const TimeFormatter& formatTime) {
+  PutTimeText(layout, canvas, x, TimeText(time, formatTime));
+}
+
 void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime) {
   if (!OnTimeLabelColumn(layout)) return;
   PutTimeText(layout, canvas, layout.CursorX, TimeText(time, formatTime));

@@ -14,6 +14,11 @@
 // the signal span; nothing is clipped.
 int MapSampleToY(int sample, const BandEntry& band, int bandTopPad);
 
+// A time label for `time` below the bands at column `x`, as the sweep
+// writes them.
+void PutTimeLabelAt(const ChartLayout& layout, ChartCanvas& canvas, int x, double time,
+                    const TimeFormatter& formatTime);
+
 // Eight-channel mode: the record at `index` (0..kLastSlot) at CursorX, every
 // band of the table with a height. The first record of a recording (index 1)
 // draws no segment.

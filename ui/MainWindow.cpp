@@ -749,6 +749,7 @@ void TForm1::ShowControls() {
 // Review of the stored recording.
 
 void TForm1::BeginReview(bool twelveChannel) {
+  ReviewBar->SetPixelsPerMm(ScreenPixelsPerMm());
   ReviewBar->Begin(layout_, twelveChannel);
   // The calipers' scale: the recording's rate and calibration, from its
   // sidecar for a loaded file, from the acquisition for its own recording.
@@ -771,6 +772,18 @@ void TForm1::BeginReview(bool twelveChannel) {
 }
 
 void TForm1::EndReview() { ReviewBar->End(); }
+
+// The paper scales' millimetre: the screen's own (from its reported size),
+// unless the settings say what a ruler on this screen shows ("display/dpi").
+double TForm1::ScreenPixelsPerMm() const {
+  if (settings_) {
+    bool ok = false;
+    const double dpi = settings_->value(QStringLiteral("display/dpi")).toDouble(&ok);
+    if (ok && dpi > 0) return PixelsPerMm(dpi);
+  }
+  const QScreen* shown = screen();
+  return PixelsPerMm(shown ? shown->physicalDotsPerInchX() : kFallbackDotsPerInch);
+}
 
 // ---------------------------------------------------------------------------
 // Closing, and the set-up remembered from the last run.

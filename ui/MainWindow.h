@@ -117,6 +117,7 @@ class TForm1 : public QWidget {
   // set-up's OK that changes the set-up, which take the chart back.
   void BeginReview(bool twelveChannel);
   void EndReview();
+  double ScreenPixelsPerMm() const;
   TReviewBar& Review() { return *ReviewBar; }
 
   // ---- What tests and tools look at ----

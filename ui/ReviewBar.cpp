@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStandardItemModel>
 #include <QSignalBlocker>
 #include <QWheelEvent>
 #include <algorithm>
@@ -49,7 +50,13 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
   ReviewCompression->setObjectName(QStringLiteral("ReviewCompression"));
   for (int c : kReviewCompressions) ReviewCompression->addItem(QStringLiteral("%1 per pixel").arg(c), c);
   ReviewCompression->addItem(QStringLiteral("whole"), kWholeRecording);
-  ReviewCompression->setToolTip(QStringLiteral("Records drawn in one pixel column"));
+  // A paper speed is kept as its negative, apart from the compressions.
+  for (int speed : kPaperSpeeds) ReviewCompression->addItem(QStringLiteral("%1 mm/s").arg(speed), -speed);
+  ReviewGain = new QComboBox(this);
+  ReviewGain->setObjectName(QStringLiteral("ReviewGain"));
+  for (int gain : kPaperGains) ReviewGain->addItem(QStringLiteral("%1 mm/mV").arg(gain), gain);
+  ReviewGain->setToolTip(QStringLiteral("Gain on the paper; leads without a calibration at 20 steps per mV"));
+  ReviewGain->hide();
   ReviewFile = new QLabel(this);
   ReviewFile->setObjectName(QStringLiteral("ReviewFile"));
   ReviewFile->setMaximumWidth(narrow ? 90 : 260);
@@ -59,13 +66,14 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
     QFont small = ReviewLabel->font();
     small.setPointSize(std::max(6, small.pointSize() - 1));
     for (QWidget* control : {static_cast<QWidget*>(ReviewLabel), static_cast<QWidget*>(ReviewFile),
-                             static_cast<QWidget*>(ReviewCompression)})
+                             static_cast<QWidget*>(ReviewCompression), static_cast<QWidget*>(ReviewGain)})
       control->setFont(small);
   }
   // The keys page the chart wherever the pointer last was: neither control
   // takes them for itself.
   ReviewScroll->setFocusPolicy(Qt::NoFocus);
   ReviewCompression->setFocusPolicy(Qt::NoFocus);
+  ReviewGain->setFocusPolicy(Qt::NoFocus);
 
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 1, 0, 1);
@@ -73,11 +81,20 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
   row->addWidget(ReviewFile);
   row->addWidget(ReviewLabel);
   row->addWidget(ReviewCompression);
+  row->addWidget(ReviewGain);
   row->addWidget(ReviewScroll, 1);
 
   connect(ReviewScroll, &QScrollBar::valueChanged, this, [this](int value) { ShowView(value); });
-  connect(ReviewCompression, &QComboBox::currentIndexChanged, this,
-          [this](int index) { SetCompression(ReviewCompression->itemData(index).toInt()); });
+  connect(ReviewCompression, &QComboBox::currentIndexChanged, this, [this](int index) {
+    const int choice = ReviewCompression->itemData(index).toInt();
+    if (choice < 0) {
+      SetPaperSpeed(-choice);
+    } else {
+      SetCompression(choice);
+    }
+  });
+  connect(ReviewGain, &QComboBox::currentIndexChanged, this,
+          [this](int index) { SetGain(ReviewGain->itemData(index).toInt()); });
   const std::pair<int, ReviewStep> keys[] = {
       {Qt::Key_Left, ReviewStep::TenthBack},  {Qt::Key_Right, ReviewStep::TenthOn},
       {Qt::Key_PageUp, ReviewStep::ViewBack}, {Qt::Key_PageDown, ReviewStep::ViewOn},
@@ -128,9 +145,16 @@ void TReviewBar::SetKeysEnabled(bool enabled) {
 }
 
 void TReviewBar::SetScale(double sampleRate, const MvScales& scales) {
+  // The last view stays the last one when a paper speed's view changes
+  // its length with the rate.
+  const bool atEnd = active_ && first_ == LastViewFirst(store_.Count(), RecordsPerView());
   rate_ = sampleRate;
   scales_ = scales;
   FindBeats();
+  if (active_)
+    first_ = atEnd ? LastViewFirst(store_.Count(), RecordsPerView())
+                   : ClampViewFirst(first_, store_.Count(), RecordsPerView());
+  SyncControls();
   if (active_) Redraw();
 }
 
@@ -168,7 +192,10 @@ void TReviewBar::ClearCalipers() {
   if (active_) Redraw();
 }
 
-int TReviewBar::RecordsPerView() const { return ::RecordsPerView(layout_, twelveChannel_, compression_); }
+int TReviewBar::RecordsPerView() const {
+  if (OnPaper()) return PaperRecordsPerView(layout_, twelveChannel_, Paper(), rate_);
+  return ::RecordsPerView(layout_, twelveChannel_, compression_);
+}
 
 std::string TReviewBar::ReadoutText() const { return ReviewLabel->text().toStdString(); }
 
@@ -195,9 +222,36 @@ void TReviewBar::Step(ReviewStep step) {
 void TReviewBar::SetCompression(int compression) {
   const bool whole = compression == kWholeRecording;
   if (whole) compression = WholeViewCompression(layout_, twelveChannel_, store_.Count());
-  if ((compression == compression_ && whole == wholeView_) || compression < 1) return;
+  if ((compression == compression_ && whole == wholeView_ && paperSpeed_ == 0) || compression < 1) return;
   compression_ = compression;
   wholeView_ = whole;
+  paperSpeed_ = 0;
+  ViewChanged();
+}
+
+void TReviewBar::SetPaperSpeed(int mmPerSecond) {
+  if (mmPerSecond != 0 && std::find(kPaperSpeeds.begin(), kPaperSpeeds.end(), mmPerSecond) == kPaperSpeeds.end())
+    return;
+  if (mmPerSecond == paperSpeed_) return;
+  paperSpeed_ = mmPerSecond;
+  ViewChanged();
+}
+
+void TReviewBar::SetGain(int mmPerMv) {
+  if (std::find(kPaperGains.begin(), kPaperGains.end(), mmPerMv) == kPaperGains.end() || mmPerMv == gain_) return;
+  gain_ = mmPerMv;
+  ViewChanged();
+}
+
+void TReviewBar::SetPixelsPerMm(double pixelsPerMm) {
+  if (!(pixelsPerMm > 0) || pixelsPerMm == pixelsPerMm_) return;
+  pixelsPerMm_ = pixelsPerMm;
+  if (OnPaper()) ViewChanged();
+}
+
+// A new scale: the first shown record stays where it can, the calipers
+// measured on the old one go.
+void TReviewBar::ViewChanged() {
   if (!active_) {
     SyncControls();
     return;
@@ -231,16 +285,32 @@ void TReviewBar::SyncControls() {
   }
   {
     const QSignalBlocker blockChoice(ReviewCompression);
-    ReviewCompression->setCurrentIndex(ReviewCompression->findData(wholeView_ ? kWholeRecording : compression_));
+    const int choice = OnPaper() ? -paperSpeed_ : wholeView_ ? kWholeRecording : compression_;
+    ReviewCompression->setCurrentIndex(ReviewCompression->findData(choice));
+    // A paper speed needs the recording's rate.
+    auto* items = qobject_cast<QStandardItemModel*>(ReviewCompression->model());
+    for (int speed : kPaperSpeeds)
+      if (QStandardItem* item = items ? items->item(ReviewCompression->findData(-speed)) : nullptr)
+        item->setEnabled(rate_ > 0);
+    const QSignalBlocker blockGain(ReviewGain);
+    ReviewGain->setCurrentIndex(ReviewGain->findData(gain_));
+    ReviewGain->setVisible(OnPaper());
   }
   ReviewLabel->setText(QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_, span_)));
 }
 
 void TReviewBar::Redraw() {
   try {
-    DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_, scales_);
-    const int last = std::min(store_.Count(), first_ + RecordsPerView() - 1);
-    DrawBeatMarks(layout_, twelveChannel_, chart_, first_, last, compression_, beatLead_, beats_);
+    if (OnPaper()) {
+      paperView_ = PlanPaperView(store_, layout_, twelveChannel_, first_, rate_, Paper(), scales_);
+      DrawPaperReview(store_, layout_, twelveChannel_, chart_, paperView_, formatTime_);
+      DrawBeatMarks(layout_, twelveChannel_, chart_, paperView_.columns, paperView_.last, beatLead_, beats_);
+    } else {
+      DrawReview(store_, layout_, twelveChannel_, chart_, first_, compression_, formatTime_, scales_);
+      const int last = std::min(store_.Count(), first_ + RecordsPerView() - 1);
+      DrawBeatMarks(layout_, twelveChannel_, chart_, SweepColumns(layout_, first_, compression_), last, beatLead_,
+                    beats_);
+    }
     const std::vector<std::string> texts = CaliperTexts();
     for (std::size_t i = 0; i < calipers_.size(); ++i) DrawCaliper(chart_, calipers_[i], texts[i]);
   } catch (const std::exception& error) {
@@ -256,8 +326,10 @@ bool TReviewBar::eventFilter(QObject* watched, QEvent* event) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() != Qt::LeftButton) return QWidget::eventFilter(watched, event);
     const QPoint at = mouse->position().toPoint();
-    const std::optional<ViewPlace> place =
-        PlaceInView(store_, layout_, twelveChannel_, first_, compression_, ChartPoint{at.x(), at.y()});
+    const ChartPoint point{at.x(), at.y()};
+    const std::optional<ViewPlace> place = OnPaper()
+                                               ? PlaceOnPaper(store_, layout_, twelveChannel_, paperView_, point)
+                                               : PlaceInView(store_, layout_, twelveChannel_, first_, compression_, point);
     if (type == QEvent::MouseButtonPress) {
       pressed_ = place;
     } else if (pressed_ && place) {

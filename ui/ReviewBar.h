@@ -3,7 +3,8 @@
 // of Export, where the recording's own controls lie (hidden while a review
 // runs, so nothing moves, the status bar stays and the chart keeps its time
 // labels), with the recording's file name, the readout of what the chart
-// shows, the records-per-pixel choice and a scroll bar over it; the keys
+// shows, the records-per-pixel or paper-speed choice (with the gain at a
+// paper speed) and a scroll bar over it; the keys
 // Left/Right, PageUp/PageDown, Home/End on the window and the mouse wheel on
 // the chart move the view. On the chart a press, drag and release between
 // two points of a lead lays a caliper (chart/Calipers.h): several stay until
@@ -23,6 +24,7 @@
 #include "chart/Calipers.h"
 #include "chart/ChartLayout.h"
 #include "chart/ChartReview.h"
+#include "chart/PaperReview.h"
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
@@ -73,6 +75,14 @@ class TReviewBar : public QWidget {
   // kWholeRecording: as many as show the whole recording in one view.
   static constexpr int kWholeRecording = 0;
   void SetCompression(int compression);
+  // The scales of ECG paper instead (chart/PaperReview.h): 25 or 50 mm/s,
+  // 5, 10 or 20 mm/mV at the screen's `pixelsPerMm`. A paper speed needs
+  // the recording's rate (SetScale); 0 goes back to the records per pixel.
+  void SetPaperSpeed(int mmPerSecond);
+  void SetGain(int mmPerMv);
+  void SetPixelsPerMm(double pixelsPerMm);
+  int PaperSpeed() const { return OnPaper() ? paperSpeed_ : 0; }
+  int Gain() const { return gain_; }
 
   // The bar's right end: `x` (the window's width, or a control's left
   // edge that must stay free) less the margin.
@@ -107,6 +117,9 @@ class TReviewBar : public QWidget {
   void SyncControls();
   void SetKeysEnabled(bool enabled);
   void FindBeats();
+  bool OnPaper() const { return paperSpeed_ > 0 && rate_ > 0; }
+  PaperScale Paper() const { return PaperScale{paperSpeed_, gain_, pixelsPerMm_}; }
+  void ViewChanged();
 
   const SampleStore& store_;
   ImageCanvas& chart_;
@@ -124,6 +137,10 @@ class TReviewBar : public QWidget {
   int wheelAngle_ = 0;  // wheel turn not yet worth a step (eighths of a degree)
 
   double rate_ = 0;
+  int paperSpeed_ = 0;  // mm/s; 0: records per pixel
+  int gain_ = 10;       // mm/mV
+  double pixelsPerMm_ = PixelsPerMm(kFallbackDotsPerInch);
+  PaperView paperView_;  // the paper view on show, for the calipers
   MvScales scales_{};
   std::vector<Caliper> calipers_;
   std::vector<int> beats_;
@@ -134,6 +151,7 @@ class TReviewBar : public QWidget {
   std::array<QShortcut*, 6> keys_{};
   QScrollBar* ReviewScroll = nullptr;
   QComboBox* ReviewCompression = nullptr;
+  QComboBox* ReviewGain = nullptr;
   QLabel* ReviewLabel = nullptr;
   QLabel* ReviewFile = nullptr;
   std::string source_;

@@ -24,12 +24,17 @@ TEST(Calipers, APointOfTheViewIsTheLeadOfItsBandAtTheRecordUnderIt) {
   const int x0 = eight.Margin + 1;
   const int inII = ii.Bottom - ii.Height / 2;
 
-  const std::optional<ViewPlace> at = PlaceInView(store, eight, false, 101, 2, {x0 + 10, inII});
+  const int y121 = MapSampleToY(121, ii, eight.BandTopPad);
+  const std::optional<ViewPlace> at = PlaceInView(store, eight, false, 101, 2, {x0 + 10, y121});
   ASSERT_TRUE(at);
   EXPECT_EQ(at->channel, ccII);
   EXPECT_EQ(at->record, 121) << "10 columns of 2 records after the view's first";
   EXPECT_EQ(at->steps, 121);
-  EXPECT_EQ(at->trace, (ChartPoint{x0 + 10, MapSampleToY(121, ii, eight.BandTopPad)})) << "on the trace";
+  EXPECT_EQ(at->trace, (ChartPoint{x0 + 10, y121})) << "on the trace";
+  const int y122 = MapSampleToY(122, ii, eight.BandTopPad);
+  ASSERT_NE(y121, y122);
+  EXPECT_EQ(PlaceInView(store, eight, false, 101, 2, {x0 + 10, y122 - 30})->record, 122)
+      << "of the records sharing a column, the one nearest to the pointer";
   EXPECT_FALSE(PlaceInView(store, eight, false, 101, 2, {x0 - 1, inII})) << "left of the first column";
   EXPECT_FALSE(PlaceInView(store, eight, false, 2900, 1, {x0 + 200, inII})) << "past the last record";
   EXPECT_FALSE(

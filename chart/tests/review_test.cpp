@@ -125,7 +125,7 @@ TEST(BeatMarks, TickTheBeatsOfTheViewInTheLeadsColourAtTheTopOfItsBand) {
   ImageCanvas canvas(layout.ChartWidth, layout.ChartHeight);
   PrepareChart(layout, canvas);
   const std::vector<int> beats{50, 150, 300, 2000};
-  DrawBeatMarks(layout, false, canvas, 101, 1300, 2, ccII, beats);
+  DrawBeatMarks(layout, false, canvas, SweepColumns(layout, 101, 2), 1300, ccII, beats);
   const BandEntry& band = layout.BandTable[ccII];
   const int y = band.Bottom - band.Height + 2 + kBeatMarkHeight / 2;
   const int x0 = layout.Margin + 1;

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTest>
 #include <QWheelEvent>
 #include <cstring>
@@ -216,6 +217,42 @@ TEST_F(Review, TheWholeRecordingFitsOneViewWhateverItsLength) {
   EXPECT_EQ(form->Review().Compression(), 17) << "the choice stays, its compression follows the length";
   EXPECT_EQ(ReadoutShown(), Readout(1, 20000, 20000));
   EXPECT_EQ(choice->currentData().toInt(), TReviewBar::kWholeRecording);
+}
+
+TEST_F(Review, APaperSpeedShowsMillimetresAtTheSettingsDpiWithItsGainAndCalipers) {
+  const std::filesystem::path ini = runtime->Path() / "ecg-tool.ini";
+  {
+    QSettings written(QString::fromStdString(ini.string()), QSettings::IniFormat);
+    written.setValue("display/dpi", 120);
+  }
+  form->UseSettings(std::make_unique<QSettings>(QString::fromStdString(ini.string()), QSettings::IniFormat));
+  LoadRecording(6000);  // no sidecar: its header's set-up, 50/s
+  auto* speed = Find<QComboBox>("ReviewCompression");
+  auto* gain = Find<QComboBox>("ReviewGain");
+  EXPECT_FALSE(gain->isVisible());
+  speed->setCurrentIndex(speed->findText("25 mm/s"));
+  EXPECT_EQ(form->Review().PaperSpeed(), 25);
+  EXPECT_TRUE(gain->isVisible());
+  const PaperScale scale{25, 10, PixelsPerMm(120)};
+  const ChartLayout& layout = form->Layout();
+  EXPECT_EQ(form->Review().RecordsPerView(), PaperRecordsPerView(layout, false, scale, 50));
+
+  const int first = form->Review().First();
+  const ViewColumns columns = PaperColumns(layout, scale, 50, first);
+  const BandEntry& band = layout.BandTable[ccI];
+  const int y = band.Bottom - band.Height / 2;
+  QTest::mousePress(&form->ChartView(), Qt::LeftButton, Qt::NoModifier, QPoint(columns.XOf(first + 10), y));
+  QTest::mouseRelease(&form->ChartView(), Qt::LeftButton, Qt::NoModifier, QPoint(columns.XOf(first + 60), y));
+  ASSERT_EQ(form->Review().CaliperTexts().size(), 1u);
+  EXPECT_EQ(form->Review().CaliperTexts()[0].rfind("I: 1000 ms, ", 0), 0u) << form->Review().CaliperTexts()[0];
+
+  gain->setCurrentIndex(gain->findData(20));
+  EXPECT_EQ(form->Review().Gain(), 20);
+  EXPECT_TRUE(form->Review().CaliperTexts().empty()) << "laid on the other gain";
+  speed->setCurrentIndex(speed->findData(2));
+  EXPECT_EQ(form->Review().PaperSpeed(), 0);
+  EXPECT_EQ(form->Review().Compression(), 2);
+  EXPECT_FALSE(gain->isVisible());
 }
 
 TEST_F(Review, InServiceModeTheBarLeavesTestsPlaceFree) {
