@@ -113,7 +113,9 @@ std::string CaliperText(const Caliper& caliper, double sampleRate, std::optional
   int n = stepsPerMv && *stepsPerMv > 0
               ? std::snprintf(text, sizeof text, "%s: %.0f ms, %.2f mV", lead.c_str(), ms, steps / *stepsPerMv)
               : std::snprintf(text, sizeof text, "%s: %.0f ms, %d steps", lead.c_str(), ms, steps);
-  if (ms > 0 && n > 0 && static_cast<std::size_t>(n) < sizeof text)
+  // A rate only for what can be a beat-to-beat interval (10 to 300 bpm):
+  // a QRS width read as 750 bpm would only mislead.
+  if (ms >= 200 && ms <= 6000 && n > 0 && static_cast<std::size_t>(n) < sizeof text)
     std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ", %.0f bpm", 60000.0 / ms);
   return text;
 }

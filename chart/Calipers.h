@@ -47,7 +47,7 @@ std::optional<Caliper> CaliperBetween(const ViewPlace& from, const ViewPlace& to
 
 // "II: 820 ms, 1.05 mV, 73 bpm": the time between the records at
 // `sampleRate`, the change of value in mV with the lead's steps per mV (in
-// steps without one), and 60000 / ms while the time is not 0.
+// steps without one), and 60000 / ms for a time of 200 ms to 6 s.
 std::string CaliperText(const Caliper& caliper, double sampleRate, std::optional<double> stepsPerMv);
 
 // Ticks at both ends (on the trace), the line between them and `text`

@@ -72,6 +72,8 @@ void ChartSweep::Frame() {
     DrawBasic(layout_, canvas_);
   }
   DrawMvPulses(layout_, twelveChannel_, canvas_, scales_);
+  speedStartX_ = layout_.CursorX;
+  recordsAtSpeed_ = 0;
 }
 
 TColor RecordMarkColor(const SampleRecord& record) {
@@ -101,7 +103,25 @@ void ChartSweep::Plot(const SampleStore& store, int slot) {
     ShowGraph(layout_, canvas_, store, slot, formatTime_);
   }
   DrawRecordMark(store.At(slot), layout_, twelveChannel_, canvas_, x);
-  ++layout_.CursorX;
+  if (recordsPerColumn_ == 1) {
+    ++layout_.CursorX;
+    return;
+  }
+  // Counted from where the speed began, so no rounding adds up.
+  ++recordsAtSpeed_;
+  const int next =
+      speedStartX_ + static_cast<int>(std::floor(static_cast<double>(recordsAtSpeed_) / recordsPerColumn_ + 1e-9));
+  // A record that would leap over the last column is drawn there, so the
+  // sweep ends at its edge (with its time label) as it does at one record
+  // a column.
+  layout_.CursorX = x < End() && next > End() ? End() : next;
+}
+
+void ChartSweep::SetRecordsPerColumn(double recordsPerColumn) {
+  if (!(recordsPerColumn > 0) || !std::isfinite(recordsPerColumn)) recordsPerColumn = 1;
+  recordsPerColumn_ = recordsPerColumn;
+  speedStartX_ = layout_.CursorX;
+  recordsAtSpeed_ = 0;
 }
 
 void ChartSweep::PlotSpan(const SampleStore& store, int from, int to) {

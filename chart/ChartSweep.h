@@ -60,7 +60,8 @@ class ChartSweep {
   // cursor has passed the end of the plotting area, then one segment per
   // shown channel from the previous record's point (none for slot 1, the
   // start of a recording) and a time label where one falls; the cursor then
-  // moves one column on.
+  // moves one column on (at another speed: as far as the records plotted
+  // since the frame reach).
   void Plot(const SampleStore& store, int slot);
   // One column for the records from..to of a compressed view (no wrap): per
   // channel the segment from the previous column's last point to record
@@ -70,6 +71,13 @@ class ChartSweep {
   // The points the next column joins from are `record`'s, as if it had just
   // been plotted (a view that begins inside a recording).
   void JoinFrom(const SampleRecord& record);
+
+  // The sweep's speed: `recordsPerColumn` records a pixel column (1, the
+  // default, is one record a column; a paper speed gives a fraction, more
+  // than 1 when records come faster than the columns, and then a column
+  // shows the span of its records). From the next record on.
+  void SetRecordsPerColumn(double recordsPerColumn);
+  double RecordsPerColumn() const { return recordsPerColumn_; }
 
   bool TwelveChannel() const { return twelveChannel_; }
   // The leads' 1 mV pulses drawn with every empty frame from now on.
@@ -83,4 +91,7 @@ class ChartSweep {
   TimeFormatter formatTime_;
   bool twelveChannel_;
   MvScales scales_{};
+  double recordsPerColumn_ = 1;
+  int speedStartX_ = 0;          // the cursor where the frame or the speed began
+  long long recordsAtSpeed_ = 0;  // records plotted since
 };

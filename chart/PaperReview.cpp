@@ -164,11 +164,14 @@ void DrawPaperReview(const SampleStore& store, const ChartLayout& layout, bool t
 
     canvas.SetPenStyle(psSolid);
     canvas.SetPenColor(clBlack);
-    const int x0 = layout.Margin + shift + kPulseGap;
-    const int zero = lead.baselineY;
-    const int high = std::max(lead.top, zero - static_cast<int>(std::lround(view.scale.mmPerMv * view.scale.pixelsPerMm)));
-    canvas.Polyline({TPoint{x0, zero}, TPoint{x0 + 1, zero}, TPoint{x0 + 1, high}, TPoint{x0 + 1 + pulseWidth, high},
-                     TPoint{x0 + 1 + pulseWidth, zero}, TPoint{x0 + 2 + pulseWidth, zero}});
+    if (lead.calibrated) {  // a lead in steps has no millivolt to show
+      const int x0 = layout.Margin + shift + kPulseGap;
+      const int zero = lead.baselineY;
+      const int high =
+          std::max(lead.top, zero - static_cast<int>(std::lround(view.scale.mmPerMv * view.scale.pixelsPerMm)));
+      canvas.Polyline({TPoint{x0, zero}, TPoint{x0 + 1, zero}, TPoint{x0 + 1, high}, TPoint{x0 + 1 + pulseWidth, high},
+                       TPoint{x0 + 1 + pulseWidth, zero}, TPoint{x0 + 2 + pulseWidth, zero}});
+    }
 
     // Several records in one column draw their span as a vertical stroke,
     // so no peak is lost; records further apart than a column are joined.

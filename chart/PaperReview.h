@@ -1,10 +1,10 @@
 #pragma once
 // The review at the scales of ECG paper: a paper speed of 25 or 50 mm/s and
 // a gain of 5, 10 or 20 mm/mV at the screen's physical size, over a grid of
-// 1 mm and 5 mm squares, each lead starting with its 1 mV calibration pulse.
+// 1 mm and 5 mm squares, each calibrated lead starting with its 1 mV pulse.
 // A lead without a calibration is drawn as if 20 of the module's steps were
-// 1 mV (2 steps a millimetre at 10 mm/mV, as the PDF report draws it) and
-// labelled "(steps)".
+// 1 mV (2 steps a millimetre at 10 mm/mV, as the PDF report draws it),
+// labelled "(steps)" and without a pulse.
 //
 // The bands, columns and labels are the chart's own (ChartLayout), so the
 // calipers, beat ticks and record marks find their leads as on the sweep;

@@ -1,14 +1,22 @@
 #include "chart/TracePlot.h"
 
 #include <cmath>
+#include <optional>
 #include <string>
 
 namespace {
 
-bool OnTimeLabelColumn(const ChartLayout& layout) {
+// The label column the sweep reached with this record: a tenth of the
+// sweep's width apart, the one between the previous record's column
+// (excluded) and the cursor. One record a column reaches each label column
+// in turn; at a paper speed a record may leave columns out, or share its
+// column with the records before it (the first one writes the label).
+std::optional<int> TimeLabelColumn(const ChartLayout& layout) {
   const int interval = (layout.RightEdge - layout.Margin) / 10;
-  if (interval <= 0) return false;  // no screen layout chosen yet: nowhere to label
-  return (layout.CursorX - layout.Margin) % interval == 0;
+  if (interval <= 0) return std::nullopt;  // no screen layout chosen yet: nowhere to label
+  const int x = layout.Margin + (layout.CursorX - layout.Margin) / interval * interval;
+  if (x <= layout.PrevX || x > layout.CursorX) return std::nullopt;
+  return x;
 }
 
 void PutTimeText(const ChartLayout& layout, ChartCanvas& canvas, int x, const std::string& text) {
@@ -29,15 +37,17 @@ void PutTimeLabelAt(const ChartLayout& layout, ChartCanvas& canvas, int x, doubl
 }
 
 void PutTimeLabel(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime) {
-  if (!OnTimeLabelColumn(layout)) return;
-  PutTimeText(layout, canvas, layout.CursorX, TimeText(time, formatTime));
+  const std::optional<int> x = TimeLabelColumn(layout);
+  if (!x) return;
+  PutTimeText(layout, canvas, *x, TimeText(time, formatTime));
 }
 
 void PutTimeLabels12C(const ChartLayout& layout, ChartCanvas& canvas, double time, const TimeFormatter& formatTime) {
-  if (!OnTimeLabelColumn(layout)) return;
+  const std::optional<int> x = TimeLabelColumn(layout);
+  if (!x) return;
   const std::string text = TimeText(time, formatTime);
-  PutTimeText(layout, canvas, layout.CursorX, text);
-  const int chestX = layout.CursorX + layout.ColumnSplit;
+  PutTimeText(layout, canvas, *x, text);
+  const int chestX = *x + layout.ColumnSplit;
   if (chestX <= layout.RightEdge) PutTimeText(layout, canvas, chestX, text);
 }
 

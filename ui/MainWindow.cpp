@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QActionGroup>
 #include <QSettings>
 #include <QShortcut>
 #include <QStyle>
@@ -129,6 +130,7 @@ class TForm1::SessionView : public TSessionView {
   void RespirationReceived(int value) override { form_.RespPanel->setText(Q(RespPanelText(value))); }
 
   void SweepRestart(bool twelveChannel, const std::array<bool, kChannelBoxCount>& channels) override {
+    form_.ApplyLiveSpeed();
     form_.sweep_->Restart(twelveChannel, channels);
   }
   // Once per sample: the panel at the chart's pace, its text's buffer reused.
@@ -274,6 +276,22 @@ void TForm1::ConnectHandlers() {
   addAction(serviceMode);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(serviceMode, &QAction::triggered, this, [this] { Guarded([this] { ServiceModeKey(); }); });
+  // The live sweep's speed in the same menu: the designed one sample a
+  // pixel, or a paper speed at the screen's millimetre.
+  auto* separator = new QAction(this);
+  separator->setSeparator(true);
+  addAction(separator);
+  auto* speeds = new QActionGroup(this);
+  for (const int speed : kLiveSpeeds) {
+    auto* action = new QAction(speed == 0 ? QStringLiteral("Live sweep: one sample per pixel")
+                                          : QStringLiteral("Live sweep: %1 mm/s").arg(speed),
+                               speeds);
+    action->setObjectName(QStringLiteral("LiveSpeed%1").arg(speed));
+    action->setCheckable(true);
+    action->setChecked(speed == 0);
+    addAction(action);
+    connect(action, &QAction::triggered, this, [this, speed] { Guarded([this, speed] { SetLiveSpeed(speed); }); });
+  }
   // A marker from the keyboard, without looking away from the traces.
   auto* markerKey = new QShortcut(QKeySequence(Qt::Key_M), this);
   markerKey->setContext(Qt::WindowShortcut);
@@ -820,8 +838,25 @@ bool TForm1::MayClose() {
   return false;
 }
 
+void TForm1::SetLiveSpeed(int mmPerSecond) {
+  if (std::find(kLiveSpeeds.begin(), kLiveSpeeds.end(), mmPerSecond) == kLiveSpeeds.end()) mmPerSecond = 0;
+  liveSpeed_ = mmPerSecond;
+  if (auto* action = findChild<QAction*>(QStringLiteral("LiveSpeed%1").arg(mmPerSecond))) action->setChecked(true);
+  if (settings_) settings_->setValue(QStringLiteral("display/liveSweep"), mmPerSecond);
+  ApplyLiveSpeed();
+}
+
+// A paper speed needs the confirmed rate; a change takes effect with the
+// next record, from where the sweep stands.
+void TForm1::ApplyLiveSpeed() {
+  const double rate = session_->ExpectedRate();
+  sweep_->SetRecordsPerColumn(liveSpeed_ > 0 && rate > 0 ? rate / (liveSpeed_ * ScreenPixelsPerMm()) : 1);
+}
+
 void TForm1::UseSettings(std::unique_ptr<QSettings> settings) {
   settings_ = std::move(settings);
+  if (settings_ && settings_->contains(QStringLiteral("display/liveSweep")))
+    SetLiveSpeed(settings_->value(QStringLiteral("display/liveSweep")).toInt());
   if (!settings_ || !settings_->contains(QStringLiteral("setup/port"))) return;
   TSetupRequest request = SetupRequest({});
   auto index = [&](const char* key, std::uint8_t fallback) {

@@ -118,6 +118,12 @@ class TForm1 : public QWidget {
   void BeginReview(bool twelveChannel);
   void EndReview();
   double ScreenPixelsPerMm() const;
+  // The live sweep's paper speed in mm/s, 0 for one sample a pixel (the
+  // design's); kept in the settings.
+  static constexpr std::array<int, 3> kLiveSpeeds{0, 25, 50};
+  void SetLiveSpeed(int mmPerSecond);
+  int LiveSpeed() const { return liveSpeed_; }
+  void ApplyLiveSpeed();
   TReviewBar& Review() { return *ReviewBar; }
 
   // ---- What tests and tools look at ----
@@ -189,6 +195,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<TDamageCanvas> liveCanvas_;
   TimeFormatter formatTime_ = LocaleTimeFormatter();
   std::unique_ptr<ChartSweep> sweep_;
+  int liveSpeed_ = 0;
   std::unique_ptr<SessionView> sessionView_;
   std::string currentDataFile_;
   // The last set-up confirmed by an OK that opened its port.

@@ -61,6 +61,8 @@ TEST(Calipers, ReadTimeAmplitudeAndRateOfOneLead) {
   EXPECT_EQ(CaliperText(interval, 300, std::nullopt), "II: 820 ms, 40 steps, 73 bpm");
   EXPECT_EQ(CaliperText(Caliper{q, ViewPlace{ccII, 100, 80, {}}}, 300, 40.0), "II: 0 ms, -1.00 mV")
       << "no rate for no time";
+  EXPECT_EQ(CaliperText(Caliper{q, ViewPlace{ccII, 130, 80, {}}}, 300, 40.0), "II: 100 ms, -1.00 mV")
+      << "nor for a QRS width";
 }
 
 TEST(Calipers, AreDrawnOverTheView) {

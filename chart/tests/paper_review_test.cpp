@@ -99,14 +99,16 @@ TEST(PaperPicture, GridEveryMillimetreBoldEveryFiveTheLeadsLabelledAndPulsed) {
   EXPECT_EQ(textOf("II"), 1);
   EXPECT_EQ(textOf("I (steps)"), 1) << "an uncalibrated lead says so";
 
-  // The pulses: one 1 mV rise per lead before the traces begin.
-  const PaperLead& ii = *view.leads[ccII];
-  bool pulse = false;
-  for (const auto& line : canvas.lines)
-    if (line.color == clBlack && line.from.X == line.to.X && line.from.X < view.columns.left &&
-        line.from.Y == ii.baselineY && std::abs(line.to.Y - (ii.baselineY - static_cast<int>(std::lround(10 * 96 / 25.4)))) <= 1)
-      pulse = true;
-  EXPECT_TRUE(pulse) << "II's 1 mV pulse from its baseline";
+  // The pulse: a 1 mV rise from the baseline before the trace begins, for
+  // the calibrated lead alone.
+  auto pulseOf = [&](const PaperLead& lead) {
+    return std::count_if(canvas.lines.begin(), canvas.lines.end(), [&](const auto& line) {
+      return line.color == clBlack && line.from.X == line.to.X && line.from.X < view.columns.left &&
+             line.from.Y == lead.baselineY && std::abs(lead.baselineY - line.to.Y - 10 * 96 / 25.4) <= 1;
+    });
+  };
+  EXPECT_EQ(pulseOf(*view.leads[ccII]), 1) << "II's 1 mV pulse from its baseline";
+  EXPECT_EQ(pulseOf(*view.leads[ccI]), 0) << "none for a lead in steps";
 }
 
 TEST(PaperCalipers, LandOnThePaperTraceAndReadItsRecords) {

@@ -3,6 +3,9 @@
 // a restart that lays the bands out for the mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "chart/ChartFrame.h"
 #include "chart/ChartSweep.h"
 #include "chart/ImageCanvas.h"
@@ -33,6 +36,38 @@ TEST(ChartSweep, EachRecordIsPlottedOneColumnFurther) {
   EXPECT_EQ(layout.LastY[ccI], y);
   // The segment from the first to the second record starts on the first column.
   EXPECT_EQ(canvas.PixelAt(start, y), ChannelColor(ccI));
+}
+
+// At a paper speed a record moves the cursor by the columns its time
+// takes; a full sweep still writes its ten time labels, whether records
+// share columns or leave columns out, and wraps after its width in time.
+TEST(ChartSweep, AtAPaperSpeedTheCursorFollowsTheRecordsTimeAndEveryLabelIsWritten) {
+  for (const double perColumn : {300 / (25 * 96 / 25.4), 50 / (50 * 96 / 25.4)}) {
+    ChartLayout layout = EightChannelLayout(ScreenClass::Wide, kIToIII);
+    RecordingCanvas canvas;
+    ChartSweep sweep(layout, canvas, kFormat);
+    sweep.SetRecordsPerColumn(perColumn);
+    sweep.Frame();
+    const int start = layout.CursorX;
+    const int width = sweep.End() - start + 1;
+    SampleStore store;
+    for (int n = 0; n < width * 7; ++n) AppendRecord(store, 128);
+    int k = 0;
+    while (layout.CursorX <= sweep.End()) {
+      sweep.Plot(store, ++k);
+      const int due = start + static_cast<int>(std::floor(k / perColumn + 1e-9));
+      if (layout.CursorX <= sweep.End()) {
+        ASSERT_EQ(layout.CursorX, std::min(due, sweep.End())) << perColumn << " " << k;
+      }
+    }
+    EXPECT_NEAR(k, width * perColumn, 2.0 + perColumn) << "the sweep's width took its time";
+    const auto labels = std::count_if(canvas.texts.begin(), canvas.texts.end(),
+                                      [](const auto& text) { return text.text == "12:00:00"; });
+    EXPECT_EQ(labels, 10) << perColumn;
+    canvas.Clear();
+    sweep.Plot(store, k + 1);
+    EXPECT_EQ(layout.PrevX, layout.Margin + 1) << "a fresh frame";
+  }
 }
 
 struct WrapCase {

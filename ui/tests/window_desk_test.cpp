@@ -2,6 +2,7 @@
 // unasked, the set-up panel answers like a dialog and keeps one set-up per
 // recording, the last set-up is remembered, and a port that will not open
 // says why.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QSettings>
@@ -154,6 +155,34 @@ TEST_F(DeskWindow, TheLastConfirmedSetupIsPreselectedAtTheNextStart) {
   EXPECT_TRUE(next.findChild<QCheckBox*>("CheckBox12C")->isChecked());
   EXPECT_EQ(next.findChild<QComboBox*>("ComSetupBox")->currentText().toStdString(), PortName());
   EXPECT_FALSE(next.Port().Connected()) << "preselected, not opened";
+}
+
+TEST_F(DeskWindow, ALiveSweepAtAPaperSpeedMovesByTheRecordsTimeAndIsKept) {
+  const QString file = QString::fromStdString((Scratch() / "settings.ini").string());
+  {
+    QSettings written(file, QSettings::IniFormat);
+    written.setValue("display/dpi", 96);
+  }
+  form->UseSettings(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  auto* speed = form->findChild<QAction*>("LiveSpeed25");
+  ASSERT_TRUE(speed);
+  speed->trigger();
+  SetUpPort();
+  Click("ReadButton");
+  // 100 eight-channel samples at the default 100 a second: one second,
+  // 25 mm of 96 dpi.
+  std::vector<unsigned char> bytes;
+  for (int n = 0; n < 100; ++n)
+    for (const unsigned char b : Bytes({0xF8, n & 0x7F, 0x10, 0x20, 0x30})) bytes.push_back(b);
+  ModuleSends(bytes);
+  ASSERT_TRUE(WaitUntil([&] { return form->Store().Count() == 100; }));
+  EXPECT_EQ(form->Layout().CursorX, form->Layout().Margin + 1 + static_cast<int>(25 * 96 / 25.4));
+
+  FakeDialogs otherDialogs;
+  TForm1 next(otherDialogs, 1280);
+  next.UseSettings(std::make_unique<QSettings>(file, QSettings::IniFormat));
+  EXPECT_EQ(next.LiveSpeed(), 25);
+  EXPECT_TRUE(next.findChild<QAction*>("LiveSpeed25")->isChecked());
 }
 
 // ---- A port that will not open ---------------------------------------------
