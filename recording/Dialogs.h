@@ -62,6 +62,10 @@ class TDialogs {
                                                    const std::vector<std::string>& buttons) {
     return Choose(table, caption, buttons);
   }
+  // Modal question for a whole number from `minimum` to `maximum`,
+  // `initial` proposed: the number given, or nothing when cancelled.
+  virtual std::optional<long long> AskNumber(const std::string& text, const std::string& caption, long long minimum,
+                                             long long maximum, long long initial) = 0;
   // File dialogs: the chosen path, or nothing when cancelled.
   virtual std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) = 0;
   virtual std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) = 0;

@@ -52,6 +52,18 @@ std::optional<std::size_t> FakeDialogs::Choose(const std::string& text, const st
   return std::nullopt;
 }
 
+std::optional<long long> FakeDialogs::AskNumber(const std::string& text, const std::string& caption,
+                                                long long minimum, long long maximum, long long /*initial*/) {
+  shown.push_back({"number", caption, text});
+  if (whileOpen) whileOpen(shown.back());
+  if (std::optional<std::optional<long long>> answer = TakeFront(numberAnswers)) {
+    if (*answer && (**answer < minimum || **answer > maximum)) throw std::logic_error("scripted number out of bounds");
+    return *answer;
+  }
+  if (onUnscripted) onUnscripted("number");
+  return std::nullopt;
+}
+
 std::optional<std::string> FakeDialogs::ExecuteSaveDialog(const FileDialogOptions& options) {
   saveDialogs.push_back(options);
   if (std::optional<std::optional<std::string>> answer = TakeFront(saveAnswers)) return *answer;

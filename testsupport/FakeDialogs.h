@@ -27,7 +27,7 @@ void PrintTo(const ShownMessage& message, std::ostream* os);
 class FakeDialogs : public TDialogs {
  public:
   struct Shown {
-    std::string kind;  // "message", "confirm" or "choose"
+    std::string kind;  // "message", "confirm", "choose" or "number"
     std::string caption;
     std::string text;
   };
@@ -45,6 +45,8 @@ class FakeDialogs : public TDialogs {
   // queued, the entry whose pattern the answered name matches (else 0).
   std::deque<std::size_t> filterAnswers;
   std::deque<std::optional<std::string>> openAnswers;
+  // Answers of AskNumber, nullopt cancelling; kept within its bounds.
+  std::deque<std::optional<long long>> numberAnswers;
   std::deque<PrintAnswer> printAnswers;
 
   bool unscriptedConfirm = false;
@@ -64,6 +66,8 @@ class FakeDialogs : public TDialogs {
   bool Confirm(const std::string& text, const std::string& caption) override;
   std::optional<std::size_t> Choose(const std::string& text, const std::string& caption,
                                     const std::vector<std::string>& buttons) override;
+  std::optional<long long> AskNumber(const std::string& text, const std::string& caption, long long minimum,
+                                     long long maximum, long long initial) override;
   std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
   std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -16,6 +17,8 @@
 #include <QScreen>
 #include <QStringDecoder>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 #include "chart/PainterCanvas.h"
@@ -76,6 +79,17 @@ std::optional<std::size_t> QtDialogs::Choose(const std::string& text, const std:
   for (std::size_t i = 0; i < added.size(); ++i)
     if (box.clickedButton() == added[i]) return i;
   return std::nullopt;
+}
+
+std::optional<long long> QtDialogs::AskNumber(const std::string& text, const std::string& caption,
+                                              long long minimum, long long maximum, long long initial) {
+  constexpr long long kLargest = std::numeric_limits<int>::max();
+  auto field = [&](long long value) { return static_cast<int>(std::clamp(value, 0LL, kLargest)); };
+  bool ok = false;
+  const int value = QInputDialog::getInt(parent_, DisplayText(caption), DisplayText(text), field(initial),
+                                         field(minimum), field(maximum), 1, &ok);
+  if (!ok) return std::nullopt;
+  return value;
 }
 
 std::optional<std::size_t> QtDialogs::ChooseOnTable(const std::string& table, const std::string& caption,

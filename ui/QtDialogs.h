@@ -20,6 +20,9 @@ class QtDialogs : public TDialogs {
   // read-only text field, the buttons under it.
   std::optional<std::size_t> ChooseOnTable(const std::string& table, const std::string& caption,
                                            const std::vector<std::string>& buttons) override;
+  // QInputDialog's number field (whole numbers up to 2^31 - 1).
+  std::optional<long long> AskNumber(const std::string& text, const std::string& caption, long long minimum,
+                                     long long maximum, long long initial) override;
   std::optional<std::string> ExecuteSaveDialog(const FileDialogOptions& options) override;
   std::optional<std::string> ExecuteOpenDialog(const FileDialogOptions& options) override;
   std::optional<FileChoice> ExecuteSaveDialogWithFilter(const FileDialogOptions& options) override;

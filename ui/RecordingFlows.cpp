@@ -128,9 +128,17 @@ LoadOutcome LoadButtonClick(TRecordingContext& context) {
     const std::optional<std::size_t> part =
         context.dialogs.Choose("The file holds " + std::to_string(*inFile) + " records; " + most +
                                    " of them can be loaded at a time. Which shall be loaded?",
-                               kRecordingMessageCaption, {"First " + most, "Last " + most, "Cancel"});
-    if (!part || *part == 2) return outcome;
-    if (*part == 1) skip = *inFile - SampleStore::kLastSlot;
+                               kRecordingMessageCaption, {"First " + most, "Last " + most, "From record...", "Cancel"});
+    if (!part || *part == 3) return outcome;
+    const long long lastFirst = *inFile - SampleStore::kLastSlot + 1;
+    if (*part == 1) skip = lastFirst - 1;
+    if (*part == 2) {
+      const std::optional<long long> first =
+          context.dialogs.AskNumber("Load " + most + " records from record (1 to " + std::to_string(lastFirst) + "):",
+                                    kRecordingMessageCaption, 1, lastFirst, 1);
+      if (!first) return outcome;
+      skip = std::clamp(*first, 1LL, lastFirst) - 1;
+    }
     outcome.span = ReviewSpan{skip, *inFile};
   }
   const TLoadResult result = LoadRecordingFile(

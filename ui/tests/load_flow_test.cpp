@@ -348,8 +348,9 @@ class LargeFile : public LoaderTest {
 
 struct PartCase {
   const char* name;
-  std::optional<std::size_t> answer;  // First, Last, Cancel; nothing: the box closed
+  std::optional<std::size_t> answer;  // First, Last, From record..., Cancel; nothing: the box closed
   int firstNumber;                    // the file's record in slot 1; 0: nothing loaded
+  std::optional<long long> from = std::nullopt;  // the number given after "From record..."
 };
 
 class LargeFileParts : public LargeFile, public testing::WithParamInterface<PartCase> {};
@@ -360,12 +361,16 @@ TEST_P(LargeFileParts, AskWhichPartToLoadAndACancelChangesNothing) {
   FillStore(store, 20, 6);
   const SampleRecord before = store.At(20);
   dialogs.chooseAnswers = {GetParam().answer};
+  dialogs.numberAnswers = {GetParam().from};
   const LoadOutcome loaded = Load(path);
 
   ASSERT_EQ(dialogs.Choices().size(), 1u);
   EXPECT_EQ(dialogs.Choices()[0].caption, "12-Kanal Test-Software");
   EXPECT_NE(dialogs.Choices()[0].text.find(std::to_string(inFile)), std::string::npos) << dialogs.Choices()[0].text;
   EXPECT_TRUE(dialogs.MessageBoxes().empty()) << "the choice said it all";
+  if (GetParam().answer == 2u) {
+    EXPECT_EQ(dialogs.shown.back().kind, "number") << "asked from which record";
+  }
   if (GetParam().firstNumber == 0) {
     EXPECT_FALSE(loaded.chosen);
     ASSERT_EQ(store.Count(), 20);
@@ -381,7 +386,8 @@ TEST_P(LargeFileParts, AskWhichPartToLoadAndACancelChangesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, LargeFileParts,
-                         testing::Values(PartCase{"First", 0, 1}, PartCase{"Last", 1, 3}, PartCase{"Cancel", 2, 0},
+                         testing::Values(PartCase{"First", 0, 1}, PartCase{"Last", 1, 3}, PartCase{"From", 2, 2, 2},
+                                         PartCase{"FromCancelled", 2, 0, std::nullopt}, PartCase{"Cancel", 3, 0},
                                          PartCase{"Closed", std::nullopt, 0}),
                          [](const auto& test) { return std::string(test.param.name); });
 
