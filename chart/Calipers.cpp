@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 
 #include "chart/ChartReview.h"
@@ -72,8 +72,7 @@ std::optional<ViewPlace> PlaceInView(const SampleStore& store, const ChartLayout
   auto yOf = [&](int record) {
     return MapSampleToY(ChannelSample(store.At(record), lead->channel), band, layout.BandTopPad);
   };
-  const std::optional<int> record =
-      RecordUnder(SweepColumns(layout, first, compression), last, lead->x, point.y, yOf);
+  const std::optional<int> record = RecordUnder(SweepColumns(layout, first, compression), last, lead->x, point.y, yOf);
   if (!record) return std::nullopt;
   ViewPlace place;
   place.channel = lead->channel;

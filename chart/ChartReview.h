@@ -73,9 +73,7 @@ struct ViewColumns {
   int left = 0;
   int XOf(int record) const { return left + static_cast<int>(std::floor((record - first) / recordsPerColumn)); }
   // The record drawn at column `x` (the first of its column).
-  int RecordAt(int x) const {
-    return first + static_cast<int>(std::ceil((x - left) * recordsPerColumn - 1e-9));
-  }
+  int RecordAt(int x) const { return first + static_cast<int>(std::ceil((x - left) * recordsPerColumn - 1e-9)); }
 };
 // The sweep's view: `compression` records per column from the first
 // plotting column.

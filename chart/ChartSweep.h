@@ -92,6 +92,6 @@ class ChartSweep {
   bool twelveChannel_;
   MvScales scales_{};
   double recordsPerColumn_ = 1;
-  int speedStartX_ = 0;          // the cursor where the frame or the speed began
+  int speedStartX_ = 0;           // the cursor where the frame or the speed began
   long long recordsAtSpeed_ = 0;  // records plotted since
 };

@@ -120,7 +120,8 @@ PaperView PlanPaperView(const SampleStore& store, const ChartLayout& layout, boo
       PaperLead lead;
       std::vector<int> values;
       values.reserve(static_cast<std::size_t>(std::max(0, view.last - first + 1)));
-      for (int record = first; record <= view.last; ++record) values.push_back(ChannelSample(store.At(record), channel));
+      for (int record = first; record <= view.last; ++record)
+        values.push_back(ChannelSample(store.At(record), channel));
       lead.baseline = Median(std::move(values));
       const std::optional<MvScale>& mv = mvScales[static_cast<std::size_t>(channel)];
       lead.calibrated = mv && mv->stepsPerMv > 0;
@@ -154,8 +155,8 @@ void DrawPaperReview(const SampleStore& store, const ChartLayout& layout, bool t
     const auto channel = static_cast<ChartChannel>(c);
     const BandEntry& band = layout.BandTable[channel];
     const int shift = InChestColumn(twelveChannel, channel) ? layout.ColumnSplit : 0;
-    const int columnEnd = InChestColumn(twelveChannel, channel) || !twelveChannel ? layout.RightEdge
-                                                                                 : layout.LeftColumnRight;
+    const int columnEnd =
+        InChestColumn(twelveChannel, channel) || !twelveChannel ? layout.RightEdge : layout.LeftColumnRight;
     canvas.SetFontSize(layout.LabelFontSize);
     canvas.SetFontColor(ChannelColor(channel));
     std::string label(ChannelLabel(channel));

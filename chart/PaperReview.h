@@ -21,7 +21,7 @@
 #include "store/LocaleFormat.h"
 #include "store/SampleStore.h"
 
-inline constexpr std::array<int, 2> kPaperSpeeds{25, 50};  // mm/s
+inline constexpr std::array<int, 2> kPaperSpeeds{25, 50};    // mm/s
 inline constexpr std::array<int, 3> kPaperGains{5, 10, 20};  // mm/mV
 inline constexpr double kUncalibratedStepsPerMv = 20;
 // What a screen that reports nothing sensible is taken to have.

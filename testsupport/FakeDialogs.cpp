@@ -52,8 +52,8 @@ std::optional<std::size_t> FakeDialogs::Choose(const std::string& text, const st
   return std::nullopt;
 }
 
-std::optional<long long> FakeDialogs::AskNumber(const std::string& text, const std::string& caption,
-                                                long long minimum, long long maximum, long long /*initial*/) {
+std::optional<long long> FakeDialogs::AskNumber(const std::string& text, const std::string& caption, long long minimum,
+                                                long long maximum, long long /*initial*/) {
   shown.push_back({"number", caption, text});
   if (whileOpen) whileOpen(shown.back());
   if (std::optional<std::optional<long long>> answer = TakeFront(numberAnswers)) {

@@ -81,8 +81,8 @@ std::optional<std::size_t> QtDialogs::Choose(const std::string& text, const std:
   return std::nullopt;
 }
 
-std::optional<long long> QtDialogs::AskNumber(const std::string& text, const std::string& caption,
-                                              long long minimum, long long maximum, long long initial) {
+std::optional<long long> QtDialogs::AskNumber(const std::string& text, const std::string& caption, long long minimum,
+                                              long long maximum, long long initial) {
   constexpr long long kLargest = std::numeric_limits<int>::max();
   auto field = [&](long long value) { return static_cast<int>(std::clamp(value, 0LL, kLargest)); };
   bool ok = false;

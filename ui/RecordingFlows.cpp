@@ -133,9 +133,9 @@ LoadOutcome LoadButtonClick(TRecordingContext& context) {
     const long long lastFirst = *inFile - SampleStore::kLastSlot + 1;
     if (*part == 1) skip = lastFirst - 1;
     if (*part == 2) {
-      const std::optional<long long> first =
-          context.dialogs.AskNumber("Load " + most + " records from record (1 to " + std::to_string(lastFirst) + "):",
-                                    kRecordingMessageCaption, 1, lastFirst, 1);
+      const std::optional<long long> first = context.dialogs.AskNumber(
+          "Load " + most + " records from record (1 to " + std::to_string(lastFirst) + "):", kRecordingMessageCaption,
+          1, lastFirst, 1);
       if (!first) return outcome;
       skip = std::clamp(*first, 1LL, lastFirst) - 1;
     }

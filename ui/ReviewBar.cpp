@@ -8,8 +8,8 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QShortcut>
-#include <QStandardItemModel>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QWheelEvent>
 #include <algorithm>
 #include <exception>
@@ -327,9 +327,9 @@ bool TReviewBar::eventFilter(QObject* watched, QEvent* event) {
     if (mouse->button() != Qt::LeftButton) return QWidget::eventFilter(watched, event);
     const QPoint at = mouse->position().toPoint();
     const ChartPoint point{at.x(), at.y()};
-    const std::optional<ViewPlace> place = OnPaper()
-                                               ? PlaceOnPaper(store_, layout_, twelveChannel_, paperView_, point)
-                                               : PlaceInView(store_, layout_, twelveChannel_, first_, compression_, point);
+    const std::optional<ViewPlace> place =
+        OnPaper() ? PlaceOnPaper(store_, layout_, twelveChannel_, paperView_, point)
+                  : PlaceInView(store_, layout_, twelveChannel_, first_, compression_, point);
     if (type == QEvent::MouseButtonPress) {
       pressed_ = place;
     } else if (pressed_ && place) {

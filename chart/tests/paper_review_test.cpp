@@ -73,9 +73,11 @@ TEST(PaperScale, ScreensReportingNoSensibleSizeAreTakenAt96Dpi) {
 }
 
 TEST(PaperPicture, GridEveryMillimetreBoldEveryFiveTheLeadsLabelledAndPulsed) {
-  const ChartLayout layout = EightChannelLayout(ScreenClass::Wide, {true, true, false, false, false, false, false, false});
+  const ChartLayout layout =
+      EightChannelLayout(ScreenClass::Wide, {true, true, false, false, false, false, false, false});
   SampleStore store;
-  for (int n = 1; n <= 2000; ++n) AppendRecord(store, static_cast<std::uint8_t>(100 + (n % 300 == 0 ? 40 : 0)), n / 86400.0);
+  for (int n = 1; n <= 2000; ++n)
+    AppendRecord(store, static_cast<std::uint8_t>(100 + (n % 300 == 0 ? 40 : 0)), n / 86400.0);
   MvScales mv{};
   mv[ccII] = MvScale{100, 40};
   const PaperScale scale{25, 10, PixelsPerMm(96)};
@@ -112,7 +114,8 @@ TEST(PaperPicture, GridEveryMillimetreBoldEveryFiveTheLeadsLabelledAndPulsed) {
 }
 
 TEST(PaperCalipers, LandOnThePaperTraceAndReadItsRecords) {
-  const ChartLayout layout = EightChannelLayout(ScreenClass::Wide, {true, true, false, false, false, false, false, false});
+  const ChartLayout layout =
+      EightChannelLayout(ScreenClass::Wide, {true, true, false, false, false, false, false, false});
   SampleStore store;
   for (int n = 1; n <= 4000; ++n) AppendRecord(store, static_cast<std::uint8_t>(n % 300 == 0 ? 180 : 100), n / 86400.0);
   MvScales mv{};

@@ -348,8 +348,8 @@ class LargeFile : public LoaderTest {
 
 struct PartCase {
   const char* name;
-  std::optional<std::size_t> answer;  // First, Last, From record..., Cancel; nothing: the box closed
-  int firstNumber;                    // the file's record in slot 1; 0: nothing loaded
+  std::optional<std::size_t> answer;             // First, Last, From record..., Cancel; nothing: the box closed
+  int firstNumber;                               // the file's record in slot 1; 0: nothing loaded
   std::optional<long long> from = std::nullopt;  // the number given after "From record..."
 };
 
