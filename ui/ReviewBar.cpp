@@ -3,8 +3,10 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QShortcut>
@@ -197,11 +199,13 @@ int TReviewBar::RecordsPerView() const {
   return ::RecordsPerView(layout_, twelveChannel_, compression_);
 }
 
-std::string TReviewBar::ReadoutText() const { return ReviewLabel->text().toStdString(); }
+std::string TReviewBar::ReadoutText() const { return readout_.toStdString(); }
 
 void TReviewBar::EndBefore(int x) {
   const int width = std::max(0, x - kReviewBarLeft - kReviewBarRightMargin);
-  if (width != this->width()) resize(width, kReviewBarHeight);
+  if (width == this->width()) return;
+  resize(width, kReviewBarHeight);
+  FitReadout();
 }
 
 void TReviewBar::SetSource(const std::string& path, const ReviewSpan& span) {
@@ -212,6 +216,7 @@ void TReviewBar::SetSource(const std::string& path, const ReviewSpan& span) {
   source_ = name.toStdString();
   ReviewFile->setText(ReviewFile->fontMetrics().elidedText(name, Qt::ElideMiddle, ReviewFile->maximumWidth()));
   ReviewFile->setToolTip(full);
+  FitReadout();
 }
 
 void TReviewBar::Step(ReviewStep step) {
@@ -296,7 +301,20 @@ void TReviewBar::SyncControls() {
     ReviewGain->setCurrentIndex(ReviewGain->findData(gain_));
     ReviewGain->setVisible(OnPaper());
   }
-  ReviewLabel->setText(QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_, span_)));
+  readout_ = QString::fromStdString(ReviewReadout(store_, first_, perView, formatTime_, span_));
+  FitReadout();
+}
+
+// The readout in the room the other controls leave, cut at its end (the
+// whole of it in the tooltip) where the bar is short: the narrow class with
+// the gain choice shown.
+void TReviewBar::FitReadout() {
+  const int spacing = layout() ? layout()->spacing() : 0;
+  const int others = ReviewFile->sizeHint().width() + ReviewCompression->sizeHint().width() +
+                     (OnPaper() ? ReviewGain->sizeHint().width() : 0) + ReviewScroll->minimumWidth() + 4 * spacing;
+  const QFontMetrics metrics(ReviewLabel->font());
+  ReviewLabel->setText(metrics.elidedText(readout_, Qt::ElideRight, std::max(0, width() - others)));
+  ReviewLabel->setToolTip(readout_);
 }
 
 void TReviewBar::Redraw() {

@@ -115,6 +115,7 @@ class TReviewBar : public QWidget {
   void ShowView(int first);
   void Redraw();
   void SyncControls();
+  void FitReadout();
   void SetKeysEnabled(bool enabled);
   void FindBeats();
   bool OnPaper() const { return paperSpeed_ > 0 && rate_ > 0; }
@@ -155,5 +156,6 @@ class TReviewBar : public QWidget {
   QLabel* ReviewLabel = nullptr;
   QLabel* ReviewFile = nullptr;
   std::string source_;
+  QString readout_;  // the whole readout; the label may show it cut
   ReviewSpan span_;
 };

@@ -4,6 +4,7 @@
 // follow, and Read, a new load and an OK that changes the set-up end it.
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
@@ -320,6 +321,16 @@ TEST_P(ReviewStrip, TheBarTakesTheFreeStripAndMovesNothing) {
     QWidget* control = Find(name);
     EXPECT_TRUE(QRect(QPoint(0, 0), bar->size()).contains(control->geometry())) << name;
   }
+  // At a paper speed the gain choice takes room too: the readout is cut to
+  // what is left, never clipped, and whole in its tooltip.
+  auto* speed = Find<QComboBox>("ReviewCompression");
+  speed->setCurrentIndex(speed->findText("25 mm/s"));
+  bar->layout()->activate();
+  auto* label = Find<QLabel>("ReviewLabel");
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+  EXPECT_EQ(label->toolTip().toStdString(), form->Review().ReadoutText());
+  for (const char* name : {"ReviewLabel", "ReviewGain", "ReviewScroll"})
+    EXPECT_TRUE(QRect(QPoint(0, 0), bar->size()).contains(Find(name)->geometry())) << name;
   EXPECT_TRUE(Shown("StatusBar1"));
   Click("ReadButton");
   EXPECT_FALSE(bar->isVisible());
