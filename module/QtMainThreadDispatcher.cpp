@@ -1,7 +1,23 @@
 #include "module/QtMainThreadDispatcher.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 #include <exception>
+
+namespace {
+
+// The wake-up: a plain event of a type of the dispatcher's own. It carries
+// nothing; Qt builds it, queues it under its own lock and deletes it, and
+// nothing of ours reads it (customEvent takes every event of a custom type,
+// and the dispatcher gets no other). A queued call of a member would carry a
+// reference-counted slot object across the threads as well, and a thread
+// checker that cannot see into Qt's lock takes its release for a race.
+QEvent::Type WakeUpType() {
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+}  // namespace
 
 QtMainThreadDispatcher::QtMainThreadDispatcher() = default;
 
@@ -14,9 +30,10 @@ void QtMainThreadDispatcher::Post(std::function<void()> call) {
     std::lock_guard lock(mutex_);
     calls_.push_back(std::move(call));
   }
-  // The member pointer, not the method's name: no lookup by string per call.
-  QMetaObject::invokeMethod(this, &QtMainThreadDispatcher::RunNext, Qt::QueuedConnection);
+  QCoreApplication::postEvent(this, new QEvent(WakeUpType()));
 }
+
+void QtMainThreadDispatcher::customEvent(QEvent* /*wakeUp*/) { RunNext(); }
 
 // One call per wake-up, not the whole queue: a call may open a modal dialog
 // whose loop serves the next wake-ups, and the order is kept either way.

@@ -32,6 +32,9 @@ class QtMainThreadDispatcher : public QObject, public TMainThreadDispatcher {
   // Calls served so far (tests).
   long long Served() const { return served_; }
 
+ protected:
+  void customEvent(QEvent* wakeUp) override;
+
  private:
   void RunNext();
 
