@@ -8,12 +8,12 @@
 #include <QPdfWriter>
 #include <QString>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <utility>
 
 #include "analysis/QrsDetector.h"
 #include "chart/TracePlot.h"
+#include "store/NumberText.h"
 
 namespace {
 
@@ -27,12 +27,6 @@ constexpr double kMmPerInch = 25.4;
 constexpr double kTextMm = 2.8;  // the header's letters, about 8 pt
 
 std::string Number(long long value) { return std::to_string(value); }
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, result.ptr);
-}
 
 // "hh:mm:ss" of a time of day in milliseconds, wrapped over midnight.
 std::string ClockTime(long long msOfDay) {
@@ -48,8 +42,9 @@ long long MsAfterStart(long long sample, int rate) { return std::llround(static_
 
 std::string SpanText(const ReportSpan& span, int rate, const LocalDateTime& start) {
   const double from = static_cast<double>(span.first) / rate, to = static_cast<double>(span.end) / rate;
-  return Fixed(from, 1) + "-" + Fixed(to, 1) + " s (" + ClockTime(start.msOfDay + MsAfterStart(span.first, rate)) +
-         "-" + ClockTime(start.msOfDay + MsAfterStart(span.end, rate)) + ")";
+  return FixedText(from, 1) + "-" + FixedText(to, 1) + " s (" +
+         ClockTime(start.msOfDay + MsAfterStart(span.first, rate)) + "-" +
+         ClockTime(start.msOfDay + MsAfterStart(span.end, rate)) + ")";
 }
 
 std::string CalibrationText(const ReportPlan& plan) {
@@ -66,7 +61,7 @@ std::string CalibrationText(const ReportPlan& plan) {
   }
   text += "   Scale: 25 mm/s";
   if (calibrated > 0) text += ", 10 mm/mV";
-  if (calibrated < leads) text += ", uncalibrated leads " + Fixed(kReportStepsPerMm, 0) + " steps/mm";
+  if (calibrated < leads) text += ", uncalibrated leads " + FixedText(kReportStepsPerMm, 0) + " steps/mm";
   return text;
 }
 
@@ -215,11 +210,11 @@ void DrawLeadStrip(QPainter& painter, const QRectF& area, std::span<const int> s
 ReportSpan ChooseReportSpan(long long records, int rate, std::optional<double> fromSeconds,
                             std::optional<double> toSeconds) {
   const double length = static_cast<double>(records) / rate;
-  const std::string whole = " (the recording lasts " + Fixed(length, 3) + " s)";
+  const std::string whole = " (the recording lasts " + FixedText(length, 3) + " s)";
   if (fromSeconds && !(*fromSeconds >= 0 && *fromSeconds < length))
-    throw EReportSpan("--from " + Fixed(*fromSeconds, 3) + " s is not within the recording" + whole);
+    throw EReportSpan("--from " + FixedText(*fromSeconds, 3) + " s is not within the recording" + whole);
   if (toSeconds && !(*toSeconds > fromSeconds.value_or(0)))
-    throw EReportSpan("--to " + Fixed(*toSeconds, 3) + " s is not after the span's start" + whole);
+    throw EReportSpan("--to " + FixedText(*toSeconds, 3) + " s is not after the span's start" + whole);
   // Seconds written in decimals seldom make whole samples exactly (19.99 s
   // at 300/s is 5996.9999...): within a millionth of one they do.
   constexpr double kSlack = 1e-6;
@@ -271,18 +266,18 @@ std::vector<std::string> ReportFigures(const ReportPlan& plan, const RecordingSu
   lines.push_back(CalibrationText(plan));
   lines.push_back("Start: " + IsoDateTime(report.start));
   lines.push_back("Records: " + Number(survey.count) + " (" +
-                  Fixed(static_cast<double>(survey.count) / report.rate, 1) +
+                  FixedText(static_cast<double>(survey.count) / report.rate, 1) +
                   " s)   Reported: " + SpanText(plan.span, report.rate, report.start));
   std::string rate = "Rate: " + Number(report.rate) + "/s";
-  if (report.measuredRate) rate += " (measured " + Fixed(*report.measuredRate, 1) + "/s)";
+  if (report.measuredRate) rate += " (measured " + FixedText(*report.measuredRate, 1) + "/s)";
   lines.push_back(rate);
   std::string heart = "Heart rate: tool ";
   heart += plan.toolBpm > 0
-               ? Fixed(plan.toolBpm, 0) + " bpm over " + Number(static_cast<long long>(plan.beats.size())) +
+               ? FixedText(plan.toolBpm, 0) + " bpm over " + Number(static_cast<long long>(plan.beats.size())) +
                      " beats of " + (plan.beatLead ? std::string(ChannelName(*plan.beatLead)) : "")
                : std::string("not found");
   const std::optional<double> module = sidecar && sidecar->heartRate ? sidecar->heartRate->moduleBpm : std::nullopt;
-  heart += ", module " + (module ? Fixed(*module, 0) + " bpm" : std::string("not recorded"));
+  heart += ", module " + (module ? FixedText(*module, 0) + " bpm" : std::string("not recorded"));
   if (module && plan.toolBpm > 0 && std::abs(*module - plan.toolBpm) > 5)
     heart += "   (they differ by more than 5 bpm)";
   lines.push_back(heart);
@@ -306,7 +301,7 @@ std::vector<std::string> ReportFigures(const ReportPlan& plan, const RecordingSu
                   Number(static_cast<long long>(survey.dataLost.size())) + " runs after data lost");
   for (const std::string& note : report.notes) lines.push_back("Note: " + note);
   for (const auto& [record, text] : plan.markers)
-    lines.push_back("At " + Fixed(static_cast<double>(record) / report.rate, 2) + " s: " + text);
+    lines.push_back("At " + FixedText(static_cast<double>(record) / report.rate, 2) + " s: " + text);
   return lines;
 }
 
@@ -394,6 +389,6 @@ ExportReport WritePdfReport(const RecordSource& records, const RecordingSurvey& 
   PublishExport(out, path, options.exportOptions);
   ExportReport report = plan.exportPlan.report;
   report.notes.push_back(Number(static_cast<long long>(plan.pages.size()) + 1) + " pages; tool heart rate " +
-                         (plan.toolBpm > 0 ? Fixed(plan.toolBpm, 0) + " bpm" : std::string("not found")));
+                         (plan.toolBpm > 0 ? FixedText(plan.toolBpm, 0) + " bpm" : std::string("not found")));
   return report;
 }

@@ -7,7 +7,6 @@
 #include <array>
 #include <bit>
 #include <cctype>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,6 +18,7 @@
 
 #include "chart/TracePlot.h"
 #include "recording/DataFileReader.h"
+#include "store/NumberText.h"
 
 namespace {
 
@@ -48,12 +48,6 @@ constexpr std::size_t kRecordingFieldRoom = 80 - 26;
 constexpr double kMaxPhysical = 999999;
 
 std::string Number(long long value) { return std::to_string(value); }
-
-std::string Fixed(double value, int decimals) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, result.ptr);
-}
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -171,7 +165,7 @@ int ChooseRate(const RecordingSurvey& survey, const ExportOptions& options, cons
     report.rate = NearestModuleRate(*report.measuredRate);
     report.notes.emplace_back("rate " + Number(report.rate) +
                               "/s estimated from the time stamps (their median interval gives " +
-                              Fixed(*report.measuredRate, 1) + "/s)");
+                              FixedText(*report.measuredRate, 1) + "/s)");
   } else {
     report.rateSource = RateSource::Assumed;
     report.rate = 300;
@@ -179,12 +173,12 @@ int ChooseRate(const RecordingSurvey& survey, const ExportOptions& options, cons
   }
   if (report.measuredRate && report.rateSource != RateSource::Estimated &&
       std::abs(*report.measuredRate - report.rate) > kRateTolerance * report.rate)
-    report.notes.emplace_back("the time stamps give " + Fixed(*report.measuredRate, 1) + "/s, not " +
+    report.notes.emplace_back("the time stamps give " + FixedText(*report.measuredRate, 1) + "/s, not " +
                               Number(report.rate) + "/s");
   if (report.rateSource == RateSource::Estimated &&
       std::abs(*report.measuredRate - report.rate) > kRateTolerance * report.rate)
     report.notes.emplace_back(Number(report.rate) + "/s is only the module rate nearest to " +
-                              Fixed(*report.measuredRate, 1) + "/s: give the rate if it is another");
+                              FixedText(*report.measuredRate, 1) + "/s: give the rate if it is another");
   return report.rate;
 }
 
@@ -238,8 +232,9 @@ void ChooseCalibration(const ExportOptions& options, Plan& plan) {
       const double high = (kSampleMax - lead.zero) / lead.stepsPerMv * 1000;
       if (!(lead.stepsPerMv > 0) || !std::isfinite(low) || !std::isfinite(high) || std::abs(low) > kMaxPhysical ||
           std::abs(high) > kMaxPhysical) {
-        plan.report.notes.emplace_back("the calibration of " + std::string(name) + " (" + Fixed(lead.stepsPerMv, 3) +
-                                       " steps/mV, zero " + Fixed(lead.zero, 3) + ") cannot be used: values in steps");
+        plan.report.notes.emplace_back("the calibration of " + std::string(name) + " (" +
+                                       FixedText(lead.stepsPerMv, 3) + " steps/mV, zero " + FixedText(lead.zero, 3) +
+                                       ") cannot be used: values in steps");
         break;
       }
       plan.calibration[i] = lead;
@@ -279,7 +274,7 @@ void DescribeSetup(const ExportOptions& options, Plan& plan) {
 
 long long Onset(long long sample, int rate) { return std::llround(static_cast<double>(sample) * 10000.0 / rate); }
 
-std::string Seconds3(double seconds) { return Fixed(seconds, 3) + " s"; }
+std::string Seconds3(double seconds) { return FixedText(seconds, 3) + " s"; }
 
 void CollectAnnotations(const RecordingSurvey& survey, const ExportOptions& options, Plan& plan) {
   ExportReport& report = plan.report;
@@ -765,7 +760,7 @@ ExportReport ExportCsv(const RecordSource& records, const RecordingSurvey& surve
   long long index = 0;
   records.ForEach([&](const SampleRecord& record) {
     text += Number(index);
-    text += "," + Fixed(static_cast<double>(index) / rate, 6) + ",";
+    text += "," + FixedText(static_cast<double>(index) / rate, 6) + ",";
     if (IsTimeOfDay(record.time)) text += IsoTimeOfDay(record.time);
     const bool chestMissing = (RecordFlags(record) & kChestMissing) != 0;
     for (std::size_t s = 0; s < plan.signals.size(); ++s) {
@@ -778,7 +773,7 @@ ExportReport ExportCsv(const RecordSource& records, const RecordingSurvey& surve
       if (!missing) text += Number(raw);
       if (lead) {
         text += ",";
-        if (!missing) text += Fixed((raw - lead->zero) / lead->stepsPerMv, 4);
+        if (!missing) text += FixedText((raw - lead->zero) / lead->stepsPerMv, 4);
       }
     }
     text += "," + FlagsText(RecordFlags(record)) + "," + Number(RecordMarker(record)) + "\n";

@@ -2,32 +2,21 @@
 
 #include <algorithm>
 #include <span>
-#include <string_view>
 
 #include "analysis/QrsDetector.h"
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kLimbLeads{"I", "II", "III", "aVR", "aVL", "aVF", "C1"};
-constexpr int kLeadII = 1;
 constexpr std::size_t kRecentBeats = 9;  // eight intervals
 
 }  // namespace
 
 LiveHeartRate::LiveHeartRate(double sampleRate, bool twelveChannel, const std::array<bool, 8>& channels)
     : rate_(sampleRate) {
-  if (twelveChannel || channels[kLeadII]) {
-    channel_ = kLeadII;
-  } else {
-    for (int c = 0; c < static_cast<int>(kLimbLeads.size()); ++c) {
-      if (channels[static_cast<std::size_t>(c)]) {
-        channel_ = c;
-        break;
-      }
-    }
-  }
-  if (channel_ < 0) return;
-  lead_ = std::string(kLimbLeads[static_cast<std::size_t>(channel_)]);
+  const std::optional<std::size_t> channel = BeatChannel(twelveChannel, channels);
+  if (!channel) return;
+  channel_ = static_cast<int>(*channel);
+  lead_ = std::string(LimbLeadName(*channel));
   detector_ = std::make_unique<QrsDetector>(sampleRate);
   detector_->OnBeat = [this](std::int64_t at) { beats_.push_back(at); };
 }

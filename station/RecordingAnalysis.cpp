@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string_view>
 
 #include "analysis/QrsDetector.h"
+#include "store/NumberText.h"
 
 namespace {
 
@@ -13,12 +13,6 @@ constexpr std::array<std::string_view, 7> kLimbLeadNames{"I", "II", "III", "aVR"
 constexpr std::array<std::string_view, 5> kChestLeadNames{"C2", "C3", "C4", "C5", "C6"};
 // A difference the module's and the tool's counts may have without a word.
 constexpr double kHeartRateAgreementBpm = 5;
-
-std::string Fixed(double value, int decimals) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
 
 }  // namespace
 
@@ -70,6 +64,16 @@ const LeadTrace* BeatLead(const std::vector<LeadTrace>& leads) {
   return leads.empty() ? nullptr : &leads.front();
 }
 
+std::optional<std::size_t> BeatChannel(bool twelveChannel, const std::array<bool, 8>& channels) {
+  constexpr std::size_t kLeadII = 1;
+  if (twelveChannel || channels[kLeadII]) return kLeadII;
+  for (std::size_t channel = 0; channel < kLimbLeadNames.size(); ++channel)
+    if (channels[channel]) return channel;
+  return std::nullopt;
+}
+
+std::string_view LimbLeadName(std::size_t channel) { return kLimbLeadNames.at(channel); }
+
 ToolHeartRate HeartRateOf(const std::vector<LeadTrace>& leads, double sampleRate) {
   ToolHeartRate rate;
   const LeadTrace* lead = BeatLead(leads);
@@ -90,10 +94,14 @@ SidecarHeartRate SidecarHeartRateOf(const ToolHeartRate& tool, std::optional<dou
   return heart;
 }
 
+bool HeartRatesDisagree(std::optional<double> toolBpm, std::optional<double> moduleBpm) {
+  return toolBpm && moduleBpm && std::abs(*toolBpm - *moduleBpm) > kHeartRateAgreementBpm;
+}
+
 std::optional<std::string> HeartRateDisagreement(const ToolHeartRate& tool, std::optional<double> moduleBpm) {
-  if (!tool.bpm || !moduleBpm || std::abs(*tool.bpm - *moduleBpm) <= kHeartRateAgreementBpm) return std::nullopt;
-  return "the tool counts " + Fixed(*tool.bpm, 0) + " bpm in " + tool.lead + ", the module says " +
-         Fixed(*moduleBpm, 0) + " bpm";
+  if (!HeartRatesDisagree(tool.bpm, moduleBpm)) return std::nullopt;
+  return "the tool counts " + FixedText(*tool.bpm, 0) + " bpm in " + tool.lead + ", the module says " +
+         FixedText(*moduleBpm, 0) + " bpm";
 }
 
 std::optional<double> MedianOf(std::vector<int> values) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "analysis/Calibration.h"
@@ -38,6 +39,10 @@ std::string CalibrationText(const CalibrationResult& found, int stage);
 // The lead the tool finds beats in: II where it is recorded, else the
 // first; null without any.
 const LeadTrace* BeatLead(const std::vector<LeadTrace>& leads);
+// The same rule over a set-up: the index into SampleRecord::channels of
+// the beat lead, and its name; nothing when no ECG lead is recorded.
+std::optional<std::size_t> BeatChannel(bool twelveChannel, const std::array<bool, 8>& channels);
+std::string_view LimbLeadName(std::size_t channel);  // "I" .. "C1" of channels 0..6
 
 // The tool's own heart rate over a stretch of records.
 struct ToolHeartRate {
@@ -49,6 +54,8 @@ ToolHeartRate HeartRateOf(const std::vector<LeadTrace>& leads, double sampleRate
 
 // The sidecar's heart rate: the tool's and the module's figures.
 SidecarHeartRate SidecarHeartRateOf(const ToolHeartRate& tool, std::optional<double> moduleBpm);
+// The tool's and the module's figures more than 5 bpm apart (both known).
+bool HeartRatesDisagree(std::optional<double> toolBpm, std::optional<double> moduleBpm);
 // The tool and the module disagree by more than 5 bpm: the sentence that
 // says so ("the tool counts 80 bpm, the module says 72 bpm"), or nothing.
 std::optional<std::string> HeartRateDisagreement(const ToolHeartRate& tool, std::optional<double> moduleBpm);

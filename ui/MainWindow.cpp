@@ -417,11 +417,7 @@ void TForm1::ShowHeartRate() {
   const std::optional<double> tool = measures_->RecentBpm();
   const std::optional<int> module = measures_->LastPulse();
   HeartPanel->setText(Q(HeartPanelText(tool, module)));
-  ToolHeartRate figure;
-  figure.lead = "II";
-  figure.bpm = tool;
-  const std::optional<std::string> apart =
-      HeartRateDisagreement(figure, module ? std::optional<double>(*module) : std::nullopt);
+  const bool apart = HeartRatesDisagree(tool, module ? std::optional<double>(*module) : std::nullopt);
   HeartPanel->setStyleSheet(apart ? QStringLiteral("color: #C00000") : QString());
   HeartPanel->setToolTip(apart ? QStringLiteral("The heart rate counted here and the module's Pulse differ")
                                : QStringLiteral("Heart rate counted by this program (the module's Pulse in brackets)"));
@@ -767,10 +763,8 @@ void TForm1::ShowControls() {
 // Review of the stored recording.
 
 void TForm1::BeginReview(bool twelveChannel) {
-  ReviewBar->SetPixelsPerMm(ScreenPixelsPerMm());
-  ReviewBar->Begin(layout_, twelveChannel);
-  // The calipers' scale: the recording's rate and calibration, from its
-  // sidecar for a loaded file, from the acquisition for its own recording.
+  // The recording's rate and calibration, from its sidecar for a loaded
+  // file, from the acquisition for its own recording.
   double rate = TransmissionRate(session_->Store().Settings().transmission);
   std::optional<SidecarCalibration> calibration;
   if (storeFromLoad_) {
@@ -786,7 +780,7 @@ void TForm1::BeginReview(bool twelveChannel) {
     rate = session_->ExpectedRate();
     if (measures_ && calibration_ && calibration_->stage == measures_->Stage()) calibration = calibration_;
   }
-  ReviewBar->SetScale(rate, MvScalesOf(calibration));
+  ReviewBar->Begin(layout_, twelveChannel, TReviewBar::Scale{rate, MvScalesOf(calibration), ScreenPixelsPerMm()});
 }
 
 void TForm1::EndReview() { ReviewBar->End(); }

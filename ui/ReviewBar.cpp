@@ -114,14 +114,18 @@ TReviewBar::TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& s
   hide();
 }
 
-void TReviewBar::Begin(const ChartLayout& layout, bool twelveChannel) {
+void TReviewBar::Begin(const ChartLayout& layout, bool twelveChannel, const Scale& scale) {
   const bool samePlace = active_ && twelveChannel == twelveChannel_ && store_.Count() == reviewedCount_;
   layout_ = layout;
   twelveChannel_ = twelveChannel;
   reviewedCount_ = store_.Count();
+  rate_ = scale.sampleRate;
+  scales_ = scale.mv;
+  if (scale.pixelsPerMm > 0) pixelsPerMm_ = scale.pixelsPerMm;
   if (wholeView_) compression_ = WholeViewCompression(layout_, twelveChannel_, reviewedCount_);
   active_ = true;
   wheelAngle_ = 0;
+  FindBeats();
   first_ = samePlace ? ClampViewFirst(first_, reviewedCount_, RecordsPerView())
                      : LastViewFirst(reviewedCount_, RecordsPerView());
   if (!samePlace) calipers_.clear();
@@ -144,20 +148,6 @@ void TReviewBar::SetKeysEnabled(bool enabled) {
   for (QShortcut* key : keys_) key->setEnabled(enabled);
   // Escape is the set-up panel's too: taken only while there is something to clear.
   clearCalipers_->setEnabled(enabled && !calipers_.empty());
-}
-
-void TReviewBar::SetScale(double sampleRate, const MvScales& scales) {
-  // The last view stays the last one when a paper speed's view changes
-  // its length with the rate.
-  const bool atEnd = active_ && first_ == LastViewFirst(store_.Count(), RecordsPerView());
-  rate_ = sampleRate;
-  scales_ = scales;
-  FindBeats();
-  if (active_)
-    first_ = atEnd ? LastViewFirst(store_.Count(), RecordsPerView())
-                   : ClampViewFirst(first_, store_.Count(), RecordsPerView());
-  SyncControls();
-  if (active_) Redraw();
 }
 
 // The beats of the recording on view, once per recording and rate: II where
@@ -246,12 +236,6 @@ void TReviewBar::SetGain(int mmPerMv) {
   if (std::find(kPaperGains.begin(), kPaperGains.end(), mmPerMv) == kPaperGains.end() || mmPerMv == gain_) return;
   gain_ = mmPerMv;
   ViewChanged();
-}
-
-void TReviewBar::SetPixelsPerMm(double pixelsPerMm) {
-  if (!(pixelsPerMm > 0) || pixelsPerMm == pixelsPerMm_) return;
-  pixelsPerMm_ = pixelsPerMm;
-  if (OnPaper()) ViewChanged();
 }
 
 // A new scale: the first shown record stays where it can, the calipers

@@ -55,11 +55,20 @@ class TReviewBar : public QWidget {
   TReviewBar(QWidget& window, ScreenClass screen, const SampleStore& store, ImageCanvas& chart, TChartView& chartView,
              TimeFormatter formatTime, ErrorReport reportError);
 
+  // What the recording's numbers mean: its samples per second, its leads'
+  // calibration (the calipers read in mV where a lead has one, in steps
+  // where not, and each calibrated lead shows its 1 mV pulse), and the
+  // screen's millimetre for the paper speeds.
+  struct Scale {
+    double sampleRate = 0;
+    MvScales mv{};
+    double pixelsPerMm = PixelsPerMm(kFallbackDotsPerInch);
+  };
   // Shows the bar and the last view of the store's recording, drawn with
-  // `layout`'s bands (copied) in the given mode. Begun again while it runs in
+  // `layout`'s bands (copied) in the given mode and at `scale`. Begun again while it runs in
   // the same mode over a recording of the same length (a cancelled load),
   // the place and the compression stay.
-  void Begin(const ChartLayout& layout, bool twelveChannel);
+  void Begin(const ChartLayout& layout, bool twelveChannel, const Scale& scale);
   // Hides the bar; the chart keeps the view it shows until the window draws
   // anew.
   void End();
@@ -77,10 +86,9 @@ class TReviewBar : public QWidget {
   void SetCompression(int compression);
   // The scales of ECG paper instead (chart/PaperReview.h): 25 or 50 mm/s,
   // 5, 10 or 20 mm/mV at the screen's `pixelsPerMm`. A paper speed needs
-  // the recording's rate (SetScale); 0 goes back to the records per pixel.
+  // the recording's rate; 0 goes back to the records per pixel.
   void SetPaperSpeed(int mmPerSecond);
   void SetGain(int mmPerMv);
-  void SetPixelsPerMm(double pixelsPerMm);
   int PaperSpeed() const { return OnPaper() ? paperSpeed_ : 0; }
   int Gain() const { return gain_; }
 
@@ -93,10 +101,6 @@ class TReviewBar : public QWidget {
   void SetSource(const std::string& path, const ReviewSpan& span = {});
   const std::string& SourceName() const { return source_; }
 
-  // The recording's samples per second and its leads' calibration: the
-  // calipers read in mV where a lead has one (in steps where not), and each
-  // calibrated lead shows its 1 mV pulse.
-  void SetScale(double sampleRate, const MvScales& scales);
   // The tool's beats in the recording (store slots), marked on the view.
   const std::vector<int>& Beats() const { return beats_; }
   // The calipers' texts, in the order they were laid.

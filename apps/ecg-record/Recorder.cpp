@@ -33,6 +33,7 @@
 #include "station/RecordingSave.h"
 #include "station/SessionSidecar.h"
 #include "store/LocaleFormat.h"
+#include "store/NumberText.h"
 
 namespace {
 
@@ -338,12 +339,6 @@ std::string HexBytes(std::string_view bytes) {
 // comes: the schedule's "at least once a second" holds through silences.
 constexpr int kStreamTickMs = 250;
 
-std::string OneDecimal(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f", value);
-  return text;
-}
-
 std::string MeasuredCalibrationJson(const CalibrationResult& found, int stage) {
   std::string out = "{\"stage\": " + std::to_string(stage) +
                     ", \"source\": \"measured\", \"found\": " + Bool(found.Found()) +
@@ -371,7 +366,7 @@ std::string RememberedCalibrationJson(const SidecarCalibration& kept) {
 }
 
 std::string HeartRateJson(const ToolHeartRate& tool, std::optional<double> moduleBpm) {
-  const auto bpm = [](double value) { return OneDecimal(value); };
+  const auto bpm = [](double value) { return FixedText(value, 1); };
   return "{\"tool_bpm\": " + OrNull(tool.bpm, bpm) + ", \"module_bpm\": " + OrNull(moduleBpm, bpm) +
          ", \"beats\": " + std::to_string(tool.beats) +
          ", \"lead\": " + (tool.lead.empty() ? std::string("null") : Json(tool.lead)) + "}";
